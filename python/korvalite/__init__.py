@@ -1,0 +1,20 @@
+"""korvalite: a GigE Vision camera driver with a C++ core.
+
+Find cameras with ``discover()``, open ``Camera(ip)``, read and write GenICam features by
+name, and capture frames.
+"""
+
+from . import _korvalite_core
+from ._korvalite_core import *  # noqa: F401,F403
+from ._korvalite_core import CameraError, GenicamError, __version__
+from . import _logging
+
+CameraException = CameraError
+GenicamException = GenicamError
+
+_logging.install()
+
+__all__ = [name for name in dir(_korvalite_core) if not name.startswith("_")] + [
+    "CameraException",
+    "GenicamException",
+]

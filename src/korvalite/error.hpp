@@ -1,0 +1,134 @@
+#pragma once
+// The two error kinds of the system. Every fallible operation returns std::expected with one of
+// them; their message() is the exact display text that logs and Python exceptions carry.
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace korvalite {
+
+class CameraError {
+public:
+    enum class Kind {
+        Io,
+        ConnectTimeout,
+        NotConnected,
+        AckTimeout,
+        ControlDenied,
+        ControlLost,
+        Status,
+        Malformed,
+        Unsupported,
+        ThreadSpawn,
+    };
+
+    // An operating-system failure: errno (0 when the text does not come from errno) and its text.
+    static CameraError io(int os_errno, std::string text);
+    // An operating-system failure described by errno alone (text from strerror).
+    static CameraError io_errno(int os_errno);
+    static CameraError connect_timeout() { return CameraError(Kind::ConnectTimeout); }
+    static CameraError not_connected() { return CameraError(Kind::NotConnected); }
+    static CameraError ack_timeout() { return CameraError(Kind::AckTimeout); }
+    static CameraError control_denied() { return CameraError(Kind::ControlDenied); }
+    static CameraError control_lost() { return CameraError(Kind::ControlLost); }
+    static CameraError status(std::uint16_t command, std::uint16_t status);
+    static CameraError malformed(std::string text);
+    static CameraError unsupported(std::string text);
+    static CameraError thread_spawn(std::string text);
+
+    Kind kind() const { return kind_; }
+    // Io: errno (0 when not from the OS). Status: command and status codes.
+    int os_errno() const { return os_errno_; }
+    std::uint16_t command() const { return command_; }
+    std::uint16_t status_code() const { return status_; }
+    // The payload text of Io, Malformed, Unsupported and ThreadSpawn.
+    const std::string& text() const { return text_; }
+
+    std::string message() const;
+    bool operator==(const CameraError&) const = default;
+
+private:
+    explicit CameraError(Kind kind) : kind_(kind) {}
+    Kind kind_;
+    int os_errno_ = 0;
+    std::uint16_t command_ = 0;
+    std::uint16_t status_ = 0;
+    std::string text_;
+};
+
+// A transport error reported through a completion slot: the slot and the waiting caller both
+// hold it. Converting back with `unshare` yields the same error, whoever else still holds it.
+using SharedCameraError = std::shared_ptr<const CameraError>;
+inline SharedCameraError share(CameraError error) {
+    return std::make_shared<const CameraError>(std::move(error));
+}
+inline CameraError unshare(const SharedCameraError& error) { return *error; }
+
+class GenicamError {
+public:
+    enum class Kind {
+        FeatureNotFound,
+        UnsupportedAccess,
+        NotAccessible,
+        DanglingReference,
+        CircularReference,
+        Formula,
+        NoEnumEntry,
+        Description,
+        SnapTimeout,
+        Transport,
+    };
+
+    static GenicamError feature_not_found(std::string name) { return {Kind::FeatureNotFound, std::move(name)}; }
+    static GenicamError unsupported_access(std::string node) { return {Kind::UnsupportedAccess, std::move(node)}; }
+    static GenicamError not_accessible(std::string node) { return {Kind::NotAccessible, std::move(node)}; }
+    static GenicamError dangling_reference(std::string name) { return {Kind::DanglingReference, std::move(name)}; }
+    static GenicamError circular_reference(std::string name) { return {Kind::CircularReference, std::move(name)}; }
+    static GenicamError formula(std::string node, std::string description) {
+        return {Kind::Formula, std::move(node), std::move(description)};
+    }
+    static GenicamError no_enum_entry(std::string enumeration, std::string entry) {
+        return {Kind::NoEnumEntry, std::move(enumeration), std::move(entry)};
+    }
+    static GenicamError description(std::string text) { return {Kind::Description, std::move(text)}; }
+    static GenicamError snap_timeout() { return {Kind::SnapTimeout, {}}; }
+    static GenicamError transport(CameraError error);
+
+    Kind kind() const { return kind_; }
+    // The name or text of the payload: feature, node, referenced name, enumeration, or description text.
+    const std::string& name() const { return name_; }
+    // Formula: the fault description. NoEnumEntry: the entry text.
+    const std::string& detail() const { return detail_; }
+    // Transport: the wrapped transport error.
+    const std::optional<CameraError>& transport_error() const { return transport_; }
+
+    std::string message() const;
+    bool operator==(const GenicamError&) const = default;
+
+private:
+    GenicamError(Kind kind, std::string name, std::string detail = {})
+        : kind_(kind), name_(std::move(name)), detail_(std::move(detail)) {}
+    Kind kind_;
+    std::string name_;
+    std::string detail_;
+    std::optional<CameraError> transport_;
+};
+
+template <class T>
+using CameraResult = std::expected<T, CameraError>;
+template <class T>
+using GenicamResult = std::expected<T, GenicamError>;
+
+// Lifts a transport failure into the feature layer unchanged.
+template <class T>
+GenicamResult<T> lift(CameraResult<T> result) {
+    if (result) {
+        if constexpr (std::is_void_v<T>) return {};
+        else return std::move(*result);
+    }
+    return std::unexpected(GenicamError::transport(std::move(result.error())));
+}
+
+}  // namespace korvalite

@@ -1,0 +1,56 @@
+#pragma once
+// The bootstrap register map: the identity block at the bottom of the address space and the
+// registers the driver uses beyond it.
+#include <cstdint>
+
+namespace korvalite::gige::proto {
+
+inline constexpr std::size_t DISCOVERY_DATA_SIZE = 248;
+
+namespace reg {
+// Identity block (offsets equal register addresses).
+inline constexpr std::uint32_t kVersion = 0x0000;
+inline constexpr std::uint32_t kDeviceMode = 0x0004;
+inline constexpr std::uint32_t kMacHigh = 0x0008;
+inline constexpr std::uint32_t kMacLow = 0x000C;
+inline constexpr std::uint32_t kIpConfigOptions = 0x0010;
+inline constexpr std::uint32_t kIpConfigCurrent = 0x0014;
+inline constexpr std::uint32_t kCurrentIp = 0x0024;
+inline constexpr std::uint32_t kSubnetMask = 0x0034;
+inline constexpr std::uint32_t kGateway = 0x0044;
+inline constexpr std::uint32_t kManufacturerName = 0x0048;   // 32 bytes
+inline constexpr std::uint32_t kModelName = 0x0068;          // 32 bytes
+inline constexpr std::uint32_t kDeviceVersion = 0x0088;      // 32 bytes
+inline constexpr std::uint32_t kManufacturerInfo = 0x00A8;   // 48 bytes
+inline constexpr std::uint32_t kSerialNumber = 0x00D8;       // 16 bytes
+inline constexpr std::uint32_t kUserDefinedName = 0x00E8;    // 16 bytes
+
+// Further registers.
+inline constexpr std::uint32_t kFirstUrl = 0x0200;   // 512 bytes
+inline constexpr std::uint32_t kSecondUrl = 0x0400;  // 512 bytes
+inline constexpr std::uint32_t kUrlSize = 512;
+inline constexpr std::uint32_t kNumberOfStreamChannels = 0x0904;
+inline constexpr std::uint32_t kGvcpCapability = 0x0934;
+inline constexpr std::uint32_t kHeartbeatTimeout = 0x0938;
+inline constexpr std::uint32_t kTickFrequencyHigh = 0x093C;
+inline constexpr std::uint32_t kTickFrequencyLow = 0x0940;
+inline constexpr std::uint32_t kControlChannelPrivilege = 0x0A00;
+
+// Control channel privilege bits.
+inline constexpr std::uint32_t kCcpExclusive = 0x1;
+inline constexpr std::uint32_t kCcpControl = 0x2;
+
+// Stream channel c registers: base 0x0D00 + 0x40 * c.
+inline constexpr std::uint32_t stream_channel_base(std::uint32_t c) { return 0x0D00 + 0x40 * c; }
+inline constexpr std::uint32_t kScpOffset = 0x00;   // port (SCP)
+inline constexpr std::uint32_t kScpsOffset = 0x04;  // packet size (SCPS)
+inline constexpr std::uint32_t kScpdOffset = 0x08;  // packet delay (SCPD)
+inline constexpr std::uint32_t kScdaOffset = 0x18;  // destination address (SCDA)
+
+// SCPS bits: fire test packet (bit 31), do not fragment (bit 30); packet size in the low 16 bits.
+inline constexpr std::uint32_t kScpsFireTestPacket = 0x80000000;
+inline constexpr std::uint32_t kScpsDoNotFragment = 0x40000000;
+inline constexpr std::uint32_t kScpsPacketSizeMask = 0x0000FFFF;
+}  // namespace reg
+
+}  // namespace korvalite::gige::proto

@@ -1,0 +1,143 @@
+#pragma once
+// GVCP: the control protocol's packet layouts, recognition rules, event decoding and status names.
+// Pure functions over byte spans; no sockets.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "korvalite/gige/proto/bytes.hpp"
+
+namespace korvalite::gige::proto {
+
+inline constexpr std::uint16_t kGvcpPort = 3956;
+inline constexpr std::uint8_t kCommandKey = 0x42;
+inline constexpr std::size_t kGvcpHeaderSize = 8;
+inline constexpr std::uint8_t kFlagAckRequired = 0x01;
+inline constexpr std::uint8_t kFlagBroadcastOrExtended = 0x10;
+inline constexpr std::size_t kMaxMemoryChunk = 512;
+
+// Command and acknowledge codes.
+namespace code {
+inline constexpr std::uint16_t kDiscoveryCmd = 0x0002;
+inline constexpr std::uint16_t kDiscoveryAck = 0x0003;
+inline constexpr std::uint16_t kPacketResendCmd = 0x0040;
+inline constexpr std::uint16_t kReadRegCmd = 0x0080;
+inline constexpr std::uint16_t kReadRegAck = 0x0081;
+inline constexpr std::uint16_t kWriteRegCmd = 0x0082;
+inline constexpr std::uint16_t kWriteRegAck = 0x0083;
+inline constexpr std::uint16_t kReadMemCmd = 0x0084;
+inline constexpr std::uint16_t kReadMemAck = 0x0085;
+inline constexpr std::uint16_t kWriteMemCmd = 0x0086;
+inline constexpr std::uint16_t kWriteMemAck = 0x0087;
+inline constexpr std::uint16_t kPendingAck = 0x0089;
+inline constexpr std::uint16_t kEventCmd = 0x00C0;
+inline constexpr std::uint16_t kEventAck = 0x00C1;
+inline constexpr std::uint16_t kEventDataCmd = 0x00C2;
+inline constexpr std::uint16_t kEventDataAck = 0x00C3;
+}  // namespace code
+
+// A 16-bit GVCP status; bit 15 marks an error.
+struct GvcpStatus {
+    std::uint16_t code = 0;
+
+    bool is_error() const { return (code & 0x8000) != 0; }
+    // The status name, or nullptr for a code without one.
+    const char* name() const;
+    // "access denied (0x8006)", or "status 0x800f" for a code without a name.
+    std::string display() const;
+    bool operator==(const GvcpStatus&) const = default;
+};
+
+namespace status {
+inline constexpr std::uint16_t kSuccess = 0x0000;
+inline constexpr std::uint16_t kPacketResend = 0x0100;
+inline constexpr std::uint16_t kNotImplemented = 0x8001;
+inline constexpr std::uint16_t kInvalidParameter = 0x8002;
+inline constexpr std::uint16_t kInvalidAddress = 0x8003;
+inline constexpr std::uint16_t kWriteProtect = 0x8004;
+inline constexpr std::uint16_t kBadAlignment = 0x8005;
+inline constexpr std::uint16_t kAccessDenied = 0x8006;
+inline constexpr std::uint16_t kBusy = 0x8007;
+inline constexpr std::uint16_t kPacketUnavailable = 0x800C;
+inline constexpr std::uint16_t kGenericError = 0x8FFF;
+}  // namespace status
+
+// --- Host-side encoders ---------------------------------------------------------------------
+
+ByteVec encode_read_reg(std::span<const std::uint32_t> addresses, std::uint16_t request_id);
+ByteVec encode_write_reg(std::span<const std::pair<std::uint32_t, std::uint32_t>> pairs,
+                         std::uint16_t request_id);
+ByteVec encode_read_mem(std::uint32_t address, std::uint16_t count, std::uint16_t request_id);
+ByteVec encode_write_mem(std::uint32_t address, ByteView data, std::uint16_t request_id);
+// The discovery broadcast: always the 8 bytes 42 11 00 02 00 00 FF FF.
+std::array<std::byte, 8> encode_discovery();
+// The 8-byte acknowledge of an EVENT/EVENTDATA command: status 0, code + 1, length 0, same id.
+std::array<std::byte, 8> encode_event_ack(std::uint16_t command, std::uint16_t request_id);
+
+inline constexpr std::size_t kPacketResendSize = 20;
+inline constexpr std::size_t kPacketResendExtendedSize = 28;
+// Writes a PACKETRESEND into `buffer` (at least 20 or 28 bytes) and returns the size written.
+std::size_t encode_packet_resend(MutableBytes buffer, std::uint64_t block_id, std::uint32_t first_packet,
+                                 std::uint32_t last_packet, bool extended, std::uint16_t request_id);
+
+// --- Device-side encoders (the simulated camera and scripted test devices) --------------------
+
+// An acknowledge: status, acknowledge code, length = payload size, acknowledge id, payload.
+ByteVec encode_ack(std::uint16_t status, std::uint16_t ack_code, std::uint16_t ack_id, ByteView payload = {});
+// A command header with payload (device commands such as EVENT, or any host command).
+ByteVec encode_command(std::uint8_t flags, std::uint16_t command, std::uint16_t request_id, ByteView payload);
+
+// --- Recognition --------------------------------------------------------------------------
+
+// A well-formed datagram, split into header fields and its `length`-byte payload.
+struct GvcpDatagram {
+    bool is_command = false;  // first byte 0x42
+    std::uint8_t flags = 0;   // commands: byte 1
+    std::uint16_t status = 0; // acknowledges: bytes 0-1
+    std::uint16_t code = 0;   // command or acknowledge code
+    std::uint16_t length = 0;
+    std::uint16_t id = 0;     // request id (command) or acknowledge id
+    ByteView payload;
+
+    bool is_nak() const { return !is_command && (status & 0x8000) != 0; }
+};
+
+// Classifies and validates a received datagram; nullopt when malformed (under 8 bytes, or
+// fewer payload bytes than the header's length).
+std::optional<GvcpDatagram> parse_datagram(ByteView datagram);
+
+// READREG acknowledge values in whole 4-byte units.
+inline std::size_t read_reg_value_count(const GvcpDatagram& ack) { return ack.length / 4; }
+inline std::uint32_t read_reg_value(const GvcpDatagram& ack, std::size_t i) { return u32_at(ack.payload, 4 * i); }
+
+// PENDING_ACK delay in milliseconds; nullopt when the payload is under 4 bytes (then the
+// acknowledge counts as an ordinary final one).
+std::optional<std::uint32_t> pending_ack_delay_ms(const GvcpDatagram& ack);
+
+// Device commands the host accepts: EVENT and EVENTDATA.
+inline bool is_accepted_device_command(std::uint16_t command) {
+    return command == code::kEventCmd || command == code::kEventDataCmd;
+}
+
+// The identity payload of an acceptable discovery acknowledge, else nullopt.
+std::optional<ByteView> discovery_ack_payload(ByteView datagram);
+
+// --- Events -----------------------------------------------------------------------------
+
+struct GvcpEvent {
+    std::uint16_t command = 0;
+    std::uint16_t event_id = 0;
+    std::uint16_t stream_channel = 0;
+    std::uint16_t block_id = 0;
+    std::uint64_t timestamp = 0;
+    ByteVec data;
+    ByteVec payload;
+
+    // Decodes the first 16-byte record of an EVENT/EVENTDATA payload; never fails.
+    static GvcpEvent parse(std::uint16_t command, ByteView payload);
+};
+
+}  // namespace korvalite::gige::proto

@@ -1,0 +1,43 @@
+#pragma once
+// A UDP/IPv4 socket owned by one worker, with the few options the driver uses.
+#include <cstddef>
+#include <expected>
+#include <span>
+
+#include "korvalite/error.hpp"
+#include "korvalite/net/address.hpp"
+#include "korvalite/net/unique_fd.hpp"
+
+namespace korvalite::net {
+
+struct Datagram {
+    std::size_t size = 0;
+    Endpoint from;
+};
+
+class UdpSocket {
+public:
+    // A socket bound to `local` (port 0 picks a free port). Errors carry the OS text.
+    static CameraResult<UdpSocket> bind(Endpoint local);
+
+    int fd() const { return fd_.get(); }
+    CameraResult<Endpoint> local_endpoint() const;
+
+    CameraResult<void> set_nonblocking(bool on);
+    CameraResult<void> set_broadcast(bool on);
+    // Requests a receive buffer of `bytes`; returns the size the kernel actually granted.
+    CameraResult<std::size_t> set_receive_buffer(std::size_t bytes);
+    CameraResult<void> set_receive_timeout(int milliseconds);
+    // Connects (to learn the local address of the route to `remote`, or to filter senders).
+    CameraResult<void> connect(Endpoint remote);
+
+    CameraResult<std::size_t> send_to(std::span<const std::byte> data, Endpoint to) const;
+    // One datagram, or the errno of the failure (EAGAIN when nothing is waiting).
+    std::expected<Datagram, int> receive_from(std::span<std::byte> buffer) const;
+
+private:
+    explicit UdpSocket(UniqueFd fd) : fd_(std::move(fd)) {}
+    UniqueFd fd_;
+};
+
+}  // namespace korvalite::net

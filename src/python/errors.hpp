@@ -1,0 +1,43 @@
+#pragma once
+// Error conversion for the Python host: CameraError -> korvalite.CameraException,
+// GenicamError -> korvalite.GenicamException (Transport -> CameraException with the inner text).
+#include <nanobind/nanobind.h>
+
+#include <exception>
+#include <expected>
+#include <string>
+
+#include "korvalite/error.hpp"
+
+namespace korvalite::py {
+
+// Thrown inside binding code only; a registered translator raises the Python class.
+struct PyCameraError : std::exception {
+    explicit PyCameraError(std::string m) : message(std::move(m)) {}
+    const char* what() const noexcept override { return message.c_str(); }
+    std::string message;
+};
+
+struct PyGenicamError : std::exception {
+    explicit PyGenicamError(std::string m) : message(std::move(m)) {}
+    const char* what() const noexcept override { return message.c_str(); }
+    std::string message;
+};
+
+[[noreturn]] void raise(const CameraError& error);
+[[noreturn]] void raise(const GenicamError& error);
+
+// Unwraps a result or raises its error.
+template <class T, class E>
+T unwrap(std::expected<T, E> result) {
+    if (!result) raise(result.error());
+    if constexpr (!std::is_void_v<T>) return std::move(*result);
+}
+
+// The exception classes, created once per process on first use.
+nanobind::handle camera_exception_class();
+nanobind::handle genicam_exception_class();
+
+void bind_errors(nanobind::module_& m);
+
+}  // namespace korvalite::py

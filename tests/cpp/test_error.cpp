@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include "korvalite/error.hpp"
+
+using namespace korvalite;
+
+TEST(CameraError, MessagesOfEveryKind) {
+    const std::pair<CameraError, std::string> cases[] = {
+        {CameraError::io(98, "Address already in use"), "io error: Address already in use"},
+        {CameraError::connect_timeout(), "connect timed out"},
+        {CameraError::not_connected(), "driver is not connected"},
+        {CameraError::ack_timeout(), "timed out waiting for acknowledge"},
+        {CameraError::control_denied(), "device control is held by another application"},
+        {CameraError::control_lost(), "device control was lost (heartbeat failed)"},
+        {CameraError::status(0x0082, 0x8006), "device answered command 0x0082 with access denied (0x8006)"},
+        {CameraError::status(0x0082, 0x800F), "device answered command 0x0082 with status 0x800f"},
+        {CameraError::malformed("payload_size must be set"), "malformed packet: payload_size must be set"},
+        {CameraError::unsupported("http-hosted GenICam XML"), "device does not support http-hosted GenICam XML"},
+        {CameraError::thread_spawn("bind control socket 0.0.0.0:0: Address already in use"),
+         "worker thread failed to start: bind control socket 0.0.0.0:0: Address already in use"},
+    };
+    for (const auto& [error, text] : cases) EXPECT_EQ(error.message(), text);
+}
+
+TEST(GenicamError, MessagesOfEveryKind) {
+    const std::pair<GenicamError, std::string> cases[] = {
+        {GenicamError::feature_not_found("Gain"), "feature 'Gain' not found"},
+        {GenicamError::unsupported_access("Width"), "node 'Width' does not support this access"},
+        {GenicamError::not_accessible("Reg"), "node 'Reg' is not accessible this way (access mode)"},
+        {GenicamError::dangling_reference("Missing"), "dangling reference 'Missing'"},
+        {GenicamError::circular_reference("A"), "circular reference through 'A'"},
+        {GenicamError::formula("SK", "division by zero"), "formula in 'SK': division by zero"},
+        {GenicamError::no_enum_entry("PixelFormat", "Mono9"), "enumeration 'PixelFormat' has no entry 'Mono9'"},
+        {GenicamError::description("feature model not loaded"), "device description: feature model not loaded"},
+        {GenicamError::snap_timeout(), "no frame arrived within the snap timeout"},
+        {GenicamError::transport(CameraError::ack_timeout()), "timed out waiting for acknowledge"},
+        {GenicamError::feature_not_found("it's"), "feature 'it's' not found"},
+    };
+    for (const auto& [error, text] : cases) EXPECT_EQ(error.message(), text);
+}
+
+TEST(SharedCameraError, ConvertsBackUnchangedWhetherOrNotTheSlotStillHoldsIt) {
+    SharedCameraError slot = share(CameraError::not_connected());
+    SharedCameraError caller = slot;
+    CameraError held = unshare(caller);
+    EXPECT_EQ(held.message(), "driver is not connected");
+    slot.reset();
+    CameraError alone = unshare(caller);
+    EXPECT_EQ(alone, held);
+    EXPECT_EQ(alone.kind(), CameraError::Kind::NotConnected);
+
+    SharedCameraError status = share(CameraError::status(0x0084, 0x8003));
+    EXPECT_EQ(unshare(status), CameraError::status(0x0084, 0x8003));
+}
+
+TEST(GenicamError, LiftKeepsTheTransportError) {
+    CameraResult<int> failed = std::unexpected(CameraError::control_lost());
+    GenicamResult<int> lifted = lift(failed);
+    ASSERT_FALSE(lifted);
+    EXPECT_EQ(lifted.error().kind(), GenicamError::Kind::Transport);
+    EXPECT_EQ(*lifted.error().transport_error(), CameraError::control_lost());
+    EXPECT_EQ(*lift(CameraResult<int>(7)), 7);
+}

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include "bytes_util.hpp"
+#include "korvalite/gige/proto/gvcp.hpp"
+
+using namespace korvalite::gige::proto;
+using korvalite::test_support::hex_bytes;
+using korvalite::test_support::to_vec;
+
+TEST(GvcpEncode, GoldenBytes) {
+    const std::uint32_t addr[] = {0x0A00};
+    EXPECT_EQ(encode_read_reg(addr, 1), hex_bytes("42 01 00 80 00 04 00 01 00 00 0A 00"));
+
+    const std::pair<std::uint32_t, std::uint32_t> pair[] = {{0x0A00, 0}};
+    EXPECT_EQ(encode_write_reg(pair, 7), hex_bytes("42 01 00 82 00 08 00 07 00 00 0A 00 00 00 00 00"));
+
+    EXPECT_EQ(to_vec(encode_discovery()), hex_bytes("42 11 00 02 00 00 FF FF"));
+    EXPECT_EQ(to_vec(encode_event_ack(0x00C0, 0xABCD)), hex_bytes("00 00 00 C1 00 00 AB CD"));
+    EXPECT_EQ(to_vec(encode_event_ack(0x00C2, 0x0001)), hex_bytes("00 00 00 C3 00 00 00 01"));
+    EXPECT_EQ(encode_read_mem(0x0200, 512, 9), hex_bytes("42 01 00 84 00 08 00 09 00 00 02 00 00 00 02 00"));
+    const auto data = hex_bytes("01 02 03 04");
+    EXPECT_EQ(encode_write_mem(0x1000, data, 2), hex_bytes("42 01 00 86 00 08 00 02 00 00 10 00 01 02 03 04"));
+}
+
+TEST(GvcpEncode, PacketResendForms) {
+    std::array<std::byte, 28> buf{};
+    ASSERT_EQ(encode_packet_resend(buf, 0x1234, 5, 9, false, 3), 20u);
+    EXPECT_EQ(std::vector<std::byte>(buf.begin(), buf.begin() + 20),
+              hex_bytes("42 00 00 40 00 0C 00 03 00 00 12 34 00 00 00 05 00 00 00 09"));
+
+    // Packet ids beyond 24 bits lose their top byte in the normal form...
+    ASSERT_EQ(encode_packet_resend(buf, 0x1234, 0x01000005, 0xFF000009, false, 3), 20u);
+    EXPECT_EQ(std::vector<std::byte>(buf.begin() + 12, buf.begin() + 20), hex_bytes("00 00 00 05 00 00 00 09"));
+
+    // ...and keep all 32 bits in the extended form, with the 64-bit block id at the end.
+    ASSERT_EQ(encode_packet_resend(buf, 0x0102030405060708, 0x01000005, 0x01000009, true, 0xFF15), 28u);
+    EXPECT_EQ(to_vec(buf), hex_bytes("42 10 00 40 00 14 FF 15 00 00 00 00 01 00 00 05 01 00 00 09 "
+                                     "01 02 03 04 05 06 07 08"));
+}
+
+TEST(GvcpParse, RecognitionAndValidity) {
+    // Too short, and a length field promising more than the datagram holds: malformed.
+    EXPECT_FALSE(parse_datagram(hex_bytes("00 00 00 81 00 00 00")));
+    EXPECT_FALSE(parse_datagram(hex_bytes("00 00 00 81 00 04 00 01 AA BB")));
+    EXPECT_FALSE(parse_datagram({}));
+
+    // Bytes beyond `length` are ignored.
+    const auto ack_bytes = hex_bytes("00 00 00 81 00 04 00 01 12 34 56 78 99");
+    auto ack = parse_datagram(ack_bytes);
+    ASSERT_TRUE(ack);
+    EXPECT_FALSE(ack->is_command);
+    EXPECT_EQ(ack->code, code::kReadRegAck);
+    EXPECT_EQ(ack->id, 1);
+    EXPECT_EQ(ack->payload.size(), 4u);
+    EXPECT_EQ(read_reg_value_count(*ack), 1u);
+    EXPECT_EQ(read_reg_value(*ack, 0), 0x12345678u);
+
+    // READREG values are whole 4-byte units.
+    const auto partial_bytes = hex_bytes("00 00 00 81 00 06 00 01 12 34 56 78 9A BC");
+    auto partial = parse_datagram(partial_bytes);
+    ASSERT_TRUE(partial);
+    EXPECT_EQ(read_reg_value_count(*partial), 1u);
+
+    // Status 0x0100 is success; bit 15 is a refusal.
+    auto resend_status = parse_datagram(hex_bytes("01 00 00 83 00 00 00 02"));
+    ASSERT_TRUE(resend_status);
+    EXPECT_FALSE(resend_status->is_nak());
+    auto nak = parse_datagram(hex_bytes("80 06 00 83 00 00 00 02"));
+    ASSERT_TRUE(nak);
+    EXPECT_TRUE(nak->is_nak());
+    EXPECT_EQ(nak->status, 0x8006);
+
+    // A first byte of 0x42 marks a device command.
+    auto event = parse_datagram(hex_bytes("42 01 00 C0 00 00 00 05"));
+    ASSERT_TRUE(event);
+    EXPECT_TRUE(event->is_command);
+    EXPECT_EQ(event->flags, 0x01);
+    EXPECT_TRUE(is_accepted_device_command(event->code));
+    EXPECT_FALSE(is_accepted_device_command(0x0080));
+}
+
+TEST(GvcpParse, PendingAck) {
+    const auto pending_bytes = hex_bytes("00 00 00 89 00 04 00 03 00 00 01 F4");
+    auto pending = parse_datagram(pending_bytes);
+    ASSERT_TRUE(pending);
+    EXPECT_EQ(pending_ack_delay_ms(*pending), 500u);
+    // The 32-bit big-endian reading covers the reserved half too.
+    const auto big_bytes = hex_bytes("00 00 00 89 00 04 00 03 00 01 00 00");
+    auto big = parse_datagram(big_bytes);
+    EXPECT_EQ(pending_ack_delay_ms(*big), 65536u);
+    // Under 4 payload bytes: an ordinary final acknowledge.
+    const auto short_bytes = hex_bytes("00 00 00 89 00 02 00 03 00 01");
+    auto short_pending = parse_datagram(short_bytes);
+    ASSERT_TRUE(short_pending);
+    EXPECT_FALSE(pending_ack_delay_ms(*short_pending));
+}
+
+TEST(GvcpParse, DiscoveryAcknowledge) {
+    auto good = hex_bytes("00 00 00 03 00 04 FF FF 01 02 03 04");
+    auto payload = discovery_ack_payload(good);
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(payload->size(), 4u);
+    EXPECT_FALSE(discovery_ack_payload(hex_bytes("80 06 00 03 00 00 FF FF")));  // refused
+    EXPECT_FALSE(discovery_ack_payload(hex_bytes("00 00 00 81 00 00 FF FF")));  // wrong code
+    EXPECT_FALSE(discovery_ack_payload(hex_bytes("00 00 00 03 00 08 FF FF 00")));  // short
+}
+
+TEST(GvcpEvent, ParsesTheFirstRecord) {
+    auto three = GvcpEvent::parse(0x00C0, hex_bytes("01 02 03"));
+    EXPECT_EQ(three.event_id, 0);
+    EXPECT_EQ(three.stream_channel, 0);
+    EXPECT_EQ(three.block_id, 0);
+    EXPECT_EQ(three.timestamp, 0u);
+    EXPECT_TRUE(three.data.empty());
+    EXPECT_EQ(three.payload.size(), 3u);
+
+    auto twenty = GvcpEvent::parse(0x00C2, hex_bytes("00 00 90 01 00 02 00 03 00 00 00 00 00 00 01 00 DE AD BE EF"));
+    EXPECT_EQ(twenty.command, 0x00C2);
+    EXPECT_EQ(twenty.event_id, 0x9001);
+    EXPECT_EQ(twenty.stream_channel, 2);
+    EXPECT_EQ(twenty.block_id, 3);
+    EXPECT_EQ(twenty.timestamp, 0x100u);
+    EXPECT_EQ(twenty.data, hex_bytes("DE AD BE EF"));
+    EXPECT_EQ(twenty.payload.size(), 20u);
+
+    auto five = GvcpEvent::parse(0x00C0, hex_bytes("00 00 12 34 00"));
+    EXPECT_EQ(five.event_id, 0x1234);
+    EXPECT_EQ(five.stream_channel, 0);
+}
+
+TEST(GvcpStatus, Display) {
+    const std::pair<std::uint16_t, std::string> cases[] = {
+        {0x0000, "success (0x0000)"},          {0x0100, "packet resend (0x0100)"},
+        {0x8006, "access denied (0x8006)"},     {0x8FFF, "generic error (0x8fff)"},
+        {0x800F, "status 0x800f"},              {0x8009, "status 0x8009"},
+        {0x8017, "leader/trailer overflow (0x8017)"}, {0x800C, "packet unavailable (0x800c)"},
+    };
+    for (const auto& [code, text] : cases) EXPECT_EQ(GvcpStatus{code}.display(), text);
+}
