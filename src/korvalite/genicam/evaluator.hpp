@@ -1,0 +1,105 @@
+#pragma once
+// Formulas of the feature model (SwissKnife and Converter nodes): a formula text is compiled once
+// into a postfix program, which is then evaluated against the values of its variables as often as
+// needed. Failures are plain message texts; the node layer wraps them with the node's name.
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "korvalite/genicam/value.hpp"
+
+namespace korvalite::genicam {
+
+// One step of a compiled formula. Literals and variables push a value; every other kind is an
+// operator or function applied to the values on the stack.
+enum class OpKind : std::uint8_t {
+    IntLiteral,
+    FloatLiteral,
+    Variable,
+    Colon,         // ":"  (the "?" does the work)
+    Question,      // "?"  cond ? a : b
+    LogicalOr,     // "||"
+    LogicalAnd,    // "&&"
+    BitOr,         // "|"
+    BitXor,        // "^"
+    BitAnd,        // "&"
+    Equal,         // "="
+    NotEqual,      // "<>"
+    LessEqual,     // "<="
+    GreaterEqual,  // ">="
+    Less,          // "<"
+    Greater,       // ">"
+    ShiftRight,    // ">>"
+    ShiftLeft,     // "<<"
+    Subtract,      // binary "-"
+    Add,           // binary "+"
+    Remainder,     // "%"
+    Divide,        // "/"
+    Multiply,      // "*"
+    Power,         // "**"
+    Negate,        // unary "-"
+    Identity,      // unary "+"
+    BitNot,        // "~"
+    Sin,
+    Cos,
+    Sgn,
+    Neg,
+    Atan,
+    Tan,
+    Abs,
+    Exp,
+    Ln,
+    Lg,
+    Sqrt,
+    Trunc,
+    Round,
+    Floor,
+    Ceil,
+    Asin,
+    Acos,
+};
+
+struct Op {
+    OpKind kind;
+    union {
+        std::int64_t integer;    // IntLiteral
+        double real;             // FloatLiteral
+        std::uint16_t variable;  // Variable: index into Expr::names
+    };
+
+    static constexpr Op int_literal(std::int64_t v) { return Op{OpKind::IntLiteral, v}; }
+    static constexpr Op float_literal(double v) {
+        Op op{OpKind::Variable, 0};
+        op.kind = OpKind::FloatLiteral;
+        op.real = v;
+        return op;
+    }
+    static constexpr Op variable_ref(std::uint16_t index) {
+        Op op{OpKind::Variable, 0};
+        op.variable = index;
+        return op;
+    }
+    static constexpr Op op(OpKind kind) { return Op{kind, 0}; }
+
+    // Same kind and same payload (float payloads compare bit for bit).
+    bool operator==(const Op& other) const;
+};
+
+// A compiled formula: the steps in postfix order, and the distinct variable names in order of
+// first appearance, exactly as written. A Variable step's index refers to `names`.
+struct Expr {
+    std::vector<Op> ops;
+    std::vector<std::string> names;
+};
+
+// Compiles a formula text. An empty text gives an empty program (which fails to evaluate).
+std::expected<Expr, std::string> parse(std::string_view text);
+
+// Runs a compiled formula; values[i] is the value of names[i]. Does not allocate on success
+// unless the formula needs more than a few dozen values on its stack at once.
+std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values);
+
+}  // namespace korvalite::genicam
