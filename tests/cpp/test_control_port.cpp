@@ -119,7 +119,10 @@ TEST(ControlPort, EverySubmissionAfterTheWorkerEndedIsNotConnected) {
     ControlPort clone = h.port();
     ASSERT_TRUE(clone.request_shutdown());
     ASSERT_TRUE(eventually([&] { return !clone.is_worker_alive(); }));
+    // The worker's last packet, the privilege release, has arrived.
+    ASSERT_TRUE(h.device.wait_until([](auto& received) { return !received.empty(); }));
     const std::size_t before = h.device.received().size();
+    ASSERT_EQ(before, 1u);
 
     const std::string expected = "driver is not connected";
     EXPECT_EQ(outcome(clone.read_register(0)), expected);

@@ -85,6 +85,7 @@ TEST(ControlWorker, SilentDeviceGetsTheSamePacketOncePlusRetriesThenAckTimeout) 
     // The worker gave up before the caller's own wait would have.
     EXPECT_LT(std::chrono::steady_clock::now() - start, h.port().wait_timeout());
 
+    ASSERT_TRUE(eventually([&] { return h.device.commands().size() >= 5; }));
     const auto sent = h.device.commands();
     ASSERT_EQ(sent.size(), 5u);
     for (auto& r : sent) EXPECT_EQ(r.raw, sent[0].raw);
@@ -137,6 +138,7 @@ TEST(ControlWorker, PendingAckMovesTheDeadlineWithoutUsingATry) {
             return std::vector<Reply>{{ScriptedDevice::pending(r, 80)}};
         });
         EXPECT_EQ(outcome(h.port().read_register(0x100)), c.expected);
+        ASSERT_TRUE(eventually([&] { return h.device.commands().size() >= c.sends; }));
         const auto sent = h.device.commands();
         ASSERT_EQ(sent.size(), c.sends);
         if (sent.size() > 1) {
@@ -340,4 +342,16 @@ TEST(ControlWorker, ManyThreadsThroughClonesEachGetTheirOwnResults) {
     EXPECT_EQ(stats.commands, h.device.received().size());
     EXPECT_EQ(stats.acks, stats.commands);
     EXPECT_EQ(stats.commands, kThreads * kRounds + h.device.heartbeats());
+}
+
+TEST(ControlWorker, AFailedSendFailsOnlyThatOperation) {
+    // Port 0 cannot be sent to: every send fails at once, and nothing leaves the host.
+    WorkerSettings settings;
+    settings.device = {*net::Ipv4Address::parse("127.0.0.22"), 0};
+    settings.local = net::Endpoint{*net::Ipv4Address::parse("127.0.0.20"), 0};
+    auto channel = start_control_channel(settings).value();
+    EXPECT_EQ(outcome(channel.port.read_register(0x100)), "io error: Invalid argument");
+    EXPECT_EQ(outcome(channel.port.write_memory(0x100, proto::ByteVec(8))), "io error: Invalid argument");
+    EXPECT_TRUE(channel.port.is_worker_alive());
+    EXPECT_EQ(channel.shared->stats(), LinkStats{});
 }

@@ -47,8 +47,14 @@ CameraResult<SpawnedWorker> spawn(Receiver<ToWorker> receiver, std::shared_ptr<S
 
     auto handle = ThreadHandle::create();
     handle.set_waker(*waker);
-    Runner::Parts parts{settings,          std::move(*socket),   std::move(*poller),  *waker,
-                        std::move(receiver), std::move(shared), handle.alive_flag(), handle.stop_flag()};
+    Runner::Parts parts{.settings = settings,
+                        .socket = std::move(*socket),
+                        .poller = std::move(*poller),
+                        .waker = *waker,
+                        .receiver = std::move(receiver),
+                        .shared = std::move(shared),
+                        .alive = handle.alive_flag(),
+                        .stop = handle.stop_flag()};
     auto thread = spawn_named("korvalite-gvcp", [parts = std::move(parts)]() mutable {
         Runner runner(std::move(parts));
         runner.run();
