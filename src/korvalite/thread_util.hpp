@@ -50,6 +50,7 @@ public:
     bool is_armed() const { return armed_; }
 
     void set_waker(std::shared_ptr<net::Waker> waker) { waker_ = std::move(waker); }
+    const std::shared_ptr<net::Waker>& waker() const { return waker_; }
     // Stores the thread just started; an earlier one is detached, not joined.
     void set_handle(std::thread thread);
     bool has_thread() const { return thread_.joinable(); }

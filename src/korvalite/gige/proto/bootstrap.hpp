@@ -1,7 +1,14 @@
 #pragma once
 // The bootstrap register map: the identity block at the bottom of the address space and the
 // registers the driver uses beyond it.
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "korvalite/gige/proto/bytes.hpp"
 
 namespace korvalite::gige::proto {
 
@@ -52,5 +59,50 @@ inline constexpr std::uint32_t kScpsFireTestPacket = 0x80000000;
 inline constexpr std::uint32_t kScpsDoNotFragment = 0x40000000;
 inline constexpr std::uint32_t kScpsPacketSizeMask = 0x0000FFFF;
 }  // namespace reg
+
+// The six text fields of the identity block: address and width in bytes.
+namespace text_field {
+inline constexpr std::pair<std::uint32_t, std::size_t> kManufacturer{reg::kManufacturerName, 32};
+inline constexpr std::pair<std::uint32_t, std::size_t> kModel{reg::kModelName, 32};
+inline constexpr std::pair<std::uint32_t, std::size_t> kDeviceVersion{reg::kDeviceVersion, 32};
+inline constexpr std::pair<std::uint32_t, std::size_t> kManufacturerInfo{reg::kManufacturerInfo, 48};
+inline constexpr std::pair<std::uint32_t, std::size_t> kSerial{reg::kSerialNumber, 16};
+inline constexpr std::pair<std::uint32_t, std::size_t> kUserDefinedName{reg::kUserDefinedName, 16};
+}  // namespace text_field
+
+// A text field: the bytes up to the first zero byte (or all of them), as UTF-8 with invalid
+// sequences replaced by U+FFFD. Spaces are kept. A field reaching past the block is cut short.
+std::string string_reg(ByteView block, std::size_t offset, std::size_t width);
+
+using Ipv4Bytes = std::array<std::uint8_t, 4>;  // network order, as on the wire
+
+// "192.168.1.10"
+std::string dotted(const Ipv4Bytes& address);
+
+// A device's identity from its bootstrap identity block.
+struct DeviceInfo {
+    std::string manufacturer;
+    std::string model;
+    std::string device_version;
+    std::string manufacturer_info;
+    std::string serial;
+    std::string user_defined_name;
+    std::pair<std::uint16_t, std::uint16_t> spec_version{};  // (major, minor)
+    std::uint32_t device_mode = 0;
+    std::uint32_t ip_config_options = 0;
+    std::uint32_t ip_config_current = 0;
+    Ipv4Bytes ip{};
+    Ipv4Bytes subnet_mask{};
+    Ipv4Bytes gateway{};
+    std::array<std::uint8_t, 6> mac{};
+
+    // Parses the first DISCOVERY_DATA_SIZE bytes; nullopt when fewer are given.
+    static std::optional<DeviceInfo> parse(ByteView block);
+
+    // "02:1a:2b:3c:4d:5e"
+    std::string mac_text() const;
+
+    bool operator==(const DeviceInfo&) const = default;
+};
 
 }  // namespace korvalite::gige::proto

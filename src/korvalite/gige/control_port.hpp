@@ -1,0 +1,73 @@
+#pragma once
+// The client side of the control worker: turns register and memory requests into worker
+// messages and hands back their completion slots, and, as the feature model's PortIo,
+// performs blocking reads and writes of device addresses with a bounded wait.
+//
+// Copies share the worker's channel, alive flag and waker; a copy never stops or joins the
+// worker. All methods may be called from any number of threads at once.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "korvalite/channel.hpp"
+#include "korvalite/genicam/port.hpp"
+#include "korvalite/gige/response_handle.hpp"
+#include "korvalite/gige/to_worker.hpp"
+#include "korvalite/net/poller.hpp"
+
+namespace korvalite::gige {
+
+// The worker as a submitter sees it: is it running, and how to wake it.
+struct WorkerView {
+    std::shared_ptr<const std::atomic<bool>> alive;
+    std::shared_ptr<net::Waker> waker;  // may be null
+};
+
+class ControlPort final : public genicam::PortIo {
+public:
+    using Duration = std::chrono::steady_clock::duration;
+
+    // `wait_timeout` is the unit of every blocking wait of this port (see operation_wait_timeout).
+    ControlPort(Sender<ToWorker> sender, WorkerView worker, Duration wait_timeout);
+
+    ResponseHandle<std::uint32_t> read_register(std::uint32_t address) const;
+    ResponseHandle<std::vector<std::uint32_t>> read_registers(std::vector<std::uint32_t> addresses) const;
+    ResponseHandle<void> write_register(std::uint32_t address, std::uint32_t value) const;
+    // Any length; the address must be 4-byte aligned.
+    ResponseHandle<proto::ByteVec> read_memory(std::uint32_t address, std::uint32_t length) const;
+    // Address and length must be 4-byte aligned.
+    ResponseHandle<void> write_memory(std::uint32_t address, proto::ByteVec data) const;
+
+    // Blocking access for the feature model: 4-byte aligned 4-byte accesses use READREG or
+    // WRITEREG, everything else READMEM or WRITEMEM.
+    CameraResult<void> read(std::uint64_t address, std::span<std::byte> buffer) override;
+    CameraResult<void> write(std::uint64_t address, std::span<const std::byte> data) override;
+
+    // Adds a device-event subscriber; false if the worker no longer takes messages.
+    bool subscribe(Sender<proto::GvcpEvent> events) const;
+    // Asks the worker to end (it gives control back); false if it no longer takes messages.
+    bool request_shutdown() const;
+
+    bool is_worker_alive() const { return worker_.alive && worker_.alive->load(); }
+    Duration wait_timeout() const { return wait_timeout_; }
+    // The wait for a memory transfer of `length` bytes: one unit per whole 512 bytes, plus one.
+    Duration memory_wait(std::size_t length) const {
+        return wait_timeout_ * static_cast<Duration::rep>(length / 512 + 1);
+    }
+
+private:
+    template <class T>
+    ResponseHandle<T> submit(ToWorker message, ResponseHandle<T> slot) const;
+    bool send(ToWorker message) const;
+
+    mutable Sender<ToWorker> sender_;
+    WorkerView worker_;
+    Duration wait_timeout_;
+};
+
+// The caller-side wait unit: the worker's full patience for one transaction plus 500 ms.
+ControlPort::Duration operation_wait_timeout(ControlPort::Duration gvcp_timeout, std::uint8_t retries);
+
+}  // namespace korvalite::gige

@@ -1,0 +1,12 @@
+#pragma once
+// Reading a connected device's identity over the control channel.
+#include "korvalite/gige/control_port.hpp"
+#include "korvalite/gige/proto/bootstrap.hpp"
+
+namespace korvalite::gige {
+
+// One READREG of the nine identity registers, then one READMEM per text field, each waited on
+// for `wait`. A text field the device refuses to read becomes empty; other errors fail.
+CameraResult<proto::DeviceInfo> fetch_device_info(const ControlPort& port, ControlPort::Duration wait);
+
+}  // namespace korvalite::gige
