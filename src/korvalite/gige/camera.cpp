@@ -1,0 +1,158 @@
+#include "korvalite/gige/camera.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "korvalite/genicam/url.hpp"
+#include "korvalite/genicam/zip.hpp"
+#include "korvalite/gige/fetch_device_info.hpp"
+#include "korvalite/gige/proto/gvcp.hpp"
+#include "korvalite/hex.hpp"
+#include "korvalite/log.hpp"
+#include "korvalite/utf8.hpp"
+
+namespace korvalite::gige {
+
+namespace {
+
+using log::Level;
+namespace reg = proto::reg;
+
+// The privilege write's failures as connecting reports them.
+CameraError translate_privilege_error(CameraError error) {
+    if (error.kind() == CameraError::Kind::AckTimeout) return CameraError::connect_timeout();
+    if (error.kind() == CameraError::Kind::Status &&
+        (error.status_code() == proto::status::kWriteProtect || error.status_code() == proto::status::kAccessDenied))
+        return CameraError::control_denied();
+    return error;
+}
+
+// The text up to the first zero byte, decoded as UTF-8 with replacement.
+std::string zero_terminated_text(std::span<const std::byte> bytes) {
+    std::size_t n = 0;
+    while (n < bytes.size() && bytes[n] != std::byte{0}) ++n;
+    return utf8_lossy(bytes.first(n));
+}
+
+CameraResult<proto::ByteVec> read_host_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::unexpected(CameraError::io_errno(errno ? errno : ENOENT));
+    proto::ByteVec bytes;
+    std::transform(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), std::back_inserter(bytes),
+                   [](char c) { return static_cast<std::byte>(c); });
+    if (in.bad()) return std::unexpected(CameraError::io_errno(errno ? errno : EIO));
+    return bytes;
+}
+
+}  // namespace
+
+ConnectionState GigECamera::state() const {
+    if (!connection_) return ConnectionState::Disconnected;
+    return connection_->is_alive() ? ConnectionState::Connected : ConnectionState::Dead;
+}
+
+std::optional<CameraError> GigECamera::connection_error() const {
+    if (!connection_) return CameraError::not_connected();
+    if (!connection_->is_alive()) return connection_->dead_error();
+    return std::nullopt;
+}
+
+CameraResult<void> GigECamera::connect() {
+    if (connection_) {
+        if (connection_->is_alive()) return {};
+        connection_.reset();  // joins the dead worker
+    }
+    WorkerSettings worker;
+    worker.thread = settings_.thread;
+    worker.gvcp_timeout = settings_.gvcp_timeout;
+    worker.device = settings_.device;
+    if (settings_.local_ip) worker.local = net::Endpoint{*settings_.local_ip, 0};
+    worker.heartbeat_timeout_ms = settings_.heartbeat_timeout_ms;
+    worker.retries = settings_.retries;
+    auto channel = start_control_channel(worker);
+    if (!channel) return std::unexpected(channel.error());
+    // On any failure below, the channel goes out of scope: its worker is stopped and joined,
+    // giving control back on its way out.
+    auto connection = establish(std::move(*channel));
+    if (!connection) return std::unexpected(connection.error());
+    KORVALITE_LOG(log::targets::gige, Level::Debug, "connected",
+                  {{"addr", settings_.device.to_string()},
+                   {"model", connection->device_info.model},
+                   {"serial", connection->device_info.serial}});
+    connection_ = std::make_unique<Connection>(std::move(*connection));
+    return {};
+}
+
+CameraResult<Connection> GigECamera::establish(ControlChannel channel) {
+    const ControlPort& port = channel.port;
+    const Duration wait = port.wait_timeout();
+    const std::uint32_t privilege = settings_.exclusive ? (reg::kCcpControl | reg::kCcpExclusive) : reg::kCcpControl;
+    if (auto r = wait_plain(port.write_register(reg::kControlChannelPrivilege, privilege), wait); !r)
+        return std::unexpected(translate_privilege_error(r.error()));
+    if (auto r = wait_plain(port.write_register(reg::kHeartbeatTimeout, settings_.heartbeat_timeout_ms), wait); !r)
+        return std::unexpected(r.error());
+    auto capability = wait_plain(port.read_register(reg::kGvcpCapability), wait);
+    if (!capability) return std::unexpected(capability.error());
+    auto info = fetch_device_info(port, wait);
+    if (!info) return std::unexpected(info.error());
+    return Connection{std::move(channel), std::move(*info), settings_.device, *capability};
+}
+
+void GigECamera::disconnect(Duration deadline) {
+    std::unique_ptr<Connection> connection = std::move(connection_);
+    if (!connection) return;
+    KORVALITE_LOG(log::targets::gige, Level::Debug, "disconnecting", {{"addr", connection->device.to_string()}});
+    if (connection->is_alive()) (void)connection->port().request_shutdown();
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    while (connection->is_alive() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    connection->channel.worker.stop_and_join();
+}
+
+CameraResult<proto::ByteVec> GigECamera::genicam_xml() {
+    if (auto error = connection_error()) return std::unexpected(*error);
+    auto first = description_from(reg::kFirstUrl);
+    if (first) return first;
+    KORVALITE_LOG(log::targets::gige, Level::Debug,
+                  "GenICam URL at " + hex_code(reg::kFirstUrl, 1) + " failed: " + first.error().message());
+    auto second = description_from(reg::kSecondUrl);
+    if (second) return second;
+    KORVALITE_LOG(log::targets::gige, Level::Debug,
+                  "GenICam URL at " + hex_code(reg::kSecondUrl, 1) + " failed: " + second.error().message());
+    return second;
+}
+
+CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_register) {
+    const ControlPort& port = connection_->port();
+    const Duration wait = port.wait_timeout();
+    auto url_bytes = wait_plain(port.read_memory(url_register, reg::kUrlSize), 2 * wait);
+    if (!url_bytes) return std::unexpected(url_bytes.error());
+    auto url = genicam::XmlUrl::parse(zero_terminated_text(*url_bytes));
+    if (!url) return std::unexpected(CameraError::malformed(url.error()));
+
+    CameraResult<proto::ByteVec> bytes;
+    if (auto* local = std::get_if<genicam::XmlUrl::Local>(&url->location)) {
+        if (local->address > 0xFFFFFFFFu) return std::unexpected(CameraError::malformed("XML address beyond 32 bit"));
+        if (local->size > genicam::kMaxEntrySize)
+            return std::unexpected(CameraError::malformed("XML size " + std::to_string(local->size) + " too large"));
+        const auto length = static_cast<std::uint32_t>(local->size);
+        bytes = wait_plain(port.read_memory(static_cast<std::uint32_t>(local->address), length),
+                           wait * static_cast<Duration::rep>(length / 512 + 2));
+    } else if (auto* file = std::get_if<genicam::XmlUrl::File>(&url->location)) {
+        bytes = read_host_file(file->path);
+    } else {
+        return std::unexpected(CameraError::unsupported("http-hosted GenICam XML"));
+    }
+    if (!bytes) return bytes;
+    if (url->is_zip()) {
+        auto unpacked = genicam::extract_first_file(*bytes);
+        if (!unpacked) return std::unexpected(CameraError::malformed(unpacked.error()));
+        return std::move(*unpacked);
+    }
+    return bytes;
+}
+
+}  // namespace korvalite::gige
