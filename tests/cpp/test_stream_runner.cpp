@@ -353,7 +353,11 @@ TEST(StreamRunner, ShutdownDeliversOpenFramesAsAbortedOldestFirst) {
 TEST(StreamRunner, SurvivesArbitraryDatagrams) {
     Harness h(options_with(kPayload, 3));
     std::mt19937 rng(1234);
-    std::uint64_t from_device = 0;
+    std::uint64_t from_device = 2;
+    // A frame opened by a trailer announcing 2^32 packets, and a first payload packet of one byte,
+    // would ask for huge packet tables.
+    h.feed(gvsp_trailer(0x77, 0xFFFFFFFF, true));
+    h.feed(gvsp_payload(0x78, 1, 1, kPer));
     for (int i = 0; i < 50'000; ++i) {
         ByteVec d(rng() % 120);
         for (auto& b : d) b = static_cast<std::byte>(rng());

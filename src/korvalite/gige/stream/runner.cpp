@@ -38,6 +38,7 @@ std::uint64_t wall_clock_ns() {
 
 // Room for one frame record (reference count and Frame) in the record arena.
 constexpr std::size_t kRecordBlockSize = sizeof(Frame) + 128;
+constexpr std::size_t kMaxRecordBlocks = 256;
 
 }  // namespace
 
@@ -66,10 +67,12 @@ StreamRunner::StreamRunner(const StreamOptions& options, const StreamWorkerParam
       shared_(std::move(shared)),
       pool_(std::move(pool)),
       // Frames alive at once are bounded by the buffers; a few more cover records whose frame
-      // has just been released but whose block is not back yet.
-      arena_(std::make_shared<RecordArena>(options.n_buffers + 4, kRecordBlockSize)),
+      // has just been released but whose block is not back yet. Beyond the cap, records come
+      // from the heap.
+      arena_(std::make_shared<RecordArena>(std::min<std::size_t>(options.n_buffers, kMaxRecordBlocks) + 4,
+                                           kRecordBlockSize)),
       link_(link) {
-    frames_.reserve(std::max<std::size_t>(4, options.n_buffers));
+    frames_.reserve(std::clamp<std::size_t>(options.n_buffers, 4, kMaxRecordBlocks));
     runs_.reserve(64);
 }
 
