@@ -297,9 +297,14 @@ int main(int argc, char** argv) {
             std::printf("packet size %u: no lossless rate\n", packet_size);
             continue;
         }
+        const Measurement* last = nullptr;
+        for (const auto& m : all)
+            if (m.packet_size == packet_size) last = &m;
+        const char* limit = last->lossless() ? "the sender could go no faster" : "loss above it";
         std::printf("packet size %u: highest lossless %.2f Gbit/s, %.0f packets/s, %.3f receive-thread CPU s/GB, "
-                    "%.2f allocations/frame\n",
-                    packet_size, best->gbps, best->packets_per_s, best->cpu_s_per_gb, best->allocations_per_frame);
+                    "%.2f allocations/frame (%s)\n",
+                    packet_size, best->gbps, best->packets_per_s, best->cpu_s_per_gb, best->allocations_per_frame,
+                    limit);
         std::printf("{\"bench\": \"stream_receive_summary\", \"packet_size\": %u, \"max_lossless_gbps\": %.3f, "
                     "\"packets_per_s\": %.0f, \"cpu_s_per_gb\": %.4f}\n",
                     packet_size, best->gbps, best->packets_per_s, best->cpu_s_per_gb);
