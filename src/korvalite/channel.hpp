@@ -7,13 +7,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <expected>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "korvalite/ring_queue.hpp"
 
 namespace korvalite {
 
@@ -35,7 +36,7 @@ struct ChannelState {
 
     std::mutex mutex;
     std::condition_variable readable;
-    std::deque<T> queue;
+    RingQueue<T> queue;  // steady traffic allocates nothing
     const std::optional<std::size_t> capacity;
     std::size_t senders = 0;
     std::size_t receivers = 0;
@@ -143,8 +144,7 @@ public:
         std::lock_guard lock(state_->mutex);
         std::vector<T> out;
         out.reserve(state_->queue.size());
-        for (auto& v : state_->queue) out.push_back(std::move(v));
-        state_->queue.clear();
+        while (!state_->queue.empty()) out.push_back(state_->queue.pop_front());
         return out;
     }
 
@@ -167,9 +167,7 @@ private:
     explicit Receiver(std::shared_ptr<detail::ChannelState<T>> state) : state_(std::move(state)) { attach(); }
 
     T pop_locked() {
-        T value = std::move(state_->queue.front());
-        state_->queue.pop_front();
-        return value;
+        return state_->queue.pop_front();
     }
 
     void attach() {
@@ -178,7 +176,7 @@ private:
     }
     void detach() {
         if (!state_) return;
-        std::deque<T> orphaned;
+        RingQueue<T> orphaned;
         {
             std::lock_guard lock(state_->mutex);
             if (--state_->receivers == 0) orphaned.swap(state_->queue);

@@ -140,3 +140,15 @@ TEST(Channel, DroppingTheLastReceiverReleasesQueuedValues) {
     { Receiver<std::shared_ptr<int>> gone = std::move(rx); }
     EXPECT_EQ(counter.use_count(), 1);
 }
+
+TEST(RingQueue, KeepsOrderAcrossWrapAndGrowth) {
+    RingQueue<std::unique_ptr<int>> q;
+    int next_in = 0, next_out = 0;
+    for (int round = 0; round < 50; ++round) {  // depth goes up and down, head wraps around
+        for (int i = 0; i < round % 7 + 1; ++i) q.push_back(std::make_unique<int>(next_in++));
+        for (int i = 0; i < round % 5 && !q.empty(); ++i) EXPECT_EQ(*q.pop_front(), next_out++);
+    }
+    EXPECT_EQ(q.size(), static_cast<std::size_t>(next_in - next_out));
+    while (!q.empty()) EXPECT_EQ(*q.pop_front(), next_out++);
+    EXPECT_EQ(next_out, next_in);
+}

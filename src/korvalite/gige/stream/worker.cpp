@@ -1,0 +1,177 @@
+#include "korvalite/gige/stream/worker.hpp"
+
+#include <sys/epoll.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "korvalite/log.hpp"
+#include "korvalite/net/datagram_batch.hpp"
+
+namespace korvalite::gige::stream {
+
+namespace {
+
+constexpr auto& kLog = log::targets::gige_stream_runner;
+
+// Datagrams taken per system call, each into its own buffer large enough for any UDP datagram.
+constexpr std::size_t kBatchSize = 32;
+constexpr std::size_t kMaxDatagram = 65535;
+// Batches per drain: under a flood the worker still gets back to its loop regularly to take
+// messages, close frames and notice the stop flag.
+constexpr int kMaxBatchesPerDrain = 64;
+constexpr int kIdleWaitMs = 100;
+
+int wait_ms(std::chrono::nanoseconds d) {
+    if (d.count() <= 0) return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
+    return ms > 1'000'000 ? 1'000'000 : static_cast<int>(ms);
+}
+
+class SocketResendLink final : public ResendLink {
+public:
+    SocketResendLink(const net::UdpSocket& socket, net::Endpoint device) : socket_(socket), device_(device) {}
+    CameraResult<void> send(proto::ByteView request) override {
+        auto sent = socket_.send_to(request, device_);
+        if (!sent) return std::unexpected(sent.error());
+        return {};
+    }
+
+private:
+    const net::UdpSocket& socket_;
+    net::Endpoint device_;
+};
+
+// Everything the worker thread owns, in the order it is released after the loop.
+struct WorkerLoop {
+    WorkerLoop(net::UdpSocket sock, net::Poller poll, std::shared_ptr<net::Waker> wake, const StreamOptions& options,
+               const StreamWorkerParams& params, FramePool pool, Receiver<ToStreamWorker> control,
+               std::shared_ptr<StreamShared> shared, std::shared_ptr<std::atomic<bool>> alive_flag,
+               std::shared_ptr<std::atomic<bool>> stop_flag)
+        : socket(std::move(sock)),
+          poller(std::move(poll)),
+          waker(std::move(wake)),
+          link(socket, params.device),
+          runner(options, params, std::move(pool), std::move(control), std::move(shared), link),
+          alive(std::move(alive_flag)),
+          stop(std::move(stop_flag)),
+          batch(kBatchSize, kMaxDatagram) {}
+
+    void run();
+    void drain_socket();
+
+    net::UdpSocket socket;
+    net::Poller poller;
+    std::shared_ptr<net::Waker> waker;
+    SocketResendLink link;
+    StreamRunner runner;
+    std::shared_ptr<std::atomic<bool>> alive;
+    std::shared_ptr<std::atomic<bool>> stop;
+    net::DatagramBatch batch;
+};
+
+void WorkerLoop::run() {
+    runner.options().thread_config.apply_logged();
+    std::array<epoll_event, net::kMaxEvents> events{};
+    while (!stop->load()) {
+        const int timeout = runner.has_frames_in_flight() ? wait_ms(runner.options().resend_interval) : kIdleWaitMs;
+        const auto ready = poller.wait(events, timeout);
+        if (!ready) {
+            KORVALITE_LOG(kLog, log::Level::Error, "gvsp worker poll error: " + ready.error().text());
+            break;
+        }
+        if (runner.drain_control()) break;
+        for (int i = 0; i < *ready; ++i) {
+            if (events[static_cast<std::size_t>(i)].data.u64 == net::kSocketToken) drain_socket();
+            else waker->drain();
+        }
+        runner.check_frame_completion(std::chrono::steady_clock::now());
+        runner.publish();
+    }
+    runner.shutdown();
+    KORVALITE_LOG(kLog, log::Level::Debug, "gvsp worker shutting down");
+    alive->store(false);
+}
+
+void WorkerLoop::drain_socket() {
+    for (int round = 0; round < kMaxBatchesPerDrain; ++round) {
+        const auto received = batch.receive(socket.fd());
+        if (!received) {
+            const int err = received.error();
+            if (err == EINTR) continue;
+            if (err != EAGAIN && err != EWOULDBLOCK)
+                KORVALITE_LOG(kLog, log::Level::Warn, std::string("gvsp recv error: ") + std::strerror(err));
+            return;
+        }
+        const Instant now = std::chrono::steady_clock::now();
+        for (std::size_t i = 0; i < *received; ++i) runner.handle_datagram(batch.datagram(i), batch.source_ip(i), now);
+        if (*received < batch.count()) return;  // the queue was empty a moment ago
+    }
+}
+
+CameraError spawn_error(const CameraError& e) {
+    return CameraError::thread_spawn(e.text().empty() ? e.message() : e.text());
+}
+
+}  // namespace
+
+CameraResult<std::unique_ptr<StreamWorker>> StreamWorker::spawn(net::UdpSocket socket, const StreamOptions& options,
+                                                                const StreamWorkerParams& params) {
+    if (!options.payload_size || *options.payload_size == 0)
+        return std::unexpected(CameraError::malformed("payload_size must be set"));
+    if (auto r = socket.set_nonblocking(true); !r) return std::unexpected(spawn_error(r.error()));
+    auto poller = net::Poller::create();
+    if (!poller) return std::unexpected(spawn_error(poller.error()));
+    if (auto r = poller->add_readable(socket.fd(), net::kSocketToken); !r) return std::unexpected(spawn_error(r.error()));
+    auto waker = net::Waker::create();
+    if (!waker) return std::unexpected(spawn_error(waker.error()));
+    if (auto r = poller->add_readable((*waker)->fd(), net::kWakerToken); !r)
+        return std::unexpected(spawn_error(r.error()));
+
+    auto handle = ThreadHandle::create();
+    handle.set_waker(*waker);
+    const std::uint32_t per_packet = proto::payload_bytes_per_packet(params.packet_size, false);
+    const std::size_t table_reserve =
+        per_packet == 0 ? 0 : static_cast<std::size_t>(proto::frame_packet_count(*options.payload_size, per_packet));
+    auto pool = FramePool::create(options.n_buffers, *options.payload_size, table_reserve);
+    if (!pool) return std::unexpected(CameraError::thread_spawn(std::strerror(ENOMEM)));
+
+    auto [control_tx, control_rx] = unbounded<ToStreamWorker>();
+    auto shared = std::make_shared<StreamShared>();
+    auto loop = std::make_unique<WorkerLoop>(std::move(socket), std::move(*poller), *waker, options, params,
+                                             std::move(*pool), std::move(control_rx), shared, handle.alive_flag(),
+                                             handle.stop_flag());
+    auto thread = spawn_named("korvalite-gvsp" + std::to_string(options.channel),
+                              [loop = std::move(loop)]() mutable {
+                                  loop->run();
+                                  loop.reset();  // poller, socket and pool ends go with the thread
+                              });
+    if (!thread) return std::unexpected(thread.error());
+    handle.set_handle(std::move(*thread));
+    return std::unique_ptr<StreamWorker>(
+        new StreamWorker(std::move(handle), std::move(control_tx), std::move(*waker), std::move(shared)));
+}
+
+StreamWorker::~StreamWorker() { shutdown(); }
+
+Receiver<FramePtr> StreamWorker::subscribe(std::size_t capacity) {
+    auto [tx, rx] = bounded<FramePtr>(capacity);
+    add_subscriber(std::move(tx));
+    return std::move(rx);
+}
+
+void StreamWorker::add_subscriber(Sender<FramePtr> frames) {
+    (void)control_.try_send(Subscribe{std::move(frames)});
+    (void)waker_->wake();
+}
+
+void StreamWorker::shutdown() {
+    (void)control_.try_send(Shutdown{});
+    (void)waker_->wake();
+    handle_.stop_and_join();
+}
+
+}  // namespace korvalite::gige::stream
+
