@@ -84,13 +84,6 @@ TEST(Descriptions, CorpusQuirks) {
     const auto load = [](const char* name) {
         return parse_description(read_file(fs::path(KORVALITE_SHARED_DIR "/genicam-xml/") / name)).value();
     };
-    // Duplicate node name: both stay, the later wins the name.
-    const Genicam sim = load("duvitech-llc__genicam-simulator__camera.xml");
-    const auto names = sim.node_names();
-    EXPECT_EQ(std::count(names.begin(), names.end(), "DeviceControl"), 2);
-    const NodeId winner = *sim.lookup("DeviceControl");
-    for (NodeId id = winner + 1; id < sim.size(); ++id) EXPECT_NE(sim[id].name, "DeviceControl");
-
     // References to nodes the file does not contain stay dangling.
     const Genicam v4l2 = load("AravisProject__aravis__arv-v4l2.xml");
     EXPECT_GT(check_invariants(v4l2, "arv-v4l2"), 0u);

@@ -1,7 +1,7 @@
 #include "korvalite/genicam/number_text.hpp"
 
-#include <bit>
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>

@@ -287,26 +287,16 @@ void Builder::add_struct_entries(const Children& children) {
 // links, and inline `IntSwissKnife` elements, each added as a node of its own first.
 RegisterCommon Builder::register_common(const Children& children) {
     RegisterCommon common;
-    const bool has_terms =
-        children.has(Child::Address) || children.has(Child::pAddress) || children.has(Child::IntSwissKnife);
-    pugi::xml_node c = has_terms ? children.element().first_child() : pugi::xml_node{};
-    for (; c; c = c.next_sibling()) {
-        if (c.type() != pugi::node_element) continue;
-        switch (xml_element::classify(local_name(c.name()))) {
-            case Child::Address: {
-                auto t = read_.text(c);
-                if (auto v = t ? parse_i64(*t) : std::nullopt) common.addresses.emplace_back(*v);
-                break;
-            }
-            case Child::pAddress:
-                if (auto t = read_.text(c)) common.addresses.emplace_back(read_.pending_link(*t));
-                break;
-            case Child::IntSwissKnife:
-                if (auto id = add_element(c)) common.addresses.emplace_back(Link::to(*id));
-                break;
-            default: break;
+    children.each_of({Child::Address, Child::pAddress, Child::IntSwissKnife}, [&](pugi::xml_node c, Child kind) {
+        if (kind == Child::IntSwissKnife) {
+            if (auto id = add_element(c)) common.addresses.emplace_back(Link::to(*id));
+        } else if (auto t = read_.text(c)) {
+            if (kind == Child::pAddress)
+                common.addresses.emplace_back(read_.pending_link(*t));
+            else if (auto v = parse_i64(*t))
+                common.addresses.emplace_back(*v);
         }
-    }
+    });
     common.length = read_.int_value_ref(children, Child::Length, Child::pLength);
     common.access = read_.access_mode(children);
     common.cache_mode = read_.cache_mode(children);

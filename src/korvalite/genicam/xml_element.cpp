@@ -14,9 +14,12 @@ bool is_text(pugi::xml_node node) {
 }  // namespace
 
 std::string_view local_name(const char* qualified) {
-    const std::string_view name(qualified);
-    const std::size_t colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+    // One pass finds both the end and the last colon.
+    const char* start = qualified;
+    const char* p = qualified;
+    for (; *p; ++p)
+        if (*p == ':') start = p + 1;
+    return std::string_view(start, static_cast<std::size_t>(p - start));
 }
 
 std::optional<std::string_view> attribute(pugi::xml_node element, std::string_view name) {
@@ -109,13 +112,19 @@ Child classify(std::string_view n) {
 }
 
 Children::Children(pugi::xml_node element) : element_(element) {
-    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
+    std::uint32_t position = 0;
+    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling(), ++position) {
         // Only elements have names that classify (text and comments have none), but a
         // processing instruction's target might: check the type of known names only.
         const Child which = classify(local_name(c.name()));
         if (which == Child::Other || c.type() != pugi::node_element) continue;
-        auto& slot = first_[static_cast<std::size_t>(which)];
-        if (!slot) slot = c.internal_object();
+        Seen& seen = seen_[static_cast<std::size_t>(which)];
+        if (!seen.first) {
+            seen.first = c.internal_object();
+            seen.first_position = position;
+        }
+        seen.last = c.internal_object();
+        seen.last_position = position;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,28 +52,56 @@ enum class Child : std::uint8_t {
 // Which known child a local name is, or Other.
 Child classify(std::string_view local);
 
-// The first child element of each known name, found in one pass over the children.
+// The first and last child element of each known name, found in one pass over the children,
+// so that later reads look at no child twice.
 class Children {
 public:
     explicit Children(pugi::xml_node element);
 
     pugi::xml_node element() const { return element_; }
-    pugi::xml_node first(Child which) const { return pugi::xml_node(first_[static_cast<std::size_t>(which)]); }
-    bool has(Child which) const { return first_[static_cast<std::size_t>(which)] != nullptr; }
+    bool has(Child which) const { return at(which).first != nullptr; }
+    pugi::xml_node first(Child which) const { return pugi::xml_node(at(which).first); }
 
     // The text of the first child of that name (a later one is not consulted).
     std::optional<std::string_view> text(Child which, TextPool& pool) const;
 
+    // Calls `fn(child, kind)` for every child element of one of the `kinds`, in document order.
+    template <class Fn>
+    void each_of(std::initializer_list<Child> kinds, Fn&& fn) const {
+        const Seen* from = nullptr;
+        const Seen* to = nullptr;
+        for (Child k : kinds) {
+            const Seen& seen = at(k);
+            if (!seen.first) continue;
+            if (!from || seen.first_position < from->first_position) from = &seen;
+            if (!to || seen.last_position > to->last_position) to = &seen;
+        }
+        if (!from) return;
+        for (pugi::xml_node c(from->first);; c = c.next_sibling()) {
+            const Child which = classify(local_name(c.name()));
+            for (Child k : kinds)
+                if (which == k && c.type() == pugi::node_element) fn(c, which);
+            if (c.internal_object() == to->last) break;
+        }
+    }
+
     // Calls `fn(child)` for every child element of that name, in document order.
     template <class Fn>
     void each(Child which, Fn&& fn) const {
-        for (pugi::xml_node c = first(which); c; c = c.next_sibling())
-            if (classify(local_name(c.name())) == which && c.type() == pugi::node_element) fn(c);
+        each_of({which}, [&](pugi::xml_node c, Child) { fn(c); });
     }
 
 private:
+    struct Seen {
+        pugi::xml_node_struct* first = nullptr;
+        pugi::xml_node_struct* last = nullptr;
+        std::uint32_t first_position = 0;
+        std::uint32_t last_position = 0;
+    };
+    const Seen& at(Child which) const { return seen_[static_cast<std::size_t>(which)]; }
+
     pugi::xml_node element_;
-    std::array<pugi::xml_node_struct*, static_cast<std::size_t>(Child::Other)> first_{};
+    std::array<Seen, static_cast<std::size_t>(Child::Other)> seen_{};
 };
 
 }  // namespace korvalite::genicam::xml_element
