@@ -1,0 +1,33 @@
+#include "korvalite/genicam/graph.hpp"
+
+#include <algorithm>
+
+namespace korvalite::genicam {
+
+GenicamResult<NodeId> Genicam::lookup(std::string_view name) const {
+    auto it = by_name.find(name);
+    if (it == by_name.end()) return std::unexpected(GenicamError::feature_not_found(std::string(name)));
+    return it->second;
+}
+
+GenicamResult<void> Genicam::enter(NodeId id) {
+    if (std::find(stack.begin(), stack.end(), id) != stack.end()) {
+        stack.clear();
+        return std::unexpected(GenicamError::circular_reference(nodes[id].name));
+    }
+    stack.push_back(id);
+    return {};
+}
+
+void Genicam::leave() {
+    if (!stack.empty()) stack.pop_back();
+}
+
+std::vector<std::string> Genicam::node_names() const {
+    std::vector<std::string> names;
+    names.reserve(nodes.size());
+    for (const auto& n : nodes) names.push_back(n.name);
+    return names;
+}
+
+}  // namespace korvalite::genicam

@@ -1,0 +1,58 @@
+#pragma once
+// The feature graph of one camera: an arena of nodes addressed by dense ids, a name index, the
+// invalidation index, and the evaluation stack that catches reference cycles.
+//
+// The graph has no locking: its owner reaches it only under the camera's mutex, and evaluation
+// changes it (stack, register caches, compiled formulas, inline constants), so even reads need
+// exclusive access.
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "korvalite/error.hpp"
+#include "korvalite/genicam/node.hpp"
+
+namespace korvalite::genicam {
+
+// Hashes std::string and std::string_view alike, so the name index is searched without a copy.
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+using NameIndex = std::unordered_map<std::string, NodeId, NameHash, std::equal_to<>>;
+
+// Key: a node that, when written, invalidates others. Value: the nodes whose caches it drops,
+// in the order recorded (duplicates possible).
+using InvalidationIndex = std::unordered_map<NodeId, std::vector<NodeId>>;
+
+struct Genicam {
+    // Every node; position = NodeId. The node set, names and links never change once built.
+    std::vector<NodeData> nodes;
+    // Run-time state: the nodes being evaluated, innermost last; empty between operations.
+    std::vector<NodeId> stack;
+    // One entry per distinct name; a later node of the same name shadows the earlier one.
+    NameIndex by_name;
+    InvalidationIndex invalidators;
+
+    // The node of that exact name, or FeatureNotFound.
+    GenicamResult<NodeId> lookup(std::string_view name) const;
+
+    // Marks `id` as being evaluated. Reaching a node already on the stack is a cycle: the stack
+    // is cleared (so the next operation starts clean) and CircularReference is returned.
+    GenicamResult<void> enter(NodeId id);
+    // Ends the evaluation of the innermost node; does nothing once a cycle has cleared the stack.
+    void leave();
+
+    // The names of all nodes in id order, shadowed and generated names included.
+    std::vector<std::string> node_names() const;
+
+    const NodeData& operator[](NodeId id) const { return nodes[id]; }
+    NodeData& operator[](NodeId id) { return nodes[id]; }
+    std::size_t size() const { return nodes.size(); }
+};
+
+}  // namespace korvalite::genicam

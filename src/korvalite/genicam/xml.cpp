@@ -1,0 +1,363 @@
+#include "korvalite/genicam/xml.hpp"
+
+#include <algorithm>
+#include <deque>
+#include <utility>
+
+#include <pugixml.hpp>
+
+#include "korvalite/genicam/literal_text.hpp"
+#include "korvalite/genicam/xml_element.hpp"
+#include "korvalite/genicam/xml_readers.hpp"
+
+namespace korvalite::genicam {
+
+namespace {
+
+using xml_element::attribute;
+using xml_element::Child;
+using xml_element::Children;
+using xml_element::local_name;
+using xml_readers::ElementReader;
+
+// Comments and processing instructions are kept in the tree so that an element starting with
+// one counts as having no text; a lone white-space text is kept so that `<pValue> </pValue>`
+// still names an (empty) target; leading text is stored in its element, saving a node per leaf.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
+                                   pugi::parse_ws_pcdata_single | pugi::parse_embed_pcdata;
+
+// Built-in nodes the driver relies on, added when the description lacks them.
+constexpr std::pair<const char*, const char*> kDefaultNodes[] = {
+    {"TLParamsLocked",
+     R"(<Integer Name="TLParamsLocked"><Value>0</Value><Min>0</Min><Max>1</Max></Integer>)"},
+    {"GevSCPSPacketSize",
+     "<MaskedIntReg Name=\"GevSCPSPacketSize\">\n"
+     "             <Address>0xd04</Address><Length>4</Length><AccessMode>RW</AccessMode>\n"
+     "             <pPort>Device</pPort><Cachable>NoCache</Cachable>\n"
+     "             <LSB>31</LSB><MSB>16</MSB><Endianess>BigEndian</Endianess>\n"
+     "           </MaskedIntReg>"},
+    {"GevTimestampTickFrequency",
+     "<IntReg Name=\"GevTimestampTickFrequency\">\n"
+     "             <Address>0x93c</Address><Length>8</Length><AccessMode>RO</AccessMode>\n"
+     "             <pPort>Device</pPort><Endianess>BigEndian</Endianess>\n"
+     "           </IntReg>"},
+};
+
+// Real descriptions spend 400 to 500 bytes of text per node; reserving for one node per 256
+// bytes rarely leaves the node sequence to grow.
+constexpr std::size_t kBytesPerNodeEstimate = 256;
+
+enum class ElementKind {
+    Category,
+    Integer,
+    Float,
+    Boolean,
+    String,
+    Enumeration,
+    Command,
+    Register,
+    IntReg,
+    MaskedIntReg,
+    FloatReg,
+    StringReg,
+    StructReg,
+    Converter,
+    SwissKnife,
+    Port,
+    Unknown,
+};
+
+ElementKind element_kind(std::string_view name) {
+    static constexpr std::pair<std::string_view, ElementKind> kKinds[] = {
+        {"Integer", ElementKind::Integer},
+        {"IntReg", ElementKind::IntReg},
+        {"MaskedIntReg", ElementKind::MaskedIntReg},
+        {"Enumeration", ElementKind::Enumeration},
+        {"Boolean", ElementKind::Boolean},
+        {"IntSwissKnife", ElementKind::SwissKnife},
+        {"SwissKnife", ElementKind::SwissKnife},
+        {"Category", ElementKind::Category},
+        {"Float", ElementKind::Float},
+        {"Command", ElementKind::Command},
+        {"StringReg", ElementKind::StringReg},
+        {"StructReg", ElementKind::StructReg},
+        {"IntConverter", ElementKind::Converter},
+        {"Converter", ElementKind::Converter},
+        {"FloatReg", ElementKind::FloatReg},
+        {"Register", ElementKind::Register},
+        {"String", ElementKind::String},
+        {"Port", ElementKind::Port},
+    };
+    for (const auto& [n, kind] : kKinds)
+        if (n == name) return kind;
+    return ElementKind::Unknown;
+}
+
+bool is_register(ElementKind kind) {
+    return kind == ElementKind::Register || kind == ElementKind::IntReg || kind == ElementKind::MaskedIntReg ||
+           kind == ElementKind::FloatReg || kind == ElementKind::StringReg;
+}
+
+// The parser's description with the line and column of the byte offset it reports.
+std::string parser_message(const pugi::xml_parse_result& result, std::string_view text) {
+    const auto offset = static_cast<std::size_t>(std::max<std::ptrdiff_t>(result.offset, 0));
+    const std::string_view before = text.substr(0, std::min(offset, text.size()));
+    const std::size_t line = 1 + std::count(before.begin(), before.end(), '\n');
+    const std::size_t line_start = before.rfind('\n');
+    const std::size_t column = before.size() - (line_start == std::string_view::npos ? 0 : line_start + 1) + 1;
+    return std::string(result.description()) + " at line " + std::to_string(line) + ", column " +
+           std::to_string(column);
+}
+
+class Builder {
+public:
+    // Room for about `n` nodes, so that the node sequence is not moved while it grows.
+    void reserve(std::size_t n) {
+        nodes_.reserve(n);
+        by_name_.reserve(n);
+    }
+    // Reads the node elements among `element`'s children, descending into `Group`s.
+    void walk(pugi::xml_node element);
+    // Adds each built-in node whose name the description did not define.
+    GenicamResult<void> add_default_nodes();
+    // Resolves links, builds the invalidation index and hands over the graph. The document
+    // read must still be alive.
+    Genicam finish() &&;
+
+private:
+    std::optional<NodeId> add_element(pugi::xml_node element);
+    std::string anonymous_name(std::string_view kind_name);
+    Node node_of_kind(ElementKind kind, const Children& children);
+    Node register_node(ElementKind kind, const Children& children);
+    Node enumeration(const Children& children);
+    Node boolean(const Children& children);
+    Node string(const Children& children);
+    void add_struct_entries(const Children& children);
+    RegisterCommon register_common(const Children& children);
+    NodeId push(std::string name, Node node);
+    void collect_invalidators(NodeId id, const Children& children);
+    InvalidationIndex invalidation_index() const;
+
+    ElementReader read_;
+    std::deque<pugi::xml_document> default_documents_;
+    std::vector<NodeData> nodes_;
+    // (node with pInvalidator children, pending link to the node named there), document order.
+    std::vector<std::pair<NodeId, Link>> pending_invalidators_;
+    NameIndex by_name_;
+    std::uint32_t anonymous_counter_ = 0;
+};
+
+void Builder::walk(pugi::xml_node element) {
+    // Groups may nest to any depth: keep the siblings still to visit on an explicit stack.
+    std::vector<pugi::xml_node> resume;
+    pugi::xml_node c = element.first_child();
+    while (c || !resume.empty()) {
+        if (!c) {
+            c = resume.back();
+            resume.pop_back();
+            continue;
+        }
+        if (c.type() == pugi::node_element) {
+            if (local_name(c.name()) == "Group") {
+                resume.push_back(c.next_sibling());
+                c = c.first_child();
+                continue;
+            }
+            add_element(c);
+        }
+        c = c.next_sibling();
+    }
+}
+
+std::optional<NodeId> Builder::add_element(pugi::xml_node element) {
+    const std::string_view kind_name = local_name(element.name());
+    // Every element without a name takes a number, even one that then adds no node.
+    auto name = attribute(element, "Name");
+    std::string generated = name ? std::string{} : anonymous_name(kind_name);
+    const ElementKind kind = element_kind(kind_name);
+    if (kind == ElementKind::Unknown) return std::nullopt;
+    const Children children(element);
+    if (kind == ElementKind::StructReg) {
+        add_struct_entries(children);
+        return std::nullopt;
+    }
+    Node node = is_register(kind) ? register_node(kind, children) : node_of_kind(kind, children);
+    const NodeId id = push(name ? std::string(*name) : std::move(generated), std::move(node));
+    collect_invalidators(id, children);
+    return id;
+}
+
+std::string Builder::anonymous_name(std::string_view kind_name) {
+    ++anonymous_counter_;
+    std::string name = "__anonymous_";
+    name += kind_name;
+    name += '_';
+    name += std::to_string(anonymous_counter_);
+    return name;
+}
+
+Node Builder::node_of_kind(ElementKind kind, const Children& ch) {
+    switch (kind) {
+        case ElementKind::Category: return Category{read_.links(ch, Child::pFeature)};
+        case ElementKind::Integer:
+            return Integer{read_.int_value_ref(ch, Child::Value, Child::pValue),
+                           read_.int_value_ref(ch, Child::Min, Child::pMin),
+                           read_.int_value_ref(ch, Child::Max, Child::pMax),
+                           read_.int_value_ref(ch, Child::Inc, Child::pInc)};
+        case ElementKind::Float:
+            return Float{read_.float_value_ref(ch, Child::Value, Child::pValue),
+                         read_.float_value_ref(ch, Child::Min, Child::pMin),
+                         read_.float_value_ref(ch, Child::Max, Child::pMax)};
+        case ElementKind::Boolean: return boolean(ch);
+        case ElementKind::String: return string(ch);
+        case ElementKind::Enumeration: return enumeration(ch);
+        case ElementKind::Command:
+            return Command{read_.int_value_ref(ch, Child::Value, Child::pValue),
+                           read_.int_value_ref(ch, Child::CommandValue, Child::pCommandValue)};
+        case ElementKind::Converter:
+            return Converter{read_.int_value_ref(ch, Child::Value, Child::pValue),
+                             read_.formula(ch, Child::FormulaTo), read_.formula(ch, Child::FormulaFrom),
+                             read_.variables(ch)};
+        case ElementKind::SwissKnife: return SwissKnife{read_.formula(ch, Child::Formula), read_.variables(ch)};
+        default: return Port{};
+    }
+}
+
+Node Builder::boolean(const Children& ch) {
+    return Boolean{
+        .value = read_.int_value_ref(ch, Child::Value, Child::pValue),
+        .on_value = read_.i64_child(ch, Child::OnValue).value_or(1),
+        .off_value = read_.i64_child(ch, Child::OffValue).value_or(0),
+    };
+}
+
+Node Builder::string(const Children& ch) {
+    if (auto name = read_.text(ch, Child::pValue)) return String{read_.pending_link(*name)};
+    if (auto value = read_.text(ch, Child::Value)) return String{std::string(*value)};
+    return String{Absent{}};
+}
+
+// Entries need a `Name` attribute and a `Value` that parse_i64 accepts; others are dropped.
+Node Builder::enumeration(const Children& ch) {
+    Enumeration en{.value = read_.int_value_ref(ch, Child::Value, Child::pValue), .entries = {}};
+    ch.each(Child::EnumEntry, [&](pugi::xml_node entry) {
+        auto name = attribute(entry, "Name");
+        auto text = read_.text(xml_element::child(entry, "Value"));
+        auto value = text ? parse_i64(*text) : std::nullopt;
+        if (name && value) en.entries.push_back(EnumEntry{std::string(*name), *value});
+    });
+    return en;
+}
+
+Node Builder::register_node(ElementKind kind, const Children& ch) {
+    RegisterCommon common = register_common(ch);
+    switch (kind) {
+        case ElementKind::IntReg:
+            return Register{std::move(common), register_kind::Int{std::nullopt, std::nullopt,
+                                                                  read_.is_unsigned(ch), read_.endianness(ch)}};
+        case ElementKind::MaskedIntReg: return Register{std::move(common), read_.masked_int_kind(ch)};
+        case ElementKind::FloatReg: return Register{std::move(common), register_kind::Float{read_.endianness(ch)}};
+        case ElementKind::StringReg: return Register{std::move(common), register_kind::String{}};
+        default: return Register{std::move(common), register_kind::Bytes{}};
+    }
+}
+
+// One integer register per named `StructEntry`, sharing the struct's address terms, length and
+// cache mode; the struct itself adds no node and its own invalidators are not recorded.
+void Builder::add_struct_entries(const Children& children) {
+    const RegisterCommon common = register_common(children);
+    const bool struct_big_endian = read_.endianness(children);
+    const bool struct_unsigned = read_.is_unsigned(children);
+    children.each(Child::StructEntry, [&](pugi::xml_node entry) {
+        auto name = attribute(entry, "Name");
+        if (!name) return;
+        const Children fields(entry);
+        RegisterCommon entry_common = common;
+        const auto access = read_.text(fields, Child::AccessMode);
+        if (access == "RO" || access == "WO" || access == "RW") entry_common.access = read_.access_mode(fields);
+        register_kind::Int kind = read_.masked_int_kind(fields);
+        if (!fields.has(Child::Endianess)) kind.big_endian = struct_big_endian;
+        if (!fields.has(Child::Sign)) kind.is_unsigned = struct_unsigned;
+        const NodeId id = push(std::string(*name), Register{std::move(entry_common), kind});
+        collect_invalidators(id, fields);
+    });
+}
+
+// Address terms in document order: `Address` constants (unparsable ones skipped), `pAddress`
+// links, and inline `IntSwissKnife` elements, each added as a node of its own first.
+RegisterCommon Builder::register_common(const Children& children) {
+    RegisterCommon common;
+    children.each_of({Child::Address, Child::pAddress, Child::IntSwissKnife}, [&](pugi::xml_node c, Child kind) {
+        if (kind == Child::IntSwissKnife) {
+            if (auto id = add_element(c)) common.addresses.emplace_back(Link::to(*id));
+        } else if (auto t = read_.text(c)) {
+            if (kind == Child::pAddress)
+                common.addresses.emplace_back(read_.pending_link(*t));
+            else if (auto v = parse_i64(*t))
+                common.addresses.emplace_back(*v);
+        }
+    });
+    common.length = read_.int_value_ref(children, Child::Length, Child::pLength);
+    common.access = read_.access_mode(children);
+    common.cache_mode = read_.cache_mode(children);
+    return common;
+}
+
+// The later of two nodes with the same name wins the name; the earlier keeps its id.
+NodeId Builder::push(std::string name, Node node) {
+    const auto id = static_cast<NodeId>(nodes_.size());
+    by_name_.insert_or_assign(name, id);
+    nodes_.push_back(NodeData{std::move(node), std::move(name)});
+    return id;
+}
+
+void Builder::collect_invalidators(NodeId id, const Children& children) {
+    children.each(Child::pInvalidator, [&](pugi::xml_node c) {
+        if (auto name = read_.text(c)) pending_invalidators_.emplace_back(id, read_.pending_link(*name));
+    });
+}
+
+GenicamResult<void> Builder::add_default_nodes() {
+    for (const auto& [name, snippet] : kDefaultNodes) {
+        if (by_name_.contains(std::string_view(name))) continue;
+        // Kept until `finish`: pending links point into the documents read.
+        pugi::xml_document& doc = default_documents_.emplace_back();
+        const std::string_view text(snippet);
+        const auto result = doc.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+        if (!result)
+            return std::unexpected(GenicamError::description(std::string("default node ") + name + ": " +
+                                                             parser_message(result, text)));
+        add_element(doc.document_element());
+    }
+    return {};
+}
+
+InvalidationIndex Builder::invalidation_index() const {
+    InvalidationIndex index;
+    for (const auto& [id, link] : pending_invalidators_)
+        if (auto target = read_.find(link, by_name_)) index[*target].push_back(id);
+    return index;
+}
+
+Genicam Builder::finish() && {
+    if (nodes_.capacity() > nodes_.size() + nodes_.size() / 4) nodes_.shrink_to_fit();
+    for (auto& data : nodes_)
+        for_each_link(data.node, [&](Link& link) { read_.resolve(link, by_name_); });
+    InvalidationIndex invalidators = invalidation_index();
+    return Genicam{std::move(nodes_), {}, std::move(by_name_), std::move(invalidators)};
+}
+
+}  // namespace
+
+GenicamResult<Genicam> parse_description(std::string_view text) {
+    pugi::xml_document doc;
+    const auto result = doc.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+    if (!result) return std::unexpected(GenicamError::description(parser_message(result, text)));
+    Builder builder;
+    builder.reserve(text.size() / kBytesPerNodeEstimate);
+    builder.walk(doc.document_element());
+    if (auto added = builder.add_default_nodes(); !added) return std::unexpected(std::move(added.error()));
+    return std::move(builder).finish();
+}
+
+}  // namespace korvalite::genicam

@@ -1,0 +1,136 @@
+#include "korvalite/genicam/xml_element.hpp"
+
+#include "korvalite/genicam/literal_text.hpp"
+
+namespace korvalite::genicam::xml_element {
+
+namespace {
+
+bool is_text(pugi::xml_node node) {
+    const auto type = node.type();
+    return type == pugi::node_pcdata || type == pugi::node_cdata;
+}
+
+}  // namespace
+
+std::string_view local_name(const char* qualified) {
+    // One pass finds both the end and the last colon.
+    const char* start = qualified;
+    const char* p = qualified;
+    for (; *p; ++p)
+        if (*p == ':') start = p + 1;
+    return std::string_view(start, static_cast<std::size_t>(p - start));
+}
+
+std::optional<std::string_view> attribute(pugi::xml_node element, std::string_view name) {
+    for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute())
+        if (local_name(a.name()) == name) return std::string_view(a.value());
+    return std::nullopt;
+}
+
+pugi::xml_node child(pugi::xml_node element, std::string_view name) {
+    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element && local_name(c.name()) == name) return c;
+    return {};
+}
+
+std::optional<std::string_view> text_of(pugi::xml_node element, TextPool& pool) {
+    // The parser keeps an element's leading character data as the element's value (never
+    // empty when present); further character data and CDATA sections follow as children.
+    const char* leading = element.value();
+    pugi::xml_node next = element.first_child();
+    if (*leading == '\0') {
+        if (!is_text(next)) return std::nullopt;
+        leading = next.value();
+        next = next.next_sibling();
+    }
+    if (!is_text(next)) return trim_white_space(leading);
+    std::string merged = leading;
+    for (; is_text(next); next = next.next_sibling()) merged += next.value();
+    return trim_white_space(pool.keep(std::move(merged)));
+}
+
+Child classify(std::string_view n) {
+    switch (n.size()) {
+        case 3:
+            if (n == "Min") return Child::Min;
+            if (n == "Max") return Child::Max;
+            if (n == "Inc") return Child::Inc;
+            if (n == "Bit") return Child::Bit;
+            if (n == "LSB") return Child::LSB;
+            if (n == "MSB") return Child::MSB;
+            break;
+        case 4:
+            if (n == "pMin") return Child::pMin;
+            if (n == "pMax") return Child::pMax;
+            if (n == "pInc") return Child::pInc;
+            if (n == "Sign") return Child::Sign;
+            break;
+        case 5:
+            if (n == "Value") return Child::Value;
+            break;
+        case 6:
+            if (n == "pValue") return Child::pValue;
+            if (n == "Length") return Child::Length;
+            break;
+        case 7:
+            if (n == "Address") return Child::Address;
+            if (n == "pLength") return Child::pLength;
+            if (n == "Formula") return Child::Formula;
+            if (n == "OnValue") return Child::OnValue;
+            break;
+        case 8:
+            if (n == "pAddress") return Child::pAddress;
+            if (n == "Cachable") return Child::Cachable;
+            if (n == "pFeature") return Child::pFeature;
+            if (n == "OffValue") return Child::OffValue;
+            break;
+        case 9:
+            if (n == "Endianess") return Child::Endianess;
+            if (n == "EnumEntry") return Child::EnumEntry;
+            if (n == "pVariable") return Child::pVariable;
+            if (n == "FormulaTo") return Child::FormulaTo;
+            break;
+        case 10:
+            if (n == "AccessMode") return Child::AccessMode;
+            break;
+        case 11:
+            if (n == "FormulaFrom") return Child::FormulaFrom;
+            if (n == "StructEntry") return Child::StructEntry;
+            break;
+        case 12:
+            if (n == "pInvalidator") return Child::pInvalidator;
+            if (n == "CommandValue") return Child::CommandValue;
+            break;
+        case 13:
+            if (n == "IntSwissKnife") return Child::IntSwissKnife;
+            if (n == "pCommandValue") return Child::pCommandValue;
+            break;
+        default: break;
+    }
+    return Child::Other;
+}
+
+Children::Children(pugi::xml_node element) : element_(element) {
+    std::uint32_t position = 0;
+    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling(), ++position) {
+        // Only elements have names that classify (text and comments have none), but a
+        // processing instruction's target might: check the type of known names only.
+        const Child which = classify(local_name(c.name()));
+        if (which == Child::Other || c.type() != pugi::node_element) continue;
+        Seen& seen = seen_[static_cast<std::size_t>(which)];
+        if (!seen.first) {
+            seen.first = c.internal_object();
+            seen.first_position = position;
+        }
+        seen.last = c.internal_object();
+        seen.last_position = position;
+    }
+}
+
+std::optional<std::string_view> Children::text(Child which, TextPool& pool) const {
+    if (!has(which)) return std::nullopt;
+    return text_of(first(which), pool);
+}
+
+}  // namespace korvalite::genicam::xml_element

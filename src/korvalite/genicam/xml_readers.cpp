@@ -1,0 +1,129 @@
+#include "korvalite/genicam/xml_readers.hpp"
+
+#include "korvalite/genicam/literal_text.hpp"
+
+namespace korvalite::genicam::xml_readers {
+
+namespace {
+
+// Pending links hold an index into the name table, marked by the top bit; real ids stay far
+// below it (a graph of 2^31 nodes would not fit in memory).
+constexpr NodeId kPendingBit = NodeId{1} << 31;
+
+}  // namespace
+
+std::optional<std::string_view> ElementReader::text(const Children& children, Child which) {
+    return children.text(which, texts_);
+}
+
+std::optional<std::string_view> ElementReader::text(pugi::xml_node element) {
+    return xml_element::text_of(element, texts_);
+}
+
+Link ElementReader::pending_link(std::string_view name) {
+    const auto index = static_cast<NodeId>(pending_names_.size());
+    pending_names_.push_back(name);
+    return Link::to(kPendingBit | index);
+}
+
+bool ElementReader::is_pending(const Link& link) {
+    const NodeId* id = link.id();
+    return id && (*id & kPendingBit) != 0;
+}
+
+std::string_view ElementReader::pending_name(const Link& link) const {
+    return pending_names_[*link.id() & ~kPendingBit];
+}
+
+void ElementReader::resolve(Link& link, const NameIndex& by_name) const {
+    if (!is_pending(link)) return;
+    if (auto id = find(link, by_name))
+        link = Link::to(*id);
+    else
+        link = Link::named(std::string(pending_name(link)));
+}
+
+std::optional<NodeId> ElementReader::find(const Link& link, const NameIndex& by_name) const {
+    auto it = by_name.find(pending_name(link));
+    if (it == by_name.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::int64_t> ElementReader::i64_child(const Children& children, Child literal) {
+    auto t = text(children, literal);
+    return t ? parse_i64(*t) : std::nullopt;
+}
+
+ValueRef ElementReader::int_value_ref(const Children& children, Child literal, Child reference) {
+    if (auto name = text(children, reference)) return pending_link(*name);
+    if (auto v = i64_child(children, literal)) return *v;
+    return Absent{};
+}
+
+ValueRef ElementReader::float_value_ref(const Children& children, Child literal, Child reference) {
+    if (auto name = text(children, reference)) return pending_link(*name);
+    if (auto t = text(children, literal)) {
+        if (auto f = parse_float_literal(*t)) return *f;
+        if (auto i = parse_i64(*t)) return *i;
+    }
+    return Absent{};
+}
+
+register_kind::Int ElementReader::masked_int_kind(const Children& children) {
+    auto bit_position = [&](Child which) -> std::optional<std::uint32_t> {
+        auto v = i64_child(children, which);
+        if (!v) v = i64_child(children, Child::Bit);
+        if (!v) return std::nullopt;
+        return static_cast<std::uint32_t>(*v);  // low 32 bits
+    };
+    return register_kind::Int{
+        .lsb = bit_position(Child::LSB),
+        .msb = bit_position(Child::MSB),
+        .is_unsigned = is_unsigned(children),
+        .big_endian = endianness(children),
+    };
+}
+
+bool ElementReader::endianness(const Children& children) {
+    return text(children, Child::Endianess) == "BigEndian";
+}
+
+bool ElementReader::is_unsigned(const Children& children) { return text(children, Child::Sign) != "Signed"; }
+
+AccessMode ElementReader::access_mode(const Children& children) {
+    auto t = text(children, Child::AccessMode);
+    if (t == "RO") return AccessMode::RO;
+    if (t == "WO") return AccessMode::WO;
+    return AccessMode::RW;
+}
+
+CacheMode ElementReader::cache_mode(const Children& children) {
+    auto t = text(children, Child::Cachable);
+    if (t == "NoCache") return CacheMode::NoCache;
+    if (t == "WriteThrough") return CacheMode::WriteThrough;
+    return CacheMode::WriteAround;
+}
+
+std::vector<Variable> ElementReader::variables(const Children& children) {
+    std::vector<Variable> out;
+    children.each(Child::pVariable, [&](pugi::xml_node c) {
+        auto name = xml_element::attribute(c, "Name");
+        auto target = text(c);
+        if (name && target) out.push_back(Variable{std::string(*name), pending_link(*target)});
+    });
+    return out;
+}
+
+FormulaSlot ElementReader::formula(const Children& children, Child which) {
+    return FormulaSlot{std::string(text(children, which).value_or(std::string_view{})), nullptr};
+}
+
+std::vector<Link> ElementReader::links(const Children& children, Child which) {
+    std::vector<Link> out;
+    children.each(which, [&](pugi::xml_node c) {
+        if (auto t = text(c)) out.push_back(pending_link(*t));
+    });
+    return out;
+}
+
+}  // namespace korvalite::genicam::xml_readers
