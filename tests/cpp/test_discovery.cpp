@@ -1,11 +1,8 @@
 // Discovery: adapter enumeration, destinations, answer acceptance, and whole runs against a
 // scripted device on loopback (configured adapters whose "broadcast" is the device's own
-// address, so nothing is broadcast). The run without any usable adapter happens in a fresh
-// network namespace of a child process.
+// address, so nothing is broadcast). Runs over the host's adapters are in the Python tests,
+// inside network namespaces.
 #include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -319,42 +316,4 @@ TEST(Discovery, AdaptersThatCannotSendAreSkipped) {
         EXPECT_EQ(capture->messages(log::Level::Warn), c.warn) << c.what;
         EXPECT_EQ(capture->messages(log::Level::Trace), c.trace) << c.what;
     }
-}
-
-// A child process moves into a new network namespace (only `lo`, brought up with 127.0.0.1)
-// and runs discovery over the host's adapters there.
-TEST(Discovery, LoopbackOnlyHostHasNoUsableAdapter) {
-    int pipe_fds[2];
-    ASSERT_EQ(::pipe(pipe_fds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(pipe_fds[0]);
-        std::string report;
-        if (::unshare(CLONE_NEWNET) != 0) {
-            report = std::string("SKIP cannot create a network namespace: ") + std::strerror(errno);
-        } else {
-            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-            ifreq request{};
-            std::strcpy(request.ifr_name, "lo");
-            request.ifr_flags = IFF_UP;
-            if (::ioctl(fd, SIOCSIFFLAGS, &request) != 0) report = "lo stays down: ";
-            ::close(fd);
-            DiscoveryConfig config;
-            config.timeout = 50ms;
-            const auto result = discover(config);
-            report += result ? "found " + std::to_string(result->size()) : result.error().message();
-        }
-        (void)!::write(pipe_fds[1], report.data(), report.size());
-        ::_exit(0);
-    }
-    ::close(pipe_fds[1]);
-    std::string report;
-    char chunk[256];
-    for (ssize_t n; (n = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0;) report.append(chunk, static_cast<std::size_t>(n));
-    ::close(pipe_fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (report.starts_with("SKIP ")) GTEST_SKIP() << report.substr(5);
-    EXPECT_EQ(report, "io error: no usable network adapter for discovery");
 }
