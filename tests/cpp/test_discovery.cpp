@@ -214,8 +214,13 @@ TEST(Discovery, FindsADeviceOnAConfiguredAdapter) {
 TEST(Discovery, ADeviceAnsweringOnTwoAdaptersIsListedOnceWithTheFirstAdapter) {
     ScriptedDevice device("127.0.0.63");
     device.set_memory(0, identity(0x02, "SN-TWO"));
+    // The answer to the second adapter comes 100 ms later, so the order of arrival is certain.
+    device.set_script([&device](const Received& command) -> std::optional<std::vector<Reply>> {
+        const auto delay = command.from.address == ip("127.0.0.64") ? 100ms : 0ms;
+        return std::vector<Reply>{{device.answer(command), Via::Device, delay}};
+    });
     const auto found = discover(loopback_config(
-        {adapter("kvl62", "127.0.0.62", device), adapter("kvl64", "127.0.0.64", device)}, device));
+        {adapter("kvl62", "127.0.0.62", device), adapter("kvl64", "127.0.0.64", device)}, device, 400ms));
 
     ASSERT_TRUE(found) << found.error().message();
     ASSERT_EQ(found->size(), 1u);
