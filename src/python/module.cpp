@@ -1,7 +1,13 @@
 // The extension module `_korvalite_core`. Public attributes are registered in their documented
 // order; private submodules (`_log`, `_testing`) come last.
+//
+// Public order: CameraError, GenicamError, Camera, SnapshotSession, Acquisition, Frame,
+// FrameChannel, FrameStatus, AccessMode, StreamStats, LinkStats, DeviceInfo, discover.
+// Classes not bound yet slot in at their place between GenicamError and DeviceInfo.
 #include <nanobind/nanobind.h>
 
+#include "device_info.hpp"
+#include "discovery.hpp"
 #include "errors.hpp"
 #include "log_bridge.hpp"
 
@@ -12,6 +18,8 @@ void bind_testing(nanobind::module_& m);
 NB_MODULE(_korvalite_core, m) {
     m.doc() = "korvalite core: GigE Vision camera driver";
     korvalite::py::bind_errors(m);
+    korvalite::py::bind_device_info(m);
+    korvalite::py::bind_discovery(m);
     m.attr("__version__") = KORVALITE_VERSION;
     korvalite::py::bind_log(m);
     korvalite::py::bind_testing(m);

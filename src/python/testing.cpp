@@ -1,12 +1,14 @@
 // The private submodule `_testing`: hooks that let the Python tests drive core paths that have
-// no public entry point yet (events from worker threads, error conversion).
+// no public entry point (events from worker threads, error conversion, identity blocks).
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 
 #include <functional>
 
+#include "device_info.hpp"
 #include "errors.hpp"
+#include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/log.hpp"
 #include "korvalite/thread_util.hpp"
 
@@ -71,6 +73,14 @@ void bind_testing(nb::module_& m) {
             throw nb::value_error(("unknown error: " + which).c_str());
         },
         "which"_a);
+    tm.def(
+        "parse_device_info",
+        [](nb::bytes block) -> nb::object {
+            const auto* data = static_cast<const std::byte*>(block.data());
+            auto info = gige::proto::DeviceInfo::parse({data, block.size()});
+            return info ? to_python(*info) : nb::none();
+        },
+        "block"_a, "A DeviceInfo parsed from an identity block, or None when it is too short.");
 }
 
 }  // namespace korvalite::py

@@ -141,6 +141,8 @@ proto::ByteVec ScriptedDevice::answer(const Received& command) {
         if (!in_image(address, count)) return nak(command, proto::status::kInvalidAddress);
         std::copy_n(command.parsed->payload.begin() + 4, count, image_.begin() + address);
         payload.resize(4);
+    } else if (code == proto::code::kDiscoveryCmd) {
+        payload.assign(image_.begin(), image_.begin() + proto::DISCOVERY_DATA_SIZE);
     } else {
         return nak(command, proto::status::kNotImplemented);
     }

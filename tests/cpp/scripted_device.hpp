@@ -78,7 +78,8 @@ public:
     void set_memory(std::uint32_t address, proto::ByteView bytes);
     proto::ByteVec memory(std::uint32_t address, std::size_t length) const;
 
-    // The correct acknowledge for `command` from the image (NAK invalid address outside it).
+    // The correct acknowledge for `command` from the image (NAK invalid address outside it);
+    // DISCOVERY is answered with the identity block at the bottom of the image.
     proto::ByteVec answer(const Received& command);
     static proto::ByteVec nak(const Received& command, std::uint16_t status);
     static proto::ByteVec pending(const Received& command, std::uint32_t milliseconds);

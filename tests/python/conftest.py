@@ -13,3 +13,18 @@ def core_log(caplog):
     _logging.flush()
     yield caplog
     _logging.flush()
+
+
+@pytest.fixture
+def netlab(request, tmp_path):
+    """A private network laboratory (see netns.py), torn down even when the test fails."""
+    import netns
+
+    reason = netns.unavailable_reason()
+    if reason:
+        pytest.skip(f"network namespace tests need namespaces: {reason}")
+    lab = netns.NetLab(request.node.name, tmp_path)
+    try:
+        yield lab
+    finally:
+        lab.close()

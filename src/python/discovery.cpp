@@ -1,0 +1,41 @@
+// discover(): the discovery run with the Python defaults, the interpreter lock released while
+// it waits for answers.
+#include <nanobind/nanobind.h>
+
+#include "device_info.hpp"
+#include "duration.hpp"
+#include "errors.hpp"
+#include "korvalite/gige/discovery.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace korvalite::py {
+
+namespace {
+
+constexpr const char* kDiscoverDoc =
+    "Broadcast a GigE Vision discovery beacon on every Up IPv4 adapter and\n"
+    "return the devices that answer within `timeout` seconds.";
+
+nb::list discover(double timeout) {
+    gige::DiscoveryConfig config;  // host adapters, any local port, device port 3956, limited broadcast
+    config.timeout = seconds_to_duration(timeout, "timeout");
+    CameraResult<std::vector<gige::DiscoveredDevice>> found;
+    {
+        nb::gil_scoped_release release;
+        found = gige::discover(config);
+    }
+    nb::list devices;
+    for (const gige::DiscoveredDevice& device : unwrap(std::move(found))) devices.append(to_python(device.info));
+    return devices;
+}
+
+}  // namespace
+
+void bind_discovery(nb::module_& m) {
+    m.def("discover", &discover, "timeout"_a = 1.0, kDiscoverDoc,
+          nb::sig("def discover(timeout: float = 1.0) -> list[DeviceInfo]"));
+}
+
+}  // namespace korvalite::py
