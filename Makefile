@@ -6,8 +6,18 @@ JOBS ?= $(shell nproc)
 BUILD_DIR ?= build/cpp
 DEB_PACKAGES := g++ cmake ninja-build libpugixml-dev zlib1g-dev libgtest-dev libbenchmark-dev iproute2
 PY_PACKAGES := scikit-build-core nanobind pytest numpy
+# Sanitizer and fuzz builds: GCC's sanitizer runtimes; clang 19 for libFuzzer (clang 14 and 16
+# from Debian cannot compile the standard library's std::expected).
+SAN_DEB_PACKAGES := libasan8 libubsan1 libtsan2
+FUZZ_DEB_PACKAGES := clang-19 libclang-rt-19-dev
+FUZZ_CXX ?= clang++-19
+FUZZ_SECONDS ?= 60
+ASAN_DIR ?= build/asan
+TSAN_DIR ?= build/tsan
+FUZZ_DIR ?= build/fuzz
 
-.PHONY: all deps deps-apt deps-pip build-cpp install-py test test-cpp test-py demo bench clean
+.PHONY: all deps deps-apt deps-pip build-cpp install-py test test-cpp test-py demo bench clean \
+	test-asan test-tsan fuzz
 
 all: install-py
 
@@ -53,6 +63,30 @@ demo: install-py
 
 bench: build-cpp install-py
 	$(PYTHON) bench/run.py --build-dir $(BUILD_DIR)
+
+# Sanitizer runs of the C++ tests (and a replay of the fuzz seeds), each in its own build.
+test-asan: deps-apt
+	@$(MAKE) --no-print-directory deps-apt DEB_PACKAGES="$(SAN_DEB_PACKAGES)"
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALITE_SANITIZE=address,undefined \
+	  -DKORVALITE_TESTS=ON -DKORVALITE_PYTHON=OFF
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+test-tsan: deps-apt
+	@$(MAKE) --no-print-directory deps-apt DEB_PACKAGES="$(SAN_DEB_PACKAGES)"
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALITE_SANITIZE=thread \
+	  -DKORVALITE_TESTS=ON -DKORVALITE_PYTHON=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS)
+
+# Every libFuzzer harness in fuzz/ for FUZZ_SECONDS each, one at a time; fails on any finding.
+fuzz: deps-apt
+	@$(MAKE) --no-print-directory deps-apt DEB_PACKAGES="$(FUZZ_DEB_PACKAGES)"
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	  -DKORVALITE_FUZZ=ON -DKORVALITE_PYTHON=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

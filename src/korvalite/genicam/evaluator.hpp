@@ -70,19 +70,19 @@ struct Op {
         std::uint16_t variable;  // Variable: index into Expr::names
     };
 
-    static constexpr Op int_literal(std::int64_t v) { return Op{OpKind::IntLiteral, v}; }
+    static constexpr Op int_literal(std::int64_t v) { return Op{OpKind::IntLiteral, {v}}; }
     static constexpr Op float_literal(double v) {
-        Op op{OpKind::Variable, 0};
+        Op op{OpKind::Variable, {0}};
         op.kind = OpKind::FloatLiteral;
         op.real = v;
         return op;
     }
     static constexpr Op variable_ref(std::uint16_t index) {
-        Op op{OpKind::Variable, 0};
+        Op op{OpKind::Variable, {0}};
         op.variable = index;
         return op;
     }
-    static constexpr Op op(OpKind kind) { return Op{kind, 0}; }
+    static constexpr Op op(OpKind kind) { return Op{kind, {0}}; }
 
     // Same kind and same payload (float payloads compare bit for bit).
     bool operator==(const Op& other) const;
