@@ -95,7 +95,7 @@ TEST(DeviceInfo, FetchedOverTheControlChannelEqualsTheParsedBlock) {
 
 TEST(DeviceInfo, ARefusedTextFieldIsEmptyOtherFailuresFailTheFetch) {
     ScopedCapture capture;
-    Harness h("127.0.0.22", {.gvcp_timeout = 20ms, .retries = 0});
+    Harness h("127.0.0.22", {.gvcp_timeout = 200ms, .retries = 1});
     h.device.set_memory(0, identity_block());
     const auto refuse = [](std::uint32_t address, bool silently) {
         return [=](const Received& r) -> std::optional<std::vector<Reply>> {

@@ -142,7 +142,10 @@ TEST(ControlWorkerInbound, EventsAreAcknowledgedCountedAndOfferedToSubscribers) 
     EXPECT_EQ(event->data.size(), 4u);
     EXPECT_EQ(event->payload, record);
 
-    // Acknowledges go back to the sender's port, byte for byte.
+    // Acknowledges go back to the sender's port, byte for byte (they may still be in flight).
+    EXPECT_TRUE(h.device.wait_until([](const std::vector<Received>& all) {
+        return std::count_if(all.begin(), all.end(), [](const Received& r) { return !r.parsed || !r.parsed->is_command; }) >= 2;
+    }));
     std::vector<std::pair<Via, proto::ByteVec>> acks;
     for (auto& r : h.device.received())
         if (!r.parsed || !r.parsed->is_command) acks.emplace_back(r.at, r.raw);
