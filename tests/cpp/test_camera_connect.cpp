@@ -213,3 +213,51 @@ TEST(CameraDescription, SecondUrlAfterAWebAddressAndTheErrorOfTheSecond) {
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().message(), "malformed packet: XML address beyond 32 bit");
 }
+
+TEST(CameraModel, LoadedOnceKeptAcrossReconnectsAndNeedsALiveConnection) {
+    ScriptedDevice device("127.0.0.78");
+    gige::GigECamera camera(settings_for(device));
+    EXPECT_EQ(camera.ensure_genicam().error().message(), "driver is not connected");
+    EXPECT_EQ(camera.ensure_genicam().error().kind(), GenicamError::Kind::Transport);
+    ASSERT_TRUE(camera.connect());
+
+    const std::string xml =
+        "<RegisterDescription><Integer Name=\"Answer\"><Value>42</Value></Integer></RegisterDescription>";
+    put_text(device, 0x1000, xml);
+    set_url(device, reg::kFirstUrl, "Local:c.xml;1000;" + hex_size(xml));
+    {
+        ScopedCapture capture;
+        ASSERT_TRUE(camera.ensure_genicam());
+        EXPECT_EQ(capture->messages(log::Level::Debug), std::vector<std::string>{"GenICam feature model loaded"});
+    }
+    ASSERT_NE(camera.model(), nullptr);
+    EXPECT_TRUE(camera.model()->lookup("Answer"));
+    ASSERT_NE(camera.description_cache(), nullptr);
+
+    // Reconnecting keeps the model; nothing is fetched or parsed again.
+    camera.disconnect(500ms);
+    ASSERT_NE(camera.model(), nullptr);
+    ASSERT_TRUE(camera.connect());
+    const auto sent = device.commands().size();
+    ASSERT_TRUE(camera.ensure_genicam());
+    EXPECT_EQ(device.commands().size(), sent);
+
+    // A dropped model is rebuilt from the cached bytes without touching the device.
+    camera.set_model(nullptr);
+    ASSERT_TRUE(camera.ensure_genicam());
+    EXPECT_EQ(device.commands().size(), sent);
+    EXPECT_TRUE(camera.model()->lookup("Answer"));
+}
+
+TEST(CameraModel, MalformedDescriptionIsADescriptionError) {
+    ScriptedDevice device("127.0.0.79");
+    gige::GigECamera camera(settings_for(device));
+    ASSERT_TRUE(camera.connect());
+    const std::string xml = "<RegisterDescription><Integer>";
+    put_text(device, 0x1000, xml);
+    set_url(device, reg::kFirstUrl, "Local:c.xml;1000;" + hex_size(xml));
+    auto result = camera.ensure_genicam();
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind(), GenicamError::Kind::Description);
+    EXPECT_EQ(camera.model(), nullptr);
+}

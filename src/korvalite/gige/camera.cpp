@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "korvalite/genicam/url.hpp"
+#include "korvalite/genicam/xml.hpp"
 #include "korvalite/genicam/zip.hpp"
 #include "korvalite/gige/fetch_device_info.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
@@ -123,6 +124,24 @@ CameraResult<proto::ByteVec> GigECamera::genicam_xml() {
     KORVALITE_LOG(log::targets::gige, Level::Debug,
                   "GenICam URL at " + hex_code(reg::kSecondUrl, 1) + " failed: " + second.error().message());
     return second;
+}
+
+GenicamResult<void> GigECamera::ensure_genicam() {
+    if (auto error = connection_error()) return std::unexpected(GenicamError::transport(*error));
+    if (model_) return {};
+    std::shared_ptr<const proto::ByteVec> bytes = description_cache_;
+    if (!bytes) {
+        auto fetched = genicam_xml();
+        if (!fetched) return std::unexpected(GenicamError::transport(fetched.error()));
+        bytes = std::make_shared<const proto::ByteVec>(std::move(*fetched));
+        description_cache_ = bytes;
+    }
+    auto model = genicam::parse_description(utf8_lossy(*bytes));
+    if (!model) return std::unexpected(model.error());
+    KORVALITE_LOG(log::targets::gige, Level::Debug, "GenICam feature model loaded");
+    if (auto error = connection_error()) return std::unexpected(GenicamError::transport(*error));
+    model_ = std::make_unique<genicam::Genicam>(std::move(*model));
+    return {};
 }
 
 CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_register) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "korvalite/error.hpp"
+#include "korvalite/genicam/graph.hpp"
 #include "korvalite/gige/control_channel.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/proto/bytes.hpp"
@@ -59,6 +60,14 @@ public:
     void disconnect(Duration deadline);
     // The description bytes (unzipped), from the first URL register that yields them.
     CameraResult<proto::ByteVec> genicam_xml();
+    // Loads the feature model unless one is present: from the cached description, else from the
+    // device. Needs a live connection; the model is stored only if the connection is still live.
+    GenicamResult<void> ensure_genicam();
+
+    // The feature model, or nullptr before one is loaded. It survives disconnects.
+    genicam::Genicam* model() { return model_.get(); }
+    const genicam::Genicam* model() const { return model_.get(); }
+    void set_model(std::unique_ptr<genicam::Genicam> model) { model_ = std::move(model); }
 
     ConnectionState state() const;
     const CameraSettings& settings() const { return settings_; }
@@ -78,6 +87,7 @@ private:
     CameraSettings settings_;
     std::unique_ptr<Connection> connection_;
     std::shared_ptr<const proto::ByteVec> description_cache_;
+    std::unique_ptr<genicam::Genicam> model_;
 };
 
 }  // namespace korvalite::gige
