@@ -50,8 +50,8 @@ enum class ConnectionState { Disconnected, Connected, Dead };
 class GigECamera {
 public:
     explicit GigECamera(CameraSettings settings) : settings_(std::move(settings)) {}
-    GigECamera(const GigECamera&) = delete;
-    GigECamera& operator=(const GigECamera&) = delete;
+    GigECamera(GigECamera&&) noexcept = default;
+    GigECamera& operator=(GigECamera&&) noexcept = default;
 
     // Starts the worker, takes control privilege, arms the heartbeat, reads the capability and
     // the identity. Connecting while connected sends nothing; a dead connection is replaced.
