@@ -178,3 +178,18 @@ TEST(SimDevice, RefusedRegistersAndAcquisitionModes) {
     EXPECT_EQ(peek_u32(*d, f::kStatusControl) & f::kStatusAcquisitionActive, 0u);
     EXPECT_FALSE(d->begin_frame(Clock::now()));
 }
+
+TEST(SimDevice, HeartbeatTimeoutFloorAndTimestampLatch) {
+    auto d = make_device();
+    const auto t0 = Clock::now();
+    ASSERT_EQ(write_reg(*d, kHost, boot::kControlChannelPrivilege, 2, t0), st::kSuccess);
+    ASSERT_EQ(write_reg(*d, kHost, boot::kHeartbeatTimeout, 10, t0), st::kSuccess);
+    EXPECT_EQ(peek_u32(*d, boot::kHeartbeatTimeout), 100u);  // raised to the configured floor
+
+    auto latched = [&] { return gige::proto::u64_at(*d->peek(boot::kTimestampValueHigh, 8), 0); };
+    ASSERT_EQ(write_reg(*d, kHost, boot::kTimestampControl, boot::kTimestampReset, t0), st::kSuccess);
+    ASSERT_EQ(write_reg(*d, kHost, boot::kTimestampControl, boot::kTimestampLatch, t0 + std::chrono::microseconds(1500)),
+              st::kSuccess);
+    EXPECT_EQ(latched(), 1'500'000u);  // 1 GHz ticks
+    EXPECT_EQ(peek_u32(*d, boot::kTimestampControl), 0u);
+}

@@ -72,6 +72,7 @@ def test_several_cameras_share_a_port_on_their_own_addresses():
     (dict(zip="bzip2"), "packing must be 'plain', 'stored' or 'deflated', not 'bzip2'"),
     (dict(pending_ack=["FORCEIP"]), "unknown command 'FORCEIP'"),
     (dict(first_block_id=0x10000), "first_block_id must be 1 to 65535"),
+    (dict(frame_rate=200.0), "frame_rate must be at most 1000000 / exposure_us"),
 ])
 def test_bad_configurations_are_refused_with_a_reason(options, message):
     with pytest.raises(ValueError, match=re.escape(message)):

@@ -135,7 +135,8 @@ def test_stream_stops_when_the_port_is_cleared(rig):
     cam, ctl, rx = rig()
     program_stream(ctl, rx, 1500)
     ctl.write_regs((REG["Width"], 64), (REG["Height"], 8))
-    ctl.write_mem(REG["AcquisitionFrameRate"], struct.pack(">d", 200.0))
+    assert ctl.write_mem(REG["AcquisitionFrameRate"], struct.pack(">d", 200.0)).status == 0x8002  # exposure 10 ms
+    assert ctl.write_mem(REG["AcquisitionFrameRate"], struct.pack(">d", 90.0)).status == 0
     ctl.write_reg(REG["AcquisitionStart"], 1)
     assert rx.until(lambda: len(rx.frames) >= 3)
     ctl.write_reg(SCP, 0)
@@ -144,3 +145,25 @@ def test_stream_stops_when_the_port_is_cleared(rig):
     assert cam.acquiring  # the acquisition runs on; only the channel is closed
     ctl.write_reg(REG["AcquisitionStop"], 1)
     assert not cam.acquiring
+
+
+def test_extended_resend_and_a_vanished_stream(rig):
+    cam, ctl, rx = rig(extended_ids=True, first_block_id=2**40, seed=3, stream_drop=0.3)
+    program_stream(ctl, rx, 600)
+    ctl.write_regs((REG["Width"], 100), (REG["Height"], 40), (REG["AcquisitionMode"], 1))
+    ctl.write_reg(REG["AcquisitionStart"], 1)
+    rx.drain()
+    frame = rx.frames.get(2**40)
+    count = -(-4000 // (600 - 48)) + 2
+    missing = frame.missing(count) if frame else list(range(count))
+    assert missing and len(missing) == cam.counters()["packets_dropped"]
+    ctl.send_resend(2**40, missing[0], missing[-1], extended=True)
+    rx.drain()
+    assert rx.frames[2**40].missing(count) == []
+    assert rx.frames[2**40].payload() == reference_pattern(2**40, 100, 40, "Mono8")
+
+    cam.gone = True
+    cam.start_acquisition()
+    assert rx.drain(quiet=0.3) == 0
+    cam.gone = False
+    assert rx.until(lambda: 2**40 + 1 in rx.frames)

@@ -1,6 +1,7 @@
 #include "korvalite/sim/config.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "korvalite/hex.hpp"
 #include "korvalite/sim/pattern.hpp"
@@ -40,8 +41,11 @@ Problem check_image(const ImageDefaults& im) {
     if (im.acquisition_mode > 2) return "acquisition_mode must be 0 (Continuous), 1 (SingleFrame) or 2 (MultiFrame)";
     if (im.frame_count == 0) return "frame_count must be at least 1";
     if (!(im.frame_rate > 0.0 && im.frame_rate <= 1e6)) return "frame_rate must be above 0 and at most 1000000";
-    if (!(im.exposure_us > 0.0 && im.exposure_us * 10.0 <= 4294967295.0))
-        return "exposure_us must be above 0 and at most 429496729.5";
+    if (!(im.exposure_us >= 0.1 && im.exposure_us * 10.0 <= 4294967295.0))
+        return "exposure_us must be 0.1 to 429496729.5";
+    // The camera counts exposure in tenths of a microsecond; a frame cannot be shorter.
+    if (im.frame_rate > 1e7 / std::floor(im.exposure_us * 10.0 + 0.5))
+        return "frame_rate must be at most 1000000 / exposure_us";
     return std::nullopt;
 }
 
