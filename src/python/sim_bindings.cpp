@@ -58,7 +58,9 @@ std::string format_mac(const std::array<std::uint8_t, 6>& mac) {
     return buf;
 }
 
-nb::bytes to_bytes(const gige::proto::ByteVec& v) { return nb::bytes(reinterpret_cast<const char*>(v.data()), v.size()); }
+nb::bytes to_bytes(const gige::proto::ByteVec& v) {
+    return nb::bytes(reinterpret_cast<const char*>(v.data()), v.size());
+}
 
 gige::proto::ByteVec from_bytes(const nb::bytes& b) {
     const auto* p = reinterpret_cast<const std::byte*>(b.c_str());
@@ -157,7 +159,8 @@ void bind_config(nb::module_& m) {
         "gateway", [](const SimConfig& s) { return s.identity.gateway.to_string(); },
         [](SimConfig& s, const std::string& v) { s.identity.gateway = parse_ip(v); });
     c.def_prop_rw(
-        "version", [](const SimConfig& s) { return std::make_pair(s.identity.version_major, s.identity.version_minor); },
+        "version",
+        [](const SimConfig& s) { return std::make_pair(s.identity.version_major, s.identity.version_minor); },
         [](SimConfig& s, std::pair<std::uint16_t, std::uint16_t> v) {
             s.identity.version_major = v.first;
             s.identity.version_minor = v.second;
@@ -193,7 +196,9 @@ void bind_config(nb::module_& m) {
             else throw nb::value_error(("packing must be 'plain', 'stored' or 'deflated', not '" + v + "'").c_str());
         });
 #define KORVALITE_IMAGE_FIELD(name) \
-    c.def_prop_rw(#name, [](const SimConfig& s) { return s.image.name; }, [](SimConfig& s, decltype(s.image.name) v) { s.image.name = v; })
+    c.def_prop_rw(                                                            \
+        #name, [](const SimConfig& s) { return s.image.name; },               \
+        [](SimConfig& s, decltype(s.image.name) v) { s.image.name = v; })
     KORVALITE_IMAGE_FIELD(sensor_width);
     KORVALITE_IMAGE_FIELD(sensor_height);
     KORVALITE_IMAGE_FIELD(width);
@@ -213,7 +218,8 @@ void bind_config(nb::module_& m) {
 nb::dict counters_of(const sim::Device& device) {
     nb::dict out;
     const auto values = device.counters().snapshot();
-    for (std::size_t i = 0; i < values.size(); ++i) out[nb::str(sim::kCounterNames[i].data(), sim::kCounterNames[i].size())] = values[i];
+    for (std::size_t i = 0; i < values.size(); ++i)
+        out[nb::str(sim::kCounterNames[i].data(), sim::kCounterNames[i].size())] = values[i];
     return out;
 }
 
@@ -296,7 +302,8 @@ void bind_helpers(nb::module_& m) {
             return to_bytes(out);
         }, "frame_number"_a, "width"_a, "height"_a, "pixel_format"_a, "offset_x"_a = 0, "offset_y"_a = 0);
     nb::dict formats;
-    for (std::uint32_t code : sim::supported_pixel_formats()) formats[nb::str(gige::proto::PixelFormat{code}.name().c_str())] = code;
+    for (std::uint32_t code : sim::supported_pixel_formats())
+        formats[nb::str(gige::proto::PixelFormat{code}.name().c_str())] = code;
     m.attr("PIXEL_FORMATS") = formats;
     namespace f = sim::features;
     nb::dict registers;

@@ -188,8 +188,8 @@ TEST(SimDevice, HeartbeatTimeoutFloorAndTimestampLatch) {
 
     auto latched = [&] { return gige::proto::u64_at(*d->peek(boot::kTimestampValueHigh, 8), 0); };
     ASSERT_EQ(write_reg(*d, kHost, boot::kTimestampControl, boot::kTimestampReset, t0), st::kSuccess);
-    ASSERT_EQ(write_reg(*d, kHost, boot::kTimestampControl, boot::kTimestampLatch, t0 + std::chrono::microseconds(1500)),
-              st::kSuccess);
+    const auto t1 = t0 + std::chrono::microseconds(1500);
+    ASSERT_EQ(write_reg(*d, kHost, boot::kTimestampControl, boot::kTimestampLatch, t1), st::kSuccess);
     EXPECT_EQ(latched(), 1'500'000u);  // 1 GHz ticks
     EXPECT_EQ(peek_u32(*d, boot::kTimestampControl), 0u);
 }

@@ -106,7 +106,9 @@ TEST(SimZip, OneEntryArchivesUnpackToTheContent) {
         auto zip = make_zip("cam.xml", gige::proto::as_bytes(text), method);
         ASSERT_TRUE(zip);
         const auto& z = *zip;
-        auto le16 = [&](std::size_t at) { return std::to_integer<unsigned>(z[at]) | std::to_integer<unsigned>(z[at + 1]) << 8; };
+        auto le16 = [&](std::size_t at) {
+            return std::to_integer<unsigned>(z[at]) | std::to_integer<unsigned>(z[at + 1]) << 8;
+        };
         auto le32 = [&](std::size_t at) { return le16(at) | le16(at + 2) << 16; };
         const std::size_t eocd = z.size() - 22;
         ASSERT_EQ(le32(eocd), 0x06054B50u);

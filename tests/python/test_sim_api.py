@@ -150,7 +150,8 @@ _BROADCAST_SCRIPT = textwrap.dedent("""
         s.settimeout(1.0)
         for target in ("127.255.255.255", "255.255.255.255"):
             s.sendto(bytes.fromhex("42110002 0000 FFFF"), (target, 3956))
-            answers = sorted((src[0], data[8 + 0xD8:8 + 0xD9].decode()) for data, src in (s.recvfrom(1024), s.recvfrom(1024)))
+            replies = (s.recvfrom(1024), s.recvfrom(1024))
+            answers = sorted((src[0], data[8 + 0xD8:8 + 0xD9].decode()) for data, src in replies)
             print(target, answers)
 """)
 

@@ -87,7 +87,8 @@ def test_register_and_memory_round_trips(clients):
                             "too long": 0x8002, "bad value": 0x8002}
         # The host's accepted writes, in order; and the raw view agrees with the host's.
         assert cam.register_writes() == [(CCP, 2), (WIDTH, 320), (FEATURE_REGISTERS["Height"], 200)]
-        assert [(w.command, w.address, w.data) for w in cam.writes()][-1] == (0x0086, 0xE8, b"camera-left".ljust(16, b"\0"))
+        last = cam.writes()[-1]
+        assert (last.command, last.address, last.data) == (0x0086, 0xE8, b"camera-left".ljust(16, b"\0"))
         assert cam.writes()[0].source == c.endpoint
         assert cam.read_register(WIDTH) == 320
         cam.write_register(FEATURE_REGISTERS["Gain"], struct.unpack(">I", struct.pack(">f", 12.5))[0])

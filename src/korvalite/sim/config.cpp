@@ -77,7 +77,8 @@ std::optional<std::string> validate(const SimConfig& c) {
         return "heartbeat_timeout_ms must be at least min_heartbeat_timeout_ms";
     if (c.first_block_id == 0 || (!c.extended_ids && c.first_block_id > 0xFFFF))
         return c.extended_ids ? "first_block_id must be at least 1" : "first_block_id must be 1 to 65535";
-    if (c.resend_history_frames == 0 || c.resend_history_frames > 1024) return "resend_history_frames must be 1 to 1024";
+    if (c.resend_history_frames == 0 || c.resend_history_frames > 1024)
+        return "resend_history_frames must be 1 to 1024";
     if (c.first_url.size() > 511 || c.second_url.size() > 511) return "URLs must be at most 511 bytes";
     if (c.max_recorded_writes == 0) return "max_recorded_writes must be at least 1";
     if (auto p = check_image(c.image)) return p;

@@ -18,6 +18,9 @@ namespace st = gige::proto::status;
 
 // Remembered acknowledges are per application; a flood of distinct senders cannot grow this.
 constexpr std::size_t kMaxRemembered = 256;
+// Commands held back behind a PENDING_ACK; beyond this the device answers "busy".
+constexpr std::size_t kMaxDeferred = 256;
+constexpr std::uint16_t kInvalidHeader = 0x800E;
 
 ByteVec nak(const GvcpDatagram& cmd, std::uint16_t status) {
     return gige::proto::encode_ack(status, static_cast<std::uint16_t>(cmd.code + 1), cmd.id);
@@ -54,12 +57,13 @@ void GvcpResponder::handle(ByteView datagram, const net::Endpoint& peer, Clock::
     auto cmd = gige::proto::parse_datagram(datagram);
     if (!cmd) {
         // A command whose length field promises more than came: answer so the host need not wait.
-        if (datagram.size() >= gige::proto::kGvcpHeaderSize && gige::proto::u8_at(datagram, 0) == gige::proto::kCommandKey) {
+        if (datagram.size() >= gige::proto::kGvcpHeaderSize &&
+            gige::proto::u8_at(datagram, 0) == gige::proto::kCommandKey) {
             GvcpDatagram header;
             header.flags = gige::proto::u8_at(datagram, 1);
             header.code = gige::proto::u16_at(datagram, 2);
             header.id = gige::proto::u16_at(datagram, 6);
-            reply(header, nak(header, 0x800E), peer, out);  // invalid header
+            reply(header, nak(header, kInvalidHeader), peer, out);
         }
         return;
     }
@@ -82,35 +86,46 @@ void GvcpResponder::handle(ByteView datagram, const net::Endpoint& peer, Clock::
         reply(*cmd, nak(*cmd, st::kNotImplemented), peer, out);
         return;
     }
-    if (is_deferred(datagram, peer)) {
-        reply(*cmd, pending_ack(cmd->id), peer, out);
+    // Bytes beyond the header's length are not part of the command.
+    answer(*cmd, datagram.first(gige::proto::kGvcpHeaderSize + cmd->length), peer, now, out);
+}
+
+void GvcpResponder::answer(const GvcpDatagram& cmd, ByteView command, const net::Endpoint& peer,
+                           Clock::time_point now, ResponderOutput& out) {
+    if (is_deferred(command, peer)) {
+        reply(cmd, pending_ack(cmd.id), peer, out);
         return;
     }
     auto remembered = last_.find(peer);
-    if (remembered != last_.end() && std::ranges::equal(remembered->second.command, datagram)) {
+    if (remembered != last_.end() && std::ranges::equal(remembered->second.command, command)) {
         // The host did not hear the acknowledge: repeat it without running the command again.
         device_.counters().add(Counter::Retransmissions);
-        reply(*cmd, remembered->second.ack, peer, out);
+        reply(cmd, remembered->second.ack, peer, out);
         return;
     }
-    if (pending_for(cmd->code)) {
-        deferred_.push_back(Deferred{ByteVec(datagram.begin(), datagram.end()), peer,
+    if (pending_for(cmd.code)) {
+        if (deferred_.size() >= kMaxDeferred) {
+            reply(cmd, nak(cmd, st::kBusy), peer, out);
+            return;
+        }
+        deferred_.push_back(Deferred{ByteVec(command.begin(), command.end()), peer,
                                      now + std::chrono::milliseconds(faults_.pending_ack_delay_ms)});
-        reply(*cmd, pending_ack(cmd->id), peer, out);
+        reply(cmd, pending_ack(cmd.id), peer, out);
         return;
     }
-    ByteVec ack = execute(*cmd, peer, now, out);
-    reply(*cmd, ack, peer, out);
+    ByteVec ack = execute(cmd, command, peer, now, out);
+    reply(cmd, ack, peer, out);
 }
 
 void GvcpResponder::run_due(Clock::time_point now, ResponderOutput& out) {
     refresh_faults();
-    auto due = std::stable_partition(deferred_.begin(), deferred_.end(), [&](const Deferred& d) { return d.due > now; });
+    auto due = std::stable_partition(deferred_.begin(), deferred_.end(),
+                                     [&](const Deferred& d) { return d.due > now; });
     std::vector<Deferred> ready(std::make_move_iterator(due), std::make_move_iterator(deferred_.end()));
     deferred_.erase(due, deferred_.end());
     for (auto& d : ready) {
         auto cmd = gige::proto::parse_datagram(d.command);
-        ByteVec ack = execute(*cmd, d.peer, now, out);
+        ByteVec ack = execute(*cmd, d.command, d.peer, now, out);
         reply(*cmd, ack, d.peer, out);
     }
 }
@@ -120,8 +135,8 @@ std::optional<Clock::time_point> GvcpResponder::next_due() const {
     return std::min_element(deferred_.begin(), deferred_.end(), [](auto& a, auto& b) { return a.due < b.due; })->due;
 }
 
-ByteVec GvcpResponder::execute(const GvcpDatagram& cmd, const net::Endpoint& peer, Clock::time_point now,
-                               ResponderOutput& out) {
+ByteVec GvcpResponder::execute(const GvcpDatagram& cmd, ByteView command, const net::Endpoint& peer,
+                               Clock::time_point now, ResponderOutput& out) {
     ByteVec ack;
     switch (cmd.code) {
         case code::kReadRegCmd: ack = read_registers(cmd, peer); break;
@@ -131,14 +146,7 @@ ByteVec GvcpResponder::execute(const GvcpDatagram& cmd, const net::Endpoint& pee
     }
     if (last_.size() >= kMaxRemembered && !last_.contains(peer)) last_.clear();
     // The whole command is remembered, header included, so only a true repeat matches.
-    ByteVec command(gige::proto::kGvcpHeaderSize + cmd.payload.size());
-    gige::proto::put_u8(command, 0, gige::proto::kCommandKey);
-    gige::proto::put_u8(command, 1, cmd.flags);
-    gige::proto::put_u16(command, 2, cmd.code);
-    gige::proto::put_u16(command, 4, cmd.length);
-    gige::proto::put_u16(command, 6, cmd.id);
-    std::copy(cmd.payload.begin(), cmd.payload.end(), command.begin() + gige::proto::kGvcpHeaderSize);
-    last_[peer] = Remembered{std::move(command), ack};
+    last_[peer] = Remembered{ByteVec(command.begin(), command.end()), ack};
     return ack;
 }
 

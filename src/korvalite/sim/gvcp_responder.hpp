@@ -61,9 +61,12 @@ private:
     };
 
     void refresh_faults();
+    // A register or memory command: held back, repeated from memory, or run now.
+    void answer(const gige::proto::GvcpDatagram& cmd, gige::proto::ByteView command, const net::Endpoint& peer,
+                Clock::time_point now, ResponderOutput& out);
     // Executes a register or memory command and returns its acknowledge.
-    gige::proto::ByteVec execute(const gige::proto::GvcpDatagram& cmd, const net::Endpoint& peer,
-                                 Clock::time_point now, ResponderOutput& out);
+    gige::proto::ByteVec execute(const gige::proto::GvcpDatagram& cmd, gige::proto::ByteView command,
+                                 const net::Endpoint& peer, Clock::time_point now, ResponderOutput& out);
     gige::proto::ByteVec read_registers(const gige::proto::GvcpDatagram& cmd, const net::Endpoint& peer);
     gige::proto::ByteVec write_registers(const gige::proto::GvcpDatagram& cmd, const net::Endpoint& peer,
                                          Clock::time_point now, ResponderOutput& out);

@@ -35,7 +35,8 @@ SimulatedCamera::Result<ServedDescription> serve_description(const SimConfig& co
     const std::string base(kDescriptionFileName);
     ServedDescription d;
     if (is_zip_archive(config.description)) {
-        d.file.assign(gige::proto::as_bytes(config.description).begin(), gige::proto::as_bytes(config.description).end());
+        const auto archive = gige::proto::as_bytes(config.description);
+        d.file.assign(archive.begin(), archive.end());
         d.file_name = base + ".zip";
         return d;
     }
@@ -46,7 +47,8 @@ SimulatedCamera::Result<ServedDescription> serve_description(const SimConfig& co
         d.file_name = base + ".xml";
         return d;
     }
-    const ZipMethod method = config.packing == DescriptionPacking::ZipDeflated ? ZipMethod::Deflated : ZipMethod::Stored;
+    const ZipMethod method =
+        config.packing == DescriptionPacking::ZipDeflated ? ZipMethod::Deflated : ZipMethod::Stored;
     auto zip = make_zip(base + ".xml", xml_bytes, method);
     if (!zip) return std::unexpected("cannot zip the description: " + zip.error());
     d.file = std::move(*zip);
@@ -68,7 +70,8 @@ SimulatedCamera::Result<std::unique_ptr<SimulatedCamera>> SimulatedCamera::creat
                               upper_hex(served->file.size());
     std::string first = url_text(config.first_url, local);
     std::string second = url_text(config.second_url, local);
-    if (first.size() > 511 || second.size() > 511) return std::unexpected(std::string("URLs must be at most 511 bytes"));
+    if (first.size() > 511 || second.size() > 511)
+        return std::unexpected(std::string("URLs must be at most 511 bytes"));
     const net::Ipv4Address ip = config.identity.ip.value_or(config.bind.address);
     auto device = std::make_unique<Device>(config, ip, served->file, first, second);
     return std::unique_ptr<SimulatedCamera>(new SimulatedCamera(std::move(config), std::move(device),
@@ -185,7 +188,8 @@ SimulatedCamera::Result<void> SimulatedCamera::start_threads() {
                       stream_poller->add_readable((*stream_waker)->fd(), net::kWakerToken).has_value();
     std::vector<const net::UdpSocket*> broadcast;
     for (std::size_t i = 0; i < broadcast_.size(); ++i) {
-        registered = registered && control_poller->add_readable(broadcast_[i].fd(), ControlServer::kFirstBroadcastToken + i);
+        registered = registered &&
+                     control_poller->add_readable(broadcast_[i].fd(), ControlServer::kFirstBroadcastToken + i);
         broadcast.push_back(&broadcast_[i]);
     }
     if (!registered) return std::unexpected(std::string("cannot register the simulated camera's sockets"));
@@ -250,7 +254,8 @@ SimulatedCamera::Result<std::uint16_t> SimulatedCamera::send_event(const EventSp
     if (!running()) return std::unexpected(std::string("simulated camera is not running"));
     if (gone()) return std::unexpected(std::string("simulated camera is gone"));
     const auto to = spec.destination ? spec.destination : device_->event_destination();
-    if (!to) return std::unexpected(std::string("no event destination: no message channel and no controlling application"));
+    if (!to)
+        return std::unexpected(std::string("no event destination: no message channel and no controlling application"));
     const std::uint16_t id = next_event_id();
     const auto packet = encode_event(spec, id, spec.timestamp.value_or(device_->ticks(Clock::now())));
     if (auto sent = message_channel_->send_to(packet, *to); !sent)

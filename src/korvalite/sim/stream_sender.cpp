@@ -1,6 +1,7 @@
 #include "korvalite/sim/stream_sender.hpp"
 
 #include <algorithm>
+#include <thread>
 
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/log.hpp"
@@ -13,6 +14,7 @@ namespace gp = gige::proto;
 
 constexpr auto kIdleWait = std::chrono::milliseconds(100);
 constexpr auto kNoTargetWait = std::chrono::milliseconds(5);
+constexpr auto kPreciseWait = std::chrono::milliseconds(2);
 constexpr std::uint16_t kStatusResent = gp::status::kPacketResend;
 // Longer packet delays are cut to this, so that stopping never waits long.
 constexpr auto kMaxPacketGap = std::chrono::milliseconds(100);
@@ -54,6 +56,11 @@ void StreamSender::run(const std::atomic<bool>& stop, net::Poller& poller, net::
 }
 
 void StreamSender::wait(net::Poller& poller, net::Waker& waker, std::chrono::nanoseconds timeout) {
+    // The poller counts whole milliseconds: short waits (fast frame rates) sleep precisely.
+    if (timeout < kPreciseWait) {
+        std::this_thread::sleep_for(timeout);
+        return;
+    }
     std::array<epoll_event, net::kMaxEvents> events{};
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
     auto n = poller.wait(events, static_cast<int>(std::max<std::int64_t>(ms, 0)));
