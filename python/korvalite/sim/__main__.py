@@ -162,30 +162,38 @@ def _interrupt(signum, frame) -> None:
     raise KeyboardInterrupt
 
 
+def _serve(cam: SimulatedCamera, args: argparse.Namespace) -> None:
+    """Runs until the duration ends; interrupts end it earlier."""
+    print(f"simulated camera {args.model} serial {args.serial} listening on {cam.address}:{cam.port}", flush=True)
+    print(f"description: {cam.first_url}", flush=True)
+    if args.stream_to:
+        host, port = args.stream_to
+        cam.stream_to(host, port, args.packet_size)
+        print(f"streaming to {host}:{port} with {args.packet_size}-byte packets", flush=True)
+    deadline = None if args.duration is None else time.monotonic() + args.duration
+    next_stats = None if args.stats_interval is None else time.monotonic() + args.stats_interval
+    while deadline is None or time.monotonic() < deadline:
+        time.sleep(0.1)
+        if next_stats is not None and time.monotonic() >= next_stats:
+            _print_counters(cam)
+            next_stats += args.stats_interval
+
+
 def main(argv: list[str] | None = None) -> int:
     args = parser().parse_args(argv)
+    # SIGTERM ends the run like Ctrl-C does.
+    signal.signal(signal.SIGTERM, _interrupt)
     try:
         cam = camera_from(args)
-        cam.start()
     except (ValueError, OSError) as e:
         print(f"korvalite.sim: {e}", file=sys.stderr)
         return 2
-    # SIGTERM ends the run like Ctrl-C does.
-    signal.signal(signal.SIGTERM, _interrupt)
-    print(f"simulated camera {args.model} serial {args.serial} listening on {cam.address}:{cam.port}", flush=True)
-    print(f"description: {cam.first_url}", flush=True)
     try:
-        if args.stream_to:
-            cam.stream_to(args.stream_to[0], args.stream_to[1], args.packet_size)
-            host, port = args.stream_to
-            print(f"streaming to {host}:{port} with {args.packet_size}-byte packets", flush=True)
-        deadline = None if args.duration is None else time.monotonic() + args.duration
-        next_stats = None if args.stats_interval is None else time.monotonic() + args.stats_interval
-        while deadline is None or time.monotonic() < deadline:
-            time.sleep(0.1)
-            if next_stats is not None and time.monotonic() >= next_stats:
-                _print_counters(cam)
-                next_stats += args.stats_interval
+        cam.start()
+        _serve(cam, args)
+    except (ValueError, OSError) as e:
+        print(f"korvalite.sim: {e}", file=sys.stderr)
+        return 2
     except KeyboardInterrupt:
         pass
     finally:

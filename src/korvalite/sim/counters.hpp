@@ -14,7 +14,7 @@ enum class Counter : std::size_t {
     PacketsDropped,       // stream packets withheld by fault injection
     ResendsDropped,       // resent packets withheld by fault injection
     PacketsDuplicated,    // extra copies sent by fault injection (stream and resends)
-    PacketsReordered,     // packets held back behind their successor (stream and resends)
+    PacketsReordered,     // packets sent behind their successor (stream and resends)
     PacketsOverMtu,       // stream packets larger than the path MTU, never sent
     BytesSent,            // UDP payload bytes of every stream datagram sent
     FramesSent,           // frames whose trailer went out

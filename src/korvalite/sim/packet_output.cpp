@@ -46,8 +46,8 @@ void PacketOutput::emit(const PacketParts& packet, bool resend) {
         push(packet, resend);
         push(*held_, held_resend_);
         held_.reset();
-    } else if (dice.roll(reorder)) {
         device_.counters().add(Counter::PacketsReordered);
+    } else if (dice.roll(reorder)) {
         held_ = packet;
         held_resend_ = resend;
         return;
@@ -61,6 +61,7 @@ void PacketOutput::emit(const PacketParts& packet, bool resend) {
 }
 
 void PacketOutput::finish() {
+    // A packet held back with no successor yet goes out in its own place.
     if (held_) {
         push(*held_, held_resend_);
         held_.reset();
