@@ -256,18 +256,18 @@ void bind_camera(nb::module_& m) {
                               std::uint16_t stream_channel, std::uint16_t block_id,
                               std::optional<std::uint64_t> timestamp, bool ack_required,
                               std::optional<std::pair<std::string, std::uint16_t>> destination) {
-                sim::EventSpec spec;
-                spec.event_id = event_id;
+                sim::DeviceEvent event;
+                event.event_id = event_id;
                 if (data) {
-                    spec.with_data = true;
-                    spec.data = from_bytes(*data);
+                    event.with_data = true;
+                    event.data = from_bytes(*data);
                 }
-                spec.stream_channel = stream_channel;
-                spec.block_id = block_id;
-                spec.timestamp = timestamp;
-                spec.ack_required = ack_required;
-                if (destination) spec.destination = net::Endpoint{parse_ip(destination->first), destination->second};
-                return unwrap_or_raise(c.camera->send_event(spec));
+                event.stream_channel = stream_channel;
+                event.block_id = block_id;
+                event.timestamp = timestamp;
+                event.ack_required = ack_required;
+                if (destination) event.destination = net::Endpoint{parse_ip(destination->first), destination->second};
+                return unwrap_or_raise(c.camera->send_event(event));
             }, "event_id"_a, "data"_a.none(), "stream_channel"_a, "block_id"_a, "timestamp"_a.none(),
              "ack_required"_a, "destination"_a.none())
         .def("start_acquisition", [](PyCamera& c) { c.device().start_acquisition(); })

@@ -193,3 +193,14 @@ TEST(SimDevice, HeartbeatTimeoutFloorAndTimestampLatch) {
     EXPECT_EQ(latched(), 1'500'000u);  // 1 GHz ticks
     EXPECT_EQ(peek_u32(*d, boot::kTimestampControl), 0u);
 }
+
+TEST(SimDevice, LoopbackCameraSendsOnlyToLoopback) {
+    auto d = make_device();  // bound to 127.0.0.1 by default
+    ASSERT_EQ(write_reg(*d, kHost, boot::kControlChannelPrivilege, 2), st::kSuccess);
+    const std::uint32_t base = boot::stream_channel_base(0);
+    ASSERT_EQ(write_reg(*d, kHost, base, 50000), st::kSuccess);
+    ASSERT_EQ(write_reg(*d, kHost, base + boot::kScdaOffset, 0xC0A80102), st::kSuccess);  // 192.168.1.2
+    EXPECT_FALSE(d->stream_target(0).destination);
+    ASSERT_EQ(write_reg(*d, kHost, base + boot::kScdaOffset, 0), st::kSuccess);  // to the controller
+    EXPECT_EQ(d->stream_target(0).destination, (net::Endpoint{kHost.address, 50000}));
+}

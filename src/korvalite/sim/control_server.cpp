@@ -25,7 +25,8 @@ ControlServer::ControlServer(Device& device, ResendQueue& resends, const net::Ud
       device_port_(device_port),
       broadcast_(std::move(broadcast)),
       message_channel_(message_channel),
-      channel_fds_(std::move(channel_fds)) {}
+      channel_fds_(std::move(channel_fds)),
+      loopback_only_(device_port.local_endpoint().value_or(net::Endpoint{}).address.is_loopback()) {}
 
 void ControlServer::run(const std::atomic<bool>& stop, const std::atomic<bool>& gone, net::Poller& poller,
                         net::Waker& waker) {
@@ -74,7 +75,7 @@ void ControlServer::drain(const net::UdpSocket& socket, bool gone, ResponderOutp
                               std::string("simulated camera receive failed: ") + std::strerror(d.error()));
             return;
         }
-        if (gone) continue;
+        if (gone || (loopback_only_ && !d->from.address.is_loopback())) continue;
         responder_.handle(gige::proto::ByteView(buffer_).first(d->size), d->from, Clock::now(), out);
     }
 }

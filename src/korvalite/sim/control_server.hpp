@@ -38,6 +38,9 @@ private:
     std::vector<const net::UdpSocket*> broadcast_;
     const net::UdpSocket& message_channel_;
     std::vector<int> channel_fds_;
+    // A camera on a loopback address talks to this host only: broadcasts from elsewhere that
+    // reach its broadcast sockets go unanswered.
+    bool loopback_only_;
     gige::proto::ByteVec buffer_ = gige::proto::ByteVec(65535);
 };
 

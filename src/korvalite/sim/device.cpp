@@ -59,6 +59,7 @@ Device::Device(const SimConfig& config, net::Ipv4Address current_ip, ByteVec des
       min_heartbeat_timeout_ms_(config.min_heartbeat_timeout_ms),
       stream_channels_(config.stream_channels),
       path_mtu_(config.path_mtu),
+      loopback_only_(config.bind.address.is_loopback()),
       writes_(config.max_recorded_writes) {
     boot::map_bootstrap(space_, config, current_ip, first_url, second_url);
     map_feature_registers(space_, config.image);

@@ -107,6 +107,8 @@ public:
     std::uint64_t ticks(Clock::time_point at) const;
     std::uint32_t stream_channels() const { return stream_channels_; }
     std::uint32_t path_mtu() const { return path_mtu_; }
+    // Whether a camera bound as this one may send to `to` (a loopback camera stays on this host).
+    bool may_send_to(const net::Endpoint& to) const { return !loopback_only_ || to.address.is_loopback(); }
     // Where events go: the message channel if configured, else the controlling application.
     std::optional<net::Endpoint> event_destination() const;
     void set_message_source_port(std::uint16_t port);
@@ -155,6 +157,8 @@ private:
     std::uint32_t min_heartbeat_timeout_ms_;
     std::uint32_t stream_channels_;
     std::uint32_t path_mtu_;
+    // Bound to a loopback address: stream and events go to loopback destinations only.
+    bool loopback_only_;
     std::atomic<std::uint64_t> epoch_{0};
     std::atomic<bool> acquiring_{false};
     std::atomic<std::uint64_t> generation_{0};

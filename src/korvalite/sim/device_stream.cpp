@@ -53,7 +53,8 @@ StreamTarget Device::stream_target_locked(std::uint32_t channel) const {
     std::uint32_t ip = space_.load_u32(base + boot::kScdaOffset);
     // Without a destination address the stream goes to the controlling application.
     if (ip == 0 && privilege_.holder()) ip = privilege_.holder()->address.value;
-    if (port != 0 && ip != 0) target.destination = net::Endpoint{net::Ipv4Address{ip}, port};
+    const net::Endpoint to{net::Ipv4Address{ip}, port};
+    if (port != 0 && ip != 0 && may_send_to(to)) target.destination = to;
     return target;
 }
 
@@ -97,7 +98,8 @@ std::optional<net::Endpoint> Device::event_destination() const {
     if (port != 0) {
         std::uint32_t ip = space_.load_u32(boot::kMessageChannelDestination);
         if (ip == 0 && privilege_.holder()) ip = privilege_.holder()->address.value;
-        if (ip != 0) return net::Endpoint{net::Ipv4Address{ip}, port};
+        const net::Endpoint to{net::Ipv4Address{ip}, port};
+        if (ip != 0 && may_send_to(to)) return to;
         return std::nullopt;
     }
     return privilege_.holder();

@@ -6,17 +6,17 @@
 
 namespace korvalite::sim {
 
-gige::proto::ByteVec encode_event(const EventSpec& spec, std::uint16_t request_id, std::uint64_t timestamp) {
+gige::proto::ByteVec encode_event(const DeviceEvent& event, std::uint16_t request_id, std::uint64_t timestamp) {
     namespace gp = gige::proto;
-    gp::ByteVec payload(16 + (spec.with_data ? spec.data.size() : 0));
+    gp::ByteVec payload(16 + (event.with_data ? event.data.size() : 0));
     gp::put_u16(payload, 0, 0);
-    gp::put_u16(payload, 2, spec.event_id);
-    gp::put_u16(payload, 4, spec.stream_channel);
-    gp::put_u16(payload, 6, spec.block_id);
+    gp::put_u16(payload, 2, event.event_id);
+    gp::put_u16(payload, 4, event.stream_channel);
+    gp::put_u16(payload, 6, event.block_id);
     gp::put_u64(payload, 8, timestamp);
-    if (spec.with_data) std::copy(spec.data.begin(), spec.data.end(), payload.begin() + 16);
-    const std::uint8_t flags = spec.ack_required ? gp::kFlagAckRequired : 0;
-    return gp::encode_command(flags, spec.with_data ? gp::code::kEventDataCmd : gp::code::kEventCmd, request_id,
+    if (event.with_data) std::copy(event.data.begin(), event.data.end(), payload.begin() + 16);
+    const std::uint8_t flags = event.ack_required ? gp::kFlagAckRequired : 0;
+    return gp::encode_command(flags, event.with_data ? gp::code::kEventDataCmd : gp::code::kEventCmd, request_id,
                               payload);
 }
 

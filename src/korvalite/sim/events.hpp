@@ -8,7 +8,7 @@
 
 namespace korvalite::sim {
 
-struct EventSpec {
+struct DeviceEvent {
     std::uint16_t event_id = 0;
     gige::proto::ByteVec data;  // sent as EVENTDATA when `with_data`, else ignored
     bool with_data = false;
@@ -24,6 +24,6 @@ inline constexpr std::size_t kMaxEventData = 524;
 
 // The command: header, one 16-byte event record (reserved, event id, stream channel, block id,
 // 64-bit timestamp), then the data for EVENTDATA.
-gige::proto::ByteVec encode_event(const EventSpec& spec, std::uint16_t request_id, std::uint64_t timestamp);
+gige::proto::ByteVec encode_event(const DeviceEvent& event, std::uint16_t request_id, std::uint64_t timestamp);
 
 }  // namespace korvalite::sim

@@ -247,17 +247,19 @@ std::uint16_t SimulatedCamera::next_event_id() {
     return id;
 }
 
-SimulatedCamera::Result<std::uint16_t> SimulatedCamera::send_event(const EventSpec& spec) {
-    if (spec.with_data && spec.data.size() > kMaxEventData)
+SimulatedCamera::Result<std::uint16_t> SimulatedCamera::send_event(const DeviceEvent& event) {
+    if (event.with_data && event.data.size() > kMaxEventData)
         return std::unexpected("event data is longer than " + std::to_string(kMaxEventData) + " bytes");
     std::lock_guard lock(lifecycle_);
     if (!running()) return std::unexpected(std::string("simulated camera is not running"));
     if (gone()) return std::unexpected(std::string("simulated camera is gone"));
-    const auto to = spec.destination ? spec.destination : device_->event_destination();
+    const auto to = event.destination ? event.destination : device_->event_destination();
     if (!to)
         return std::unexpected(std::string("no event destination: no message channel and no controlling application"));
+    if (!device_->may_send_to(*to))
+        return std::unexpected("a camera on a loopback address sends to loopback addresses only, not " + to->to_string());
     const std::uint16_t id = next_event_id();
-    const auto packet = encode_event(spec, id, spec.timestamp.value_or(device_->ticks(Clock::now())));
+    const auto packet = encode_event(event, id, event.timestamp.value_or(device_->ticks(Clock::now())));
     if (auto sent = message_channel_->send_to(packet, *to); !sent)
         return std::unexpected("event send failed: " + sent.error().message());
     device_->counters().add(Counter::EventsSent);
@@ -269,11 +271,11 @@ void SimulatedCamera::frame_ended(std::uint64_t block_id, std::uint64_t timestam
     // directly, without that lock. The message socket lives until the threads are joined.
     const auto to = device_->event_destination();
     if (!to || gone()) return;
-    EventSpec spec;
-    spec.event_id = features::kFrameEndEventId;
-    spec.stream_channel = 0;
-    spec.block_id = static_cast<std::uint16_t>(block_id & 0xFFFF);
-    const auto packet = encode_event(spec, next_event_id(), timestamp);
+    DeviceEvent event;
+    event.event_id = features::kFrameEndEventId;
+    event.stream_channel = 0;
+    event.block_id = static_cast<std::uint16_t>(block_id & 0xFFFF);
+    const auto packet = encode_event(event, next_event_id(), timestamp);
     if (message_channel_->send_to(packet, *to)) device_->counters().add(Counter::EventsSent);
 }
 
@@ -285,6 +287,8 @@ SimulatedCamera::Result<void> SimulatedCamera::stream_to(const net::Endpoint& to
         return device_->poke(address, word);
     };
     if (packet_size < 64 || packet_size > 65535) return std::unexpected(std::string("packet_size must be 64 to 65535"));
+    if (!device_->may_send_to(to))
+        return std::unexpected("a camera on a loopback address sends to loopback addresses only, not " + to.to_string());
     for (auto r : {put(base + boot::kScdaOffset, to.address.value), put(base + boot::kScpsOffset, packet_size),
                    put(base + boot::kScpdOffset, 0), put(features::kAcquisitionFrameRateEnable, 0),
                    put(features::kAcquisitionMode, features::kModeContinuous), put(base + boot::kScpOffset, to.port)})

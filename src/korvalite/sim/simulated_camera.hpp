@@ -64,7 +64,7 @@ public:
     bool extended_ids() const;
 
     // Sends an EVENT (or EVENTDATA) command; returns its request id. Needs a running camera.
-    Result<std::uint16_t> send_event(const EventSpec& spec);
+    Result<std::uint16_t> send_event(const DeviceEvent& event);
 
     // Streams without a host on the control channel: programs stream channel 0 for `to` with
     // `packet_size`, turns frame pacing off and starts a continuous acquisition.
