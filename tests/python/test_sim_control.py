@@ -2,6 +2,7 @@
 clients on 127.0.0.31 and 127.0.0.32)."""
 
 import io
+import pathlib
 import struct
 import time
 import xml.etree.ElementTree as ET
@@ -198,3 +199,25 @@ def test_events_reach_the_controlling_application(clients):
         assert data[-4:] == b"abcd"
         assert wait_for(lambda: cam.counters()["event_acks_received"] == 1)
         assert cam.counters()["events_sent"] == 2
+
+
+SHARED = pathlib.Path(__file__).resolve().parents[2].parent / "shared" / "genicam-xml"
+
+
+@pytest.mark.parametrize("name, zip_method", [("basler__pypylon__HelloWorld.xml", "deflated"),
+                                              ("genicam__harvesters__issue_66_altered_zip.zip", None)])
+def test_another_description_can_be_served(clients, name, zip_method):
+    path = SHARED / name
+    if not path.exists():
+        pytest.skip(f"{path} not available")
+    with SimulatedCamera(CAMERA_IP, 0, description_file=str(path), zip=zip_method) as cam:
+        c = clients(cam=cam)
+        url = c.read_memory(0x0200, 512).split(b"\0")[0].decode()
+        _, file_name, address, size = url.replace(":", ";", 1).split(";")
+        assert file_name.endswith(".zip")
+        served = c.read_memory(int(address, 16), int(size, 16))
+        archive = zipfile.ZipFile(io.BytesIO(served))
+        if zip_method is None:
+            assert served == path.read_bytes()  # an archive is served as it is
+        else:
+            assert archive.read(archive.infolist()[0]) == path.read_bytes()
