@@ -13,6 +13,7 @@
 
 namespace korvalite::py {
 void bind_testing(nanobind::module_& m);
+void bind_sim(nanobind::module_& m);
 }
 
 NB_MODULE(_korvalite_core, m) {
@@ -23,4 +24,5 @@ NB_MODULE(_korvalite_core, m) {
     m.attr("__version__") = KORVALITE_VERSION;
     korvalite::py::bind_log(m);
     korvalite::py::bind_testing(m);
+    korvalite::py::bind_sim(m);
 }

@@ -7,10 +7,17 @@
 
 namespace korvalite::net {
 
-CameraResult<UdpSocket> UdpSocket::bind(Endpoint local) {
+CameraResult<UdpSocket> UdpSocket::bind(Endpoint local) { return bind_with(local, false); }
+
+CameraResult<UdpSocket> UdpSocket::bind_shared(Endpoint local) { return bind_with(local, true); }
+
+CameraResult<UdpSocket> UdpSocket::bind_with(Endpoint local, bool reuse_address) {
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return std::unexpected(CameraError::io_errno(errno));
     UdpSocket sock{UniqueFd(fd)};
+    int one = 1;
+    if (reuse_address && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+        return std::unexpected(CameraError::io_errno(errno));
     sockaddr_in sa = local.to_sockaddr();
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
         return std::unexpected(CameraError::io_errno(errno));
@@ -47,6 +54,17 @@ CameraResult<std::size_t> UdpSocket::set_receive_buffer(std::size_t bytes) {
     int granted = 0;
     socklen_t len = sizeof granted;
     if (::getsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0)
+        return std::unexpected(CameraError::io_errno(errno));
+    return static_cast<std::size_t>(granted);
+}
+
+CameraResult<std::size_t> UdpSocket::set_send_buffer(std::size_t bytes) {
+    int v = bytes > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(bytes);
+    if (::setsockopt(fd_.get(), SOL_SOCKET, SO_SNDBUF, &v, sizeof v) != 0)
+        return std::unexpected(CameraError::io_errno(errno));
+    int granted = 0;
+    socklen_t len = sizeof granted;
+    if (::getsockopt(fd_.get(), SOL_SOCKET, SO_SNDBUF, &granted, &len) != 0)
         return std::unexpected(CameraError::io_errno(errno));
     return static_cast<std::size_t>(granted);
 }

@@ -19,6 +19,9 @@ class UdpSocket {
 public:
     // A socket bound to `local` (port 0 picks a free port). Errors carry the OS text.
     static CameraResult<UdpSocket> bind(Endpoint local);
+    // The same with SO_REUSEADDR set before binding, so several sockets can share a broadcast
+    // address and port (each receives its own copy of every broadcast).
+    static CameraResult<UdpSocket> bind_shared(Endpoint local);
 
     int fd() const { return fd_.get(); }
     CameraResult<Endpoint> local_endpoint() const;
@@ -28,6 +31,8 @@ public:
     // Requests a receive buffer of `bytes`; returns the size the kernel actually granted.
     CameraResult<std::size_t> set_receive_buffer(std::size_t bytes);
     CameraResult<void> set_receive_timeout(int milliseconds);
+    // Requests a send buffer of `bytes` (SO_SNDBUF); returns the size the kernel granted.
+    CameraResult<std::size_t> set_send_buffer(std::size_t bytes);
     // Connects (to learn the local address of the route to `remote`, or to filter senders).
     CameraResult<void> connect(Endpoint remote);
 
@@ -37,6 +42,7 @@ public:
 
 private:
     explicit UdpSocket(UniqueFd fd) : fd_(std::move(fd)) {}
+    static CameraResult<UdpSocket> bind_with(Endpoint local, bool reuse_address);
     UniqueFd fd_;
 };
 

@@ -1,0 +1,415 @@
+"""A simulated GigE Vision camera, for trying korvalite without hardware and for testing.
+
+``SimulatedCamera`` runs a complete device on any IPv4 address and port of this host: it
+answers GVCP (discovery, register and memory access, control privilege with heartbeat),
+serves a GenICam description from its memory, and streams GVSP images to the destination the
+host writes into its stream channel registers. Any GigE Vision client can use it; give each
+instance its own ``127.0.0.N`` to run many at once::
+
+    from korvalite.sim import SimulatedCamera
+
+    with SimulatedCamera("127.0.0.5") as cam:   # started on enter, stopped on exit
+        ...                                      # connect a client to 127.0.0.5:3956
+
+Test image. Every frame is a deterministic pattern, so a receiver can check every byte. For
+the frame with number ``f`` (its block id) and the pixel at image position ``(x, y)`` of a
+window placed at ``(offset_x, offset_y)`` on the sensor::
+
+    g = (x + offset_x) + 2 * (y + offset_y) + 3 * f
+
+    Mono8, BayerRG8, BayerGB8   one byte:  g mod 256
+    Mono10, Mono12, Mono16      16-bit little-endian word: g mod 2**10, 2**12, 2**16
+    RGB8                        three bytes R, G, B = g, g + 85, g + 170 (each mod 256)
+    BGR8                        the same colour as the three bytes B, G, R
+
+Rows follow each other without padding (payload size = width * height * bytes per pixel).
+Finally the first eight bytes of the payload (all of it, when shorter) are replaced by ``f``
+as a 64-bit little-endian number. ``expected_pattern`` computes these bytes.
+
+Device side: the bootstrap registers of the standard, stream channels at 0x0D00 + 0x40 * c
+(images go out on channel 0), the camera's own registers in ``FEATURE_REGISTERS`` and the
+description in memory at ``FEATURE_REGISTERS["Description"]``. ``read_register`` and friends
+bypass access modes, privilege and side effects, so a test can set up any device state and
+inspect what a host wrote; ``writes()`` lists the host's accepted writes in order.
+"""
+
+from __future__ import annotations
+
+import os
+from collections import namedtuple
+from typing import Iterable, Mapping, Optional, Union
+
+from .. import _korvalite_core
+
+_sim = _korvalite_core._sim
+
+__all__ = [
+    "SimulatedCamera",
+    "WriteRecord",
+    "expected_pattern",
+    "payload_size",
+    "PIXEL_FORMATS",
+    "FEATURE_REGISTERS",
+    "BOOTSTRAP_REGISTERS",
+    "COUNTER_NAMES",
+    "FRAME_END_EVENT_ID",
+]
+
+#: Pixel format names the camera streams, with their GigE Vision codes.
+PIXEL_FORMATS: dict = dict(_sim.PIXEL_FORMATS)
+#: Addresses of the camera's own registers (and of its description file).
+FEATURE_REGISTERS: dict = dict(_sim.FEATURE_REGISTERS)
+#: Event id of the EVENT sent at every frame end while ``FrameEndEventEnable`` is set.
+FRAME_END_EVENT_ID: int = _sim.FRAME_END_EVENT_ID
+#: The bootstrap registers most tests need.
+BOOTSTRAP_REGISTERS: dict = {
+    "Version": 0x0000,
+    "CurrentIP": 0x0024,
+    "ManufacturerName": 0x0048,
+    "SerialNumber": 0x00D8,
+    "UserDefinedName": 0x00E8,
+    "FirstURL": 0x0200,
+    "SecondURL": 0x0400,
+    "NumberOfStreamChannels": 0x0904,
+    "GVCPCapability": 0x0934,
+    "HeartbeatTimeout": 0x0938,
+    "TimestampTickFrequencyHigh": 0x093C,
+    "TimestampTickFrequencyLow": 0x0940,
+    "ControlChannelPrivilege": 0x0A00,
+    "MessageChannelPort": 0x0B00,
+    "MessageChannelDestination": 0x0B10,
+    "StreamChannelPort0": 0x0D00,
+    "StreamChannelPacketSize0": 0x0D04,
+    "StreamChannelPacketDelay0": 0x0D08,
+    "StreamChannelDestination0": 0x0D18,
+}
+
+_ACQUISITION_MODES = {"Continuous": 0, "SingleFrame": 1, "MultiFrame": 2}
+_COMMANDS = {"READREG": 0x0080, "WRITEREG": 0x0082, "READMEM": 0x0084, "WRITEMEM": 0x0086}
+_ACCESS_DENIED = 0x8006
+_PACKET_RESEND_CAPABILITY = 0x4
+
+#: A host write the camera accepted: ``command`` is 0x0082 (WRITEREG) or 0x0086 (WRITEMEM);
+#: ``value`` is the register value of a WRITEREG (None for WRITEMEM); ``data`` the bytes
+#: written; ``source`` the writer's ``(ip, port)``.
+WriteRecord = namedtuple("WriteRecord", "sequence command address value data source")
+
+#: Names of the device-side counters returned by ``SimulatedCamera.counters()``.
+COUNTER_NAMES: tuple = tuple(_sim.COUNTER_NAMES)
+
+
+def _pixel_format_code(pixel_format: Union[str, int]) -> int:
+    if isinstance(pixel_format, str):
+        try:
+            return PIXEL_FORMATS[pixel_format]
+        except KeyError:
+            raise ValueError(f"unsupported pixel format {pixel_format!r}") from None
+    if pixel_format not in PIXEL_FORMATS.values():
+        raise ValueError(f"unsupported pixel format 0x{pixel_format:08x}")
+    return pixel_format
+
+
+def payload_size(width: int, height: int, pixel_format: Union[str, int]) -> int:
+    """Bytes of one frame: ``width * height * bytes per pixel``."""
+    code = _pixel_format_code(pixel_format)
+    return width * height * (((code >> 16) & 0xFF) // 8)
+
+
+def expected_pattern(frame_number: int, width: int, height: int, pixel_format: Union[str, int],
+                     offset_x: int = 0, offset_y: int = 0) -> bytes:
+    """The payload bytes of frame ``frame_number`` (its block id), as the module docstring
+    defines them: ``g = (x + offset_x) + 2 * (y + offset_y) + 3 * frame_number`` per pixel,
+    encoded per pixel format, with the frame number in the first eight bytes (little-endian)."""
+    return _sim.fill_pattern(frame_number, width, height, _pixel_format_code(pixel_format), offset_x, offset_y)
+
+
+def _faults_from(base, **changes):
+    """A ``_sim.Faults`` from ``base`` with the given (non-None) changes applied."""
+    faults = base
+    for name in ("seed", "stream_drop", "stream_duplicate", "stream_reorder", "resend_drop",
+                 "resend_duplicate", "resend_reorder", "ack_drop", "pending_ack_announce_ms",
+                 "pending_ack_delay_ms"):
+        value = changes.pop(name, None)
+        if value is not None:
+            setattr(faults, name, value)
+    pending = changes.pop("pending_ack", None)
+    if pending is not None:
+        unknown = [c for c in pending if isinstance(c, str) and c not in _COMMANDS]
+        if unknown:
+            raise ValueError(f"unknown command {unknown[0]!r}")
+        faults.pending_ack_commands = [_COMMANDS[c] if isinstance(c, str) else int(c) for c in pending]
+    refuse = changes.pop("refuse", None)
+    if refuse is not None:
+        if isinstance(refuse, Mapping):
+            faults.refused_registers = {int(a): int(s) for a, s in refuse.items()}
+        else:
+            faults.refused_registers = {int(a): _ACCESS_DENIED for a in refuse}
+    if changes:
+        raise TypeError(f"unknown fault setting {next(iter(changes))!r}")
+    return faults
+
+
+class SimulatedCamera:
+    """A simulated GigE Vision camera bound to ``address:port`` (port 0 picks a free one).
+
+    Identity: ``manufacturer``, ``model``, ``device_version``, ``manufacturer_info``,
+    ``serial``, ``user_name``, ``mac`` ("02:4b:56:00:00:01"), ``ip`` (default: the bound
+    address), ``subnet_mask``, ``gateway``, ``version`` (GigE Vision major, minor).
+
+    Device: ``gvcp_capability`` (default: every capability the camera has, PACKETRESEND
+    included; ``packet_resend=False`` clears that bit), ``tick_frequency`` (timestamp ticks per
+    second), ``heartbeat_timeout`` (seconds, the register's power-up value; writes below
+    ``min_heartbeat_timeout`` are raised to it), ``stream_channels`` (1 to 4), ``path_mtu``
+    (stream and test packets larger than this never arrive), ``extended_ids`` (64-bit block
+    ids, 32-bit packet ids), ``first_block_id``, ``resend_history`` (frames kept for resends),
+    ``answer_broadcast`` (also answer DISCOVERY sent to broadcast addresses),
+    ``max_recorded_writes``.
+
+    Description: the built-in one unless ``description`` (XML text or bytes, or a ZIP archive)
+    or ``description_file`` (a path) names another; ``zip`` ("stored" or "deflated") serves it
+    zipped. ``first_url`` and ``second_url`` are the URL registers: "local" names the file in
+    device memory; any other text (a "file:" or "http:" URL, or "") is written as given.
+
+    Image at power-up: ``sensor_width``, ``sensor_height``, ``width``, ``height``,
+    ``offset_x``, ``offset_y``, ``pixel_format`` (name or code), ``acquisition_mode``
+    ("Continuous", "SingleFrame", "MultiFrame"), ``frame_count`` (MultiFrame), ``frame_rate``
+    (Hz), ``frame_rate_enable`` (False: frames as fast as possible), ``exposure_us``, ``gain_db``.
+
+    Faults, seeded by ``seed`` and reproducible: ``stream_drop``, ``stream_duplicate``,
+    ``stream_reorder`` and ``resend_drop``, ``resend_duplicate``, ``resend_reorder`` (fractions
+    of stream packets and of resent packets); ``ack_drop`` (fraction of control acknowledges);
+    ``pending_ack`` (commands, by name or code, answered first with PENDING_ACK announcing
+    ``pending_ack_announce_ms``, then acknowledged ``pending_ack_delay_ms`` later); ``refuse``
+    (register addresses refused with access denied, or a mapping of address to status).
+    ``set_faults`` changes them while running; ``gone`` makes the device vanish.
+    """
+
+    def __init__(self, address: str = "127.0.0.1", port: int = 3956, *,
+                 manufacturer: str = "korvalite", model: str = "SimCam-1", device_version: str = "1.0.0",
+                 manufacturer_info: str = "simulated GigE Vision camera", serial: str = "SIM00001",
+                 user_name: str = "", mac: str = "02:4b:56:00:00:01", ip: Optional[str] = None,
+                 subnet_mask: str = "255.0.0.0", gateway: str = "0.0.0.0", version: tuple = (2, 0),
+                 gvcp_capability: Optional[int] = None, packet_resend: bool = True,
+                 tick_frequency: int = 1_000_000_000, heartbeat_timeout: float = 3.0,
+                 min_heartbeat_timeout: float = 0.1, stream_channels: int = 2, path_mtu: int = 9000,
+                 extended_ids: bool = False, first_block_id: int = 1, resend_history: int = 8,
+                 answer_broadcast: bool = True, max_recorded_writes: int = 100_000,
+                 description: Union[str, bytes, None] = None, description_file: Optional[str] = None,
+                 zip: Optional[str] = None, first_url: str = "local", second_url: str = "",
+                 sensor_width: int = 1280, sensor_height: int = 960, width: int = 640, height: int = 480,
+                 offset_x: int = 0, offset_y: int = 0, pixel_format: Union[str, int] = "Mono8",
+                 acquisition_mode: str = "Continuous", frame_count: int = 1, frame_rate: float = 30.0,
+                 frame_rate_enable: bool = True, exposure_us: float = 10000.0, gain_db: float = 0.0,
+                 seed: int = 0, stream_drop: float = 0.0, stream_duplicate: float = 0.0,
+                 stream_reorder: float = 0.0, resend_drop: float = 0.0, resend_duplicate: float = 0.0,
+                 resend_reorder: float = 0.0, ack_drop: float = 0.0, pending_ack: Iterable = (),
+                 pending_ack_announce_ms: int = 1000, pending_ack_delay_ms: int = 200,
+                 refuse: Union[Mapping, Iterable, None] = None):
+        c = _sim.Config()
+        c.address, c.port = address, port
+        c.manufacturer, c.model, c.device_version = manufacturer, model, device_version
+        c.manufacturer_info, c.serial, c.user_name = manufacturer_info, serial, user_name
+        c.mac, c.ip, c.subnet_mask, c.gateway, c.version = mac, ip, subnet_mask, gateway, tuple(version)
+        if gvcp_capability is not None:
+            c.gvcp_capability = gvcp_capability
+        if not packet_resend:
+            c.gvcp_capability = c.gvcp_capability & ~_PACKET_RESEND_CAPABILITY
+        c.tick_frequency = tick_frequency
+        c.heartbeat_timeout_ms = int(heartbeat_timeout * 1000)
+        c.min_heartbeat_timeout_ms = int(min_heartbeat_timeout * 1000)
+        c.stream_channels, c.path_mtu = stream_channels, path_mtu
+        c.extended_ids, c.first_block_id, c.resend_history_frames = extended_ids, first_block_id, resend_history
+        c.answer_broadcast, c.max_recorded_writes = answer_broadcast, max_recorded_writes
+        if description is not None and description_file is not None:
+            raise ValueError("give description or description_file, not both")
+        if description_file is not None:
+            with open(os.fspath(description_file), "rb") as f:
+                description = f.read()
+        if description is not None:
+            c.description = description.encode("utf-8") if isinstance(description, str) else bytes(description)
+        c.packing = "plain" if zip is None else zip
+        c.first_url, c.second_url = first_url, second_url
+        c.sensor_width, c.sensor_height, c.width, c.height = sensor_width, sensor_height, width, height
+        c.offset_x, c.offset_y, c.pixel_format = offset_x, offset_y, _pixel_format_code(pixel_format)
+        if acquisition_mode not in _ACQUISITION_MODES:
+            raise ValueError(f"acquisition_mode must be one of {', '.join(_ACQUISITION_MODES)}")
+        c.acquisition_mode, c.frame_count = _ACQUISITION_MODES[acquisition_mode], frame_count
+        c.frame_rate, c.frame_rate_enable = frame_rate, frame_rate_enable
+        c.exposure_us, c.gain_db = exposure_us, gain_db
+        c.faults = _faults_from(
+            _sim.Faults(), seed=seed, stream_drop=stream_drop, stream_duplicate=stream_duplicate,
+            stream_reorder=stream_reorder, resend_drop=resend_drop, resend_duplicate=resend_duplicate,
+            resend_reorder=resend_reorder, ack_drop=ack_drop, pending_ack=pending_ack,
+            pending_ack_announce_ms=pending_ack_announce_ms, pending_ack_delay_ms=pending_ack_delay_ms,
+            refuse=refuse if refuse is not None else {})
+        self._camera = _sim.Camera(c)
+
+    # --- life cycle ---------------------------------------------------------------------------
+
+    def start(self) -> "SimulatedCamera":
+        """Bind the sockets and start the device's threads (ValueError if it cannot)."""
+        self._camera.start()
+        return self
+
+    def stop(self) -> None:
+        """Stop and join the device's threads and close its sockets. Idempotent; the register
+        state survives, and ``start()`` may follow."""
+        self._camera.stop()
+
+    close = stop
+
+    @property
+    def running(self) -> bool:
+        return self._camera.running
+
+    def __enter__(self) -> "SimulatedCamera":
+        return self.start()
+
+    def __exit__(self, *exc) -> None:
+        self.stop()
+
+    def __repr__(self) -> str:
+        state = "running" if self.running else "stopped"
+        return f"SimulatedCamera({self.address}:{self.port}, {state})"
+
+    # --- where it is --------------------------------------------------------------------------
+
+    @property
+    def endpoint(self) -> tuple:
+        """``(ip, port)`` of the device port (a configured port 0 is known once started)."""
+        return self._camera.endpoint
+
+    @property
+    def address(self) -> str:
+        return self._camera.endpoint[0]
+
+    @property
+    def port(self) -> int:
+        return self._camera.endpoint[1]
+
+    # --- registers and memory (raw: no access modes, privilege or side effects) -----------------
+
+    def read_register(self, address: int) -> int:
+        return int.from_bytes(self._camera.peek(address, 4), "big")
+
+    def write_register(self, address: int, value: int) -> None:
+        self._camera.poke(address, (value & 0xFFFFFFFF).to_bytes(4, "big"))
+
+    def read_memory(self, address: int, size: int) -> bytes:
+        return self._camera.peek(address, size)
+
+    def write_memory(self, address: int, data: bytes) -> None:
+        self._camera.poke(address, bytes(data))
+
+    # --- what happened ------------------------------------------------------------------------
+
+    def counters(self) -> dict:
+        """Device-side counters by name (see ``COUNTER_NAMES``)."""
+        return self._camera.counters()
+
+    def reset_counters(self) -> None:
+        self._camera.reset_counters()
+
+    def writes(self, since: int = 0) -> list:
+        """Host writes the camera accepted, oldest first, as ``WriteRecord``s with a sequence
+        number of at least ``since``."""
+        out = []
+        for sequence, command, address, data, source in self._camera.writes(since):
+            value = int.from_bytes(data, "big") if command == _COMMANDS["WRITEREG"] else None
+            out.append(WriteRecord(sequence, command, address, value, data, source))
+        return out
+
+    def register_writes(self, since: int = 0) -> list:
+        """``(address, value)`` of every accepted WRITEREG register, in order."""
+        return [(w.address, w.value) for w in self.writes(since) if w.value is not None]
+
+    def clear_writes(self) -> None:
+        self._camera.clear_writes()
+
+    # --- faults -------------------------------------------------------------------------------
+
+    def set_faults(self, **changes) -> None:
+        """Change fault settings (the constructor's names) while the camera runs; unnamed ones
+        keep their value. A new ``seed``, or any change, restarts the fault sequences."""
+        self._camera.set_faults(_faults_from(self._camera.faults(), **changes))
+
+    @property
+    def faults(self) -> dict:
+        f = self._camera.faults()
+        return {name: getattr(f, name) for name in (
+            "seed", "stream_drop", "stream_duplicate", "stream_reorder", "resend_drop", "resend_duplicate",
+            "resend_reorder", "ack_drop", "pending_ack_commands", "pending_ack_announce_ms",
+            "pending_ack_delay_ms", "refused_registers")}
+
+    @property
+    def gone(self) -> bool:
+        """True while the device has vanished: it answers nothing and streams nothing."""
+        return self._camera.gone
+
+    @gone.setter
+    def gone(self, value: bool) -> None:
+        self._camera.gone = bool(value)
+
+    @property
+    def extended_ids(self) -> bool:
+        return self._camera.extended_ids
+
+    @extended_ids.setter
+    def extended_ids(self, value: bool) -> None:
+        self._camera.extended_ids = bool(value)
+
+    def send_event(self, event_id: int, data: Optional[bytes] = None, *, stream_channel: int = 0xFFFF,
+                   block_id: int = 0, timestamp: Optional[int] = None, ack_required: bool = True,
+                   destination: Optional[tuple] = None) -> int:
+        """Send an EVENT (or, with ``data``, an EVENTDATA) command to ``destination``, by default
+        the message channel's destination or else the controlling application. Returns the
+        command's request id."""
+        return self._camera.send_event(event_id, None if data is None else bytes(data), stream_channel,
+                                       block_id, timestamp, ack_required, destination)
+
+    # --- acquisition and control --------------------------------------------------------------
+
+    def start_acquisition(self) -> None:
+        """Start the acquisition as AcquisitionStart would."""
+        self._camera.start_acquisition()
+
+    def stop_acquisition(self) -> None:
+        self._camera.stop_acquisition()
+
+    @property
+    def acquiring(self) -> bool:
+        return self._camera.acquiring
+
+    def stream_to(self, ip: str, port: int, packet_size: int = 1500) -> None:
+        """Stream without a controlling host: program stream channel 0 for ``ip:port`` with
+        ``packet_size``, turn frame pacing off and start a continuous acquisition (benchmarks)."""
+        self._camera.stream_to(ip, port, packet_size)
+
+    @property
+    def privilege_holder(self) -> Optional[tuple]:
+        """``(ip, port)`` of the application in control, or None."""
+        return self._camera.privilege_holder
+
+    def release_privilege(self) -> None:
+        """Take control away from the controlling application, as an expired heartbeat would."""
+        self._camera.release_privilege()
+
+    # --- description --------------------------------------------------------------------------
+
+    @property
+    def description(self) -> str:
+        """The description's XML text (empty when it was given as a ZIP archive)."""
+        return self._camera.description_xml
+
+    @property
+    def description_file(self) -> bytes:
+        """The description file as served from device memory (XML or ZIP)."""
+        return self._camera.description_file
+
+    @property
+    def first_url(self) -> str:
+        return self._camera.first_url
+
+    @property
+    def second_url(self) -> str:
+        return self._camera.second_url

@@ -1,0 +1,608 @@
+#include "korvalite/sim/description.hpp"
+
+namespace korvalite::sim {
+
+namespace {
+
+constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="utf-8"?>
+<RegisterDescription ModelName="SimCam-1" VendorName="korvalite"
+    ToolTip="Simulated GigE Vision area-scan camera" StandardNameSpace="GEV"
+    SchemaMajorVersion="1" SchemaMinorVersion="1" SchemaSubMinorVersion="0"
+    MajorVersion="1" MinorVersion="0" SubMinorVersion="0"
+    ProductGuid="6f1e9c4a-3b2d-4e8f-9a71-5c0d2b8e4f10" VersionGuid="0b7d4e21-8c5a-4f36-b2e9-71d3a6c8f502"
+    xmlns="http://www.genicam.org/GenApi/Version_1_1"
+    xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance"
+    xsi:schemaLocation="http://www.genicam.org/GenApi/Version_1_1 http://www.genicam.org/GenApi/GenApiSchema_Version_1_1.xsd">
+
+  <Category Name="Root" NameSpace="Standard">
+    <pFeature>DeviceControl</pFeature>
+    <pFeature>ImageFormatControl</pFeature>
+    <pFeature>AcquisitionControl</pFeature>
+    <pFeature>AnalogControl</pFeature>
+    <pFeature>TransportLayerControl</pFeature>
+  </Category>
+
+  <Group Comment="Device control">
+    <Category Name="DeviceControl" NameSpace="Standard">
+      <pFeature>DeviceVendorName</pFeature>
+      <pFeature>DeviceModelName</pFeature>
+      <pFeature>DeviceVersion</pFeature>
+      <pFeature>DeviceSerialNumber</pFeature>
+      <pFeature>DeviceUserID</pFeature>
+      <pFeature>DeviceIndicatorMode</pFeature>
+    </Category>
+    <StringReg Name="DeviceVendorName" NameSpace="Standard">
+      <ToolTip>Name of the manufacturer of the device.</ToolTip>
+      <Address>0x48</Address>
+      <Length>32</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+    </StringReg>
+    <StringReg Name="DeviceModelName" NameSpace="Standard">
+      <ToolTip>Model of the device.</ToolTip>
+      <Address>0x68</Address>
+      <Length>32</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+    </StringReg>
+    <StringReg Name="DeviceVersion" NameSpace="Standard">
+      <ToolTip>Version of the device.</ToolTip>
+      <Address>0x88</Address>
+      <Length>32</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+    </StringReg>
+    <StringReg Name="DeviceSerialNumber" NameSpace="Standard">
+      <ToolTip>Serial number of the device.</ToolTip>
+      <Address>0xD8</Address>
+      <Length>16</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+    </StringReg>
+    <StringReg Name="DeviceUserID" NameSpace="Standard">
+      <ToolTip>User-programmable name of the device.</ToolTip>
+      <Address>0xE8</Address>
+      <Length>16</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+    </StringReg>
+    <Enumeration Name="DeviceIndicatorMode" NameSpace="Standard">
+      <ToolTip>Behaviour of the status indicator.</ToolTip>
+      <EnumEntry Name="Inactive"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="Active"><Value>1</Value></EnumEntry>
+      <EnumEntry Name="ErrorStatus"><Value>2</Value></EnumEntry>
+      <pValue>DeviceIndicatorModeBits</pValue>
+    </Enumeration>
+    <StructReg Comment="StatusControl">
+      <Address>0x10040</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Endianess>BigEndian</Endianess>
+      <StructEntry Name="AcquisitionActiveBit">
+        <AccessMode>RO</AccessMode>
+        <Bit>31</Bit>
+      </StructEntry>
+      <StructEntry Name="FrameEndEventEnableBit">
+        <Bit>30</Bit>
+      </StructEntry>
+      <StructEntry Name="DeviceIndicatorModeBits">
+        <LSB>23</LSB>
+        <MSB>22</MSB>
+      </StructEntry>
+    </StructReg>
+    <Port Name="Device" NameSpace="Standard">
+      <ToolTip>Port to the device's register space.</ToolTip>
+    </Port>
+  </Group>
+
+  <Group Comment="Image format control">
+    <Category Name="ImageFormatControl" NameSpace="Standard">
+      <pFeature>SensorWidth</pFeature>
+      <pFeature>SensorHeight</pFeature>
+      <pFeature>WidthMax</pFeature>
+      <pFeature>HeightMax</pFeature>
+      <pFeature>Width</pFeature>
+      <pFeature>Height</pFeature>
+      <pFeature>OffsetX</pFeature>
+      <pFeature>OffsetY</pFeature>
+      <pFeature>PixelFormat</pFeature>
+    </Category>
+    <Integer Name="SensorWidth" NameSpace="Standard">
+      <ToolTip>Width of the sensor in pixels.</ToolTip>
+      <pValue>SensorWidthReg</pValue>
+    </Integer>
+    <IntReg Name="SensorWidthReg">
+      <Address>0x10014</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Integer Name="SensorHeight" NameSpace="Standard">
+      <ToolTip>Height of the sensor in pixels.</ToolTip>
+      <pValue>SensorHeightReg</pValue>
+    </Integer>
+    <IntReg Name="SensorHeightReg">
+      <Address>0x10018</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Integer Name="WidthMax" NameSpace="Standard">
+      <ToolTip>Largest width at the current horizontal offset.</ToolTip>
+      <pValue>WidthMaxCalc</pValue>
+    </Integer>
+    <IntSwissKnife Name="WidthMaxCalc">
+      <pVariable Name="SW">SensorWidthReg</pVariable>
+      <pVariable Name="OX">OffsetXReg</pVariable>
+      <Formula>SW - OX</Formula>
+    </IntSwissKnife>
+    <Integer Name="HeightMax" NameSpace="Standard">
+      <ToolTip>Largest height at the current vertical offset.</ToolTip>
+      <pValue>HeightMaxCalc</pValue>
+    </Integer>
+    <IntSwissKnife Name="HeightMaxCalc">
+      <pVariable Name="SH">SensorHeightReg</pVariable>
+      <pVariable Name="OY">OffsetYReg</pVariable>
+      <Formula>SH - OY</Formula>
+    </IntSwissKnife>
+    <Integer Name="Width" NameSpace="Standard">
+      <ToolTip>Width of the image in pixels.</ToolTip>
+      <pIsLocked>TLParamsLocked</pIsLocked>
+      <pValue>WidthReg</pValue>
+      <Min>1</Min>
+      <pMax>WidthMax</pMax>
+      <Inc>1</Inc>
+    </Integer>
+    <IntReg Name="WidthReg">
+      <Address>0x10000</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Integer Name="Height" NameSpace="Standard">
+      <ToolTip>Height of the image in pixels.</ToolTip>
+      <pIsLocked>TLParamsLocked</pIsLocked>
+      <pValue>HeightReg</pValue>
+      <Min>1</Min>
+      <pMax>HeightMax</pMax>
+      <Inc>1</Inc>
+    </Integer>
+    <IntReg Name="HeightReg">
+      <Address>0x10004</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Integer Name="OffsetX" NameSpace="Standard">
+      <ToolTip>Horizontal offset of the image window on the sensor.</ToolTip>
+      <pValue>OffsetXReg</pValue>
+      <Min>0</Min>
+      <pMax>OffsetXMaxCalc</pMax>
+      <Inc>1</Inc>
+    </Integer>
+    <IntSwissKnife Name="OffsetXMaxCalc">
+      <pVariable Name="SW">SensorWidthReg</pVariable>
+      <pVariable Name="W">WidthReg</pVariable>
+      <Formula>SW - W</Formula>
+    </IntSwissKnife>
+    <IntReg Name="OffsetXReg">
+      <pInvalidator>WidthReg</pInvalidator>
+      <Address>0x10008</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Integer Name="OffsetY" NameSpace="Standard">
+      <ToolTip>Vertical offset of the image window on the sensor.</ToolTip>
+      <pValue>OffsetYReg</pValue>
+      <Min>0</Min>
+      <pMax>OffsetYMaxCalc</pMax>
+      <Inc>1</Inc>
+    </Integer>
+    <IntSwissKnife Name="OffsetYMaxCalc">
+      <pVariable Name="SH">SensorHeightReg</pVariable>
+      <pVariable Name="H">HeightReg</pVariable>
+      <Formula>SH - H</Formula>
+    </IntSwissKnife>
+    <IntReg Name="OffsetYReg">
+      <pInvalidator>HeightReg</pInvalidator>
+      <Address>0x1000C</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Enumeration Name="PixelFormat" NameSpace="Standard">
+      <ToolTip>Format of the pixels in the image.</ToolTip>
+      <pIsLocked>TLParamsLocked</pIsLocked>
+      <EnumEntry Name="Mono8"><Value>17301505</Value></EnumEntry>
+      <EnumEntry Name="Mono10"><Value>17825795</Value></EnumEntry>
+      <EnumEntry Name="Mono12"><Value>17825797</Value></EnumEntry>
+      <EnumEntry Name="Mono16"><Value>17825799</Value></EnumEntry>
+      <EnumEntry Name="BayerRG8"><Value>17301513</Value></EnumEntry>
+      <EnumEntry Name="BayerGB8"><Value>17301514</Value></EnumEntry>
+      <EnumEntry Name="RGB8"><Value>35127316</Value></EnumEntry>
+      <EnumEntry Name="BGR8"><Value>35127317</Value></EnumEntry>
+      <pValue>PixelFormatReg</pValue>
+    </Enumeration>
+    <IntReg Name="PixelFormatReg">
+      <Address>0x10010</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+  </Group>
+
+  <Group Comment="Acquisition control">
+    <Category Name="AcquisitionControl" NameSpace="Standard">
+      <pFeature>AcquisitionMode</pFeature>
+      <pFeature>AcquisitionStart</pFeature>
+      <pFeature>AcquisitionStop</pFeature>
+      <pFeature>AcquisitionFrameCount</pFeature>
+      <pFeature>AcquisitionFrameRateEnable</pFeature>
+      <pFeature>AcquisitionFrameRate</pFeature>
+      <pFeature>ExposureTime</pFeature>
+      <pFeature>AcquisitionActive</pFeature>
+      <pFeature>FrameEndEventEnable</pFeature>
+    </Category>
+    <Enumeration Name="AcquisitionMode" NameSpace="Standard">
+      <ToolTip>Number of frames one AcquisitionStart produces.</ToolTip>
+      <EnumEntry Name="Continuous"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="SingleFrame"><Value>1</Value></EnumEntry>
+      <EnumEntry Name="MultiFrame"><Value>2</Value></EnumEntry>
+      <pValue>AcquisitionModeReg</pValue>
+    </Enumeration>
+    <IntReg Name="AcquisitionModeReg">
+      <Address>0x1001C</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Command Name="AcquisitionStart" NameSpace="Standard">
+      <ToolTip>Starts the acquisition.</ToolTip>
+      <pValue>AcquisitionStartReg</pValue>
+      <CommandValue>1</CommandValue>
+    </Command>
+    <IntReg Name="AcquisitionStartReg">
+      <Address>0x10024</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Command Name="AcquisitionStop" NameSpace="Standard">
+      <ToolTip>Stops the acquisition at the end of the current frame.</ToolTip>
+      <pValue>AcquisitionStopReg</pValue>
+      <CommandValue>1</CommandValue>
+    </Command>
+    <IntReg Name="AcquisitionStopReg">
+      <Address>0x10028</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Integer Name="AcquisitionFrameCount" NameSpace="Standard">
+      <ToolTip>Frames produced by one AcquisitionStart in MultiFrame mode.</ToolTip>
+      <pValue>AcquisitionFrameCountReg</pValue>
+      <Min>1</Min>
+      <Max>65535</Max>
+      <Inc>1</Inc>
+    </Integer>
+    <IntReg Name="AcquisitionFrameCountReg">
+      <Address>0x10020</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Boolean Name="AcquisitionFrameRateEnable" NameSpace="Standard">
+      <ToolTip>Paces frames at AcquisitionFrameRate; when off, frames follow each other at once.</ToolTip>
+      <pValue>AcquisitionFrameRateEnableReg</pValue>
+      <OnValue>1</OnValue>
+      <OffValue>0</OffValue>
+    </Boolean>
+    <IntReg Name="AcquisitionFrameRateEnableReg">
+      <Address>0x1002C</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Float Name="AcquisitionFrameRate" NameSpace="Standard">
+      <ToolTip>Frame rate in Hz; lowered by the device when the exposure no longer fits.</ToolTip>
+      <pValue>AcquisitionFrameRateReg</pValue>
+      <Min>0.01</Min>
+      <pMax>AcquisitionFrameRateMaxCalc</pMax>
+      <Unit>Hz</Unit>
+    </Float>
+    <SwissKnife Name="AcquisitionFrameRateMaxCalc">
+      <pVariable Name="E">ExposureTimeRaw</pVariable>
+      <Formula>(10000000.0 / E) &gt; 1000000.0 ? 1000000.0 : 10000000.0 / E</Formula>
+    </SwissKnife>
+    <FloatReg Name="AcquisitionFrameRateReg">
+      <pInvalidator>ExposureTimeRaw</pInvalidator>
+      <Address>0x10030</Address>
+      <Length>8</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Endianess>BigEndian</Endianess>
+    </FloatReg>
+    <Converter Name="ExposureTime" NameSpace="Standard">
+      <ToolTip>Exposure time in microseconds (the device counts tenths of a microsecond).</ToolTip>
+      <FormulaTo>FROM * 10</FormulaTo>
+      <FormulaFrom>TO / 10.0</FormulaFrom>
+      <pValue>ExposureTimeRaw</pValue>
+      <Unit>us</Unit>
+      <Slope>Increasing</Slope>
+    </Converter>
+    <IntReg Name="ExposureTimeRaw">
+      <Address>0x1003C</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Boolean Name="AcquisitionActive">
+      <ToolTip>True while the device produces frames.</ToolTip>
+      <pValue>AcquisitionActiveBit</pValue>
+      <OnValue>1</OnValue>
+      <OffValue>0</OffValue>
+    </Boolean>
+    <Boolean Name="FrameEndEventEnable">
+      <ToolTip>Sends an event on the message channel at the end of every frame.</ToolTip>
+      <pValue>FrameEndEventEnableBit</pValue>
+      <OnValue>1</OnValue>
+      <OffValue>0</OffValue>
+    </Boolean>
+  </Group>
+
+  <Group Comment="Analog control">
+    <Category Name="AnalogControl" NameSpace="Standard">
+      <pFeature>Gain</pFeature>
+    </Category>
+    <Float Name="Gain" NameSpace="Standard">
+      <ToolTip>Sensor gain in dB.</ToolTip>
+      <pValue>GainReg</pValue>
+      <Min>0</Min>
+      <Max>24</Max>
+      <Unit>dB</Unit>
+    </Float>
+    <FloatReg Name="GainReg">
+      <Address>0x10038</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Endianess>BigEndian</Endianess>
+    </FloatReg>
+  </Group>
+
+  <Group Comment="Transport layer control">
+    <Category Name="TransportLayerControl" NameSpace="Standard">
+      <pFeature>PayloadSize</pFeature>
+      <pFeature>TLParamsLocked</pFeature>
+      <pFeature>GevSCPSPacketSize</pFeature>
+      <pFeature>GevSCPSDoNotFragment</pFeature>
+      <pFeature>GevSCPSFireTestPacket</pFeature>
+      <pFeature>GevSCPD</pFeature>
+      <pFeature>GevSCDA</pFeature>
+      <pFeature>GevSCPHostPort</pFeature>
+      <pFeature>GevHeartbeatTimeout</pFeature>
+      <pFeature>GevCCP</pFeature>
+      <pFeature>GevStreamChannelCount</pFeature>
+      <pFeature>GevTimestampTickFrequency</pFeature>
+      <pFeature>GevTimestampControlLatch</pFeature>
+      <pFeature>GevTimestampValue</pFeature>
+    </Category>
+    <Integer Name="PayloadSize" NameSpace="Standard">
+      <ToolTip>Bytes of image data in one frame.</ToolTip>
+      <pValue>PayloadSizeCalc</pValue>
+    </Integer>
+    <IntSwissKnife Name="PayloadSizeCalc">
+      <pVariable Name="W">WidthReg</pVariable>
+      <pVariable Name="H">HeightReg</pVariable>
+      <pVariable Name="PF">PixelFormatReg</pVariable>
+      <Formula>W * H * ((PF &gt;&gt; 16) &amp; 0xFF) / 8</Formula>
+    </IntSwissKnife>
+    <Integer Name="TLParamsLocked" NameSpace="Standard">
+      <ToolTip>While 1, the features that change the payload cannot be written.</ToolTip>
+      <pValue>TLParamsLockedReg</pValue>
+      <Min>0</Min>
+      <Max>1</Max>
+    </Integer>
+    <IntReg Name="TLParamsLockedReg">
+      <Address>0x10044</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <MaskedIntReg Name="GevSCPSPacketSize" NameSpace="Standard">
+      <ToolTip>Stream packet size in bytes, IP and UDP headers included.</ToolTip>
+      <Address>0xD04</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <LSB>31</LSB>
+      <MSB>16</MSB>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </MaskedIntReg>
+    <MaskedIntReg Name="GevSCPSDoNotFragment" NameSpace="Standard">
+      <ToolTip>Sets the do-not-fragment bit of stream packets.</ToolTip>
+      <Address>0xD04</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Bit>1</Bit>
+      <Endianess>BigEndian</Endianess>
+    </MaskedIntReg>
+    <MaskedIntReg Name="GevSCPSFireTestPacket" NameSpace="Standard">
+      <ToolTip>Writing 1 sends one test packet of GevSCPSPacketSize bytes.</ToolTip>
+      <Address>0xD04</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Bit>0</Bit>
+      <Endianess>BigEndian</Endianess>
+    </MaskedIntReg>
+    <IntReg Name="GevSCPD" NameSpace="Standard">
+      <ToolTip>Delay between stream packets, in timestamp ticks.</ToolTip>
+      <Address>0xD08</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="GevSCDA" NameSpace="Standard">
+      <ToolTip>Destination IPv4 address of the stream.</ToolTip>
+      <Address>0xD18</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <MaskedIntReg Name="GevSCPHostPort" NameSpace="Standard">
+      <ToolTip>Destination UDP port of the stream; 0 stops it.</ToolTip>
+      <Address>0xD00</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <LSB>31</LSB>
+      <MSB>16</MSB>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </MaskedIntReg>
+    <Integer Name="GevHeartbeatTimeout" NameSpace="Standard">
+      <ToolTip>Heartbeat timeout in milliseconds.</ToolTip>
+      <pValue>GevHeartbeatTimeoutReg</pValue>
+      <Min>100</Min>
+      <Max>600000</Max>
+    </Integer>
+    <IntReg Name="GevHeartbeatTimeoutReg">
+      <Address>0x938</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Enumeration Name="GevCCP" NameSpace="Standard">
+      <ToolTip>Control channel privilege.</ToolTip>
+      <EnumEntry Name="OpenAccess"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="ExclusiveAccess"><Value>1</Value></EnumEntry>
+      <EnumEntry Name="ControlAccess"><Value>2</Value></EnumEntry>
+      <pValue>GevCCPReg</pValue>
+    </Enumeration>
+    <IntReg Name="GevCCPReg">
+      <Address>0xA00</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="GevStreamChannelCount" NameSpace="Standard">
+      <ToolTip>Number of stream channels.</ToolTip>
+      <Address>0x904</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="GevTimestampTickFrequency" NameSpace="Standard">
+      <ToolTip>Timestamp ticks per second.</ToolTip>
+      <Address>0x93C</Address>
+      <Length>8</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Command Name="GevTimestampControlLatch" NameSpace="Standard">
+      <ToolTip>Copies the timestamp counter into GevTimestampValue.</ToolTip>
+      <pValue>GevTimestampControlReg</pValue>
+      <CommandValue>2</CommandValue>
+    </Command>
+    <IntReg Name="GevTimestampControlReg">
+      <Address>0x944</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="GevTimestampValue" NameSpace="Standard">
+      <ToolTip>Latched timestamp counter.</ToolTip>
+      <pInvalidator>GevTimestampControlReg</pInvalidator>
+      <Address>0x948</Address>
+      <Length>8</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+  </Group>
+</RegisterDescription>
+)xml";
+
+}  // namespace
+
+std::string_view builtin_description() { return kDescription; }
+
+}  // namespace korvalite::sim

@@ -1,0 +1,44 @@
+#pragma once
+// Addresses of the simulated camera's own (non-bootstrap) registers, and where its description
+// lives in device memory. The built-in description names the same addresses.
+#include <cstdint>
+
+namespace korvalite::sim::features {
+
+inline constexpr std::uint32_t kWidth = 0x10000;
+inline constexpr std::uint32_t kHeight = 0x10004;
+inline constexpr std::uint32_t kOffsetX = 0x10008;
+inline constexpr std::uint32_t kOffsetY = 0x1000C;
+inline constexpr std::uint32_t kPixelFormat = 0x10010;
+inline constexpr std::uint32_t kSensorWidth = 0x10014;   // read-only
+inline constexpr std::uint32_t kSensorHeight = 0x10018;  // read-only
+inline constexpr std::uint32_t kAcquisitionMode = 0x1001C;
+inline constexpr std::uint32_t kAcquisitionFrameCount = 0x10020;
+inline constexpr std::uint32_t kAcquisitionStart = 0x10024;  // command: write 1
+inline constexpr std::uint32_t kAcquisitionStop = 0x10028;   // command: write 1
+inline constexpr std::uint32_t kAcquisitionFrameRateEnable = 0x1002C;
+inline constexpr std::uint32_t kAcquisitionFrameRate = 0x10030;  // 8-byte IEEE double
+inline constexpr std::uint32_t kGain = 0x10038;                  // 4-byte IEEE float
+inline constexpr std::uint32_t kExposureTimeRaw = 0x1003C;       // units of 0.1 us
+inline constexpr std::uint32_t kStatusControl = 0x10040;         // bit fields, below
+inline constexpr std::uint32_t kTLParamsLocked = 0x10044;
+inline constexpr std::uint32_t kFeatureBlockEnd = 0x10048;
+
+// AcquisitionMode values.
+inline constexpr std::uint32_t kModeContinuous = 0;
+inline constexpr std::uint32_t kModeSingleFrame = 1;
+inline constexpr std::uint32_t kModeMultiFrame = 2;
+
+// StatusControl bits (value bits, least significant = 0).
+inline constexpr std::uint32_t kStatusAcquisitionActive = 1u << 0;   // read-only
+inline constexpr std::uint32_t kStatusFrameEndEventEnable = 1u << 1;
+inline constexpr std::uint32_t kStatusIndicatorShift = 8;  // two-bit indicator mode, bits 8-9
+inline constexpr std::uint32_t kStatusWritableMask = kStatusFrameEndEventEnable | (3u << kStatusIndicatorShift);
+
+// Event sent at the end of every frame while StatusControl's frame-end bit is set.
+inline constexpr std::uint16_t kFrameEndEventId = 0x9001;
+
+// The description file in device memory.
+inline constexpr std::uint32_t kDescriptionAddress = 0x100000;
+
+}  // namespace korvalite::sim::features
