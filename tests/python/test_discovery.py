@@ -1,3 +1,4 @@
+import sys
 """discover() end to end. Discovery broadcasts, so every test here runs it inside network
 namespaces of its own (the `netlab` fixture); devices answer on the far side of veth pairs."""
 
@@ -72,10 +73,15 @@ def test_loopback_only_host_has_no_usable_adapter(netlab):
     assert result["error"] == ["CameraException", "io error: no usable network adapter for discovery"]
 
 
-def test_two_cameras_on_two_veth_pairs(netlab):
+def sim_argv(address: str, mac: str, serial: str, model: str) -> list[str]:
+    return [sys.executable, "-m", "korvalite.sim", "--address", address, "--ip", address, "--mac", mac,
+            "--serial", serial, "--model", model, "--manufacturer", "Korva"]
+
+
+def test_two_simulated_cameras_on_two_veth_pairs(netlab):
     host, (ns1, ns2) = host_with_cameras(netlab, 2)
-    cam1 = netlab.start_device(ns1, "10.77.1.2", mac="02:00:00:00:01:02", serial="CAM-ONE", model="Alpha")
-    cam2 = netlab.start_device(ns2, "10.77.2.2", mac="02:00:00:00:02:02", serial="CAM-TWO", model="Beta")
+    netlab.start_device(ns1, "10.77.1.2", argv=sim_argv("10.77.1.2", "02:00:00:00:01:02", "CAM-ONE", "Alpha"))
+    netlab.start_device(ns2, "10.77.2.2", argv=sim_argv("10.77.2.2", "02:00:00:00:02:02", "CAM-TWO", "Beta"))
 
     (result,), events = discover_in(host, 0.3)
 
@@ -87,7 +93,16 @@ def test_two_cameras_on_two_veth_pairs(netlab):
     assert 0.3 <= result["elapsed"] < 2.0
     assert result["ticks"] > 20, "discover() kept the interpreter lock"
     assert ["DEBUG", "discovery finished", {"devices": 2}] in events
-    # The adapters have no broadcast address: each sends to its x.y.z.255 and to 255.255.255.255.
+
+
+def test_adapters_without_broadcast_send_to_subnet_and_limited_broadcast(netlab):
+    host, (ns1, ns2) = host_with_cameras(netlab, 2)
+    cam1 = netlab.start_device(ns1, "10.77.1.2", mac="02:00:00:00:01:02")
+    cam2 = netlab.start_device(ns2, "10.77.2.2", mac="02:00:00:00:02:02")
+
+    (result,), _ = discover_in(host, 0.2)
+
+    assert len(result["devices"]) == 2
     for cam, subnet in ((cam1, "10.77.1"), (cam2, "10.77.2")):
         seen = sorted((c["source"], c["destination"]) for c in cam.wait_for_commands(2))
         assert seen == [(f"{subnet}.1", f"{subnet}.255"), (f"{subnet}.1", "255.255.255.255")]
