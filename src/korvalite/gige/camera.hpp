@@ -11,6 +11,8 @@
 #include "korvalite/gige/control_channel.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/proto/bytes.hpp"
+#include "korvalite/gige/stream/channel.hpp"
+#include "korvalite/gige/stream/options.hpp"
 #include "korvalite/net/address.hpp"
 #include "korvalite/thread_util.hpp"
 
@@ -59,6 +61,9 @@ public:
     void disconnect(Duration deadline);
     // The description bytes (unzipped), from the first URL register that yields them.
     CameraResult<proto::ByteVec> genicam_xml();
+    // Binds the stream socket, programs the channel's stream registers (negotiating the packet
+    // size unless one is given) and starts the receive worker.
+    CameraResult<stream::StreamChannel> open_stream(const stream::StreamOptions& options);
 
     ConnectionState state() const;
     const CameraSettings& settings() const { return settings_; }
