@@ -12,6 +12,8 @@
 #include "korvalite/gige/control_channel.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/proto/bytes.hpp"
+#include "korvalite/gige/stream/channel.hpp"
+#include "korvalite/gige/stream/options.hpp"
 #include "korvalite/net/address.hpp"
 #include "korvalite/thread_util.hpp"
 
@@ -68,6 +70,10 @@ public:
     genicam::Genicam* model() { return model_.get(); }
     const genicam::Genicam* model() const { return model_.get(); }
     void set_model(std::unique_ptr<genicam::Genicam> model) { model_ = std::move(model); }
+
+    // Binds the stream socket, programs the channel's stream registers (negotiating the packet
+    // size unless one is given) and starts the receive worker.
+    CameraResult<stream::StreamChannel> open_stream(const stream::StreamOptions& options);
 
     ConnectionState state() const;
     const CameraSettings& settings() const { return settings_; }

@@ -1,0 +1,48 @@
+#include "korvalite/gige/stream/frame_channel.hpp"
+
+#include <optional>
+
+namespace korvalite::gige::stream {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// now + timeout, or none when that instant is past the clock's range.
+std::optional<Clock::time_point> deadline_after(Clock::duration timeout) {
+    const Clock::time_point now = Clock::now();
+    if (timeout <= Clock::duration::zero()) return now;
+    if (timeout > Clock::time_point::max() - now) return std::nullopt;
+    return now + timeout;
+}
+
+}  // namespace
+
+FramePtr FrameChannel::wait_for(Duration timeout) {
+    auto frame = frames_.recv_deadline(deadline_after(timeout));
+    return frame ? std::move(*frame) : nullptr;
+}
+
+FramePtr FrameChannel::try_recv() {
+    auto frame = frames_.try_recv();
+    return frame ? std::move(*frame) : nullptr;
+}
+
+std::vector<FramePtr> FrameChannel::recv_all() { return frames_.drain(); }
+
+void FrameChannel::clear() {
+    // The frames go here, outside the queue's lock: their buffers return to the pool as they go.
+    (void)frames_.drain();
+}
+
+std::expected<FramePtr, IterationEnd> FrameChannel::next(const std::function<bool()>& keep_waiting) {
+    for (;;) {
+        auto frame = frames_.recv_timeout(kIterationSlice);
+        if (frame) return std::move(*frame);
+        // Disconnected is reported only with the queue empty, so no frame is left behind.
+        if (frame.error() == RecvTimeoutError::Disconnected) return std::unexpected(IterationEnd::StreamEnded);
+        if (!keep_waiting()) return std::unexpected(IterationEnd::Interrupted);
+    }
+}
+
+}  // namespace korvalite::gige::stream

@@ -1,0 +1,51 @@
+#pragma once
+// One subscription to a stream: the receiving end of a bounded queue of completed frames that
+// the stream worker fills. Copies share the one queue; each frame goes to exactly one taker.
+// When the worker ends, the subscription reports its end once its queue is empty.
+#include <chrono>
+#include <cstddef>
+#include <expected>
+#include <functional>
+#include <vector>
+
+#include "korvalite/channel.hpp"
+#include "korvalite/gige/stream/frame.hpp"
+
+namespace korvalite::gige::stream {
+
+// Why iteration over a subscription stopped.
+enum class IterationEnd { StreamEnded, Interrupted };
+
+class FrameChannel {
+public:
+    using Duration = std::chrono::steady_clock::duration;
+    // Iteration waits this long at a time between checks for host signals.
+    static constexpr Duration kIterationSlice = std::chrono::milliseconds(100);
+
+    explicit FrameChannel(Receiver<FramePtr> frames) : frames_(std::move(frames)) {}
+
+    // A frame, waiting up to `timeout` for one; null when the time runs out, or at once when the
+    // stream has ended and the queue is empty. A time-out too large to add to the current
+    // instant (Duration::max(), say) waits without limit.
+    FramePtr wait_for(Duration timeout);
+    // A queued frame, or null, without waiting.
+    FramePtr try_recv();
+    // Every frame queued at this moment, oldest first, without waiting.
+    std::vector<FramePtr> recv_all();
+    // Discards every frame queued at this moment.
+    void clear();
+
+    // The next frame for iteration: waits in slices of kIterationSlice; after each empty slice
+    // calls `keep_waiting` (the caller's check for pending signals), which ends the wait with
+    // Interrupted by returning false. StreamEnded once the worker is gone and the queue is empty.
+    std::expected<FramePtr, IterationEnd> next(const std::function<bool()>& keep_waiting);
+
+    // The worker's sending end is gone (frames may still be queued).
+    bool has_ended() const { return frames_.is_disconnected(); }
+    std::size_t queued() const { return frames_.size(); }
+
+private:
+    Receiver<FramePtr> frames_;
+};
+
+}  // namespace korvalite::gige::stream
