@@ -3,13 +3,17 @@
 //
 // Public order: CameraError, GenicamError, Camera, SnapshotSession, Acquisition, Frame,
 // FrameChannel, FrameStatus, AccessMode, StreamStats, LinkStats, DeviceInfo, discover.
-// Classes not bound yet slot in at their place between GenicamError and DeviceInfo.
+// Classes not bound yet slot in at their place between GenicamError and Frame.
 #include <nanobind/nanobind.h>
 
 #include "device_info.hpp"
 #include "discovery.hpp"
+#include "enums.hpp"
 #include "errors.hpp"
+#include "frame.hpp"
+#include "frame_channel.hpp"
 #include "log_bridge.hpp"
+#include "stats.hpp"
 
 namespace korvalite::py {
 void bind_testing(nanobind::module_& m);
@@ -19,6 +23,12 @@ void bind_sim(nanobind::module_& m);
 NB_MODULE(_korvalite_core, m) {
     m.doc() = "korvalite core: GigE Vision camera driver";
     korvalite::py::bind_errors(m);
+    korvalite::py::bind_frame(m);
+    korvalite::py::bind_frame_channel(m);
+    korvalite::py::bind_frame_status(m);
+    korvalite::py::bind_access_mode(m);
+    korvalite::py::bind_stream_stats(m);
+    korvalite::py::bind_link_stats(m);
     korvalite::py::bind_device_info(m);
     korvalite::py::bind_discovery(m);
     m.attr("__version__") = KORVALITE_VERSION;

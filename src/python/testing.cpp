@@ -39,8 +39,11 @@ void run_on_worker(const std::function<void()>& body) {
 
 }  // namespace
 
+void bind_testing_results(nb::module_& tm);
+
 void bind_testing(nb::module_& m) {
     nb::module_ tm = m.def_submodule("_testing", "Test hooks; not part of the API.");
+    bind_testing_results(tm);
     tm.def(
         "emit_on_worker",
         [](const std::string& target, int level, const std::string& message, const nb::dict& fields) {

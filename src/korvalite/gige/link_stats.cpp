@@ -2,12 +2,18 @@
 
 namespace korvalite::gige {
 
-std::string debug_string(const LinkStats& s) {
-    auto field = [](const char* name, std::uint64_t value) { return std::string(name) + ": " + std::to_string(value); };
-    return "LinkStats { " + field("commands", s.commands) + ", " + field("acks", s.acks) + ", " +
-           field("retries", s.retries) + ", " + field("timeouts", s.timeouts) + ", " + field("naks", s.naks) + ", " +
-           field("pending_acks", s.pending_acks) + ", " + field("heartbeats", s.heartbeats) + ", " +
-           field("events", s.events) + ", " + field("unsolicited", s.unsolicited) + " }";
+std::string debug_string(const LinkStats& stats) {
+    std::string out = "LinkStats {";
+    const char* separator = " ";
+    for (const auto& [name, member] : kLinkStatsFields) {
+        out += separator;
+        out += name;
+        out += ": ";
+        out += std::to_string(stats.*member);
+        separator = ", ";
+    }
+    out += " }";
+    return out;
 }
 
 }  // namespace korvalite::gige

@@ -1,10 +1,12 @@
 #pragma once
 // The control channel's counters, and the record the control worker shares with the camera
 // side: the counters under a mutex plus the flag that tells why the worker ended.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace korvalite::gige {
 
@@ -21,6 +23,21 @@ struct LinkStats {
 
     bool operator==(const LinkStats&) const = default;
 };
+
+using LinkStatsField = std::pair<const char*, std::uint64_t LinkStats::*>;
+
+// Every counter with its name, in declaration order (text form, bindings).
+inline constexpr std::array<LinkStatsField, 9> kLinkStatsFields = {{
+    {"commands", &LinkStats::commands},
+    {"acks", &LinkStats::acks},
+    {"retries", &LinkStats::retries},
+    {"timeouts", &LinkStats::timeouts},
+    {"naks", &LinkStats::naks},
+    {"pending_acks", &LinkStats::pending_acks},
+    {"heartbeats", &LinkStats::heartbeats},
+    {"events", &LinkStats::events},
+    {"unsolicited", &LinkStats::unsolicited},
+}};
 
 // "LinkStats { commands: 12, acks: 12, ... unsolicited: 0 }"
 std::string debug_string(const LinkStats& stats);

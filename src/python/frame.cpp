@@ -1,0 +1,99 @@
+#include "frame.hpp"
+
+#include <nanobind/stl/string.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "enums.hpp"
+
+namespace nb = nanobind;
+
+namespace korvalite::py {
+
+namespace {
+
+using gige::stream::Frame;
+using gige::stream::FramePtr;
+
+constexpr const char* kFrameDoc = "One captured frame. The pixel payload is copied out by `data()`.";
+constexpr const char* kIsCompleteDoc = "`True` when every packet of the frame arrived.";
+constexpr const char* kPixelFormatDoc =
+    "Pixel format name (e.g. `\"Mono8\"`), or the raw GigE Vision code in hex for formats without a known name.";
+constexpr const char* kPixelFormatCodeDoc = "The raw 32-bit GigE Vision pixel format code.";
+constexpr const char* kDataDoc =
+    "The payload bytes (e.g. for `numpy.frombuffer`). For an incomplete\n"
+    "frame the holes read as stale buffer content \u2014 check `status` first.";
+
+const Frame& frame(const FrameObject& object) { return *object.frame; }
+
+nb::bytes data(const FrameObject& object) {
+    const auto bytes = frame(object).data();
+    return nb::bytes(bytes.data(), bytes.size());
+}
+
+std::string repr(const FrameObject& object) {
+    const Frame& f = frame(object);
+    return "Frame(id=" + std::to_string(f.frame_id()) + ", " + gige::stream::frame_status_name(f.status()) + ", " +
+           std::to_string(f.width()) + "x" + std::to_string(f.height()) + " " + f.pixel_format().name() + ", " +
+           std::to_string(f.received_size()) + " bytes)";
+}
+
+// Buffer protocol: a read-only, one-dimensional byte view over the frame's data, without copying.
+// The view holds a reference to the Python Frame, which holds the frame and so its buffer.
+int get_buffer(PyObject* self, Py_buffer* view, int flags) {
+    const auto bytes = frame(*nb::inst_ptr<FrameObject>(self)).data();
+    static const std::byte no_bytes{};
+    void* start = const_cast<std::byte*>(bytes.empty() ? &no_bytes : bytes.data());
+    return PyBuffer_FillInfo(view, self, start, static_cast<Py_ssize_t>(bytes.size()), /*readonly=*/1, flags);
+}
+
+PyType_Slot frame_slots[] = {
+    {Py_bf_getbuffer, reinterpret_cast<void*>(&get_buffer)},
+    {0, nullptr},
+};
+
+}  // namespace
+
+void bind_frame(nb::module_& m) {
+    nb::class_<FrameObject>(m, "Frame", kFrameDoc, nb::type_slots(frame_slots))
+        .def_prop_ro("status", [](const FrameObject& o) { return to_python(frame(o).status()); },
+                     nb::sig("def status(self) -> FrameStatus"), "How the frame ended.")
+        .def_prop_ro("is_complete", [](const FrameObject& o) { return frame(o).is_complete(); }, kIsCompleteDoc)
+        .def_prop_ro("frame_id", [](const FrameObject& o) { return frame(o).frame_id(); },
+                     "Frame (block) identifier.")
+        .def_prop_ro("width", [](const FrameObject& o) { return frame(o).width(); }, "Width from the leader.")
+        .def_prop_ro("height", [](const FrameObject& o) { return frame(o).height(); }, "Height from the leader.")
+        .def_prop_ro("x_offset", [](const FrameObject& o) { return frame(o).x_offset(); },
+                     "Horizontal offset from the leader.")
+        .def_prop_ro("y_offset", [](const FrameObject& o) { return frame(o).y_offset(); },
+                     "Vertical offset from the leader.")
+        .def_prop_ro("pixel_format", [](const FrameObject& o) { return frame(o).pixel_format().name(); },
+                     kPixelFormatDoc)
+        .def_prop_ro("pixel_format_code", [](const FrameObject& o) { return frame(o).pixel_format().code; },
+                     kPixelFormatCodeDoc)
+        .def_prop_ro("bits_per_pixel", [](const FrameObject& o) { return frame(o).bits_per_pixel(); },
+                     "Bits per pixel: bits 16 to 23 of the pixel format code.")
+        .def_prop_ro("timestamp_ticks", [](const FrameObject& o) { return frame(o).timestamp_ticks(); },
+                     "Device timestamp in device ticks.")
+        .def_prop_ro("timestamp_ns", [](const FrameObject& o) { return frame(o).timestamp_ns(); },
+                     "Device timestamp in nanoseconds.")
+        .def_prop_ro("system_timestamp_ns", [](const FrameObject& o) { return frame(o).system_timestamp_ns(); },
+                     "Host wall-clock time when the leader arrived, in nanoseconds since the Unix epoch.")
+        .def_prop_ro("received_size", [](const FrameObject& o) { return frame(o).received_size(); },
+                     "Number of payload bytes that arrived.")
+        .def("data", &data, kDataDoc)
+        .def("__repr__", &repr);
+}
+
+nb::object to_python(FramePtr frame) {
+    if (!frame) throw std::invalid_argument("no frame to hand to Python");
+    return nb::cast(FrameObject{std::move(frame)});
+}
+
+const FramePtr& frame_of(nb::handle object) {
+    if (!nb::isinstance<FrameObject>(object)) throw nb::type_error("expected a Frame");
+    return nb::cast<const FrameObject&>(object).frame;
+}
+
+}  // namespace korvalite::py

@@ -1,0 +1,35 @@
+#include "frame_channel.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace korvalite::py {
+
+namespace {
+
+constexpr const char* kFrameChannelDoc =
+    "A clone-able receiver for completed frames. Each subscription has its own\n"
+    "bounded buffer; when it is full new frames are dropped for that\n"
+    "subscriber and counted in [`StreamStats::frames_dropped`].";
+
+}  // namespace
+
+void bind_frame_channel(nb::module_& m) {
+    nb::class_<FrameChannelObject>(m, "FrameChannel", kFrameChannelDoc)
+        .def("wait_for", [](FrameChannelObject& c, double timeout) { return wait_for_frame(c.receiver, timeout); },
+             "timeout"_a, nb::sig("def wait_for(self, timeout: float) -> Frame | None"))
+        .def("try_recv", [](FrameChannelObject& c) { return try_recv_frame(c.receiver); },
+             nb::sig("def try_recv(self) -> Frame | None"))
+        .def("recv_all", [](FrameChannelObject& c) { return recv_all_frames(c.receiver); },
+             nb::sig("def recv_all(self) -> list[Frame]"))
+        .def("clear", [](FrameChannelObject& c) { clear_frames(c.receiver); })
+        .def("__iter__", [](nb::handle self) { return nb::borrow(self); }, nb::sig("def __iter__(self) -> FrameChannel"))
+        .def("__next__", [](FrameChannelObject& c) { return next_frame(c.receiver); },
+             nb::sig("def __next__(self) -> Frame"));
+}
+
+nb::object make_frame_channel(FrameReceiver receiver, std::shared_ptr<void> keep_alive) {
+    return nb::cast(FrameChannelObject{std::move(receiver), std::move(keep_alive)});
+}
+
+}  // namespace korvalite::py
