@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "korvalite/error.hpp"
+#include "korvalite/genicam/graph.hpp"
 #include "korvalite/gige/control_channel.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/proto/bytes.hpp"
@@ -60,6 +61,11 @@ public:
     // The description bytes (unzipped), from the first URL register that yields them.
     CameraResult<proto::ByteVec> genicam_xml();
 
+    // The feature model, or nullptr before one is loaded. It survives disconnects.
+    genicam::Genicam* model() { return model_.get(); }
+    const genicam::Genicam* model() const { return model_.get(); }
+    void set_model(std::unique_ptr<genicam::Genicam> model) { model_ = std::move(model); }
+
     ConnectionState state() const;
     const CameraSettings& settings() const { return settings_; }
     Connection* connection() { return connection_.get(); }
@@ -78,6 +84,7 @@ private:
     CameraSettings settings_;
     std::unique_ptr<Connection> connection_;
     std::shared_ptr<const proto::ByteVec> description_cache_;
+    std::unique_ptr<genicam::Genicam> model_;
 };
 
 }  // namespace korvalite::gige
