@@ -157,6 +157,12 @@ GenicamResult<bool> bool_value(Genicam& graph, NodeId id, PortIo& port) {
 }
 
 GenicamResult<std::string> string_value(Genicam& graph, NodeId id, PortIo& port) {
+    if (std::holds_alternative<Enumeration>(graph[id].node))
+        return with_entered(graph, id, [&] { return string_value_inner(graph, id, port); });
+    return string_value_inner(graph, id, port);
+}
+
+GenicamResult<std::string> string_value_inner(Genicam& graph, NodeId id, PortIo& port) {
     Node& node = graph[id].node;
     if (auto* n = std::get_if<String>(&node)) {
         if (auto* text = std::get_if<std::string>(&n->value)) return *text;
@@ -164,12 +170,12 @@ GenicamResult<std::string> string_value(Genicam& graph, NodeId id, PortIo& port)
             const NodeId* target = link->id();
             if (!target) return dangling(*link);
             const NodeId t = *target;
-            return with_entered(graph, t, [&] { return string_value(graph, t, port); });
+            return with_entered(graph, t, [&] { return string_value_inner(graph, t, port); });
         }
         return unsupported(graph, id);
     }
     if (auto* n = std::get_if<Enumeration>(&node)) {
-        auto value = int_value(graph, id, port);
+        auto value = int_value_inner(graph, id, port);
         if (!value) return std::unexpected(std::move(value.error()));
         for (const EnumEntry& entry : n->entries)
             if (entry.value == *value) return entry.name;

@@ -145,6 +145,11 @@ GenicamResult<void> set_bool_value(Genicam& graph, NodeId id, bool value, PortIo
 }
 
 GenicamResult<void> set_string_value(Genicam& graph, NodeId id, std::string_view value, PortIo& port) {
+    if (std::holds_alternative<Enumeration>(graph[id].node)) return set_enum_entry(graph, id, value, port);
+    return set_string_value_inner(graph, id, value, port);
+}
+
+GenicamResult<void> set_string_value_inner(Genicam& graph, NodeId id, std::string_view value, PortIo& port) {
     Node& node = graph[id].node;
     if (auto* n = std::get_if<String>(&node)) {
         if (auto* text = std::get_if<std::string>(&n->value)) {
@@ -155,22 +160,27 @@ GenicamResult<void> set_string_value(Genicam& graph, NodeId id, std::string_view
             const NodeId* target = link->id();
             if (!target) return dangling(*link);
             const NodeId t = *target;
-            return with_entered(graph, t, [&] { return set_string_value(graph, t, value, port); });
+            return with_entered(graph, t, [&] { return set_string_value_inner(graph, t, value, port); });
         }
         return not_accessible(graph, id);
     }
-    if (std::holds_alternative<Enumeration>(node)) return set_enum_entry(graph, id, value, port);
+    if (std::holds_alternative<Enumeration>(node)) return set_enum_entry_inner(graph, id, value, port);
     if (register_as<register_kind::String>(node)) return write_string_register(graph, id, value, port);
     return unsupported(graph, id);
 }
 
 GenicamResult<void> set_enum_entry(Genicam& graph, NodeId id, std::string_view entry, PortIo& port) {
+    if (!std::holds_alternative<Enumeration>(graph[id].node)) return unsupported(graph, id);
+    return with_entered(graph, id, [&] { return set_enum_entry_inner(graph, id, entry, port); });
+}
+
+GenicamResult<void> set_enum_entry_inner(Genicam& graph, NodeId id, std::string_view entry, PortIo& port) {
     const auto* n = std::get_if<Enumeration>(&graph[id].node);
     if (!n) return unsupported(graph, id);
     auto found = std::find_if(n->entries.begin(), n->entries.end(), [&](const EnumEntry& e) { return e.name == entry; });
     if (found == n->entries.end())
         return std::unexpected(GenicamError::no_enum_entry(graph[id].name, std::string(entry)));
-    return set_int_value(graph, id, found->value, port);
+    return set_int_value_inner(graph, id, found->value, port);
 }
 
 GenicamResult<void> execute(Genicam& graph, NodeId id, PortIo& port) {
