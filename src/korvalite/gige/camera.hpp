@@ -75,11 +75,6 @@ public:
     // size unless one is given) and starts the receive worker.
     CameraResult<stream::StreamChannel> open_stream(const stream::StreamOptions& options);
 
-    // The feature model, or nullptr before one is loaded. It survives disconnects.
-    genicam::Genicam* model() { return model_.get(); }
-    const genicam::Genicam* model() const { return model_.get(); }
-    void set_model(std::unique_ptr<genicam::Genicam> model) { model_ = std::move(model); }
-
     ConnectionState state() const;
     const CameraSettings& settings() const { return settings_; }
     Connection* connection() { return connection_.get(); }
