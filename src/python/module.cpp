@@ -6,6 +6,7 @@
 // Classes not bound yet slot in at their place between GenicamError and Frame.
 #include <nanobind/nanobind.h>
 
+#include "camera.hpp"
 #include "device_info.hpp"
 #include "discovery.hpp"
 #include "enums.hpp"
@@ -17,12 +18,16 @@
 
 namespace korvalite::py {
 void bind_testing(nanobind::module_& m);
+void bind_capture(nanobind::module_& m);
+void bind_introspect(nanobind::module_& m);
 void bind_sim(nanobind::module_& m);
 }
 
 NB_MODULE(_korvalite_core, m) {
     m.doc() = "korvalite core: GigE Vision camera driver";
     korvalite::py::bind_errors(m);
+    korvalite::py::bind_camera(m);
+    korvalite::py::bind_capture(m);
     korvalite::py::bind_frame(m);
     korvalite::py::bind_frame_channel(m);
     korvalite::py::bind_frame_status(m);
@@ -35,4 +40,5 @@ NB_MODULE(_korvalite_core, m) {
     korvalite::py::bind_log(m);
     korvalite::py::bind_testing(m);
     korvalite::py::bind_sim(m);
+    korvalite::py::bind_introspect(m);
 }

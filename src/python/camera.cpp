@@ -1,0 +1,194 @@
+// The Python `Camera`: argument conversion, the busy claims, and every call that may wait runs
+// with the interpreter lock released and the device record locked (in that order).
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/pair.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
+
+#include <cmath>
+#include <limits>
+
+#include "camera.hpp"
+#include "device_info.hpp"
+#include "duration.hpp"
+#include "errors.hpp"
+#include "enums.hpp"
+#include "stats.hpp"
+#include "text_repr.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace korvalite::py {
+
+namespace {
+
+constexpr const char* kCameraDoc =
+    "A connected GenICam camera shared behind a mutex, so sessions and\n"
+    "channels created from it stay valid while Python holds them.";
+
+net::Ipv4Address parse_ip(const std::string& text) {
+    auto ip = net::Ipv4Address::parse(text);
+    if (!ip) throw nb::value_error(("invalid IP address: " + quoted(text)).c_str());
+    return *ip;
+}
+
+// Seconds to whole milliseconds, truncated; negative or NaN gives 0, too large saturates.
+std::uint32_t heartbeat_ms(double seconds) {
+    if (!(seconds > 0.0)) return 0;
+    const double ms = std::trunc(seconds * 1000.0);
+    if (ms >= static_cast<double>(std::numeric_limits<std::uint32_t>::max()))
+        return std::numeric_limits<std::uint32_t>::max();
+    return static_cast<std::uint32_t>(ms);
+}
+
+// Runs `op` on the camera with the interpreter lock released and the device record locked.
+template <class F>
+auto with_camera(const CameraShared& shared, F&& op) {
+    nb::gil_scoped_release release;
+    std::lock_guard lock(shared.device->mutex);
+    return op(shared.device->camera);
+}
+
+// A feature operation: run it, then unwrap its result or raise (with the lock retaken).
+template <class F>
+auto feature(const CameraShared& shared, F&& op) {
+    auto result = with_camera(shared, std::forward<F>(op));
+    return unwrap(std::move(result));
+}
+
+}  // namespace
+
+bool is_connected(const CameraShared& shared) {
+    return with_camera(shared, [](genicam::GenICamera& cam) {
+        return cam.gige().state() == gige::ConnectionState::Connected;
+    });
+}
+
+void bind_camera_capture(nb::class_<CameraShared>& cls);
+
+void bind_camera(nb::module_& m) {
+    auto cls = nb::class_<CameraShared>(m, "Camera", kCameraDoc);
+    cls
+        .def(
+            "__init__",
+            [](CameraShared* self, const std::string& ip, double gvcp_timeout, std::uint8_t retries,
+               double heartbeat_timeout, bool exclusive, std::optional<std::string> local_ip) {
+                gige::CameraSettings settings;
+                settings.device = net::Endpoint{parse_ip(ip), gige::proto::kGvcpPort};
+                if (local_ip) settings.local_ip = parse_ip(*local_ip);
+                settings.gvcp_timeout = seconds_to_duration(gvcp_timeout, "gvcp_timeout");
+                settings.retries = retries;
+                settings.heartbeat_timeout_ms = heartbeat_ms(heartbeat_timeout);
+                settings.exclusive = exclusive;
+                new (self) CameraShared{std::make_shared<DeviceRecord>(std::move(settings)),
+                                        std::make_shared<BusyRecord>(), settings.device.address.to_string()};
+            },
+            "ip"_a, nb::kw_only(), "gvcp_timeout"_a = 0.5, "retries"_a = 4, "heartbeat_timeout"_a = 3.0,
+            "exclusive"_a = false, "local_ip"_a = nb::none())
+        .def(
+            "connect",
+            [](CameraShared& self) {
+                ClaimToken token = claim(self.busy, "a connect");
+                auto result = with_camera(self, [](genicam::GenICamera& cam) -> GenicamResult<void> {
+                    if (auto r = cam.gige().connect(); !r) return std::unexpected(GenicamError::transport(r.error()));
+                    return cam.gige().ensure_genicam();
+                });
+                token.release();
+                unwrap(std::move(result));
+            },
+            "Connect to the device, take control and load its feature model.")
+        .def(
+            "disconnect",
+            [](CameraShared& self, double deadline) {
+                const auto wait = seconds_to_duration(deadline, "deadline");
+                ClaimToken token = claim(self.busy, "a disconnect");
+                with_camera(self, [&](genicam::GenICamera& cam) { cam.gige().disconnect(wait); });
+            },
+            "deadline"_a = 0.5, "Give control back and stop the control channel; never raises for transport trouble.")
+        .def("is_connected", &is_connected, "Whether a live connection exists.")
+        .def(
+            "device_info",
+            [](CameraShared& self) {
+                auto info = with_camera(self, [](genicam::GenICamera& cam) -> CameraResult<gige::proto::DeviceInfo> {
+                    if (cam.gige().state() != gige::ConnectionState::Connected)
+                        return std::unexpected(CameraError::not_connected());
+                    return cam.gige().connection()->device_info;
+                });
+                return to_python(unwrap(std::move(info)));
+            },
+            "The identity read when connecting.")
+        .def(
+            "link_stats",
+            [](CameraShared& self) -> nb::object {
+                auto stats = with_camera(self, [](genicam::GenICamera& cam) -> std::optional<gige::LinkStats> {
+                    if (!cam.gige().connection()) return std::nullopt;
+                    return cam.gige().connection()->channel.shared->stats();
+                });
+                if (!stats) return nb::none();
+                return to_python(*stats);
+            },
+            "A snapshot of the control-channel counters, or None when not connected.")
+        .def("feature_names", [](CameraShared& self) { return feature(self, [](auto& c) { return c.feature_names(); }); })
+        .def("has_feature", [](CameraShared& self, const std::string& name) {
+            return with_camera(self, [&](genicam::GenICamera& c) { return c.has_feature(name); });
+        }, "name"_a)
+        .def("get_integer", [](CameraShared& self, const std::string& name) {
+            return feature(self, [&](auto& c) { return c.get_integer(name); });
+        }, "name"_a)
+        .def("set_integer", [](CameraShared& self, const std::string& name, std::int64_t value) {
+            feature(self, [&](auto& c) { return c.set_integer(name, value); });
+        }, "name"_a, "value"_a)
+        .def("integer_bounds", [](CameraShared& self, const std::string& name) {
+            return feature(self, [&](auto& c) { return c.integer_bounds(name); });
+        }, "name"_a)
+        .def("integer_increment", [](CameraShared& self, const std::string& name) {
+            return feature(self, [&](auto& c) { return c.integer_increment(name); });
+        }, "name"_a)
+        .def("get_float", [](CameraShared& self, const std::string& name) {
+            return feature(self, [&](auto& c) { return c.get_float(name); });
+        }, "name"_a)
+        .def("set_float", [](CameraShared& self, const std::string& name, double value) {
+            feature(self, [&](auto& c) { return c.set_float(name, value); });
+        }, "name"_a, "value"_a)
+        .def("float_bounds", [](CameraShared& self, const std::string& name) {
+            return feature(self, [&](auto& c) { return c.float_bounds(name); });
+        }, "name"_a)
+        .def("get_boolean", [](CameraShared& self, const std::string& name) {
+            return feature(self, [&](auto& c) { return c.get_boolean(name); });
+        }, "name"_a)
+        .def("set_boolean", [](CameraShared& self, const std::string& name, bool value) {
+            feature(self, [&](auto& c) { return c.set_boolean(name, value); });
+        }, "name"_a, "value"_a)
+        .def("get_string", [](CameraShared& self, const std::string& name) {
+            return feature(self, [&](auto& c) { return c.get_string(name); });
+        }, "name"_a)
+        .def("set_string", [](CameraShared& self, const std::string& name, const std::string& value) {
+            feature(self, [&](auto& c) { return c.set_string(name, value); });
+        }, "name"_a, "value"_a)
+        .def("get_enum", [](CameraShared& self, const std::string& name) {
+            return feature(self, [&](auto& c) { return c.get_enum(name); });
+        }, "name"_a)
+        .def("set_enum", [](CameraShared& self, const std::string& name, const std::string& entry) {
+            feature(self, [&](auto& c) { return c.set_enum(name, entry); });
+        }, "name"_a, "entry"_a)
+        .def("enum_entries", [](CameraShared& self, const std::string& name) {
+            return feature(self, [&](auto& c) { return c.enum_entries(name); });
+        }, "name"_a)
+        .def("execute", [](CameraShared& self, const std::string& name) {
+            feature(self, [&](auto& c) { return c.execute(name); });
+        }, "name"_a)
+        .def("access_mode", [](CameraShared& self, const std::string& name) {
+            return to_python(feature(self, [&](auto& c) { return c.access_mode(name); }));
+        }, "name"_a)
+        .def("invalidate_caches", [](CameraShared& self) {
+            feature(self, [](auto& c) { return c.invalidate_caches(); });
+        })
+        .def("__repr__", [](CameraShared& self) {
+            return "Camera(" + self.ip + ", connected=" + (is_connected(self) ? "True" : "False") + ")";
+        });
+    bind_camera_capture(cls);
+}
+
+}  // namespace korvalite::py

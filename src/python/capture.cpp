@@ -1,0 +1,384 @@
+// Image capture from Python: Camera.start_acquisition / snapshot_session / snap and the
+// Acquisition and SnapshotSession objects. Lock order: device record, then the object's state,
+// then its claim slot. Objects dropped while running clean up without ever blocking on the GIL.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/unique_ptr.h>
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+
+#include "camera.hpp"
+#include "duration.hpp"
+#include "errors.hpp"
+#include "frame.hpp"
+#include "frame_channel.hpp"
+#include "frame_receiving.hpp"
+#include "korvalite/genicam/acquisition.hpp"
+#include "stats.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace korvalite::py {
+
+namespace {
+
+using genicam::AcquisitionState;
+using genicam::SnapshotState;
+using gige::stream::StreamOptions;
+
+constexpr auto kDropLockWait = std::chrono::milliseconds(200);
+
+constexpr const char* kAcquisitionDoc =
+    "A running continuous acquisition. The built-in subscription is created\n"
+    "before the camera starts, so even the first frame is delivered. Use as a\n"
+    "context manager or call `stop()`; buffered frames stay readable after.";
+constexpr const char* kSessionDoc =
+    "An open stream channel dedicated to on-demand single-frame capture; the\n"
+    "camera transmits only while a `snap()` is in flight. Use as a context\n"
+    "manager or call `close()` to restore the camera's acquisition mode.";
+constexpr const char* kStopDoc =
+    "Stop the camera, unlock transport parameters, and close the stream\n"
+    "channel. Idempotent; frames already buffered stay readable.";
+constexpr const char* kCloseDoc =
+    "Restore `AcquisitionMode`, unlock transport parameters, and close the\n"
+    "stream channel. Idempotent.";
+constexpr const char* kSubscribeDoc =
+    "An additional subscription with its own buffer; unlike the built-in\n"
+    "one it only sees frames completed after this call.";
+
+bool finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing();
+#else
+    return _Py_IsFinalizing();
+#endif
+}
+
+// Runs `fn` with the interpreter lock released (unless the interpreter is shutting down, when
+// no other thread can need it).
+template <class F>
+void without_gil(F&& fn) {
+    if (finalizing()) {
+        fn();
+        return;
+    }
+    nb::gil_scoped_release release;
+    fn();
+}
+
+StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::optional<std::uint16_t> packet_size,
+                             std::optional<std::uint32_t> packet_delay, bool resend) {
+    if (n_buffers == 0) throw nb::value_error("n_buffers must be at least 1");
+    StreamOptions options;
+    options.channel = channel;
+    options.n_buffers = n_buffers;
+    if (packet_size) options.packet_size = *packet_size;
+    if (packet_delay) options.packet_delay = *packet_delay;
+    options.no_resend = !resend;
+    return options;
+}
+
+struct Acquisition {
+    std::shared_ptr<DeviceRecord> device;
+    std::mutex state_mutex;
+    std::optional<AcquisitionState> state;
+    FrameReceiver frames;  // a copy of the built-in subscription: readable after stop
+    std::mutex token_mutex;
+    ClaimToken token;
+
+    Acquisition(std::shared_ptr<DeviceRecord> d, AcquisitionState s, ClaimToken t)
+        : device(std::move(d)), state(std::move(s)), frames(state->frames), token(std::move(t)) {}
+
+    // Stop with the device record locked by the caller; the AcquisitionStop result.
+    GenicamResult<void> stop_locked() {
+        std::optional<AcquisitionState> taken;
+        {
+            std::lock_guard lock(state_mutex);
+            taken.swap(state);
+        }
+        if (!taken) return {};
+        return genicam::stop_acquisition(device->camera, *taken, log::targets::py);
+    }
+
+    void release_claim() {
+        std::lock_guard lock(token_mutex);
+        token.release();
+    }
+
+    ~Acquisition() {
+        bool running;
+        {
+            std::lock_guard lock(state_mutex);
+            running = state.has_value();
+        }
+        if (running) {
+            without_gil([&] {
+                std::unique_lock device_lock(device->mutex, kDropLockWait);
+                if (device_lock.owns_lock()) {
+                    if (auto r = stop_locked(); !r)
+                        KORVALITE_LOG(log::targets::py, log::Level::Warn,
+                                      "AcquisitionStop on drop failed: " + r.error().message());
+                } else {
+                    KORVALITE_LOG(log::targets::py, log::Level::Warn,
+                                  "acquisition dropped while camera busy; AcquisitionStop not sent");
+                    std::lock_guard lock(state_mutex);
+                    state.reset();  // closes the stream without touching the camera's features
+                }
+            });
+        }
+        release_claim();
+    }
+
+    // Runs `fn(state)` on a running acquisition, else raises "acquisition is stopped".
+    template <class F>
+    auto running(F&& fn) {
+        std::unique_lock lock(state_mutex);
+        if (!state) throw nb::value_error("acquisition is stopped");
+        return fn(*state);
+    }
+};
+
+struct SnapshotSession {
+    std::shared_ptr<DeviceRecord> device;
+    std::mutex state_mutex;
+    std::optional<SnapshotState> state;
+    std::mutex token_mutex;
+    ClaimToken token;
+
+    SnapshotSession(std::shared_ptr<DeviceRecord> d, SnapshotState s, ClaimToken t)
+        : device(std::move(d)), state(std::move(s)), token(std::move(t)) {}
+
+    void close_locked() {
+        std::optional<SnapshotState> taken;
+        {
+            std::lock_guard lock(state_mutex);
+            taken.swap(state);
+        }
+        if (taken) genicam::close_snapshot(device->camera, *taken, log::targets::py);
+    }
+
+    void release_claim() {
+        std::lock_guard lock(token_mutex);
+        token.release();
+    }
+
+    ~SnapshotSession() {
+        bool open;
+        {
+            std::lock_guard lock(state_mutex);
+            open = state.has_value();
+        }
+        if (open) {
+            without_gil([&] {
+                std::unique_lock device_lock(device->mutex, kDropLockWait);
+                if (device_lock.owns_lock()) {
+                    close_locked();
+                } else {
+                    KORVALITE_LOG(log::targets::py, log::Level::Warn,
+                                  "snapshot session dropped while camera busy; mode not restored");
+                    std::lock_guard lock(state_mutex);
+                    state.reset();
+                }
+            });
+        }
+        release_claim();
+    }
+
+    template <class F>
+    auto open_state(F&& fn) {
+        std::unique_lock lock(state_mutex);
+        if (!state) throw nb::value_error("snapshot session is closed");
+        return fn(*state);
+    }
+};
+
+std::string endpoint_text(const net::Endpoint& e) { return e.to_string(); }
+
+}  // namespace
+
+void bind_capture(nb::module_& m) {
+    nb::class_<SnapshotSession>(m, "SnapshotSession", kSessionDoc)
+        .def(
+            "snap",
+            [](SnapshotSession& self, double timeout) {
+                const auto wait = seconds_to_duration(timeout, "timeout");
+                GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
+                bool closed = false;
+                {
+                    nb::gil_scoped_release release;
+                    std::lock_guard device_lock(self.device->mutex);
+                    std::lock_guard lock(self.state_mutex);
+                    if (!self.state) closed = true;
+                    else frame = genicam::snap_once(self.device->camera, *self.state, wait, log::targets::py);
+                }
+                if (closed) throw nb::value_error("snapshot session is closed");
+                return to_python(unwrap(std::move(frame)));
+            },
+            "timeout"_a = 5.0, "Capture one frame, waiting up to `timeout` seconds.")
+        .def("packet_size", [](SnapshotSession& self) {
+            return self.open_state([](SnapshotState& s) { return s.stream.packet_size(); });
+        })
+        .def("stats", [](SnapshotSession& self) {
+            return to_python(self.open_state([](SnapshotState& s) { return s.stream.stats(); }));
+        })
+        .def("is_closed", [](SnapshotSession& self) {
+            std::lock_guard lock(self.state_mutex);
+            return !self.state.has_value();
+        })
+        .def(
+            "close",
+            [](SnapshotSession& self) {
+                {
+                    nb::gil_scoped_release release;
+                    std::lock_guard device_lock(self.device->mutex);
+                    self.close_locked();
+                }
+                self.release_claim();
+            },
+            kCloseDoc)
+        .def("__enter__", [](nb::object self) { return self; })
+        .def(
+            "__exit__",
+            [](SnapshotSession& self, nb::args) {
+                {
+                    nb::gil_scoped_release release;
+                    std::lock_guard device_lock(self.device->mutex);
+                    self.close_locked();
+                }
+                self.release_claim();
+                return false;
+            })
+        .def("__repr__", [](SnapshotSession& self) {
+            std::lock_guard lock(self.state_mutex);
+            return std::string("SnapshotSession(closed=") + (self.state ? "False" : "True") + ")";
+        });
+
+    auto stop = [](Acquisition& self) {
+        GenicamResult<void> result;
+        {
+            nb::gil_scoped_release release;
+            std::lock_guard device_lock(self.device->mutex);
+            result = self.stop_locked();
+        }
+        self.release_claim();
+        unwrap(std::move(result));
+    };
+
+    nb::class_<Acquisition>(m, "Acquisition", kAcquisitionDoc)
+        .def("wait_for", [](Acquisition& self, double timeout) { return wait_for_frame(self.frames, timeout); },
+             "timeout"_a = 1.0, "Wait up to `timeout` seconds for the next frame; None on time-out or end.")
+        .def("try_recv", [](Acquisition& self) { return try_recv_frame(self.frames); },
+             "A buffered frame at once, or None.")
+        .def("recv_all", [](Acquisition& self) { return recv_all_frames(self.frames); },
+             "Every buffered frame, oldest first.")
+        .def("clear", [](Acquisition& self) { clear_frames(self.frames); }, "Discard the buffered frames.")
+        .def(
+            "subscribe",
+            [](Acquisition& self, std::size_t capacity) {
+                FrameReceiver channel = self.running([&](AcquisitionState& s) { return s.stream.subscribe(capacity); });
+                return make_frame_channel(std::move(channel), self.device);
+            },
+            "capacity"_a = 16, kSubscribeDoc)
+        .def("local_addr", [](Acquisition& self) {
+            return self.running([](AcquisitionState& s) { return endpoint_text(s.stream.local_address()); });
+        })
+        .def("packet_size", [](Acquisition& self) {
+            return self.running([](AcquisitionState& s) { return s.stream.packet_size(); });
+        })
+        .def("stats", [](Acquisition& self) {
+            return to_python(self.running([](AcquisitionState& s) { return s.stream.stats(); }));
+        })
+        .def("is_stopped", [](Acquisition& self) {
+            std::lock_guard lock(self.state_mutex);
+            return !self.state.has_value();
+        })
+        .def("stop", stop, kStopDoc)
+        .def("__enter__", [](nb::object self) { return self; })
+        .def("__exit__", [stop](Acquisition& self, nb::args) {
+            stop(self);
+            return false;
+        })
+        .def("__iter__", [](nb::object self) { return self; })
+        .def("__next__", [](Acquisition& self) { return next_frame(self.frames); })
+        .def("__repr__", [](Acquisition& self) {
+            std::lock_guard lock(self.state_mutex);
+            return std::string("Acquisition(stopped=") + (self.state ? "False" : "True") + ")";
+        });
+}
+
+// The capture methods of Camera, added to the class bound by bind_camera.
+void bind_camera_capture(nb::class_<CameraShared>& cls) {
+    cls.def(
+           "start_acquisition",
+           [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
+              std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+               StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
+               ClaimToken token = claim(self.busy, "an acquisition");
+               GenicamResult<AcquisitionState> state = std::unexpected(GenicamError::snap_timeout());
+               {
+                   nb::gil_scoped_release release;
+                   std::lock_guard lock(self.device->mutex);
+                   state = genicam::start_acquisition(self.device->camera, options, log::targets::py);
+               }
+               if (!state) {
+                   token.release();
+                   raise(state.error());
+               }
+               return std::make_unique<Acquisition>(self.device, std::move(*state), std::move(token));
+           },
+           nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
+           "packet_delay"_a = nb::none(), "resend"_a = true,
+           "Open a stream and start the camera in continuous acquisition.")
+        .def(
+            "snapshot_session",
+            [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
+                ClaimToken token = claim(self.busy, "a snapshot session");
+                GenicamResult<SnapshotState> state = std::unexpected(GenicamError::snap_timeout());
+                {
+                    nb::gil_scoped_release release;
+                    std::lock_guard lock(self.device->mutex);
+                    state = genicam::open_snapshot(self.device->camera, options, log::targets::py);
+                }
+                if (!state) {
+                    token.release();
+                    raise(state.error());
+                }
+                return std::make_unique<SnapshotSession>(self.device, std::move(*state), std::move(token));
+            },
+            nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
+            "packet_delay"_a = nb::none(), "resend"_a = true,
+            "Open a stream for on-demand single frames (SingleFrame mode while open).")
+        .def(
+            "snap",
+            [](CameraShared& self, double timeout, std::uint16_t channel, std::size_t n_buffers,
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+                const auto wait = seconds_to_duration(timeout, "timeout");
+                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
+                ClaimToken token = claim(self.busy, "a snap");
+                GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
+                {
+                    nb::gil_scoped_release release;
+                    std::lock_guard lock(self.device->mutex);
+                    const log::Target& target = log::targets::genicam_snapshot;
+                    auto session = genicam::open_snapshot(self.device->camera, options, target);
+                    if (!session) {
+                        frame = std::unexpected(session.error());
+                    } else {
+                        frame = genicam::snap_once(self.device->camera, *session, wait, target);
+                        genicam::close_snapshot(self.device->camera, *session, target);
+                    }
+                }
+                token.release();
+                return to_python(unwrap(std::move(frame)));
+            },
+            "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
+            "packet_delay"_a = nb::none(), "resend"_a = true, "Capture one frame in SingleFrame mode.");
+}
+
+}  // namespace korvalite::py

@@ -1,0 +1,26 @@
+#pragma once
+// What a Python Camera shares with the objects created from it: the device record (the camera
+// behind its mutex) and the busy record. Both are reference counted, so an acquisition or a frame
+// channel keeps them alive after the Camera object is gone.
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "busy.hpp"
+#include "korvalite/genicam/camera.hpp"
+
+namespace korvalite::py {
+
+struct DeviceRecord {
+    explicit DeviceRecord(gige::CameraSettings settings) : camera(std::move(settings)) {}
+    std::timed_mutex mutex;  // held for every feature operation, connect, disconnect, stream set-up
+    genicam::GenICamera camera;
+};
+
+struct CameraShared {
+    std::shared_ptr<DeviceRecord> device;
+    std::shared_ptr<BusyRecord> busy;
+    std::string ip;  // as shown by repr
+};
+
+}  // namespace korvalite::py
