@@ -27,7 +27,7 @@ def text_field(text: str, width: int) -> bytes:
 def identity_block(args) -> bytes:
     mac = bytes(int(part, 16) for part in args.mac.split(":"))
     block = bytearray(IDENTITY_SIZE)
-    struct.pack_into(">HH", block, 0x00, args.spec_major, args.spec_minor)
+    struct.pack_into(">HH", block, 0x00, args.version_major, args.version_minor)
     block[0x0A:0x10] = mac
     block[0x24:0x28] = socket.inet_aton(args.address)
     block[0x34:0x38] = socket.inet_aton(args.subnet_mask)
@@ -47,7 +47,7 @@ def identity_block(args) -> bytes:
 def destination_of(ancillary) -> str:
     for level, kind, data in ancillary:
         if level == socket.IPPROTO_IP and kind == IP_PKTINFO:
-            return socket.inet_ntoa(data[8:12])  # struct in_pktinfo: ifindex, spec_dst, addr
+            return socket.inet_ntoa(data[8:12])  # struct in_pktinfo: interface index, local and header destination addresses
     return "?"
 
 
@@ -85,8 +85,8 @@ def main() -> None:
     parser.add_argument("--user-defined-name", default="")
     parser.add_argument("--subnet-mask", default="255.255.255.0")
     parser.add_argument("--gateway", default="0.0.0.0")
-    parser.add_argument("--spec-major", type=int, default=2)
-    parser.add_argument("--spec-minor", type=int, default=1)
+    parser.add_argument("--version-major", type=int, default=2)
+    parser.add_argument("--version-minor", type=int, default=1)
     parser.add_argument("--lifetime", type=float, default=120.0, help="seconds before exiting on its own")
     args = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
