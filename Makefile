@@ -56,7 +56,7 @@ test-cpp: build-cpp
 test-py: install-py
 	cd tests/python && $(PYTHON) -m pytest -q -p no:cacheprovider .
 
-test: test-cpp test-py
+test: test-cpp test-py test-asan
 
 demo: install-py
 	$(PYTHON) -m korvalite demo $(if $(IP),--ip $(IP),)
