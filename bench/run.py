@@ -73,11 +73,14 @@ def run_step(name: str, cmd: list[str], timeout: float) -> list[dict]:
     return results
 
 
-def first(results: list[dict], bench: str, **match) -> dict | None:
-    for r in results:
-        if r.get("bench") == bench and all(r.get(k) == v for k, v in match.items()):
-            return r
-    return None
+def measured(results: list[dict], bench: str) -> list[dict]:
+    """The records of `bench` that hold figures (not skips or errors)."""
+    return [r for r in results if r.get("bench") == bench and "skipped" not in r and "error" not in r]
+
+
+def first(results: list[dict], bench: str) -> dict | None:
+    found = measured(results, bench)
+    return found[0] if found else None
 
 
 def derive(results: list[dict]) -> None:
@@ -121,7 +124,7 @@ def summary_table(results: list[dict]) -> Table:
         t.add("memcpy, one core, 256 MiB", f"{limits['memcpy_gbps']:.2f} GB/s ({limits['memcpy_s_per_gb']:.4f} s/GB)")
         t.add("loopback UDP round trip", f"p50 {limits['udp_rtt_p50_us']:.1f} us, p99 {limits['udp_rtt_p99_us']:.1f} us")
 
-    for s in (r for r in results if r.get("bench") == "stream_receive_summary"):
+    for s in measured(results, "stream_receive_summary"):
         case, packet = s["case"], s["packet_size"]
         if "max_lossless_fps" in s:
             t.add(f"stream {case}: highest lossless rate",
@@ -141,7 +144,7 @@ def summary_table(results: list[dict]) -> Table:
             t.add(f"stream {case}: unpaced, with receiver / camera alone",
                   f"{s['receiver_max_gbps']:.2f} / {s['camera_max_gbps']:.2f} Gbit/s, lossless {s['lossless_at_max']}",
                   "lossless" if packet == 9000 else "", s["lossless_at_max"] if packet == 9000 else None)
-    for r in (r for r in results if r.get("bench") == "stream_reassembly"):
+    for r in measured(results, "stream_reassembly"):
         t.add(f"reassembly alone, {r['packet_size']}-byte packets",
               f"{r['ns_per_packet']:.0f} ns/packet, {r['cpu_s_per_gb']:.3f} s/GB")
 
@@ -159,27 +162,26 @@ def summary_table(results: list[dict]) -> Table:
         if "reads_per_s_4_threads" in p:
             t.add("feature reads/s, Python, 4 threads", f"{p['reads_per_s_4_threads']:.0f}")
 
-    for r in (r for r in results if r.get("bench") == "connect"):
+    for r in measured(results, "connect"):
         t.add(f"connect (C++), {r['description']}",
               f"control {r['control_ms']:.1f} + download {r['download_ms']:.1f} + build {r['build_ms']:.1f}"
               f" = {r['total_ms']:.1f} ms")
-    for r in (r for r in results if r.get("bench") == "python_connect"):
+    for r in measured(results, "python_connect"):
         t.add(f"Camera.connect() (Python), {r['description']}", f"{r['total_ms']:.1f} ms")
 
-    for r in (r for r in results if r.get("bench") == "graph_build_summary"):
+    for r in measured(results, "graph_build_summary"):
         large = r["descriptions"] == "large"
         t.add(f"graph build / pugixml parse, {r['heap']} heap, {r['descriptions']} ({r['count']})",
               f"median {r['median_ratio']:.2f}, worst {r['worst_ratio']:.2f}",
               f"<= {GRAPH_BUILD_TARGET}" if large else "", r["worst_ratio"] <= GRAPH_BUILD_TARGET if large else None)
-    evals = [r for r in results if r.get("bench") == "formula_eval"]
+    evals = measured(results, "formula_eval")
     if evals:
         ns = ", ".join(f"{r['formula']} {r['ns_per_eval']:.0f}" for r in evals)
         allocations = max(r["allocations_per_eval"] for r in evals)
         t.add("formula evaluation, ns/eval", ns)
         t.add("formula evaluation, allocations/eval", f"{allocations:g}", "0", allocations == 0)
 
-    per_frame = [r for r in results if r.get("bench") == "python_per_frame"]
-    for r in per_frame:
+    for r in measured(results, "python_per_frame"):
         t.add(f"Python per frame {r['size']}: wait_for+to_numpy / wait_for+data",
               f"{r['to_numpy_us']:.1f} / {r['data_us']:.1f} us")
         if "to_numpy_only_us" in r:
@@ -207,7 +209,12 @@ def main() -> int:
     parser.add_argument("--only", nargs="*", help="run only these steps")
     parser.add_argument("--quick", action="store_true", help="short windows and fewer repeats (a smoke run)")
     parser.add_argument("--timeout", type=float, default=300.0, help="seconds per step")
+    parser.add_argument("--table", metavar="JSONL", help="print the table of a kept results file and stop")
     args = parser.parse_args()
+    if args.table:
+        kept = [json.loads(line) for line in Path(args.table).read_text().splitlines() if line.strip()]
+        print(summary_table(kept).render())
+        return 0
     build_dir = Path(args.build_dir).resolve()
     started = time.monotonic()
     results: list[dict] = []

@@ -3,6 +3,7 @@
 // address, an open stream channel and a consumer thread that takes every frame and lets it go
 // at once. The benchmark drives the camera's frame rate and acquisition directly through the
 // device, the way a test bench would, and reads counters on both sides.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
@@ -76,10 +77,15 @@ public:
         kv::gige::stream::StreamOptions options;
         options.payload_size = c.payload();
         options.packet_size = static_cast<std::uint16_t>(c.packet_size);
+        // Buffers for about 64 MB of frames (8 to 64): on a busy two-core machine the consumer
+        // thread can be kept off the processor for tens of milliseconds, and frames it has not
+        // taken yet hold their buffers; too few would count that against the receiver as
+        // underruns.
+        options.n_buffers = static_cast<std::size_t>(std::clamp<std::uint64_t>((64u << 20) / c.payload(), 8, 64));
         auto stream = rig->driver_->open_stream(options);
         if (!stream) return fail("open_stream: " + stream.error().message());
         rig->stream_.emplace(std::move(*stream));
-        rig->start_consumer(rig->stream_->subscribe(16));
+        rig->start_consumer(rig->stream_->subscribe(options.n_buffers));
         // The worker names itself once running; wait for that to find its thread.
         for (int i = 0; i < 100 && rig->worker_tid_ == 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
