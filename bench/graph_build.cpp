@@ -1,8 +1,9 @@
-// Time to build the feature graph from the largest device descriptions, next to the time pugixml
-// alone needs to parse the same text (best of `repeats` runs each, with a warm and a cold heap).
-// Prints a table and one JSON line per measurement.
+// Time to build the feature graph from every device description in the shared folder (zipped
+// ones unpacked first), next to the time pugixml alone needs to parse the same text (best of
+// `repeats` runs each, with a warm and a cold heap). Prints a table and one JSON line per
+// measurement.
 //
-// Usage: graph_build [description-dir] [count] [repeats]
+// Usage: graph_build [description-dir] [count] [repeats]   (count: the largest `count` only)
 #include <malloc.h>
 #include <pugixml.hpp>
 
@@ -12,21 +13,27 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "bench_util.hpp"
 #include "korvalite/genicam/xml.hpp"
+#include "korvalite/genicam/zip.hpp"
+#include "korvalite/gige/proto/bytes.hpp"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-fs::path default_dir() { return fs::path(__FILE__).parent_path() / ".." / ".." / "shared" / "genicam-xml"; }
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+// The description text of a file: as it is, or the first file of a ZIP archive.
+std::optional<std::string> description_text(const fs::path& path) {
+    std::string bytes = bench::read_file(path);
+    if (path.extension() != ".zip") return bytes;
+    auto unpacked = korvalite::genicam::extract_first_file(korvalite::gige::proto::as_bytes(bytes));
+    if (!unpacked) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(unpacked->data()), unpacked->size());
 }
 
 double elapsed_ms(Clock::time_point start) {
@@ -64,7 +71,7 @@ Timing measure(const std::string& text, int repeats, bool cold) {
     return {best(parse), best(build)};
 }
 
-void report(const std::string& name, std::size_t bytes, std::size_t nodes, const char* heap, Timing t) {
+double report(const std::string& name, std::size_t bytes, std::size_t nodes, const char* heap, Timing t) {
     const double ratio = t.build_ms / t.parse_ms;
     std::printf("%-55s %5s %10zu %7zu %10.3f %10.3f %6.2f\n", name.c_str(), heap, bytes, nodes, t.parse_ms,
                 t.build_ms, ratio);
@@ -72,25 +79,40 @@ void report(const std::string& name, std::size_t bytes, std::size_t nodes, const
         "{\"bench\":\"graph_build\",\"description\":\"%s\",\"heap\":\"%s\",\"bytes\":%zu,"
         "\"nodes\":%zu,\"parse_ms\":%.4f,\"build_ms\":%.4f,\"ratio\":%.3f}\n",
         name.c_str(), heap, bytes, nodes, t.parse_ms, t.build_ms, ratio);
+    return ratio;
+}
+
+// Descriptions at least this large are where build time matters (and where fixed costs, such
+// as the built-in nodes, no longer dominate the ratio).
+constexpr std::size_t kLargeDescription = 100'000;
+
+void summary(const char* heap, const char* which, std::vector<double> ratios) {
+    if (ratios.empty()) return;
+    const double worst = *std::max_element(ratios.begin(), ratios.end());
+    const double median = bench::quantile(ratios, 0.5);
+    std::printf("%s heap, %s descriptions: build / parse median %.2f, worst %.2f (%zu descriptions)\n", heap, which,
+                median, worst, ratios.size());
+    bench::JsonLine("graph_build_summary")
+        .add("heap", heap)
+        .add("descriptions", which)
+        .add("count", static_cast<std::uint64_t>(ratios.size()))
+        .add("median_ratio", median)
+        .add("worst_ratio", worst)
+        .print();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const fs::path dir = argc > 1 ? fs::path(argv[1]) : default_dir();
-    const std::size_t count = argc > 2 ? std::stoul(argv[2]) : 3;
+    const fs::path dir = argc > 1 ? fs::path(argv[1]) : bench::descriptions_dir();
+    const std::size_t count = argc > 2 ? std::stoul(argv[2]) : 1000;
     const int repeats = argc > 3 ? std::stoi(argv[3]) : 31;
 
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(dir, error))
-        if (entry.path().extension() == ".xml") files.push_back(entry.path());
+    std::vector<fs::path> files = bench::description_files(dir);
     if (files.empty()) {
-        std::fprintf(stderr, "no .xml descriptions in %s\n", dir.c_str());
+        std::fprintf(stderr, "no descriptions in %s\n", dir.c_str());
         return 1;
     }
-    std::sort(files.begin(), files.end(),
-              [](const fs::path& a, const fs::path& b) { return fs::file_size(a) > fs::file_size(b); });
     files.resize(std::min(count, files.size()));
 
     // Keep freed memory in the process unless a cold run asks for it to be handed back.
@@ -98,16 +120,28 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     std::printf("%-55s %5s %10s %7s %10s %10s %6s\n", "description", "heap", "bytes", "nodes", "parse ms",
                 "build ms", "ratio");
+    std::vector<double> large_warm, large_cold, small_warm, small_cold;
     for (const auto& path : files) {
-        const std::string text = read_file(path);
+        const auto unpacked = description_text(path);
+        if (!unpacked) {
+            std::fprintf(stderr, "%s: cannot unpack\n", path.c_str());
+            return 1;
+        }
+        const std::string& text = *unpacked;
         auto graph = korvalite::genicam::parse_description(text);
         if (!graph) {
             std::fprintf(stderr, "%s: %s\n", path.c_str(), graph.error().message().c_str());
             return 1;
         }
         const std::string name = path.filename().string();
-        report(name, text.size(), graph->size(), "warm", measure(text, repeats, false));
-        report(name, text.size(), graph->size(), "cold", measure(text, repeats, true));
+        const double warm = report(name, text.size(), graph->size(), "warm", measure(text, repeats, false));
+        const double cold = report(name, text.size(), graph->size(), "cold", measure(text, repeats, true));
+        (text.size() >= kLargeDescription ? large_warm : small_warm).push_back(warm);
+        (text.size() >= kLargeDescription ? large_cold : small_cold).push_back(cold);
     }
+    summary("warm", "large", large_warm);
+    summary("cold", "large", large_cold);
+    summary("warm", "small", small_warm);
+    summary("cold", "small", small_cold);
     return 0;
 }

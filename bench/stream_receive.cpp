@@ -1,10 +1,14 @@
-// Stream receive throughput: a paced sender on loopback streams frames to the receive worker at
-// increasing rates, for packet sizes 1500 and 9000. For each rate it reports frames sent and
-// received complete, packets/s, Gbit/s, the receive thread's CPU seconds per GB received and the
-// heap allocations per frame while streaming; at the end, the highest rate with no lost or
-// failed frame per packet size. One JSON line per measurement follows the human table.
+// Stream receive against the simulated camera on loopback: for 640x480 and 2048x2048 Mono8 at
+// packet sizes 1500 and 9000, the camera streams at increasing frame rates (image data of 0.25,
+// 0.5, 1, 2, 4 ... Gbit/s) and finally as fast as it can. For each rate: frames sent by the
+// camera against frames delivered complete, frames/s, MB/s, the receive thread's CPU seconds
+// per GB received and its heap allocations per frame. Per case: the highest rate with no lost
+// or failed frame, and the camera's own maximum into a plain draining socket, so that a
+// receiver that slows the camera down shows. Last, the reassembly alone (datagrams handed
+// straight to the StreamRunner, no socket) per packet size, which separates the driver's own
+// cost from the kernel's copy out of the socket.
 //
-//   ./build/cpp/stream_receive [--seconds S] [--payload BYTES] [--max-gbps G]
+//   ./build/cpp/stream_receive [--quick] [--reassembly-only]
 #include <sys/socket.h>
 #include <time.h>
 
@@ -12,80 +16,168 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "alloc_count.hpp"
+#include "bench_util.hpp"
 #include "korvalite/gige/proto/gvsp.hpp"
 #include "korvalite/gige/stream/runner.hpp"
-#include "korvalite/gige/stream/worker.hpp"
+#include "korvalite/net/udp_socket.hpp"
+#include "sim_rig.hpp"
 
 using namespace korvalite;
-using namespace korvalite::gige;
 using namespace std::chrono;
-
-// --- Heap allocation counting (every thread) -------------------------------------------------
-
-static std::atomic<std::uint64_t> g_allocations{0};
-
-void* operator new(std::size_t n) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+using bench::Clock;
+using bench::StreamCase;
 
 namespace {
 
-struct Config {
-    double seconds = 1.0;
-    std::uint64_t payload = 2'000'000;
-    double max_gbps = 40.0;
+const net::Ipv4Address kCameraIp{0x7F000050};  // 127.0.0.80
+const net::Ipv4Address kHostIp{0x7F000051};    // 127.0.0.81
+
+struct Options {
+    bool quick = false;            // shorter windows, fewer rates: a smoke run
+    bool reassembly_only = false;  // only the part without sockets (for profiling)
 };
 
-struct Measurement {
-    std::uint32_t packet_size = 0;
-    double target_gbps = 0;
+struct RateResult {
+    StreamCase c;
+    std::optional<double> target_gbps;  // nothing: unpaced
+    double seconds = 0;
     std::uint64_t frames_sent = 0;
-    std::uint64_t completed = 0;
-    std::uint64_t failed = 0;  // failed, timed out, aborted, never delivered
-    double packets_per_s = 0;
-    double gbps = 0;
-    double cpu_s_per_gb = 0;
-    double allocations_per_frame = 0;
-    double send_seconds = 0;
-    bool lossless() const { return failed == 0 && completed == frames_sent; }
+    std::uint64_t frames_complete = 0;
+    std::uint64_t frames_failed = 0;  // the four kinds below together
+    std::uint64_t incomplete = 0;     // delivered, but not complete
+    std::uint64_t underruns = 0;      // no free buffer when the frame began
+    std::uint64_t never_seen = 0;     // no packet of it arrived (block ids skipped)
+    std::uint64_t dropped = 0;        // complete, but the subscription was full
+    std::uint64_t resend_requests = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t cpu_ns = 0;
+    std::uint64_t worker_allocations = 0;
+
+    double fps() const { return static_cast<double>(frames_sent) / seconds; }
+    double mb_per_s() const { return static_cast<double>(bytes) / seconds / 1e6; }
+    double gbps() const { return static_cast<double>(bytes) * 8.0 / seconds / 1e9; }
+    double cpu_s_per_gb() const { return bytes ? static_cast<double>(cpu_ns) / static_cast<double>(bytes) : 0; }
+    double allocations_per_frame() const {
+        return frames_sent ? static_cast<double>(worker_allocations) / static_cast<double>(frames_sent) : 0;
+    }
+    bool lossless() const { return frames_sent > 0 && frames_failed == 0 && frames_complete == frames_sent; }
 };
 
-// Nanoseconds the thread named `name` of this process has run so far (0 if not found).
-std::uint64_t thread_cpu_ns(const std::string& name) {
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string line;
-        if (!std::getline(comm, line) || line != name) continue;
-        std::ifstream schedstat(task.path() / "schedstat");
-        std::uint64_t ns = 0;
-        schedstat >> ns;
-        return ns;
-    }
-    return 0;
+RateResult measure_rate(bench::SimRig& rig, std::optional<double> target_gbps, const Options& options) {
+    const StreamCase& c = rig.stream_case();
+    std::optional<double> fps;
+    if (target_gbps) fps = *target_gbps * 1e9 / 8.0 / static_cast<double>(c.payload());
+    // Long enough for 30 frames, between one and three seconds (shorter in a quick run).
+    double window = fps ? std::clamp(30.0 / *fps, 1.0, 3.0) : 1.0;
+    if (options.quick) window = std::min(window, 0.3);
+    rig.set_frame_rate(fps);
+
+    const auto before = rig.counters();
+    const auto allocations_before = bench::alloc::count_of(rig.worker_tid());
+    const auto t0 = Clock::now();
+    rig.start();
+    std::this_thread::sleep_for(duration<double>(window));
+    rig.stop();
+    const double seconds = bench::seconds_since(t0);
+    rig.settle();
+    const auto after = rig.counters();
+    const auto allocations = bench::alloc::count_of(rig.worker_tid()) - allocations_before;
+
+    RateResult r;
+    r.c = c;
+    r.target_gbps = target_gbps;
+    r.seconds = seconds;
+    r.frames_sent = after.sim_frames - before.sim_frames;
+    r.frames_complete = after.delivered_complete - before.delivered_complete;
+    const auto& s1 = after.stream;
+    const auto& s0 = before.stream;
+    r.incomplete = after.delivered_other - before.delivered_other;
+    r.underruns = s1.underruns - s0.underruns;
+    r.never_seen = s1.missing_frames - s0.missing_frames;
+    r.dropped = s1.frames_dropped - s0.frames_dropped;
+    r.frames_failed = r.incomplete + r.underruns + r.never_seen + r.dropped;
+    r.resend_requests = s1.resend_requests - s0.resend_requests;
+    r.bytes = s1.bytes - s0.bytes;
+    r.cpu_ns = after.worker_cpu_ns - before.worker_cpu_ns;
+    r.worker_allocations = allocations;
+    return r;
 }
 
-// All datagrams of one frame, built once; the sender patches the block id per frame.
-std::vector<proto::ByteVec> frame_template(std::uint64_t payload, std::uint32_t packet_size) {
+// The camera alone, as fast as it can, into a socket that a plain loop drains with recvmmsg.
+struct DrainResult {
+    double fps = 0;
+    double gbps = 0;
+};
+
+DrainResult camera_maximum(const StreamCase& c, double window) {
+    sim::SimConfig config;
+    config.bind = {kCameraIp, 0};
+    config.answer_broadcast = false;
+    config.image.sensor_width = std::max<std::uint32_t>(c.width, 1280);
+    config.image.sensor_height = std::max<std::uint32_t>(c.height, 960);
+    config.image.width = c.width;
+    config.image.height = c.height;
+    config.image.exposure_us = 10.0;
+    auto cam = sim::SimulatedCamera::create(config);
+    if (!cam || !(*cam)->start()) return {};
+    auto sink = net::UdpSocket::bind({kHostIp, 0});
+    if (!sink) return {};
+    (void)sink->set_receive_buffer(8u << 20);
+    (void)sink->set_receive_timeout(50);
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        constexpr std::size_t kBatch = 32, kSize = 9000;
+        std::vector<std::byte> storage(kBatch * kSize);
+        std::vector<iovec> iov(kBatch);
+        std::vector<mmsghdr> msgs(kBatch);
+        for (std::size_t i = 0; i < kBatch; ++i) {
+            iov[i] = {storage.data() + i * kSize, kSize};
+            msgs[i] = {};
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+        }
+        while (!stop.load(std::memory_order_relaxed)) {
+            const int n = ::recvmmsg(sink->fd(), msgs.data(), kBatch, 0, nullptr);
+            for (int i = 0; i < n; ++i) bytes.fetch_add(msgs[i].msg_len, std::memory_order_relaxed);
+        }
+    });
+    auto& counters = (*cam)->device().counters();
+    DrainResult r;
+    if ((*cam)->stream_to(*sink->local_endpoint(), c.packet_size)) {
+        std::this_thread::sleep_for(200ms);
+        const auto frames0 = counters.get(sim::Counter::FramesSent);
+        const auto bytes0 = bytes.load();
+        const auto t0 = Clock::now();
+        std::this_thread::sleep_for(duration<double>(window));
+        const double s = bench::seconds_since(t0);
+        r.fps = static_cast<double>(counters.get(sim::Counter::FramesSent) - frames0) / s;
+        r.gbps = static_cast<double>(bytes.load() - bytes0) * 8.0 / s / 1e9;
+    }
+    (*cam)->stop();
+    stop = true;
+    reader.join();
+    return r;
+}
+
+// --- The reassembly alone ---------------------------------------------------------------------
+
+std::vector<gige::proto::ByteVec> frame_datagrams(std::uint64_t payload, std::uint32_t packet_size) {
+    namespace proto = gige::proto;
     const std::uint32_t per_packet = proto::payload_bytes_per_packet(packet_size, false);
     const auto payload_packets = static_cast<std::uint32_t>((payload + per_packet - 1) / per_packet);
     std::vector<proto::ByteVec> packets;
     proto::ByteVec leader(proto::kGvspHeaderSize + proto::kImageLeaderSize);
     proto::put_gvsp_header(leader, 0, 1, false, proto::packet_format::kLeader, 0);
-    proto::put_image_leader(std::span(leader).subspan(proto::kGvspHeaderSize), 1, 0, proto::PixelFormat::kMono8, 2000,
-                            static_cast<std::uint32_t>(payload / 2000), 0, 0, 0, 0);
+    proto::put_image_leader(std::span(leader).subspan(proto::kGvspHeaderSize), 1, 0, proto::PixelFormat::kMono8, 2048,
+                            static_cast<std::uint32_t>(payload / 2048), 0, 0, 0, 0);
     packets.push_back(std::move(leader));
     for (std::uint32_t k = 1; k <= payload_packets; ++k) {
         const std::size_t size = std::min<std::uint64_t>(per_packet, payload - std::uint64_t{k - 1} * per_packet);
@@ -99,130 +191,32 @@ std::vector<proto::ByteVec> frame_template(std::uint64_t payload, std::uint32_t 
     return packets;
 }
 
-// Sends `frames` frames paced to `gbps` (datagram bytes); returns the seconds it took.
-double send_paced(const net::UdpSocket& sock, net::Endpoint to, std::vector<proto::ByteVec>& packets,
-                  std::uint64_t frames, double gbps) {
-    constexpr std::size_t kBurst = 32;
-    const sockaddr_in dest = to.to_sockaddr();
-    std::vector<iovec> iov(packets.size());
-    std::vector<mmsghdr> msgs(packets.size());
-    for (std::size_t i = 0; i < packets.size(); ++i) {
-        iov[i] = {packets[i].data(), packets[i].size()};
-        msgs[i] = {};
-        msgs[i].msg_hdr.msg_iov = &iov[i];
-        msgs[i].msg_hdr.msg_iovlen = 1;
-        msgs[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(&dest);
-        msgs[i].msg_hdr.msg_namelen = sizeof dest;
-    }
-    const double bytes_per_ns = gbps / 8.0;
-    const auto start = steady_clock::now();
-    std::uint64_t sent_bytes = 0;
-    std::uint16_t block = 0;
-    for (std::uint64_t f = 0; f < frames; ++f) {
-        block = block == 0xFFFF ? 1 : static_cast<std::uint16_t>(block + 1);  // standard ids skip 0
-        for (auto& p : packets) proto::put_u16(p, 2, block);
-        for (std::size_t first = 0; first < packets.size(); first += kBurst) {
-            const std::size_t n = std::min(kBurst, packets.size() - first);
-            const auto due = start + nanoseconds(static_cast<std::int64_t>(sent_bytes / bytes_per_ns));
-            for (auto now = steady_clock::now(); now < due; now = steady_clock::now()) {
-                if (due - now > 80us) std::this_thread::sleep_for(due - now - 60us);
-                else std::this_thread::yield();
-            }
-            std::size_t done = 0;
-            while (done < n) {
-                const int r = ::sendmmsg(sock.fd(), msgs.data() + first + done, static_cast<unsigned>(n - done), 0);
-                if (r > 0) done += static_cast<std::size_t>(r);
-            }
-            for (std::size_t i = first; i < first + n; ++i) sent_bytes += packets[i].size();
-        }
-    }
-    return duration<double>(steady_clock::now() - start).count();
-}
-
-Measurement measure(const Config& config, std::uint32_t packet_size, double gbps) {
-    auto templ = frame_template(config.payload, packet_size);
-    std::uint64_t frame_bytes = 0;
-    for (const auto& p : templ) frame_bytes += p.size();
-    const auto frames = std::max<std::uint64_t>(
-        20, static_cast<std::uint64_t>(gbps * 1e9 / 8.0 * config.seconds / static_cast<double>(frame_bytes)));
-
-    auto device = *net::UdpSocket::bind({*net::Ipv4Address::parse("127.0.0.59"), 0});
-    int sndbuf = 4 << 20;
-    ::setsockopt(device.fd(), SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
-    auto socket = *net::UdpSocket::bind({*net::Ipv4Address::parse("127.0.0.58"), 0});
-    (void)socket.set_receive_buffer(8 << 20);
-    const auto stream_endpoint = *socket.local_endpoint();
-    gige::stream::StreamOptions options;
-    options.payload_size = config.payload;
-    auto worker = std::move(*gige::stream::StreamWorker::spawn(
-        std::move(socket), options, {*device.local_endpoint(), packet_size, 0, true}));
-
-    auto subscription = worker->subscribe(64);
-    std::atomic<std::uint64_t> completed{0}, failed{0};
-    std::thread consumer([&, rx = std::move(subscription)]() mutable {
-        for (;;) {
-            auto frame = rx.recv_timeout(1s);
-            if (!frame) {
-                if (frame.error() == RecvTimeoutError::Disconnected) return;
-                continue;
-            }
-            ((*frame)->is_complete() ? completed : failed).fetch_add(1);
-        }
-    });
-
-    std::this_thread::sleep_for(20ms);  // the worker has started and named itself
-    const std::uint64_t cpu_before = thread_cpu_ns("korvalite-gvsp0");
-    const std::uint64_t allocations_before = g_allocations.load();
-    const double send_seconds = send_paced(device, stream_endpoint, templ, frames, gbps);
-    for (int i = 0; i < 100 && completed + failed < frames; ++i) std::this_thread::sleep_for(10ms);
-    const std::uint64_t allocations = g_allocations.load() - allocations_before;
-    const std::uint64_t cpu_ns = thread_cpu_ns("korvalite-gvsp0") - cpu_before;
-    const auto stats = worker->stats();
-    worker.reset();
-    consumer.join();
-
-    Measurement m;
-    m.packet_size = packet_size;
-    m.target_gbps = gbps;
-    m.frames_sent = frames;
-    m.completed = completed;
-    m.failed = frames - std::min(frames, completed.load());
-    m.send_seconds = send_seconds;
-    m.packets_per_s = static_cast<double>(stats.packets) / send_seconds;
-    m.gbps = static_cast<double>(stats.bytes) * 8.0 / send_seconds / 1e9;
-    m.cpu_s_per_gb = stats.bytes ? static_cast<double>(cpu_ns) / static_cast<double>(stats.bytes) : 0;
-    m.allocations_per_frame = static_cast<double>(allocations) / static_cast<double>(frames);
-    return m;
-}
-
-// The reassembly alone, without sockets: the same datagrams handed straight to a StreamRunner.
-struct RunnerOnly {
-    double ns_per_packet;
-    double cpu_s_per_gb;
+struct ReassemblyResult {
+    double ns_per_packet = 0;
+    double cpu_s_per_gb = 0;
 };
 
-RunnerOnly measure_runner_only(const Config& config, std::uint32_t packet_size) {
-    struct NoLink : gige::stream::ResendLink {
-        CameraResult<void> send(proto::ByteView) override { return {}; }
+ReassemblyResult reassembly_alone(std::uint64_t payload, std::uint32_t packet_size, int frames) {
+    namespace gs = gige::stream;
+    struct NoLink : gs::ResendLink {
+        CameraResult<void> send(gige::proto::ByteView) override { return {}; }
     } link;
-    auto templ = frame_template(config.payload, packet_size);
-    gige::stream::StreamOptions options;
-    options.payload_size = config.payload;
-    auto [control_tx, control_rx] = unbounded<gige::stream::ToStreamWorker>();
-    auto [frames_tx, frames_rx] = bounded<gige::stream::FramePtr>(64);
-    (void)control_tx.try_send(gige::stream::Subscribe{frames_tx});
-    const net::Endpoint device{*net::Ipv4Address::parse("127.0.0.59"), 3956};
-    gige::stream::StreamRunner runner(options, {device, packet_size, 0, true},
-                                      *gige::stream::FramePool::create(8, config.payload), std::move(control_rx),
-                                      std::make_shared<gige::stream::StreamShared>(), link);
-    constexpr int kFrames = 400;
+    auto datagrams = frame_datagrams(payload, packet_size);
+    gs::StreamOptions options;
+    options.payload_size = payload;
+    auto [control_tx, control_rx] = unbounded<gs::ToStreamWorker>();
+    auto [frames_tx, frames_rx] = bounded<gs::FramePtr>(64);
+    (void)control_tx.try_send(gs::Subscribe{frames_tx});
+    const net::Endpoint device{kCameraIp, 3956};
+    gs::StreamRunner runner(options, {device, packet_size, 0, true}, *gs::FramePool::create(8, payload),
+                            std::move(control_rx), std::make_shared<gs::StreamShared>(), link);
     std::uint64_t bytes = 0, packets = 0;
     timespec cpu0{}, cpu1{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
-    for (int f = 1; f <= kFrames; ++f) {
+    for (int f = 1; f <= frames; ++f) {
         const auto now = steady_clock::now();
-        for (auto& p : templ) {
-            proto::put_u16(p, 2, static_cast<std::uint16_t>(f));
+        for (auto& p : datagrams) {
+            gige::proto::put_u16(p, 2, static_cast<std::uint16_t>(f));
             runner.handle_datagram(p, device.address, now);
             bytes += p.size();
             ++packets;
@@ -231,83 +225,118 @@ RunnerOnly measure_runner_only(const Config& config, std::uint32_t packet_size) 
     }
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
     const double cpu_ns = (cpu1.tv_sec - cpu0.tv_sec) * 1e9 + static_cast<double>(cpu1.tv_nsec - cpu0.tv_nsec);
-    if (runner.stats().completed_frames != kFrames) std::printf("runner-only: frames lost!\n");
+    if (runner.stats().completed_frames != static_cast<std::uint64_t>(frames))
+        std::printf("reassembly alone: frames lost!\n");
     return {cpu_ns / static_cast<double>(packets), cpu_ns / static_cast<double>(bytes)};
 }
 
-void print_row(const Measurement& m) {
-    std::printf("%6u %8.2f %8.2f %10.0f %7llu %7llu %7llu %9.3f %9.2f %s\n", m.packet_size, m.target_gbps, m.gbps,
-                m.packets_per_s, static_cast<unsigned long long>(m.frames_sent),
-                static_cast<unsigned long long>(m.completed), static_cast<unsigned long long>(m.failed),
-                m.cpu_s_per_gb, m.allocations_per_frame, m.lossless() ? "ok" : "LOSS");
+// --- Output -----------------------------------------------------------------------------------
+
+std::string rate_label(const RateResult& r) {
+    if (!r.target_gbps) return "max";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", *r.target_gbps);
+    return buf;
 }
 
-void print_json(const Measurement& m) {
-    std::printf(
-        "{\"bench\": \"stream_receive\", \"packet_size\": %u, \"target_gbps\": %.3f, \"gbps\": %.3f, "
-        "\"packets_per_s\": %.0f, \"frames_sent\": %llu, \"frames_complete\": %llu, \"frames_lost_or_failed\": %llu, "
-        "\"cpu_s_per_gb\": %.4f, \"allocations_per_frame\": %.3f, \"lossless\": %s}\n",
-        m.packet_size, m.target_gbps, m.gbps, m.packets_per_s, static_cast<unsigned long long>(m.frames_sent),
-        static_cast<unsigned long long>(m.completed), static_cast<unsigned long long>(m.failed), m.cpu_s_per_gb,
-        m.allocations_per_frame, m.lossless() ? "true" : "false");
+void print_row(const RateResult& r) {
+    std::printf("%-15s %6s %9.1f %9.1f %7.3f %7llu %7llu %6llu %7llu %8.4f %8.2f %s\n", r.c.label().c_str(),
+                rate_label(r).c_str(), r.fps(), r.mb_per_s(), r.gbps(), static_cast<unsigned long long>(r.frames_sent),
+                static_cast<unsigned long long>(r.frames_complete), static_cast<unsigned long long>(r.frames_failed),
+                static_cast<unsigned long long>(r.resend_requests), r.cpu_s_per_gb(), r.allocations_per_frame(),
+                r.lossless() ? "ok" : "LOSS");
+    std::fflush(stdout);
+}
+
+void print_json(const RateResult& r) {
+    bench::JsonLine j("stream_receive");
+    j.add("case", r.c.label()).add("width", r.c.width).add("height", r.c.height).add("packet_size", r.c.packet_size);
+    j.add("target_gbps", r.target_gbps ? rate_label(r) : std::string("max"));
+    j.add("fps", r.fps()).add("mb_per_s", r.mb_per_s()).add("gbps", r.gbps());
+    j.add("frames_sent", r.frames_sent).add("frames_complete", r.frames_complete).add("frames_failed", r.frames_failed);
+    j.add("incomplete", r.incomplete).add("underruns", r.underruns).add("never_seen", r.never_seen).add("dropped", r.dropped);
+    j.add("resend_requests", r.resend_requests).add("cpu_s_per_gb", r.cpu_s_per_gb());
+    j.add("allocations_per_frame", r.allocations_per_frame()).add("lossless", r.lossless());
+    j.print();
+}
+
+void print_summary(const StreamCase& c, const std::vector<RateResult>& results, const DrainResult& camera_max) {
+    const RateResult* best = nullptr;
+    const RateResult* unpaced = nullptr;
+    const RateResult* one_gbps = nullptr;
+    for (const auto& r : results) {
+        if (r.lossless() && (!best || r.gbps() > best->gbps())) best = &r;
+        if (!r.target_gbps) unpaced = &r;
+        if (r.target_gbps && *r.target_gbps == 1.0) one_gbps = &r;
+    }
+    bench::JsonLine j("stream_receive_summary");
+    j.add("case", c.label()).add("width", c.width).add("height", c.height).add("packet_size", c.packet_size);
+    j.add("camera_max_fps", camera_max.fps).add("camera_max_gbps", camera_max.gbps);
+    if (unpaced) {
+        j.add("receiver_max_fps", unpaced->fps()).add("receiver_max_gbps", unpaced->gbps());
+        j.add("receiver_to_camera_max", camera_max.gbps > 0 ? unpaced->gbps() / camera_max.gbps : 0.0);
+        j.add("lossless_at_max", unpaced->lossless());
+    }
+    if (one_gbps) j.add("lossless_at_1gbps", one_gbps->lossless());
+    if (best) {
+        j.add("max_lossless_fps", best->fps()).add("max_lossless_mb_per_s", best->mb_per_s());
+        j.add("max_lossless_gbps", best->gbps()).add("cpu_s_per_gb", best->cpu_s_per_gb());
+        j.add("allocations_per_frame", best->allocations_per_frame());
+        std::printf("%s: highest lossless %.1f frames/s = %.0f MB/s (%.2f Gbit/s), receive thread %.4f CPU s/GB; "
+                    "camera alone %.2f Gbit/s, with this receiver %.2f Gbit/s\n",
+                    c.label().c_str(), best->fps(), best->mb_per_s(), best->gbps(), best->cpu_s_per_gb(),
+                    camera_max.gbps, unpaced ? unpaced->gbps() : 0.0);
+    } else {
+        std::printf("%s: no lossless rate\n", c.label().c_str());
+    }
+    j.print();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Config config;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string flag = argv[i];
-        if (flag == "--seconds") config.seconds = std::atof(argv[i + 1]);
-        else if (flag == "--payload") config.payload = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (flag == "--max-gbps") config.max_gbps = std::atof(argv[i + 1]);
-    }
-    const double rates[] = {0.25, 0.5, 1, 1.5, 2, 3, 4, 5, 6, 8, 10, 12, 15, 20, 25, 30, 40};
-    std::vector<Measurement> all;
-    std::printf("stream receive, %llu-byte frames, %.1f s per rate, loopback\n",
-                static_cast<unsigned long long>(config.payload), config.seconds);
-    std::printf("%6s %8s %8s %10s %7s %7s %7s %9s %9s\n", "packet", "target", "Gbit/s", "packets/s", "frames",
-                "complete", "lost", "cpu s/GB", "allocs/fr");
-    for (const std::uint32_t packet_size : {1500u, 9000u}) {
-        int failures = 0;
-        for (const double gbps : rates) {
-            if (gbps > config.max_gbps) break;
-            const auto m = measure(config, packet_size, gbps);
-            print_row(m);
-            all.push_back(m);
-            // Two lossy rates in a row, or a sender that cannot keep up, end the climb.
-            failures = m.lossless() ? 0 : failures + 1;
-            if (failures >= 2 || m.gbps < 0.7 * gbps) break;
+    Options options;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--quick") == 0) options.quick = true;
+        else if (std::strcmp(argv[i], "--reassembly-only") == 0) options.reassembly_only = true;
+
+    const StreamCase cases[] = {{640, 480, 1500}, {640, 480, 9000}, {2048, 2048, 1500}, {2048, 2048, 9000}};
+    const double ladder[] = {0.25, 0.5, 1, 2, 4, 8, 16};
+    std::printf("%-15s %6s %9s %9s %7s %7s %7s %6s %7s %8s %8s\n", "case", "Gbit/s", "frames/s", "MB/s", "Gbit/s",
+                "sent", "complete", "failed", "resends", "CPU s/GB", "allocs/fr");
+    for (const auto& c : cases) {
+        if (options.reassembly_only) break;
+        const DrainResult camera_max = camera_maximum(c, options.quick ? 0.3 : 1.0);
+        auto rig = bench::SimRig::open(c, kCameraIp, kHostIp);
+        if (!rig) return 1;
+        // A short stream first: one-time work (the subscription taken in, the buffers' first
+        // pages) stays out of the measured windows.
+        Options warm_up = options;
+        warm_up.quick = true;
+        (void)measure_rate(*rig, 1.0, warm_up);
+        std::vector<RateResult> results;
+        for (const double gbps : ladder) {
+            if (options.quick && gbps > 1) break;
+            results.push_back(measure_rate(*rig, gbps, options));
+            print_row(results.back());
+            // Once the camera falls short of the rate asked for, the unpaced run covers the rest.
+            if (gbps >= 1 && results.back().gbps() < 0.8 * gbps) break;
         }
+        results.push_back(measure_rate(*rig, std::nullopt, options));
+        print_row(results.back());
+        for (const auto& r : results) print_json(r);
+        print_summary(c, results, camera_max);
     }
+
     for (const std::uint32_t packet_size : {1500u, 9000u}) {
-        const auto r = measure_runner_only(config, packet_size);
-        std::printf("packet size %u, reassembly alone (no socket): %.0f ns/packet, %.3f CPU s/GB\n", packet_size,
+        const auto r = reassembly_alone(2048 * 2048, packet_size, options.quick ? 20 : 200);
+        std::printf("packet size %u, reassembly alone (no socket): %.0f ns/packet, %.4f CPU s/GB\n", packet_size,
                     r.ns_per_packet, r.cpu_s_per_gb);
-        std::printf("{\"bench\": \"stream_reassembly\", \"packet_size\": %u, \"ns_per_packet\": %.1f, "
-                    "\"cpu_s_per_gb\": %.4f}\n",
-                    packet_size, r.ns_per_packet, r.cpu_s_per_gb);
-    }
-    for (const auto& m : all) print_json(m);
-    for (const std::uint32_t packet_size : {1500u, 9000u}) {
-        const Measurement* best = nullptr;
-        for (const auto& m : all)
-            if (m.packet_size == packet_size && m.lossless() && (!best || m.gbps > best->gbps)) best = &m;
-        if (!best) {
-            std::printf("packet size %u: no lossless rate\n", packet_size);
-            continue;
-        }
-        const Measurement* last = nullptr;
-        for (const auto& m : all)
-            if (m.packet_size == packet_size) last = &m;
-        const char* limit = last->lossless() ? "the sender could go no faster" : "loss above it";
-        std::printf("packet size %u: highest lossless %.2f Gbit/s, %.0f packets/s, %.3f receive-thread CPU s/GB, "
-                    "%.2f allocations/frame (%s)\n",
-                    packet_size, best->gbps, best->packets_per_s, best->cpu_s_per_gb, best->allocations_per_frame,
-                    limit);
-        std::printf("{\"bench\": \"stream_receive_summary\", \"packet_size\": %u, \"max_lossless_gbps\": %.3f, "
-                    "\"packets_per_s\": %.0f, \"cpu_s_per_gb\": %.4f}\n",
-                    packet_size, best->gbps, best->packets_per_s, best->cpu_s_per_gb);
+        bench::JsonLine("stream_reassembly")
+            .add("packet_size", packet_size)
+            .add("ns_per_packet", r.ns_per_packet)
+            .add("cpu_s_per_gb", r.cpu_s_per_gb)
+            .print();
     }
     return 0;
 }

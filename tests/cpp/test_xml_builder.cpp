@@ -64,6 +64,7 @@ TEST(TrimWhiteSpace, StripsUnicodeWhiteSpace) {
     EXPECT_EQ(trim_white_space("a b"), "a b");
     EXPECT_EQ(trim_white_space("\xC2\xB5s"), "\xC2\xB5s");  // µ is not space
     EXPECT_EQ(trim_white_space(" \t "), "");
+    EXPECT_EQ(trim_white_space(" \xC2\xA0\t\xE2\x80\x89 Gain \xE3\x80\x80\n\xC2\x85 "), "Gain");  // blanks mixed with wide ones
 }
 
 TEST(XmlBuilder, DefaultNodesFromTheirSnippets) {

@@ -65,8 +65,26 @@ std::int64_t magnitude(std::string_view mantissa, std::int64_t exponent) {
 }  // namespace
 
 std::string_view trim_white_space(std::string_view text) {
-    while (std::size_t n = leading_space(text)) text.remove_prefix(n);
-    while (std::size_t n = trailing_space(text)) text.remove_suffix(n);
+    // Pretty-printed descriptions surround most texts with ASCII blanks: those go in a tight
+    // loop; only a byte of 0x80 or above at an edge can begin or end a wider white space.
+    for (;;) {
+        std::size_t i = 0;
+        while (i < text.size() && is_ascii_blank(static_cast<unsigned char>(text[i]))) ++i;
+        text.remove_prefix(i);
+        if (text.empty() || static_cast<unsigned char>(text.front()) < 0x80) break;
+        const std::size_t n = leading_space(text);
+        if (n == 0) break;
+        text.remove_prefix(n);
+    }
+    for (;;) {
+        std::size_t n = text.size();
+        while (n > 0 && is_ascii_blank(static_cast<unsigned char>(text[n - 1]))) --n;
+        text = text.substr(0, n);
+        if (text.empty() || static_cast<unsigned char>(text.back()) < 0x80) break;
+        const std::size_t wide = trailing_space(text);
+        if (wide == 0) break;
+        text.remove_suffix(wide);
+    }
     return text;
 }
 

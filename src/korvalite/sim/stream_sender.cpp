@@ -56,13 +56,14 @@ void StreamSender::run(const std::atomic<bool>& stop, net::Poller& poller, net::
 }
 
 void StreamSender::wait(net::Poller& poller, net::Waker& waker, std::chrono::nanoseconds timeout) {
-    // The poller counts whole milliseconds: short waits (fast frame rates) sleep precisely.
+    // The poller counts whole milliseconds: it waits the whole milliseconds only (the caller
+    // comes back for the rest), and short waits (fast frame rates) sleep precisely.
     if (timeout < kPreciseWait) {
         std::this_thread::sleep_for(timeout);
         return;
     }
     std::array<epoll_event, net::kMaxEvents> events{};
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
+    const auto ms = std::chrono::floor<std::chrono::milliseconds>(timeout).count();
     auto n = poller.wait(events, static_cast<int>(std::max<std::int64_t>(ms, 0)));
     if (n && *n > 0) waker.drain();
 }
