@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "camera.hpp"
+#include "camera_docs.hpp"
 #include "device_info.hpp"
 #include "duration.hpp"
 #include "errors.hpp"
@@ -82,7 +83,7 @@ void bind_camera(nb::module_& m) {
                 settings.retries = retries;
                 settings.heartbeat_timeout_ms = heartbeat_ms(heartbeat_timeout);
                 settings.exclusive = exclusive;
-                new (self) CameraShared{std::make_shared<DeviceRecord>(std::move(settings)),
+                new (self) CameraShared{make_device_record(std::move(settings)),
                                         std::make_shared<BusyRecord>(), settings.device.address.to_string()};
             },
             "ip"_a, nb::kw_only(), "gvcp_timeout"_a = 0.5, "retries"_a = 4, "heartbeat_timeout"_a = 3.0,
@@ -98,7 +99,7 @@ void bind_camera(nb::module_& m) {
                 token.release();
                 unwrap(std::move(result));
             },
-            "Connect to the device, take control and load its feature model.")
+            doc::kConnect)
         .def(
             "disconnect",
             [](CameraShared& self, double deadline) {
@@ -106,8 +107,8 @@ void bind_camera(nb::module_& m) {
                 ClaimToken token = claim(self.busy, "a disconnect");
                 with_camera(self, [&](genicam::GenICamera& cam) { cam.gige().disconnect(wait); });
             },
-            "deadline"_a = 0.5, "Give control back and stop the control channel; never raises for transport trouble.")
-        .def("is_connected", &is_connected, "Whether a live connection exists.")
+            "deadline"_a = 0.5, doc::kDisconnect)
+        .def("is_connected", &is_connected, doc::kIsConnected)
         .def(
             "device_info",
             [](CameraShared& self) {
@@ -118,7 +119,7 @@ void bind_camera(nb::module_& m) {
                 });
                 return to_python(unwrap(std::move(info)));
             },
-            "The identity read when connecting.")
+            nb::sig("def device_info(self) -> DeviceInfo"), doc::kDeviceInfo)
         .def(
             "link_stats",
             [](CameraShared& self) -> nb::object {
@@ -129,62 +130,63 @@ void bind_camera(nb::module_& m) {
                 if (!stats) return nb::none();
                 return to_python(*stats);
             },
-            "A snapshot of the control-channel counters, or None when not connected.")
-        .def("feature_names", [](CameraShared& self) { return feature(self, [](auto& c) { return c.feature_names(); }); })
+            nb::sig("def link_stats(self) -> LinkStats | None"), doc::kLinkStats)
+        .def("feature_names", [](CameraShared& self) { return feature(self, [](auto& c) { return c.feature_names(); }); },
+             doc::kFeatureNames)
         .def("has_feature", [](CameraShared& self, const std::string& name) {
             return with_camera(self, [&](genicam::GenICamera& c) { return c.has_feature(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kHasFeature)
         .def("get_integer", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_integer(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kGetInteger)
         .def("set_integer", [](CameraShared& self, const std::string& name, std::int64_t value) {
             feature(self, [&](auto& c) { return c.set_integer(name, value); });
-        }, "name"_a, "value"_a)
+        }, "name"_a, "value"_a, doc::kSetInteger)
         .def("integer_bounds", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.integer_bounds(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kIntegerBounds)
         .def("integer_increment", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.integer_increment(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kIntegerIncrement)
         .def("get_float", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_float(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kGetFloat)
         .def("set_float", [](CameraShared& self, const std::string& name, double value) {
             feature(self, [&](auto& c) { return c.set_float(name, value); });
-        }, "name"_a, "value"_a)
+        }, "name"_a, "value"_a, doc::kSetFloat)
         .def("float_bounds", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.float_bounds(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kFloatBounds)
         .def("get_boolean", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_boolean(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kGetBoolean)
         .def("set_boolean", [](CameraShared& self, const std::string& name, bool value) {
             feature(self, [&](auto& c) { return c.set_boolean(name, value); });
-        }, "name"_a, "value"_a)
+        }, "name"_a, "value"_a, doc::kSetBoolean)
         .def("get_string", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_string(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kGetString)
         .def("set_string", [](CameraShared& self, const std::string& name, const std::string& value) {
             feature(self, [&](auto& c) { return c.set_string(name, value); });
-        }, "name"_a, "value"_a)
+        }, "name"_a, "value"_a, doc::kSetString)
         .def("get_enum", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_enum(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kGetEnum)
         .def("set_enum", [](CameraShared& self, const std::string& name, const std::string& entry) {
             feature(self, [&](auto& c) { return c.set_enum(name, entry); });
-        }, "name"_a, "entry"_a)
+        }, "name"_a, "entry"_a, doc::kSetEnum)
         .def("enum_entries", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.enum_entries(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kEnumEntries)
         .def("execute", [](CameraShared& self, const std::string& name) {
             feature(self, [&](auto& c) { return c.execute(name); });
-        }, "name"_a)
+        }, "name"_a, doc::kExecute)
         .def("access_mode", [](CameraShared& self, const std::string& name) {
             return to_python(feature(self, [&](auto& c) { return c.access_mode(name); }));
-        }, "name"_a)
+        }, "name"_a, nb::sig("def access_mode(self, name: str) -> AccessMode"), doc::kAccessMode)
         .def("invalidate_caches", [](CameraShared& self) {
             feature(self, [](auto& c) { return c.invalidate_caches(); });
-        })
+        }, doc::kInvalidateCaches)
         .def("__repr__", [](CameraShared& self) {
             return "Camera(" + self.ip + ", connected=" + (is_connected(self) ? "True" : "False") + ")";
         });

@@ -16,6 +16,7 @@
 #include "frame.hpp"
 #include "frame_channel.hpp"
 #include "frame_receiving.hpp"
+#include "gil.hpp"
 #include "korvalite/genicam/acquisition.hpp"
 #include "stats.hpp"
 
@@ -49,26 +50,6 @@ constexpr const char* kCloseDoc =
 constexpr const char* kSubscribeDoc =
     "An additional subscription with its own buffer; unlike the built-in\n"
     "one it only sees frames completed after this call.";
-
-bool finalizing() {
-#if PY_VERSION_HEX >= 0x030D0000
-    return Py_IsFinalizing();
-#else
-    return _Py_IsFinalizing();
-#endif
-}
-
-// Runs `fn` with the interpreter lock released (unless the interpreter is shutting down, when
-// no other thread can need it).
-template <class F>
-void without_gil(F&& fn) {
-    if (finalizing()) {
-        fn();
-        return;
-    }
-    nb::gil_scoped_release release;
-    fn();
-}
 
 StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::optional<std::uint16_t> packet_size,
                              std::optional<std::uint32_t> packet_delay, bool resend) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "busy.hpp"
+#include "gil.hpp"
 #include "korvalite/genicam/camera.hpp"
 
 namespace korvalite::py {
@@ -16,6 +17,13 @@ struct DeviceRecord {
     std::timed_mutex mutex;  // held for every feature operation, connect, disconnect, stream set-up
     genicam::GenICamera camera;
 };
+
+// The last reference usually goes in a Python destructor; dropping the camera joins its control
+// worker, which happens with the interpreter lock released.
+inline std::shared_ptr<DeviceRecord> make_device_record(gige::CameraSettings settings) {
+    return std::shared_ptr<DeviceRecord>(new DeviceRecord(std::move(settings)),
+                                         [](DeviceRecord* record) { without_gil([record] { delete record; }); });
+}
 
 struct CameraShared {
     std::shared_ptr<DeviceRecord> device;

@@ -28,3 +28,43 @@ def netlab(request, tmp_path):
         yield lab
     finally:
         lab.close()
+
+
+@pytest.fixture
+def simulated():
+    """Start simulated cameras: ``simulated(address, **options)``; each is stopped after the test."""
+    from korvalite.sim import SimulatedCamera
+
+    started = []
+
+    def start(address, **options):
+        sim = SimulatedCamera(address, **options).start()
+        started.append(sim)
+        return sim
+
+    yield start
+    for sim in reversed(started):
+        sim.stop()
+
+
+@pytest.fixture
+def cameras():
+    """Make ``korvalite.Camera`` objects: ``cameras(ip, **settings)``; each is disconnected after the test."""
+    made = []
+
+    def make(ip, **settings):
+        camera = korvalite.Camera(ip, **settings)
+        made.append(camera)
+        return camera
+
+    yield make
+    for camera in made:
+        camera.disconnect()
+
+
+@pytest.fixture(scope="session")
+def builtin_description():
+    """The simulated camera's own description text (read without starting a camera)."""
+    from korvalite.sim import SimulatedCamera
+
+    return SimulatedCamera("127.0.0.1", 0).description

@@ -13,6 +13,7 @@
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/hex.hpp"
 #include "korvalite/log.hpp"
+#include "korvalite/saturating_time.hpp"
 #include "korvalite/utf8.hpp"
 
 namespace korvalite::gige {
@@ -107,7 +108,7 @@ void GigECamera::disconnect(Duration deadline) {
     if (!connection) return;
     KORVALITE_LOG(log::targets::gige, Level::Debug, "disconnecting", {{"addr", connection->device.to_string()}});
     if (connection->is_alive()) (void)connection->port().request_shutdown();
-    const auto until = std::chrono::steady_clock::now() + deadline;
+    const auto until = saturating_deadline(std::chrono::steady_clock::now(), deadline);
     while (connection->is_alive() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     connection->channel.worker.stop_and_join();
@@ -147,7 +148,7 @@ GenicamResult<void> GigECamera::ensure_genicam() {
 CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_register) {
     const ControlPort& port = connection_->port();
     const Duration wait = port.wait_timeout();
-    auto url_bytes = wait_plain(port.read_memory(url_register, reg::kUrlSize), 2 * wait);
+    auto url_bytes = wait_plain(port.read_memory(url_register, reg::kUrlSize), saturating_mul(wait, 2));
     if (!url_bytes) return std::unexpected(url_bytes.error());
     auto url = genicam::XmlUrl::parse(zero_terminated_text(*url_bytes));
     if (!url) return std::unexpected(CameraError::malformed(url.error()));
@@ -159,7 +160,7 @@ CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_regi
             return std::unexpected(CameraError::malformed("XML size " + std::to_string(local->size) + " too large"));
         const auto length = static_cast<std::uint32_t>(local->size);
         bytes = wait_plain(port.read_memory(static_cast<std::uint32_t>(local->address), length),
-                           wait * static_cast<Duration::rep>(length / 512 + 2));
+                           saturating_mul(wait, length / 512 + 2));
     } else if (auto* file = std::get_if<genicam::XmlUrl::File>(&url->location)) {
         bytes = read_host_file(file->path);
     } else {

@@ -2,6 +2,7 @@
 
 #include "korvalite/hex.hpp"
 #include "korvalite/log.hpp"
+#include "korvalite/saturating_time.hpp"
 
 namespace korvalite::gige {
 
@@ -24,7 +25,8 @@ std::optional<CameraError> range_error(std::uint32_t address, std::size_t length
 }  // namespace
 
 ControlPort::Duration operation_wait_timeout(ControlPort::Duration gvcp_timeout, std::uint8_t retries) {
-    return gvcp_timeout * (static_cast<int>(retries) + 1) + std::chrono::milliseconds(500);
+    return saturating_add(saturating_mul(gvcp_timeout, static_cast<std::int64_t>(retries) + 1),
+                          std::chrono::milliseconds(500));
 }
 
 ControlPort::ControlPort(Sender<ToWorker> sender, WorkerView worker, Duration wait_timeout)

@@ -16,6 +16,7 @@
 #include "korvalite/gige/response_handle.hpp"
 #include "korvalite/gige/to_worker.hpp"
 #include "korvalite/net/poller.hpp"
+#include "korvalite/saturating_time.hpp"
 
 namespace korvalite::gige {
 
@@ -54,7 +55,7 @@ public:
     Duration wait_timeout() const { return wait_timeout_; }
     // The wait for a memory transfer of `length` bytes: one unit per whole 512 bytes, plus one.
     Duration memory_wait(std::size_t length) const {
-        return wait_timeout_ * static_cast<Duration::rep>(length / 512 + 1);
+        return saturating_mul(wait_timeout_, static_cast<std::int64_t>(length / 512 + 1));
     }
 
 private:

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "korvalite/error.hpp"
+#include "korvalite/saturating_time.hpp"
 
 namespace korvalite::gige {
 
@@ -43,10 +44,13 @@ public:
         return current_locked();
     }
 
-    // Waits until the slot is filled or `timeout` passes; then as get().
+    // Waits until the slot is filled or `timeout` passes; then as get(). A time-out that
+    // reaches past the clock's range waits without limit.
     Result wait_timeout(std::chrono::steady_clock::duration timeout) const {
         std::unique_lock lock(state_->mutex);
-        state_->filled.wait_for(lock, timeout, [&] { return state_->result.has_value(); });
+        const auto filled = [&] { return state_->result.has_value(); };
+        if (auto deadline = deadline_after(SteadyClock::now(), timeout)) state_->filled.wait_until(lock, *deadline, filled);
+        else state_->filled.wait(lock, filled);
         return current_locked();
     }
 

@@ -7,6 +7,7 @@
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/runner_impl.hpp"
 #include "korvalite/log.hpp"
+#include "korvalite/saturating_time.hpp"
 
 namespace korvalite::gige {
 
@@ -141,7 +142,7 @@ void Runner::check_deadline() {
     if (now < inflight_->deadline) return;
     if (inflight_->tries_left > 0) {
         --inflight_->tries_left;
-        inflight_->deadline = now + settings_.gvcp_timeout;
+        inflight_->deadline = saturating_deadline(now, settings_.gvcp_timeout);
         count(&LinkStats::retries);
         KORVALITE_LOG(target(), log::Level::Trace, "ack overdue, retrying transaction",
                       {{"id", inflight_->request_id}, {"tries_left", inflight_->tries_left}});
@@ -185,7 +186,7 @@ void Runner::send_op(op::Op op) {
         return;
     }
     count(&LinkStats::commands);
-    inflight_ = Inflight{std::move(packet), std::move(op), Clock::now() + settings_.gvcp_timeout, id,
+    inflight_ = Inflight{std::move(packet), std::move(op), saturating_deadline(Clock::now(), settings_.gvcp_timeout), id,
                          settings_.retries};
 }
 
