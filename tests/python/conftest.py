@@ -28,3 +28,23 @@ def netlab(request, tmp_path):
         yield lab
     finally:
         lab.close()
+
+
+@pytest.fixture
+def rig():
+    """rig(ip, **sim_options) -> (SimulatedCamera, connected Camera); see capture_rig.py."""
+    from capture_rig import Rig
+
+    made = Rig()
+    try:
+        yield made
+    finally:
+        made.close()
+
+
+@pytest.fixture
+def capture_log(caplog):
+    """caplog recording DEBUG and above of korvalite.py and korvalite.genicam.snapshot."""
+    from capture_rig import capture_logs
+
+    yield capture_logs(caplog)
