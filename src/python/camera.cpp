@@ -70,7 +70,7 @@ bool is_connected(const CameraShared& shared) {
 void bind_camera_capture(nb::class_<CameraShared>& cls);
 
 void bind_camera(nb::module_& m) {
-    auto cls = nb::class_<CameraShared>(m, "Camera", kCameraDoc);
+    auto cls = nb::class_<CameraShared>(m, "Camera", kCameraDoc, nb::is_weak_referenceable());
     cls
         .def(
             "__init__",

@@ -51,6 +51,15 @@ constexpr const char* kSubscribeDoc =
     "An additional subscription with its own buffer; unlike the built-in\n"
     "one it only sees frames completed after this call.";
 
+// Runs `fn` under `mutex`, taken with the interpreter lock released: a session's state stays
+// locked for the whole of a snap, so waiting for it with the lock held would stall every thread.
+template <class F>
+auto under_lock(std::mutex& mutex, F&& fn) {
+    nb::gil_scoped_release release;
+    std::lock_guard lock(mutex);
+    return fn();
+}
+
 StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::optional<std::uint16_t> packet_size,
                              std::optional<std::uint32_t> packet_delay, bool resend) {
     if (n_buffers == 0) throw nb::value_error("n_buffers must be at least 1");
@@ -90,14 +99,15 @@ struct Acquisition {
         token.release();
     }
 
+    bool is_stopped() {
+        return under_lock(state_mutex, [&] { return !state.has_value(); });
+    }
+
+    // Garbage-collected without stop(): stop as stop() would when the camera is free within
+    // 200 ms, else close the stream only. The claim goes in every case.
     ~Acquisition() {
-        bool running;
-        {
-            std::lock_guard lock(state_mutex);
-            running = state.has_value();
-        }
-        if (running) {
-            without_gil([&] {
+        without_gil([&] {
+            if (has_state()) {
                 std::unique_lock device_lock(device->mutex, kDropLockWait);
                 if (device_lock.owns_lock()) {
                     if (auto r = stop_locked(); !r)
@@ -109,17 +119,26 @@ struct Acquisition {
                     std::lock_guard lock(state_mutex);
                     state.reset();  // closes the stream without touching the camera's features
                 }
-            });
-        }
-        release_claim();
+            }
+            release_claim();
+        });
+    }
+
+    bool has_state() {
+        std::lock_guard lock(state_mutex);
+        return state.has_value();
     }
 
     // Runs `fn(state)` on a running acquisition, else raises "acquisition is stopped".
     template <class F>
     auto running(F&& fn) {
-        std::unique_lock lock(state_mutex);
-        if (!state) throw nb::value_error("acquisition is stopped");
-        return fn(*state);
+        using Result = decltype(fn(*state));
+        std::optional<Result> result = under_lock(state_mutex, [&]() -> std::optional<Result> {
+            if (!state) return std::nullopt;
+            return fn(*state);
+        });
+        if (!result) throw nb::value_error("acquisition is stopped");
+        return std::move(*result);
     }
 };
 
@@ -147,14 +166,25 @@ struct SnapshotSession {
         token.release();
     }
 
-    ~SnapshotSession() {
-        bool open;
+    // close() and __exit__: never raises.
+    void close() {
+        nb::gil_scoped_release release;
         {
-            std::lock_guard lock(state_mutex);
-            open = state.has_value();
+            std::lock_guard device_lock(device->mutex);
+            close_locked();
         }
-        if (open) {
-            without_gil([&] {
+        release_claim();
+    }
+
+    bool is_closed() {
+        return under_lock(state_mutex, [&] { return !state.has_value(); });
+    }
+
+    // Garbage-collected without close(): close as close() would when the camera is free within
+    // 200 ms, else close the stream only. The claim goes in every case.
+    ~SnapshotSession() {
+        without_gil([&] {
+            if (has_state()) {
                 std::unique_lock device_lock(device->mutex, kDropLockWait);
                 if (device_lock.owns_lock()) {
                     close_locked();
@@ -164,16 +194,26 @@ struct SnapshotSession {
                     std::lock_guard lock(state_mutex);
                     state.reset();
                 }
-            });
-        }
-        release_claim();
+            }
+            release_claim();
+        });
     }
 
+    bool has_state() {
+        std::lock_guard lock(state_mutex);
+        return state.has_value();
+    }
+
+    // Runs `fn(state)` on an open session, else raises "snapshot session is closed".
     template <class F>
     auto open_state(F&& fn) {
-        std::unique_lock lock(state_mutex);
-        if (!state) throw nb::value_error("snapshot session is closed");
-        return fn(*state);
+        using Result = decltype(fn(*state));
+        std::optional<Result> result = under_lock(state_mutex, [&]() -> std::optional<Result> {
+            if (!state) return std::nullopt;
+            return fn(*state);
+        });
+        if (!result) throw nb::value_error("snapshot session is closed");
+        return std::move(*result);
     }
 };
 
@@ -182,7 +222,7 @@ std::string endpoint_text(const net::Endpoint& e) { return e.to_string(); }
 }  // namespace
 
 void bind_capture(nb::module_& m) {
-    nb::class_<SnapshotSession>(m, "SnapshotSession", kSessionDoc)
+    nb::class_<SnapshotSession>(m, "SnapshotSession", kSessionDoc, nb::is_weak_referenceable())
         .def(
             "snap",
             [](SnapshotSession& self, double timeout) {
@@ -199,43 +239,23 @@ void bind_capture(nb::module_& m) {
                 if (closed) throw nb::value_error("snapshot session is closed");
                 return to_python(unwrap(std::move(frame)));
             },
-            "timeout"_a = 5.0, "Capture one frame, waiting up to `timeout` seconds.")
+            "timeout"_a = 5.0, nb::sig("def snap(self, timeout: float = 5.0) -> Frame"),
+            "Capture one frame, waiting up to `timeout` seconds.")
         .def("packet_size", [](SnapshotSession& self) {
             return self.open_state([](SnapshotState& s) { return s.stream.packet_size(); });
         })
         .def("stats", [](SnapshotSession& self) {
             return to_python(self.open_state([](SnapshotState& s) { return s.stream.stats(); }));
+        }, nb::sig("def stats(self) -> StreamStats"))
+        .def("is_closed", [](SnapshotSession& self) { return self.is_closed(); })
+        .def("close", [](SnapshotSession& self) { self.close(); }, kCloseDoc)
+        .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> SnapshotSession"))
+        .def("__exit__", [](SnapshotSession& self, nb::args) {
+            self.close();
+            return false;
         })
-        .def("is_closed", [](SnapshotSession& self) {
-            std::lock_guard lock(self.state_mutex);
-            return !self.state.has_value();
-        })
-        .def(
-            "close",
-            [](SnapshotSession& self) {
-                {
-                    nb::gil_scoped_release release;
-                    std::lock_guard device_lock(self.device->mutex);
-                    self.close_locked();
-                }
-                self.release_claim();
-            },
-            kCloseDoc)
-        .def("__enter__", [](nb::object self) { return self; })
-        .def(
-            "__exit__",
-            [](SnapshotSession& self, nb::args) {
-                {
-                    nb::gil_scoped_release release;
-                    std::lock_guard device_lock(self.device->mutex);
-                    self.close_locked();
-                }
-                self.release_claim();
-                return false;
-            })
         .def("__repr__", [](SnapshotSession& self) {
-            std::lock_guard lock(self.state_mutex);
-            return std::string("SnapshotSession(closed=") + (self.state ? "False" : "True") + ")";
+            return std::string("SnapshotSession(closed=") + (self.is_closed() ? "True" : "False") + ")";
         });
 
     auto stop = [](Acquisition& self) {
@@ -249,21 +269,22 @@ void bind_capture(nb::module_& m) {
         unwrap(std::move(result));
     };
 
-    nb::class_<Acquisition>(m, "Acquisition", kAcquisitionDoc)
+    nb::class_<Acquisition>(m, "Acquisition", kAcquisitionDoc, nb::is_weak_referenceable())
         .def("wait_for", [](Acquisition& self, double timeout) { return wait_for_frame(self.frames, timeout); },
-             "timeout"_a = 1.0, "Wait up to `timeout` seconds for the next frame; None on time-out or end.")
+             "timeout"_a = 1.0, nb::sig("def wait_for(self, timeout: float = 1.0) -> Frame | None"), "Wait up to `timeout` seconds for the next frame; None on time-out or end.")
         .def("try_recv", [](Acquisition& self) { return try_recv_frame(self.frames); },
-             "A buffered frame at once, or None.")
+             nb::sig("def try_recv(self) -> Frame | None"), "A buffered frame at once, or None.")
         .def("recv_all", [](Acquisition& self) { return recv_all_frames(self.frames); },
-             "Every buffered frame, oldest first.")
+             nb::sig("def recv_all(self) -> list[Frame]"), "Every buffered frame, oldest first.")
         .def("clear", [](Acquisition& self) { clear_frames(self.frames); }, "Discard the buffered frames.")
         .def(
             "subscribe",
             [](Acquisition& self, std::size_t capacity) {
+                if (capacity == 0) throw nb::value_error("capacity must be at least 1");
                 FrameReceiver channel = self.running([&](AcquisitionState& s) { return s.stream.subscribe(capacity); });
                 return make_frame_channel(std::move(channel), self.device);
             },
-            "capacity"_a = 16, kSubscribeDoc)
+            "capacity"_a = 16, nb::sig("def subscribe(self, capacity: int = 16) -> FrameChannel"), kSubscribeDoc)
         .def("local_addr", [](Acquisition& self) {
             return self.running([](AcquisitionState& s) { return endpoint_text(s.stream.local_address()); });
         })
@@ -272,22 +293,19 @@ void bind_capture(nb::module_& m) {
         })
         .def("stats", [](Acquisition& self) {
             return to_python(self.running([](AcquisitionState& s) { return s.stream.stats(); }));
-        })
-        .def("is_stopped", [](Acquisition& self) {
-            std::lock_guard lock(self.state_mutex);
-            return !self.state.has_value();
-        })
+        }, nb::sig("def stats(self) -> StreamStats"))
+        .def("is_stopped", [](Acquisition& self) { return self.is_stopped(); })
         .def("stop", stop, kStopDoc)
-        .def("__enter__", [](nb::object self) { return self; })
+        .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> Acquisition"))
         .def("__exit__", [stop](Acquisition& self, nb::args) {
             stop(self);
             return false;
         })
-        .def("__iter__", [](nb::object self) { return self; })
-        .def("__next__", [](Acquisition& self) { return next_frame(self.frames); })
+        .def("__iter__", [](nb::object self) { return self; }, nb::sig("def __iter__(self) -> Acquisition"))
+        .def("__next__", [](Acquisition& self) { return next_frame(self.frames); },
+             nb::sig("def __next__(self) -> Frame"))
         .def("__repr__", [](Acquisition& self) {
-            std::lock_guard lock(self.state_mutex);
-            return std::string("Acquisition(stopped=") + (self.state ? "False" : "True") + ")";
+            return std::string("Acquisition(stopped=") + (self.is_stopped() ? "True" : "False") + ")";
         });
 }
 
@@ -359,7 +377,10 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 return to_python(unwrap(std::move(frame)));
             },
             "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-            "packet_delay"_a = nb::none(), "resend"_a = true, "Capture one frame in SingleFrame mode.");
+            "packet_delay"_a = nb::none(), "resend"_a = true,
+            nb::sig("def snap(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
+                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) -> Frame"),
+            "Capture one frame in SingleFrame mode.");
 }
 
 }  // namespace korvalite::py

@@ -68,3 +68,23 @@ def builtin_description():
     from korvalite.sim import SimulatedCamera
 
     return SimulatedCamera("127.0.0.1", 0).description
+
+
+@pytest.fixture
+def rig():
+    """rig(ip, **sim_options) -> (SimulatedCamera, connected Camera); see capture_rig.py."""
+    from capture_rig import Rig
+
+    made = Rig()
+    try:
+        yield made
+    finally:
+        made.close()
+
+
+@pytest.fixture
+def capture_log(caplog):
+    """caplog recording DEBUG and above of korvalite.py and korvalite.genicam.snapshot."""
+    from capture_rig import capture_logs
+
+    yield capture_logs(caplog)

@@ -101,7 +101,6 @@ bool StreamSender::produce_frame(const std::atomic<bool>& stop, Clock::time_poin
     next_frame_at_ = now + plan->period;
     if (send_frame(frame, stop) == Sent::Aborted) return true;
     device_.counters().add(Counter::FramesSent);
-    device_.end_frame();
     if (plan->frame_end_event) events_.frame_ended(frame.block_id, device_.ticks(Clock::now()));
     return true;
 }
@@ -117,6 +116,9 @@ StreamSender::Sent StreamSender::send_frame(const StoredFrame& frame, const std:
                 return Sent::Aborted;
         }
         cut_packet(frame, id, gp::status::kSuccess, packet);
+        // The frame is over for the device before its last packet leaves: a host that answers
+        // that packet with the next AcquisitionStart finds a SingleFrame acquisition ended.
+        if (id + 1 == frame.packet_count) device_.end_frame();
         output_.emit(packet, false);
     }
     output_.finish();
