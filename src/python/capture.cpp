@@ -7,6 +7,7 @@
 #include <nanobind/stl/unique_ptr.h>
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -32,6 +33,8 @@ using genicam::SnapshotState;
 using gige::stream::StreamOptions;
 
 constexpr auto kDropLockWait = std::chrono::milliseconds(200);
+// More buffers than any stream needs; also bounds the built-in subscription's queue.
+constexpr std::size_t kMaxBuffers = 65536;
 
 constexpr const char* kAcquisitionDoc =
     "A running continuous acquisition. The built-in subscription is created\n"
@@ -63,6 +66,8 @@ auto under_lock(std::mutex& mutex, F&& fn) {
 StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::optional<std::uint16_t> packet_size,
                              std::optional<std::uint32_t> packet_delay, bool resend) {
     if (n_buffers == 0) throw nb::value_error("n_buffers must be at least 1");
+    if (n_buffers > kMaxBuffers)
+        throw nb::value_error(("n_buffers must be at most " + std::to_string(kMaxBuffers)).c_str());
     StreamOptions options;
     options.channel = channel;
     options.n_buffers = n_buffers;
@@ -127,6 +132,13 @@ struct Acquisition {
     bool has_state() {
         std::lock_guard lock(state_mutex);
         return state.has_value();
+    }
+
+    // Running, but the camera's control worker has ended (control lost or disconnected): no
+    // frame will come any more, so iteration ends instead of waiting forever.
+    bool control_lost() {
+        std::lock_guard lock(state_mutex);
+        return state && !state->stream.is_control_alive();
     }
 
     // Runs `fn(state)` on a running acquisition, else raises "acquisition is stopped".
@@ -219,6 +231,43 @@ struct SnapshotSession {
 
 std::string endpoint_text(const net::Endpoint& e) { return e.to_string(); }
 
+// Asked from a snap's wait, which runs without the interpreter lock: takes the lock briefly and
+// lets pending signal handlers run. An exception they raise (KeyboardInterrupt, say) ends the
+// wait and is kept, to be raised once the snap has stopped the camera and let go of its locks.
+class SignalCheck {
+public:
+    SignalCheck() = default;
+    SignalCheck(const SignalCheck&) = delete;
+    SignalCheck& operator=(const SignalCheck&) = delete;
+    ~SignalCheck() {  // runs with the interpreter lock held, like the call that made it
+        Py_XDECREF(type_);
+        Py_XDECREF(value_);
+        Py_XDECREF(traceback_);
+    }
+
+    std::function<bool()> callback() {
+        return [this] {
+            nb::gil_scoped_acquire gil;
+            if (PyErr_CheckSignals() == 0) return false;
+            PyErr_Fetch(&type_, &value_, &traceback_);
+            return true;
+        };
+    }
+
+    // With the interpreter lock held: raises the kept exception, if there is one.
+    void raise_if_caught() {
+        if (!type_) return;
+        PyErr_Restore(type_, value_, traceback_);
+        type_ = value_ = traceback_ = nullptr;
+        throw nb::python_error();
+    }
+
+private:
+    PyObject* type_ = nullptr;
+    PyObject* value_ = nullptr;
+    PyObject* traceback_ = nullptr;
+};
+
 }  // namespace
 
 void bind_capture(nb::module_& m) {
@@ -229,14 +278,18 @@ void bind_capture(nb::module_& m) {
                 const auto wait = seconds_to_duration(timeout, "timeout");
                 GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
                 bool closed = false;
+                SignalCheck signals;
                 {
                     nb::gil_scoped_release release;
                     std::lock_guard device_lock(self.device->mutex);
                     std::lock_guard lock(self.state_mutex);
                     if (!self.state) closed = true;
-                    else frame = genicam::snap_once(self.device->camera, *self.state, wait, log::targets::py);
+                    else
+                        frame = genicam::snap_once(self.device->camera, *self.state, wait, log::targets::py,
+                                                   signals.callback());
                 }
                 if (closed) throw nb::value_error("snapshot session is closed");
+                signals.raise_if_caught();
                 return to_python(unwrap(std::move(frame)));
             },
             "timeout"_a = 5.0, nb::sig("def snap(self, timeout: float = 5.0) -> Frame"),
@@ -302,8 +355,10 @@ void bind_capture(nb::module_& m) {
             return false;
         })
         .def("__iter__", [](nb::object self) { return self; }, nb::sig("def __iter__(self) -> Acquisition"))
-        .def("__next__", [](Acquisition& self) { return next_frame(self.frames); },
-             nb::sig("def __next__(self) -> Frame"))
+        .def(
+            "__next__",
+            [](Acquisition& self) { return next_frame(self.frames, [&self] { return self.control_lost(); }); },
+            nb::sig("def __next__(self) -> Frame"))
         .def("__repr__", [](Acquisition& self) {
             return std::string("Acquisition(stopped=") + (self.is_stopped() ? "True" : "False") + ")";
         });
@@ -361,6 +416,7 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
                 ClaimToken token = claim(self.busy, "a snap");
                 GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
+                SignalCheck signals;
                 {
                     nb::gil_scoped_release release;
                     std::lock_guard lock(self.device->mutex);
@@ -369,11 +425,12 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                     if (!session) {
                         frame = std::unexpected(session.error());
                     } else {
-                        frame = genicam::snap_once(self.device->camera, *session, wait, target);
+                        frame = genicam::snap_once(self.device->camera, *session, wait, target, signals.callback());
                         genicam::close_snapshot(self.device->camera, *session, target);
                     }
                 }
                 token.release();
+                signals.raise_if_caught();
                 return to_python(unwrap(std::move(frame)));
             },
             "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),

@@ -35,7 +35,7 @@ nb::list recv_all_frames(FrameReceiver& receiver) {
 
 void clear_frames(FrameReceiver& receiver) { receiver.clear(); }
 
-nb::object next_frame(FrameReceiver& receiver) {
+nb::object next_frame(FrameReceiver& receiver, const std::function<bool()>& source_gone) {
     for (;;) {
         FramePtr frame;
         bool ended = false;
@@ -43,7 +43,8 @@ nb::object next_frame(FrameReceiver& receiver) {
             nb::gil_scoped_release release;
             frame = receiver.wait_for(FrameReceiver::kIterationSlice);
             // Ended only once the queue is empty too, so no frame slips between the two checks.
-            if (!frame) ended = receiver.has_ended() && receiver.queued() == 0;
+            if (!frame)
+                ended = (receiver.has_ended() || (source_gone && source_gone())) && receiver.queued() == 0;
         }
         if (frame) return to_python(std::move(frame));
         if (PyErr_CheckSignals() != 0) throw nb::python_error();

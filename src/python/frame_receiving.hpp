@@ -4,6 +4,8 @@
 // built-in subscription of an acquisition.
 #include <nanobind/nanobind.h>
 
+#include <functional>
+
 #include "korvalite/channel.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/frame_channel.hpp"
@@ -28,7 +30,8 @@ void clear_frames(FrameReceiver& receiver);
 
 // The next Frame for iteration: waits in 100 ms slices; after an empty slice pending signals
 // raise (e.g. KeyboardInterrupt), and once every sender is gone the iteration ends
-// (StopIteration).
-nanobind::object next_frame(FrameReceiver& receiver);
+// (StopIteration). `source_gone`, when given, is asked (interpreter lock released) after each
+// empty slice too: true ends the iteration once the queue is empty, as if the stream had ended.
+nanobind::object next_frame(FrameReceiver& receiver, const std::function<bool()>& source_gone = {});
 
 }  // namespace korvalite::py

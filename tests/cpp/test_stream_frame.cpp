@@ -28,6 +28,8 @@ TEST(FramePool, SlotsCirculateAndReturnFromAnyThread) {
 
     EXPECT_FALSE(FramePool::create(0, 100)->try_take());
     EXPECT_FALSE(FramePool::create(1, std::uint64_t{1} << 62));  // memory that cannot be had
+    // More than the machine's memory in all is refused at once, before any buffer is touched.
+    EXPECT_FALSE(FramePool::create(std::size_t{1} << 40, 4096));
 }
 
 TEST(FramePool, ABufferOutlivingItsPoolIsFreed) {

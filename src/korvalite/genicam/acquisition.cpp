@@ -1,5 +1,7 @@
 #include "korvalite/genicam/acquisition.hpp"
 
+#include <algorithm>
+
 namespace korvalite::genicam {
 
 namespace {
@@ -7,6 +9,7 @@ namespace {
 using log::Level;
 
 constexpr std::size_t kSnapshotSubscription = 4;
+constexpr Duration kSnapSlice = std::chrono::milliseconds(100);
 
 void debug(const log::Target& target, const std::string& text) { KORVALITE_LOG(target, Level::Debug, text); }
 
@@ -25,6 +28,19 @@ GenicamResult<gige::stream::StreamChannel> open_stream(GenICamera& camera, gige:
     auto stream = camera.gige().open_stream(options);
     if (!stream) return std::unexpected(GenicamError::transport(stream.error()));
     return std::move(*stream);
+}
+
+// Waits in slices so that `interrupted` is asked at least every kSnapSlice.
+gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel& frames, Duration timeout,
+                                     const std::function<bool()>& interrupted) {
+    if (!interrupted) return frames.wait_for(timeout);
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const Duration waited = std::chrono::steady_clock::now() - start;
+        if (waited >= timeout) return nullptr;
+        if (auto frame = frames.wait_for(std::min<Duration>(timeout - waited, kSnapSlice))) return frame;
+        if (frames.has_ended() || interrupted()) return nullptr;
+    }
 }
 
 }  // namespace
@@ -74,10 +90,10 @@ GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::Str
 }
 
 GenicamResult<gige::stream::FramePtr> snap_once(GenICamera& camera, SnapshotState& state, Duration timeout,
-                                                const log::Target& target) {
+                                                const log::Target& target, const std::function<bool()>& interrupted) {
     state.frames.clear();
     if (auto started = camera.execute("AcquisitionStart"); !started) return std::unexpected(started.error());
-    gige::stream::FramePtr frame = state.frames.wait_for(timeout);
+    gige::stream::FramePtr frame = wait_for_snap(state.frames, timeout, interrupted);
     if (!(frame && state.single_frame)) {
         if (auto stopped = camera.execute("AcquisitionStop"); !stopped)
             KORVALITE_LOG(target, Level::Warn, "AcquisitionStop after snap failed: " + stopped.error().message());

@@ -3,6 +3,7 @@
 // and on-demand single frames in a snapshot session (open, snap, close). The callers hold the
 // camera's mutex for every call; events go to the target the caller names.
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -45,9 +46,11 @@ struct SnapshotState {
 GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::StreamOptions options,
                                            const log::Target& target);
 // One frame: start the camera, wait up to `timeout`, stop it unless a frame came in SingleFrame
-// mode. SnapTimeout when no frame arrived.
+// mode. SnapTimeout when no frame arrived. `interrupted`, when given, is asked between waits of
+// at most 100 ms; true ends the wait early as if the time were up (the camera is still stopped).
 GenicamResult<gige::stream::FramePtr> snap_once(GenICamera& camera, SnapshotState& state, Duration timeout,
-                                                const log::Target& target);
+                                                const log::Target& target,
+                                                const std::function<bool()>& interrupted = {});
 // Unlocks the transport parameters, restores the acquisition mode and closes the stream. Never
 // fails; trouble is logged.
 void close_snapshot(GenICamera& camera, SnapshotState& state, const log::Target& target);

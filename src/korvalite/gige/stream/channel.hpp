@@ -36,6 +36,8 @@ public:
     std::uint16_t packet_size() const { return packet_size_; }
     std::uint16_t channel() const { return channel_; }
     std::uint32_t register_base() const { return register_base_; }
+    // The connection this stream belongs to still has its control worker.
+    bool is_control_alive() const { return port_.is_worker_alive(); }
     // A consistent copy of the counters; after closing, the last values published.
     StreamStats stats() const;
 
