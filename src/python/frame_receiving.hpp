@@ -6,10 +6,11 @@
 
 #include "korvalite/channel.hpp"
 #include "korvalite/gige/stream/frame.hpp"
+#include "korvalite/gige/stream/frame_channel.hpp"
 
 namespace korvalite::py {
 
-using FrameReceiver = Receiver<gige::stream::FramePtr>;
+using FrameReceiver = gige::stream::FrameChannel;
 
 // A Frame, or None when `timeout_seconds` pass or the stream has ended with the queue empty.
 // A time-out too large to add to the current instant waits without limit; a negative,

@@ -135,7 +135,7 @@ void bind_testing_results(nb::module_& tm) {
         [](std::size_t capacity) {
             auto [sender, receiver] = bounded<gige::stream::FramePtr>(capacity);
             nb::object feed = nb::cast(FrameFeed(std::move(sender)));
-            return nb::make_tuple(make_frame_channel(std::move(receiver)), feed);
+            return nb::make_tuple(make_frame_channel(gige::stream::FrameChannel(std::move(receiver))), feed);
         },
         "capacity"_a, "A FrameChannel of the given capacity and the FrameFeed that sends into it.");
 

@@ -29,6 +29,19 @@ const K& node_as(const genicam::Genicam& graph, std::string_view name) {
     return node ? *node : missing;
 }
 
+// The id of the node named `name`; fails the test when there is none.
+inline genicam::NodeId id_of(const genicam::Genicam& graph, std::string_view name) {
+    auto id = graph.lookup(name);
+    EXPECT_TRUE(id.has_value()) << "no node " << name;
+    return id ? *id : 0;
+}
+
+// The message of a failed result, or a marker text when it succeeded.
+template <class T>
+std::string error_of(const GenicamResult<T>& result) {
+    return result ? std::string("<success>") : result.error().message();
+}
+
 inline genicam::ValueRef link_to(genicam::NodeId id) { return genicam::Link::to(id); }
 inline genicam::ValueRef link_named(std::string name) { return genicam::Link::named(std::move(name)); }
 

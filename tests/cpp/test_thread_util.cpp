@@ -88,13 +88,13 @@ TEST(ThreadHandle, DropStopsWakesAndJoins) {
         EXPECT_TRUE(handle.is_alive());
         auto t = spawn_named("korvalite-test", [&, stop, alive, p = std::move(*poller), w = *waker]() mutable {
             epoll_event events[net::kMaxEvents];
-            while (!stop->load()) {
+            do {  // waits at least once: a wake-up sent before the wait still ends it
                 auto n = p.wait(events, -1);  // only the waker can end this wait
                 if (n && *n > 0) {
                     woke = true;
                     w->drain();
                 }
-            }
+            } while (!stop->load());
             finished = true;
             alive->store(false);
         });

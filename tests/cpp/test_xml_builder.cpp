@@ -325,22 +325,28 @@ TEST(XmlBuilder, TextRules) {
         <Integer Name="OnlyCdata"><pValue><![CDATA[ Gain ]]></pValue></Integer>
         <Integer Name="CommentFirst"><Value><!-- c -->5</Value></Integer>
         <Integer Name="CommentAfter"><Value>5<!-- c -->6</Value></Integer>
+        <Integer Name="OnlyComment"><Value><!-- 5 --></Value></Integer>
+        <Integer Name="ElementInside"><Value>1<x>2</x>3<?pi 4?></Value></Integer>
         <Integer Name="Entities"><pValue>&#x47;ain</pValue></Integer>
         <Integer Name="FirstOnly"><Value/><Value>8</Value></Integer>
         <Integer Name="Untrimmed Name "><Value>
             0x10
         </Value></Integer>
         <Integer Name="Gain"/>
-        <SwissKnife Name="K"><Formula>A &lt; B &amp;&amp; C</Formula></SwissKnife>)");
+        <SwissKnife Name="K"><Formula>A &lt; B &amp;&amp; C</Formula></SwissKnife>
+        <SwissKnife Name="Commented"><Formula>(((<!-- A &amp;&amp; -->B )) )? 1 : 0</Formula></SwissKnife>)");
     const ValueRef gain = link_to(*g.lookup("Gain"));
     EXPECT_EQ(node_as<Integer>(g, "Cdata").value, gain);
     EXPECT_EQ(node_as<Integer>(g, "OnlyCdata").value, gain);
-    EXPECT_EQ(node_as<Integer>(g, "CommentFirst").value, ValueRef{Absent{}});
-    EXPECT_EQ(node_as<Integer>(g, "CommentAfter").value, i64(5));
+    EXPECT_EQ(node_as<Integer>(g, "CommentFirst").value, i64(5));
+    EXPECT_EQ(node_as<Integer>(g, "CommentAfter").value, i64(56));
+    EXPECT_EQ(node_as<Integer>(g, "OnlyComment").value, ValueRef{Absent{}});
+    EXPECT_EQ(node_as<Integer>(g, "ElementInside").value, i64(13));
     EXPECT_EQ(node_as<Integer>(g, "Entities").value, gain);
     EXPECT_EQ(node_as<Integer>(g, "FirstOnly").value, ValueRef{Absent{}});
     EXPECT_EQ(node_as<Integer>(g, "Untrimmed Name ").value, i64(16));
     EXPECT_EQ(node_as<SwissKnife>(g, "K").formula.source, "A < B && C");
+    EXPECT_EQ(node_as<SwissKnife>(g, "Commented").formula.source, "(((B )) )? 1 : 0");
 }
 
 TEST(XmlBuilder, DanglingReferencesBuild) {

@@ -36,17 +36,23 @@ pugi::xml_node child(pugi::xml_node element, std::string_view name) {
 
 std::optional<std::string_view> text_of(pugi::xml_node element, TextPool& pool) {
     // The parser keeps an element's leading character data as the element's value (never
-    // empty when present); further character data and CDATA sections follow as children.
-    const char* leading = element.value();
+    // empty when present); later pieces (after a comment, or CDATA sections) follow as
+    // children. Every piece of character data counts, in order: comments, processing
+    // instructions and nested elements between them are left out, so a formula with a
+    // commented-out part reads as the rest of its text.
+    const char* first = *element.value() != '\0' ? element.value() : nullptr;
     pugi::xml_node next = element.first_child();
-    if (*leading == '\0') {
-        if (!is_text(next)) return std::nullopt;
-        leading = next.value();
+    if (!first) {
+        while (next && !is_text(next)) next = next.next_sibling();
+        if (!next) return std::nullopt;
+        first = next.value();
         next = next.next_sibling();
     }
-    if (!is_text(next)) return trim_white_space(leading);
-    std::string merged = leading;
-    for (; is_text(next); next = next.next_sibling()) merged += next.value();
+    while (next && !is_text(next)) next = next.next_sibling();
+    if (!next) return trim_white_space(first);
+    std::string merged = first;
+    for (; next; next = next.next_sibling())
+        if (is_text(next)) merged += next.value();
     return trim_white_space(pool.keep(std::move(merged)));
 }
 

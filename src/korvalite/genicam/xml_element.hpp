@@ -32,9 +32,9 @@ private:
     std::deque<std::string> merged_;
 };
 
-// The element's text: its first child node when that is character data (adjacent character
-// data and CDATA sections merged), trimmed. Missing when the element is empty or starts with a
-// comment, an element or a processing instruction. The view points into the document, or into
+// The element's text: all of its character data and CDATA sections joined in document order,
+// with comments, processing instructions and nested elements left out, trimmed. Missing when
+// the element holds no character data at all. The view points into the document, or into
 // `pool` when pieces had to be merged.
 std::optional<std::string_view> text_of(pugi::xml_node element, TextPool& pool);
 

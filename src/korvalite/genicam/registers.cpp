@@ -1,0 +1,92 @@
+#include "korvalite/genicam/registers.hpp"
+
+#include "korvalite/genicam/node_read.hpp"
+
+namespace korvalite::genicam {
+
+namespace {
+
+GenicamResult<Register*> as_register(Genicam& graph, NodeId id) {
+    if (auto* reg = std::get_if<Register>(&graph[id].node)) return reg;
+    return std::unexpected(GenicamError::unsupported_access(graph[id].name));
+}
+
+// The sum of the address terms in document order, wrapping in 64 bits.
+GenicamResult<std::int64_t> address_sum(Genicam& graph, NodeId id, PortIo& port) {
+    // The terms themselves never change, so the reference stays valid while they evaluate.
+    const auto& terms = std::get<Register>(graph[id].node).common.addresses;
+    std::uint64_t sum = 0;
+    for (const ValueRef& term_ref : terms) {
+        auto term = ref_int(graph, term_ref, port);
+        if (!term) return std::unexpected(std::move(term.error()));
+        sum += static_cast<std::uint64_t>(*term);
+    }
+    return static_cast<std::int64_t>(sum);
+}
+
+}  // namespace
+
+GenicamResult<std::int64_t> register_length(Genicam& graph, NodeId id, PortIo& port) {
+    auto reg = as_register(graph, id);
+    if (!reg) return std::unexpected(std::move(reg.error()));
+    const ValueRef& length_ref = (*reg)->common.length;
+    if (std::holds_alternative<Absent>(length_ref)) return kDefaultRegisterLength;
+    auto length = ref_int(graph, length_ref, port);
+    if (!length) return length;
+    if (*length < 0 || *length > kMaxRegisterLength)
+        return std::unexpected(GenicamError::formula(
+            graph[id].name, "register length " + std::to_string(*length) + " outside 0.." +
+                                std::to_string(kMaxRegisterLength)));
+    return length;
+}
+
+GenicamResult<RegisterSpan> register_address(Genicam& graph, NodeId id, PortIo& port) {
+    if (auto reg = as_register(graph, id); !reg) return std::unexpected(std::move(reg.error()));
+    auto address = address_sum(graph, id, port);
+    if (!address) return std::unexpected(std::move(address.error()));
+    auto length = register_length(graph, id, port);
+    if (!length) return std::unexpected(std::move(length.error()));
+    return RegisterSpan{*address, *length};
+}
+
+GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port) {
+    auto reg = as_register(graph, id);
+    if (!reg) return std::unexpected(std::move(reg.error()));
+    if ((*reg)->common.access == AccessMode::WO) return std::unexpected(GenicamError::not_accessible(graph[id].name));
+    const bool keeps_bytes = (*reg)->common.cache_mode != CacheMode::NoCache;
+    if (keeps_bytes && (*reg)->common.cache) return *(*reg)->common.cache;
+
+    auto span = register_address(graph, id, port);
+    if (!span) return std::unexpected(std::move(span.error()));
+    Bytes bytes(static_cast<std::size_t>(span->length));
+    if (auto read = port.read(static_cast<std::uint64_t>(span->address), bytes); !read)
+        return std::unexpected(GenicamError::transport(std::move(read.error())));
+    if (keeps_bytes) (*reg)->common.cache = bytes;
+    return bytes;
+}
+
+GenicamResult<void> register_write(Genicam& graph, NodeId id, std::span<const std::byte> bytes, PortIo& port) {
+    auto reg = as_register(graph, id);
+    if (!reg) return std::unexpected(std::move(reg.error()));
+    if ((*reg)->common.access == AccessMode::RO) return std::unexpected(GenicamError::not_accessible(graph[id].name));
+    // Only the address is needed: the caller sized the bytes from the register's length.
+    auto address = address_sum(graph, id, port);
+    if (!address) return std::unexpected(std::move(address.error()));
+    if (auto written = port.write(static_cast<std::uint64_t>(*address), bytes); !written)
+        return std::unexpected(GenicamError::transport(std::move(written.error())));
+
+    auto& cache = (*reg)->common.cache;
+    if ((*reg)->common.cache_mode == CacheMode::WriteThrough) cache.emplace(bytes.begin(), bytes.end());
+    else cache.reset();
+    if (auto it = graph.invalidators.find(id); it != graph.invalidators.end())
+        for (NodeId target : it->second)
+            if (auto* invalidated = std::get_if<Register>(&graph[target].node)) invalidated->common.cache.reset();
+    return {};
+}
+
+void clear_register_caches(Genicam& graph) {
+    for (auto& data : graph.nodes)
+        if (auto* reg = std::get_if<Register>(&data.node)) reg->common.cache.reset();
+}
+
+}  // namespace korvalite::genicam

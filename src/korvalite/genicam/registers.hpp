@@ -1,0 +1,53 @@
+#pragma once
+// Register nodes and the device: address and length from the node's references, reads and
+// writes through the port, and the per-register byte cache with its invalidation.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "korvalite/error.hpp"
+#include "korvalite/genicam/codec.hpp"
+#include "korvalite/genicam/graph.hpp"
+#include "korvalite/genicam/port.hpp"
+
+namespace korvalite::genicam {
+
+// The largest register this model transfers, the limit the description's archive reader keeps
+// too: a length beyond it (or below zero) is refused before anything is allocated for it.
+inline constexpr std::int64_t kMaxRegisterLength = std::int64_t{64} << 20;
+
+// The length a register without Length/pLength has.
+inline constexpr std::int64_t kDefaultRegisterLength = 4;
+
+// The register kind K of a Register node, or null for other nodes and other kinds.
+template <class K>
+const K* register_as(const Node& node) {
+    if (auto* reg = std::get_if<Register>(&node)) return std::get_if<K>(&reg->kind);
+    return nullptr;
+}
+
+struct RegisterSpan {
+    std::int64_t address;  // handed to the port as the same 64 bits, unsigned
+    std::int64_t length;
+    bool operator==(const RegisterSpan&) const = default;
+};
+
+// The register's length in bytes: its Length/pLength, or 4 without one. Outside 0 to
+// kMaxRegisterLength: Formula naming the register.
+GenicamResult<std::int64_t> register_length(Genicam& graph, NodeId id, PortIo& port);
+
+// The sum of the address terms (wrapping in 64 bits), then the length.
+GenicamResult<RegisterSpan> register_address(Genicam& graph, NodeId id, PortIo& port);
+
+// The register's bytes: from the cache when the cache mode keeps bytes and it holds some, else
+// from the device (and then kept according to the cache mode).
+GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port);
+
+// Writes `bytes` at the register's address, updates its cache, and drops the caches of the
+// registers it invalidates. A failed write changes nothing.
+GenicamResult<void> register_write(Genicam& graph, NodeId id, std::span<const std::byte> bytes, PortIo& port);
+
+// Empties the cache of every register.
+void clear_register_caches(Genicam& graph);
+
+}  // namespace korvalite::genicam
