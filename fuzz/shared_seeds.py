@@ -14,6 +14,12 @@ import shutil
 import sys
 
 FORMULA = re.compile(rb"<(Formula|FormulaTo|FormulaFrom|Expression)>(.*?)</\1>", re.S)
+NODE = re.compile(
+    rb"<(Integer|IntReg|MaskedIntReg|Float|FloatReg|Boolean|Command|Enumeration|StringReg|String|StructReg|"
+    rb"Register|Converter|IntConverter|SwissKnife|IntSwissKnife|Category|Port)\b[^>]*>.*?</\1>",
+    re.S,
+)
+SMALL_DESCRIPTION = 64 * 1024
 
 
 def formulas(descriptions):
@@ -25,6 +31,23 @@ def formulas(descriptions):
     return found
 
 
+def descriptions_and_nodes(descriptions):
+    """The small plain descriptions as they are, and from every plain description its first node
+    element of each kind, alone under a root element."""
+    found = set()
+    for path in descriptions.glob("*.xml"):
+        text = path.read_bytes()
+        if len(text) <= SMALL_DESCRIPTION:
+            found.add(text)
+        kinds_seen = set()
+        for match in NODE.finditer(text):
+            if match.group(1) in kinds_seen or len(match.group(0)) > 4096:
+                continue
+            kinds_seen.add(match.group(1))
+            found.add(b"<RegisterDescription>" + match.group(0) + b"</RegisterDescription>")
+    return found
+
+
 def archives(descriptions):
     """The zipped descriptions as they are."""
     return {path.read_bytes() for path in descriptions.glob("*.zip")}
@@ -32,6 +55,7 @@ def archives(descriptions):
 
 SOURCES = {
     "formula": formulas,
+    "xml_builder": descriptions_and_nodes,
     "zip_extract": archives,
 }
 

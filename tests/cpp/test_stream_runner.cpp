@@ -209,6 +209,20 @@ TEST(StreamRunner, BudgetCapsAHundredPacketFrameAt25Requests) {
     EXPECT_EQ(h.stats().resend_ratio_reached, 1u);
 }
 
+// Found by the stream_runner fuzz harness: a check whose second run passed the budget sent
+// nothing, yet left the first run's packets marked requested, so their late arrival counted as
+// resent packets that were never requested.
+TEST(StreamRunner, RunsOfACheckThatPassesTheBudgetAreNotMarkedRequested) {
+    Harness h;  // 12 packets: a budget of 3
+    h.feed(gvsp_frame(3, kPayload, kPer, {2, 4, 5, 6}), 0ms);
+    h.tick(25ms);  // run 2..2 fits, run 4..6 makes 4: nothing is sent
+    EXPECT_TRUE(h.link.requests.empty());
+    EXPECT_EQ(h.stats().resend_ratio_reached, 1u);
+    h.feed(gvsp_payload(3, 2, kPer, kPer), 26ms);
+    EXPECT_EQ(h.stats().resent_packets, 0u);
+    EXPECT_EQ(h.stats().resend_requests, 0u);
+}
+
 TEST(StreamRunner, NewestLeaderOnlyFrameIsNotTimedOut) {
     Harness h;
     h.feed(gvsp_leader(1), 0ms);

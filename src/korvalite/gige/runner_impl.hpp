@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "korvalite/gige/runner.hpp"
+#include "korvalite/gige/runner_inbound.hpp"
 #include "korvalite/gige/runner_op.hpp"
 #include "korvalite/net/poller.hpp"
 #include "korvalite/net/udp_socket.hpp"
@@ -39,14 +40,6 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    struct Inflight {
-        proto::ByteVec packet;  // exactly what was sent, for retries
-        op::Op op;
-        Clock::time_point deadline;
-        std::uint16_t request_id = 0;
-        std::uint8_t tries_left = 0;
-    };
-
     // Main loop steps (runner.cpp). Each returns false when the loop must end or, for the
     // heartbeat timer, when the iteration ends early.
     bool iterate();
@@ -58,14 +51,8 @@ private:
     std::uint16_t next_request_id();
     void shutdown();
 
-    // Datagrams from the device (runner_inbound.cpp).
+    // Datagrams from the device (runner_inbound.cpp): take_inbound, then what it leaves to do.
     void handle_datagram(proto::ByteView datagram, const net::Endpoint& from);
-    void handle_device_command(proto::ByteView datagram, const net::Endpoint& from);
-    void handle_ack(const proto::GvcpDatagram& ack);
-    void complete(op::Op op, const proto::GvcpDatagram& ack);
-    void complete_read_memory(op::ReadMemory op, const proto::GvcpDatagram& ack);
-    void complete_write_memory(op::WriteMemory op);
-    void complete_heartbeat(const proto::GvcpDatagram& ack);
     void continue_op(op::Op op);
     void offer_event(const proto::GvcpEvent& event);
 

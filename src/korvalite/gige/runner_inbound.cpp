@@ -1,5 +1,9 @@
 // The control worker's handling of datagrams from the device: acknowledges that complete or
 // extend the transaction in flight, and event commands that are acknowledged and passed on.
+#include "korvalite/gige/runner_inbound.hpp"
+
+#include <algorithm>
+
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/runner_impl.hpp"
 #include "korvalite/hex.hpp"
@@ -12,117 +16,163 @@ namespace {
 
 const log::Target& target() { return log::targets::gige_runner; }
 
-}  // namespace
+// One datagram's handling; `out` collects what the worker still has to do.
+class Inbound {
+public:
+    Inbound(std::optional<Inflight>& inflight, Shared& shared, std::chrono::steady_clock::time_point now)
+        : inflight_(inflight), shared_(shared), now_(now) {}
 
-void Runner::handle_datagram(proto::ByteView datagram, const net::Endpoint& from) {
-    if (!datagram.empty() && proto::u8_at(datagram, 0) == proto::kCommandKey) {
-        handle_device_command(datagram, from);
-        return;
+    InboundOutcome take(proto::ByteView datagram) {
+        if (!datagram.empty() && proto::u8_at(datagram, 0) == proto::kCommandKey) {
+            take_device_command(datagram);
+        } else if (auto ack = proto::parse_datagram(datagram)) {
+            take_ack(*ack);
+        } else {
+            KORVALITE_LOG(target(), log::Level::Trace, "malformed ack (" + std::to_string(datagram.size()) + " bytes)");
+        }
+        return std::move(out_);
     }
-    auto ack = proto::parse_datagram(datagram);
-    if (!ack) {
-        KORVALITE_LOG(target(), log::Level::Trace, "malformed ack (" + std::to_string(datagram.size()) + " bytes)");
-        return;
-    }
-    handle_ack(*ack);
-}
 
-void Runner::handle_ack(const proto::GvcpDatagram& ack) {
-    if (!inflight_ || ack.id != inflight_->request_id) {
-        count(&LinkStats::unsolicited);
-        return;
-    }
-    if (ack.code == proto::code::kPendingAck) {
-        if (auto delay = proto::pending_ack_delay_ms(ack)) {
-            inflight_->deadline = Clock::now() + std::chrono::milliseconds(*delay);
-            count(&LinkStats::pending_acks);
+private:
+    void count(std::uint64_t LinkStats::*counter) { shared_.add(counter); }
+
+    void take_ack(const proto::GvcpDatagram& ack) {
+        if (!inflight_ || ack.id != inflight_->request_id) {
+            count(&LinkStats::unsolicited);
             return;
         }
-    }
-    op::Op op = std::move(inflight_->op);
-    inflight_.reset();
-    count(&LinkStats::acks);
-
-    if (ack.is_nak()) {
-        count(&LinkStats::naks);
-        const proto::GvcpStatus status{ack.status};
-        if (op::is_heartbeat(op)) {
-            KORVALITE_LOG(target(), log::Level::Warn, "heartbeat rejected with " + status.display() + ", control lost");
-            control_lost_ = true;
-        } else {
-            op::fail(op, CameraError::status(op::command_code(op), ack.status));
+        if (ack.code == proto::code::kPendingAck) {
+            if (auto delay = proto::pending_ack_delay_ms(ack)) {
+                inflight_->deadline = now_ + std::chrono::milliseconds(*delay);
+                count(&LinkStats::pending_acks);
+                return;
+            }
         }
-        return;
-    }
-    if (const std::uint16_t expected = op::expected_ack(op); ack.code != expected) {
-        op::fail(op, CameraError::malformed("expected ack " + hex_code(expected, 4) + ", got " + hex_code(ack.code, 4)));
-        return;
-    }
-    complete(std::move(op), ack);
-}
+        op::Op op = std::move(inflight_->op);
+        inflight_.reset();
+        count(&LinkStats::acks);
 
-void Runner::complete(op::Op op, const proto::GvcpDatagram& ack) {
-    std::visit(Overloaded{
-                   [&](op::ReadRegister& r) {
-                       if (ack.payload.size() < 4) r.slot.fail(CameraError::malformed("empty read register ack"));
-                       else r.slot.fulfill(proto::u32_at(ack.payload, 0));
+        if (ack.is_nak()) {
+            count(&LinkStats::naks);
+            const proto::GvcpStatus status{ack.status};
+            if (op::is_heartbeat(op)) {
+                KORVALITE_LOG(target(), log::Level::Warn,
+                              "heartbeat rejected with " + status.display() + ", control lost");
+                out_.control_lost = true;
+            } else {
+                op::fail(op, CameraError::status(op::command_code(op), ack.status));
+            }
+            return;
+        }
+        if (const std::uint16_t expected = op::expected_ack(op); ack.code != expected) {
+            op::fail(op,
+                     CameraError::malformed("expected ack " + hex_code(expected, 4) + ", got " + hex_code(ack.code, 4)));
+            return;
+        }
+        complete(std::move(op), ack);
+    }
+
+    void complete(op::Op op, const proto::GvcpDatagram& ack) {
+        std::visit(Overloaded{
+                       [&](op::ReadRegister& r) {
+                           if (ack.payload.size() < 4) r.slot.fail(CameraError::malformed("empty read register ack"));
+                           else r.slot.fulfill(proto::u32_at(ack.payload, 0));
+                       },
+                       [&](op::ReadRegisters& r) {
+                           const std::size_t received = proto::read_reg_value_count(ack);
+                           if (received != r.addresses.size()) {
+                               r.slot.fail(CameraError::malformed("read register ack carried " +
+                                                                  std::to_string(received) + " values, expected " +
+                                                                  std::to_string(r.addresses.size())));
+                               return;
+                           }
+                           std::vector<std::uint32_t> values(received);
+                           for (std::size_t i = 0; i < received; ++i) values[i] = proto::read_reg_value(ack, i);
+                           r.slot.fulfill(std::move(values));
+                       },
+                       [&](op::WriteRegisters& w) { w.slot.fulfill({}); },
+                       [&](op::ReadMemory& r) { complete_read_memory(std::move(r), ack); },
+                       [&](op::WriteMemory& w) { complete_write_memory(std::move(w)); },
+                       [&](op::Heartbeat&) { complete_heartbeat(ack); },
                    },
-                   [&](op::ReadRegisters& r) {
-                       const std::size_t received = proto::read_reg_value_count(ack);
-                       if (received != r.addresses.size()) {
-                           r.slot.fail(CameraError::malformed("read register ack carried " + std::to_string(received) +
-                                                              " values, expected " +
-                                                              std::to_string(r.addresses.size())));
-                           return;
-                       }
-                       std::vector<std::uint32_t> values(received);
-                       for (std::size_t i = 0; i < received; ++i) values[i] = proto::read_reg_value(ack, i);
-                       r.slot.fulfill(std::move(values));
-                   },
-                   [&](op::WriteRegisters& w) { w.slot.fulfill({}); },
-                   [&](op::ReadMemory& r) { complete_read_memory(std::move(r), ack); },
-                   [&](op::WriteMemory& w) { complete_write_memory(std::move(w)); },
-                   [&](op::Heartbeat&) { complete_heartbeat(ack); },
-               },
-               op);
+                   op);
+    }
+
+    void complete_read_memory(op::ReadMemory op, const proto::GvcpDatagram& ack) {
+        if (ack.payload.size() < 4) {
+            op.slot.fail(CameraError::malformed("short read memory ack"));
+            return;
+        }
+        // The echoed address (first 4 bytes) is not compared with the request.
+        const proto::ByteView data = ack.payload.subspan(4);
+        const std::size_t take = std::min<std::size_t>(op.missing(), data.size());
+        op.received.insert(op.received.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(take));
+        if (op.missing() == 0) {
+            op.slot.fulfill(std::move(op.received));
+            return;
+        }
+        if (data.empty()) {
+            op.slot.fail(CameraError::malformed("empty read memory ack"));
+            return;
+        }
+        op.address += static_cast<std::uint32_t>(take);
+        out_.next = std::move(op);
+    }
+
+    void complete_write_memory(op::WriteMemory op) {
+        op.offset += op.next_chunk();
+        if (op.offset >= op.data.size()) {
+            op.slot.fulfill({});
+            return;
+        }
+        out_.next = std::move(op);
+    }
+
+    void complete_heartbeat(const proto::GvcpDatagram& ack) {
+        count(&LinkStats::heartbeats);
+        if (ack.payload.size() < 4 || (proto::u32_at(ack.payload, 0) & proto::reg::kCcpControl) == 0) {
+            KORVALITE_LOG(target(), log::Level::Warn, "device control was lost (CCP cleared)");
+            out_.control_lost = true;
+        }
+    }
+
+    void take_device_command(proto::ByteView datagram) {
+        auto command = proto::parse_datagram(datagram);
+        if (!command) {
+            KORVALITE_LOG(target(), log::Level::Trace, "malformed inbound command");
+            return;
+        }
+        if (!proto::is_accepted_device_command(command->code)) {
+            KORVALITE_LOG(target(), log::Level::Trace, "unexpected inbound command " + hex_code(command->code, 4));
+            return;
+        }
+        if (command->flags & proto::kFlagAckRequired) out_.event_ack = proto::encode_event_ack(command->code, command->id);
+        count(&LinkStats::events);
+        out_.event = proto::GvcpEvent::parse(command->code, command->payload);
+    }
+
+    std::optional<Inflight>& inflight_;
+    Shared& shared_;
+    const std::chrono::steady_clock::time_point now_;
+    InboundOutcome out_;
+};
+
+}  // namespace
+
+InboundOutcome take_inbound(proto::ByteView datagram, std::optional<Inflight>& inflight, Shared& shared,
+                            std::chrono::steady_clock::time_point now) {
+    return Inbound(inflight, shared, now).take(datagram);
 }
 
-void Runner::complete_read_memory(op::ReadMemory op, const proto::GvcpDatagram& ack) {
-    if (ack.payload.size() < 4) {
-        op.slot.fail(CameraError::malformed("short read memory ack"));
-        return;
+void Runner::handle_datagram(proto::ByteView datagram, const net::Endpoint& from) {
+    InboundOutcome outcome = take_inbound(datagram, inflight_, *shared_, Clock::now());
+    if (outcome.event_ack) {
+        if (auto sent = socket_.send_to(*outcome.event_ack, from); !sent)
+            KORVALITE_LOG(target(), log::Level::Warn, "event ack send failed: " + sent.error().text());
     }
-    // The echoed address (first 4 bytes) is not compared with the request.
-    const proto::ByteView data = ack.payload.subspan(4);
-    const std::size_t take = std::min<std::size_t>(op.missing(), data.size());
-    op.received.insert(op.received.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(take));
-    if (op.missing() == 0) {
-        op.slot.fulfill(std::move(op.received));
-        return;
-    }
-    if (data.empty()) {
-        op.slot.fail(CameraError::malformed("empty read memory ack"));
-        return;
-    }
-    op.address += static_cast<std::uint32_t>(take);
-    continue_op(std::move(op));
-}
-
-void Runner::complete_write_memory(op::WriteMemory op) {
-    op.offset += op.next_chunk();
-    if (op.offset >= op.data.size()) {
-        op.slot.fulfill({});
-        return;
-    }
-    continue_op(std::move(op));
-}
-
-void Runner::complete_heartbeat(const proto::GvcpDatagram& ack) {
-    count(&LinkStats::heartbeats);
-    if (ack.payload.size() < 4 || (proto::u32_at(ack.payload, 0) & proto::reg::kCcpControl) == 0) {
-        KORVALITE_LOG(target(), log::Level::Warn, "device control was lost (CCP cleared)");
-        control_lost_ = true;
-    }
+    if (outcome.event) offer_event(*outcome.event);
+    if (outcome.control_lost) control_lost_ = true;
+    if (outcome.next) continue_op(std::move(*outcome.next));
 }
 
 void Runner::continue_op(op::Op op) {
@@ -132,25 +182,6 @@ void Runner::continue_op(op::Op op) {
         return;
     }
     send_op(std::move(op));
-}
-
-void Runner::handle_device_command(proto::ByteView datagram, const net::Endpoint& from) {
-    auto command = proto::parse_datagram(datagram);
-    if (!command) {
-        KORVALITE_LOG(target(), log::Level::Trace, "malformed inbound command");
-        return;
-    }
-    if (!proto::is_accepted_device_command(command->code)) {
-        KORVALITE_LOG(target(), log::Level::Trace, "unexpected inbound command " + hex_code(command->code, 4));
-        return;
-    }
-    if (command->flags & proto::kFlagAckRequired) {
-        const auto ack = proto::encode_event_ack(command->code, command->id);
-        if (auto sent = socket_.send_to(ack, from); !sent)
-            KORVALITE_LOG(target(), log::Level::Warn, "event ack send failed: " + sent.error().text());
-    }
-    count(&LinkStats::events);
-    offer_event(proto::GvcpEvent::parse(command->code, command->payload));
 }
 
 void Runner::offer_event(const proto::GvcpEvent& event) {

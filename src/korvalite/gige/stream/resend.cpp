@@ -43,7 +43,7 @@ void StreamRunner::missing_packet_check(FrameInFlight& frame, std::uint64_t up_t
 }
 
 // Scans start..up_to, collecting due runs in runs_; false when the budget ran out (nothing is
-// sent then). Also recomputes the frame's earliest deadline.
+// sent then, and no entry is marked requested). Also recomputes the frame's earliest deadline.
 bool StreamRunner::full_missing_scan(FrameInFlight& frame, std::uint64_t start, std::uint64_t up_to, Instant now) {
     const std::uint64_t budget = resend_budget(options_.max_resend_ratio, frame.expected);
     const Instant first_deadline = now + options_.resend_initial_delay;
@@ -58,12 +58,6 @@ bool StreamRunner::full_missing_scan(FrameInFlight& frame, std::uint64_t start, 
             ++stats_.resend_ratio_reached;
             return false;
         }
-        for (std::uint64_t i = first; i <= last; ++i) {
-            PacketEntry& entry = frame.slot.packets[i];
-            entry.requested = true;
-            entry.deadline = again_deadline;
-        }
-        earliest = std::min(earliest, again_deadline);
         runs_.push_back({first, last});
         return true;
     };
@@ -88,6 +82,16 @@ bool StreamRunner::full_missing_scan(FrameInFlight& frame, std::uint64_t start, 
         }
     }
     if (run_first && !end_run(*run_first, up_to)) return false;
+
+    // Every run is within the budget and will be sent: only now are its entries requested.
+    for (const Run& run : runs_) {
+        for (std::uint64_t i = run.first; i <= run.last; ++i) {
+            PacketEntry& entry = frame.slot.packets[i];
+            entry.requested = true;
+            entry.deadline = again_deadline;
+        }
+        earliest = std::min(earliest, again_deadline);
+    }
 
     // Entries scanned earlier beyond up_to keep their deadlines.
     const auto scanned_end = std::min<std::int64_t>(frame.scanned_to, static_cast<std::int64_t>(frame.expected) - 1);

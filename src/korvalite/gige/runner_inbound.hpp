@@ -1,0 +1,38 @@
+#pragma once
+// What the control worker makes of one datagram from the device, kept apart from its socket:
+// the transaction in flight is completed, failed or extended here, and what is left to send or
+// hand on comes back as an outcome. Internal to the worker.
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "korvalite/gige/link_stats.hpp"
+#include "korvalite/gige/runner_op.hpp"
+
+namespace korvalite::gige {
+
+// The one transaction the worker waits for.
+struct Inflight {
+    proto::ByteVec packet;  // exactly what was sent, for retries
+    op::Op op;
+    std::chrono::steady_clock::time_point deadline;
+    std::uint16_t request_id = 0;
+    std::uint8_t tries_left = 0;
+};
+
+// What remains for the worker once a datagram has been taken in.
+struct InboundOutcome {
+    std::optional<op::Op> next;                         // a chunked transfer goes on with this op
+    std::optional<std::array<std::byte, 8>> event_ack;  // to send back to the event's sender
+    std::optional<proto::GvcpEvent> event;              // to offer to the event subscribers
+    bool control_lost = false;                          // a heartbeat showed control is gone
+};
+
+// Takes in one datagram from the device at `now`: an acknowledge of the transaction in flight
+// ends it (completing or failing its slot; `inflight` is emptied) or, as PENDING_ACK, moves its
+// deadline; an event command is decoded. Counts what it saw in `shared`.
+InboundOutcome take_inbound(proto::ByteView datagram, std::optional<Inflight>& inflight, Shared& shared,
+                            std::chrono::steady_clock::time_point now);
+
+}  // namespace korvalite::gige
