@@ -86,7 +86,8 @@ void bind_camera(nb::module_& m) {
                                         std::make_shared<BusyRecord>(), settings.device.address.to_string()};
             },
             "ip"_a, nb::kw_only(), "gvcp_timeout"_a = 0.5, "retries"_a = 4, "heartbeat_timeout"_a = 3.0,
-            "exclusive"_a = false, "local_ip"_a = nb::none())
+            "exclusive"_a = false, "local_ip"_a = nb::none(),
+            "A camera at `ip`: parses the addresses and sends nothing until `connect()`.")
         .def(
             "connect",
             [](CameraShared& self) {
@@ -118,7 +119,7 @@ void bind_camera(nb::module_& m) {
                 });
                 return to_python(unwrap(std::move(info)));
             },
-            "The identity read when connecting.")
+            "The identity read when connecting.", nb::sig("def device_info(self) -> DeviceInfo"))
         .def(
             "link_stats",
             [](CameraShared& self) -> nb::object {
@@ -129,65 +130,71 @@ void bind_camera(nb::module_& m) {
                 if (!stats) return nb::none();
                 return to_python(*stats);
             },
-            "A snapshot of the control-channel counters, or None when not connected.")
-        .def("feature_names", [](CameraShared& self) { return feature(self, [](auto& c) { return c.feature_names(); }); })
+            "A snapshot of the control-channel counters, or None when not connected.",
+            nb::sig("def link_stats(self) -> LinkStats | None"))
+        .def(
+            "feature_names",
+            [](CameraShared& self) { return feature(self, [](auto& c) { return c.feature_names(); }); },
+            "Names of every node of the feature model in id order, anonymous and default nodes\n"
+            "and registers included.")
         .def("has_feature", [](CameraShared& self, const std::string& name) {
             return with_camera(self, [&](genicam::GenICamera& c) { return c.has_feature(name); });
-        }, "name"_a)
+        }, "name"_a, "Whether `name` names a node of the loaded feature model; never raises.")
         .def("get_integer", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_integer(name); });
-        }, "name"_a)
+        }, "name"_a, "Read an integer feature.")
         .def("set_integer", [](CameraShared& self, const std::string& name, std::int64_t value) {
             feature(self, [&](auto& c) { return c.set_integer(name, value); });
-        }, "name"_a, "value"_a)
+        }, "name"_a, "value"_a, "Write an integer feature.")
         .def("integer_bounds", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.integer_bounds(name); });
-        }, "name"_a)
+        }, "name"_a, "`(minimum, maximum)` of an integer feature.")
         .def("integer_increment", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.integer_increment(name); });
-        }, "name"_a)
+        }, "name"_a, "The increment of an integer feature.")
         .def("get_float", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_float(name); });
-        }, "name"_a)
+        }, "name"_a, "Read a float feature.")
         .def("set_float", [](CameraShared& self, const std::string& name, double value) {
             feature(self, [&](auto& c) { return c.set_float(name, value); });
-        }, "name"_a, "value"_a)
+        }, "name"_a, "value"_a, "Write a float feature.")
         .def("float_bounds", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.float_bounds(name); });
-        }, "name"_a)
+        }, "name"_a, "`(minimum, maximum)` of a float feature.")
         .def("get_boolean", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_boolean(name); });
-        }, "name"_a)
+        }, "name"_a, "Read a boolean feature.")
         .def("set_boolean", [](CameraShared& self, const std::string& name, bool value) {
             feature(self, [&](auto& c) { return c.set_boolean(name, value); });
-        }, "name"_a, "value"_a)
+        }, "name"_a, "value"_a, "Write a boolean feature.")
         .def("get_string", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_string(name); });
-        }, "name"_a)
+        }, "name"_a, "Read a string feature.")
         .def("set_string", [](CameraShared& self, const std::string& name, const std::string& value) {
             feature(self, [&](auto& c) { return c.set_string(name, value); });
-        }, "name"_a, "value"_a)
+        }, "name"_a, "value"_a, "Write a string feature.")
         .def("get_enum", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_enum(name); });
-        }, "name"_a)
+        }, "name"_a, "The current entry name of an enumeration feature.")
         .def("set_enum", [](CameraShared& self, const std::string& name, const std::string& entry) {
             feature(self, [&](auto& c) { return c.set_enum(name, entry); });
-        }, "name"_a, "entry"_a)
+        }, "name"_a, "entry"_a, "Select an entry of an enumeration feature by name.")
         .def("enum_entries", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.enum_entries(name); });
-        }, "name"_a)
+        }, "name"_a, "The entry names of an enumeration feature.")
         .def("execute", [](CameraShared& self, const std::string& name) {
             feature(self, [&](auto& c) { return c.execute(name); });
-        }, "name"_a)
+        }, "name"_a, "Execute a command feature.")
         .def("access_mode", [](CameraShared& self, const std::string& name) {
             return to_python(feature(self, [&](auto& c) { return c.access_mode(name); }));
-        }, "name"_a)
+        }, "name"_a, nb::sig("def access_mode(self, name: str) -> AccessMode"),
+           "The effective access mode of a feature.")
         .def("invalidate_caches", [](CameraShared& self) {
             feature(self, [](auto& c) { return c.invalidate_caches(); });
-        })
+        }, "Forget every cached register value; the next reads ask the device.")
         .def("__repr__", [](CameraShared& self) {
             return "Camera(" + self.ip + ", connected=" + (is_connected(self) ? "True" : "False") + ")";
-        });
+        }, "`Camera(<ip>, connected=True|False)`.");
     bind_camera_capture(cls);
 }
 

@@ -218,17 +218,18 @@ void bind_capture(nb::module_& m) {
                 if (closed) throw nb::value_error("snapshot session is closed");
                 return to_python(unwrap(std::move(frame)));
             },
-            "timeout"_a = 5.0, "Capture one frame, waiting up to `timeout` seconds.")
+            "timeout"_a = 5.0, "Capture one frame, waiting up to `timeout` seconds.",
+            nb::sig("def snap(self, timeout: float = 5.0) -> Frame"))
         .def("packet_size", [](SnapshotSession& self) {
             return self.open_state([](SnapshotState& s) { return s.stream.packet_size(); });
-        })
+        }, "The stream packet size in use, in bytes.")
         .def("stats", [](SnapshotSession& self) {
             return to_python(self.open_state([](SnapshotState& s) { return s.stream.stats(); }));
-        })
+        }, nb::sig("def stats(self) -> StreamStats"), "A snapshot of the stream counters.")
         .def("is_closed", [](SnapshotSession& self) {
             std::lock_guard lock(self.state_mutex);
             return !self.state.has_value();
-        })
+        }, "Whether the session has been closed.")
         .def(
             "close",
             [](SnapshotSession& self) {
@@ -240,7 +241,8 @@ void bind_capture(nb::module_& m) {
                 self.release_claim();
             },
             kCloseDoc)
-        .def("__enter__", [](nb::object self) { return self; })
+        .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> SnapshotSession"),
+             "The session itself.")
         .def(
             "__exit__",
             [](SnapshotSession& self, nb::args) {
@@ -251,11 +253,13 @@ void bind_capture(nb::module_& m) {
                 }
                 self.release_claim();
                 return false;
-            })
+            },
+            nb::sig("def __exit__(self, *args: object) -> bool"),
+            "Close the session; never suppresses the exception in flight.")
         .def("__repr__", [](SnapshotSession& self) {
             std::lock_guard lock(self.state_mutex);
             return std::string("SnapshotSession(closed=") + (self.state ? "False" : "True") + ")";
-        });
+        }, "`SnapshotSession(closed=True|False)`.");
 
     auto stop = [](Acquisition& self) {
         GenicamResult<void> result;
@@ -270,11 +274,12 @@ void bind_capture(nb::module_& m) {
 
     nb::class_<Acquisition>(m, "Acquisition", kAcquisitionDoc)
         .def("wait_for", [](Acquisition& self, double timeout) { return wait_for_frame(self.frames, timeout); },
-             "timeout"_a = 1.0, "Wait up to `timeout` seconds for the next frame; None on time-out or end.")
+             "timeout"_a = 1.0, "Wait up to `timeout` seconds for the next frame; None on time-out or end.",
+             nb::sig("def wait_for(self, timeout: float = 1.0) -> Frame | None"))
         .def("try_recv", [](Acquisition& self) { return try_recv_frame(self.frames); },
-             "A buffered frame at once, or None.")
+             "A buffered frame at once, or None.", nb::sig("def try_recv(self) -> Frame | None"))
         .def("recv_all", [](Acquisition& self) { return recv_all_frames(self.frames); },
-             "Every buffered frame, oldest first.")
+             "Every buffered frame, oldest first.", nb::sig("def recv_all(self) -> list[Frame]"))
         .def("clear", [](Acquisition& self) { clear_frames(self.frames); }, "Discard the buffered frames.")
         .def(
             "subscribe",
@@ -282,32 +287,36 @@ void bind_capture(nb::module_& m) {
                 FrameReceiver channel = self.running([&](AcquisitionState& s) { return s.stream.subscribe(capacity); });
                 return make_frame_channel(std::move(channel), self.device);
             },
-            "capacity"_a = 16, kSubscribeDoc)
+            "capacity"_a = 16, kSubscribeDoc, nb::sig("def subscribe(self, capacity: int = 16) -> FrameChannel"))
         .def("local_addr", [](Acquisition& self) {
             return self.running([](AcquisitionState& s) { return endpoint_text(s.stream.local_address()); });
-        })
+        }, "The stream socket's local address as `address:port`.")
         .def("packet_size", [](Acquisition& self) {
             return self.running([](AcquisitionState& s) { return s.stream.packet_size(); });
-        })
+        }, "The stream packet size in use, in bytes.")
         .def("stats", [](Acquisition& self) {
             return to_python(self.running([](AcquisitionState& s) { return s.stream.stats(); }));
-        })
+        }, nb::sig("def stats(self) -> StreamStats"), "A snapshot of the stream counters.")
         .def("is_stopped", [](Acquisition& self) {
             std::lock_guard lock(self.state_mutex);
             return !self.state.has_value();
-        })
+        }, "Whether the acquisition has been stopped.")
         .def("stop", stop, kStopDoc)
-        .def("__enter__", [](nb::object self) { return self; })
+        .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> Acquisition"),
+             "The acquisition itself.")
         .def("__exit__", [stop](Acquisition& self, nb::args) {
             stop(self);
             return false;
-        })
-        .def("__iter__", [](nb::object self) { return self; })
-        .def("__next__", [](Acquisition& self) { return next_frame(self.frames); })
+        }, nb::sig("def __exit__(self, *args: object) -> bool"),
+           "Run `stop()`; never suppresses the exception in flight.")
+        .def("__iter__", [](nb::object self) { return self; }, nb::sig("def __iter__(self) -> Acquisition"),
+             "The acquisition itself: iteration yields arriving frames until the stream ends.")
+        .def("__next__", [](Acquisition& self) { return next_frame(self.frames); },
+             nb::sig("def __next__(self) -> Frame"), "The next arriving frame; Ctrl-C interrupts the wait.")
         .def("__repr__", [](Acquisition& self) {
             std::lock_guard lock(self.state_mutex);
             return std::string("Acquisition(stopped=") + (self.state ? "False" : "True") + ")";
-        });
+        }, "`Acquisition(stopped=True|False)`.");
 }
 
 // The capture methods of Camera, added to the class bound by bind_camera.
@@ -378,7 +387,9 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 return to_python(unwrap(std::move(frame)));
             },
             "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-            "packet_delay"_a = nb::none(), "resend"_a = true, "Capture one frame in SingleFrame mode.");
+            "packet_delay"_a = nb::none(), "resend"_a = true, "Capture one frame in SingleFrame mode.",
+            nb::sig("def snap(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
+                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) -> Frame"));
 }
 
 }  // namespace korvalite::py
