@@ -50,6 +50,7 @@ def _short_tree(cam, limit: int = 24) -> None:
 
 
 def run_demo(ip: str | None = None, out_dir: str | Path = ".") -> int:
+    """The tour against the camera at ``ip``, or a simulated one; the PNG goes to ``out_dir``."""
     out = Path(out_dir).resolve()
     out.mkdir(parents=True, exist_ok=True)
     with contextlib.ExitStack() as stack:
