@@ -58,8 +58,10 @@ test-py: install-py
 
 test: test-cpp test-py
 
+# The captured PNG goes to DEMO_OUT (the demo prints its full path).
+DEMO_OUT ?= build/demo
 demo: install-py
-	$(PYTHON) -m korvalite demo $(if $(IP),--ip $(IP),)
+	$(PYTHON) -m korvalite demo --out $(DEMO_OUT) $(if $(IP),--ip $(IP),)
 
 bench: build-cpp install-py
 	$(PYTHON) bench/run.py --build-dir $(BUILD_DIR)
