@@ -5,7 +5,7 @@ PYTHON ?= python3
 JOBS ?= $(shell nproc)
 BUILD_DIR ?= build/cpp
 DEB_PACKAGES := g++ cmake ninja-build libpugixml-dev zlib1g-dev libgtest-dev libbenchmark-dev iproute2
-PY_PACKAGES := scikit-build-core nanobind pytest numpy
+PY_PACKAGES := scikit-build-core nanobind pytest numpy mypy
 # Sanitizer and fuzz builds: GCC's sanitizer runtimes; clang 19 for libFuzzer (clang 14 and 16
 # from Debian cannot compile the standard library's std::expected).
 SAN_DEB_PACKAGES := libasan8 libubsan1 libtsan2
@@ -58,8 +58,10 @@ test-py: install-py
 
 test: test-cpp test-py test-asan
 
+# The captured PNG goes to DEMO_OUT (the demo prints its full path).
+DEMO_OUT ?= build/demo
 demo: install-py
-	$(PYTHON) -m korvalite demo $(if $(IP),--ip $(IP),)
+	$(PYTHON) -m korvalite demo --out $(DEMO_OUT) $(if $(IP),--ip $(IP),)
 
 bench: build-cpp install-py
 	$(PYTHON) bench/run.py --build-dir $(BUILD_DIR)

@@ -1,24 +1,26 @@
-"""Feature helpers for the command line: reading and writing a feature whatever its kind, and
-walking the category tree."""
+"""Feature helpers: a feature's kind, reading and writing a feature whatever its kind, and
+walking the category tree. Public as ``korvalite.features``."""
 
 from __future__ import annotations
 
+from typing import Any, Iterator, Union
+
 import korvalite
+from korvalite import Camera
 
-_READERS = ("get_enum", "get_integer", "get_float", "get_boolean", "get_string")
+Value = Union[int, float, bool, str]
+
+def _introspect() -> Any:
+    return getattr(korvalite._korvalite_core, "_introspect")
 
 
-def _introspect():
-    return getattr(korvalite._korvalite_core, "_introspect", None)
-
-
-def feature_kind(cam, name: str) -> str:
+def feature_kind(cam: Camera, name: str) -> str:
     """One of: category, command, enumeration, integer, float, number (a formula: integer or
     float), boolean, string, register, port."""
-    return _introspect().feature_kind(cam, name)
+    return str(_introspect().feature_kind(cam, name))
 
 
-def read_value(cam, name: str):
+def read_value(cam: Camera, name: str) -> Value:
     """The feature's value, read by its kind."""
     kind = feature_kind(cam, name)
     if kind == "enumeration":
@@ -37,16 +39,21 @@ def read_value(cam, name: str):
     raise ValueError(f"feature '{name}' is a {kind}; it has no value to read")
 
 
-def parse_value(kind: str, text: str):
-    if kind == "number":
-        try:
+def parse_value(kind: str, text: str) -> Value:
+    """`text` as a value for a feature of `kind`; ValueError naming the kind when it is not one."""
+    try:
+        if kind == "number":
+            try:
+                return int(text, 0)
+            except ValueError:
+                return float(text)
+        if kind == "integer":
             return int(text, 0)
-        except ValueError:
+        if kind == "float":
             return float(text)
-    if kind == "integer":
-        return int(text, 0)
-    if kind == "float":
-        return float(text)
+    except ValueError:
+        article = "an" if kind == "integer" else "a"
+        raise ValueError(f"not a number: {text!r} (the feature is {article} {kind})") from None
     if kind == "boolean":
         lowered = text.strip().lower()
         if lowered in ("1", "true", "yes", "on"):
@@ -57,10 +64,10 @@ def parse_value(kind: str, text: str):
     return text
 
 
-def write_value(cam, name: str, text: str) -> None:
+def write_value(cam: Camera, name: str, text: str) -> None:
     """Writes `text`, parsed by the feature's kind."""
     kind = feature_kind(cam, name)
-    setters = {"enumeration": cam.set_enum, "integer": cam.set_integer, "float": cam.set_float,
+    setters: dict = {"enumeration": cam.set_enum, "integer": cam.set_integer, "float": cam.set_float,
                "boolean": cam.set_boolean, "string": cam.set_string}
     value = parse_value(kind, text)
     if kind == "number":
@@ -70,7 +77,7 @@ def write_value(cam, name: str, text: str) -> None:
     setters[kind](name, value)
 
 
-def feature_list(cam) -> list[str]:
+def feature_list(cam: Camera) -> list[str]:
     """Named features (nodes whose names do not start with an underscore), in description order."""
     seen = set()
     out = []
@@ -82,7 +89,7 @@ def feature_list(cam) -> list[str]:
     return out
 
 
-def walk_tree(cam, root: str = "Root"):
+def walk_tree(cam: Camera, root: str = "Root") -> Iterator[tuple[int, str]]:
     """(depth, name) for the category tree below `root`, depth first; each category once."""
     intro = _introspect()
     if not cam.has_feature(root):
@@ -101,7 +108,8 @@ def walk_tree(cam, root: str = "Root"):
         stack.extend((depth + 1, child) for child in reversed(children))
 
 
-def describe(cam, name: str, with_value: bool) -> str:
+def describe(cam: Camera, name: str, with_value: bool) -> str:
+    """`name  [kind, access]` and, with `with_value`, ` = value` (or the read's error)."""
     try:
         kind = feature_kind(cam, name)
     except korvalite.GenicamError as error:

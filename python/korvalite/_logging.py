@@ -67,6 +67,18 @@ def dropped() -> int:
     return _korvalite_core._log.dropped()
 
 
+#: Level names the command lines accept for ``--log-level``.
+LEVEL_NAMES = {"trace": TRACE, "debug": logging.DEBUG, "info": logging.INFO, "warning": logging.WARNING,
+               "error": logging.ERROR, "off": logging.CRITICAL + 10}
+
+
+def configure(level_name: str) -> None:
+    """Logging for a command line: korvalite's events from ``level_name`` on, to standard error."""
+    logging.basicConfig(format="%(levelname)s %(name)s: %(message)s")
+    logging.getLogger("korvalite").setLevel(LEVEL_NAMES[level_name])
+    _refresh()
+
+
 def install() -> None:
     _refresh()
     _korvalite_core._log.install(_deliver, _refresh)

@@ -1,64 +1,87 @@
 """The ``korvalite`` command line: find cameras, read and write features, capture frames.
 
-Every command accepts ``--log-level``; errors become one line on standard error and a non-zero
-exit code (1: the camera or its description refused, 2: bad usage, 130: interrupted).
+Every command accepts ``--help`` and ``--log-level``. Errors become one line on standard error
+and an exit code scripts can rely on (see ``EXIT_CODES``).
 """
 
 from __future__ import annotations
 
 import argparse
 import logging
+import os
 import sys
 import time
+from pathlib import Path
+from typing import Callable, Optional, Sequence, TextIO
 
 import korvalite
 
-from . import _features
-from .images import ImageError, save_frame
+from . import _features, _logging
+from .images import SUFFIXES, ImageError, save_frame
 
-EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED = 0, 1, 2, 130
+EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_BROKEN_PIPE = 0, 1, 2, 130, 141
 
-LEVELS = {"trace": 5, "debug": logging.DEBUG, "info": logging.INFO, "warning": logging.WARNING,
-          "error": logging.ERROR, "off": logging.CRITICAL + 10}
+EXIT_CODES = f"""exit codes:
+  {EXIT_OK}    success
+  {EXIT_FAILED}    the camera, its description or the system refused (one line on stderr says why);
+       for snap also: the frame arrived incomplete
+  {EXIT_USAGE}    bad arguments or input (unknown option, invalid IP address, unparsable value)
+  {EXIT_INTERRUPTED}  interrupted (Ctrl-C)
+  {EXIT_BROKEN_PIPE}  the reader of the output went away (e.g. `| head`)"""
+
+log = logging.getLogger("korvalite.cli")
 
 
 class UsageError(Exception):
     """A command-line argument the command cannot use."""
 
 
-def _connect(args) -> korvalite.Camera:
+def _connect(args: argparse.Namespace) -> korvalite.Camera:
     cam = korvalite.Camera(args.ip, gvcp_timeout=args.gvcp_timeout)
     cam.connect()
     return cam
 
 
-def cmd_discover(args) -> int:
+def cmd_discover(args: argparse.Namespace) -> int:
+    """Prints a table of the devices that answer a discovery broadcast."""
     devices = korvalite.discover(timeout=args.timeout)
     if not devices:
         print("no devices found")
         return EXIT_OK
     rows = [("IP", "MAC", "MANUFACTURER", "MODEL", "SERIAL", "USER NAME")]
     rows += [(d.ip, d.mac, d.manufacturer, d.model, d.serial, d.user_defined_name) for d in devices]
-    widths = [max(len(str(r[i])) for r in rows) for i in range(len(rows[0]))]
+    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
     for row in rows:
-        print("  ".join(str(v).ljust(w) for v, w in zip(row, widths)).rstrip())
+        print("  ".join(v.ljust(w) for v, w in zip(row, widths)).rstrip())
     return EXIT_OK
 
 
-def cmd_info(args) -> int:
+IDENTITY_FIELDS = ("manufacturer", "model", "serial", "device_version", "manufacturer_info", "user_defined_name",
+                   "ip", "subnet_mask", "gateway", "mac", "spec_version")
+LINK_FIELDS = ("commands", "acks", "retries", "timeouts", "naks", "pending_acks", "heartbeats", "events",
+               "unsolicited")
+
+
+def cmd_info(args: argparse.Namespace) -> int:
+    """Prints the camera's identity and its control-link counters."""
     cam = _connect(args)
     try:
         info = cam.device_info()
-        for name in ("manufacturer", "model", "serial", "device_version", "manufacturer_info",
-                     "user_defined_name", "ip", "subnet_mask", "gateway", "mac", "spec_version"):
-            print(f"{name:<18} {getattr(info, name)}")
-        print(f"{'link':<18} {cam.link_stats()}")
+        for name in IDENTITY_FIELDS:
+            value = getattr(info, name)
+            if name == "spec_version":
+                value = "{}.{}".format(*value)
+            print(f"{name:<18} {value}")
+        stats = cam.link_stats()
+        if stats is not None:
+            print("link counters      " + ", ".join(f"{name} {getattr(stats, name)}" for name in LINK_FIELDS))
     finally:
         cam.disconnect()
     return EXIT_OK
 
 
-def cmd_features(args) -> int:
+def cmd_features(args: argparse.Namespace) -> int:
+    """Prints the features, flat or as the category tree, optionally with values."""
     cam = _connect(args)
     try:
         if args.tree:
@@ -72,7 +95,8 @@ def cmd_features(args) -> int:
     return EXIT_OK
 
 
-def cmd_get(args) -> int:
+def cmd_get(args: argparse.Namespace) -> int:
+    """Prints one feature's value."""
     cam = _connect(args)
     try:
         print(_features.read_value(cam, args.name))
@@ -81,7 +105,8 @@ def cmd_get(args) -> int:
     return EXIT_OK
 
 
-def cmd_set(args) -> int:
+def cmd_set(args: argparse.Namespace) -> int:
+    """Writes one feature from text parsed by its kind and prints the value read back."""
     cam = _connect(args)
     try:
         _features.write_value(cam, args.name, args.value)
@@ -91,16 +116,18 @@ def cmd_set(args) -> int:
     return EXIT_OK
 
 
-def cmd_execute(args) -> int:
+def cmd_execute(args: argparse.Namespace) -> int:
+    """Executes a command feature."""
     cam = _connect(args)
     try:
         cam.execute(args.name)
+        print(f"executed {args.name}")
     finally:
         cam.disconnect()
     return EXIT_OK
 
 
-def _apply_format(cam, args) -> None:
+def _apply_format(cam: korvalite.Camera, args: argparse.Namespace) -> None:
     if args.pixel_format is not None:
         cam.set_enum("PixelFormat", args.pixel_format)
     if args.width is not None:
@@ -109,35 +136,45 @@ def _apply_format(cam, args) -> None:
         cam.set_integer("Height", args.height)
 
 
-def cmd_snap(args) -> int:
+def cmd_snap(args: argparse.Namespace) -> int:
+    """Captures one frame and writes it as an image file."""
+    if Path(args.output).suffix.lower() not in SUFFIXES:
+        raise UsageError(f"unknown image suffix in {args.output!r}: use {', '.join(SUFFIXES)}")
     cam = _connect(args)
     try:
         _apply_format(cam, args)
         frame = cam.snap(timeout=args.timeout)
-        path = save_frame(frame, args.output)
-        print(f"{frame!r} -> {path}")
     finally:
         cam.disconnect()
-    return EXIT_OK if frame.is_complete else EXIT_FAILED
+    path = save_frame(frame, args.output)
+    print(f"{frame!r} -> {path}")
+    if not frame.is_complete:
+        print(f"error: the frame arrived incomplete ({frame.status!r})", file=sys.stderr)
+        return EXIT_FAILED
+    return EXIT_OK
 
 
-def progress_line(stats, elapsed: float) -> str:
+def progress_line(stats: korvalite.StreamStats, elapsed: float) -> str:
+    """One status line: average rates since the start and the counters that tell loss."""
     rate = stats.completed_frames / elapsed if elapsed > 0 else 0.0
     mbps = stats.bytes / elapsed / 1e6 if elapsed > 0 else 0.0
     return (f"{elapsed:6.1f} s  {rate:7.1f} frames/s  {mbps:8.1f} MB/s  completed {stats.completed_frames}  "
-            f"failed {stats.failed_frames}  resends {stats.resent_packets}  dropped {stats.frames_dropped}")
+            f"failed {stats.failed_frames}  resends {stats.resent_packets}  dropped {stats.frames_dropped}  "
+            f"underruns {stats.underruns}")
 
 
-def run_stream(cam, seconds: float, out=sys.stdout) -> object:
-    """Streams for `seconds`, redrawing one progress line; returns the final counters."""
-    tty = hasattr(out, "isatty") and out.isatty()
+def run_stream(cam: korvalite.Camera, seconds: float, out: TextIO = sys.stdout) -> korvalite.StreamStats:
+    """Streams for `seconds`, drawing one progress line; returns the final counters.
+
+    A terminal gets the line redrawn in place four times a second; a pipe or a log gets one line
+    per second."""
+    tty = out.isatty()
     with cam.start_acquisition() as acq:
         start = time.monotonic()
         last_draw = 0.0
         while (elapsed := time.monotonic() - start) < seconds:
             acq.wait_for(min(0.1, max(0.0, seconds - elapsed)))
             acq.clear()
-            # A terminal gets one line redrawn in place; a pipe or a log a line per second.
             if elapsed - last_draw >= (0.25 if tty else 1.0):
                 out.write(("\r" if tty else "") + progress_line(acq.stats(), elapsed) + ("" if tty else "\n"))
                 out.flush()
@@ -147,7 +184,10 @@ def run_stream(cam, seconds: float, out=sys.stdout) -> object:
     return stats
 
 
-def cmd_stream(args) -> int:
+def cmd_stream(args: argparse.Namespace) -> int:
+    """Streams with a live progress line and prints the final counters."""
+    if not args.seconds > 0:
+        raise UsageError(f"--seconds must be positive, not {args.seconds}")
     cam = _connect(args)
     try:
         stats = run_stream(cam, args.seconds)
@@ -157,91 +197,147 @@ def cmd_stream(args) -> int:
     return EXIT_OK
 
 
-def cmd_sim(args) -> int:
-    from .sim.__main__ import main as sim_main  # noqa: PLC0415
-
-    return sim_main(args.sim_args)
-
-
-def cmd_demo(args) -> int:
+def cmd_demo(args: argparse.Namespace) -> int:
+    """Runs the guided tour."""
     from .demo import run_demo  # noqa: PLC0415
 
     return run_demo(ip=args.ip, out_dir=args.out)
 
 
-def build_parser() -> argparse.ArgumentParser:
-    common = argparse.ArgumentParser(add_help=False)
-    common.add_argument("--log-level", choices=sorted(LEVELS), default="warning",
+def _sim_main(argv: list[str]) -> int:
+    from .sim.__main__ import main as sim_main  # noqa: PLC0415
+
+    return sim_main(argv, prog="korvalite sim")
+
+
+def _add_log_level(parser: argparse.ArgumentParser, default: str) -> None:
+    parser.add_argument("--log-level", choices=sorted(_logging.LEVEL_NAMES), default=default,
                         help="show korvalite's log events from this level on (default: warning)")
+
+
+def build_parser() -> argparse.ArgumentParser:
+    """The argument parser of every command except ``sim``, which has its own."""
+    # Subcommands take --log-level too; SUPPRESS keeps an absent one from hiding the top-level value.
+    common = argparse.ArgumentParser(add_help=False)
+    _add_log_level(common, argparse.SUPPRESS)
     camera = argparse.ArgumentParser(add_help=False)
     camera.add_argument("ip", help="the camera's IP address")
-    camera.add_argument("--gvcp-timeout", type=float, default=0.5, help="seconds per control acknowledge (0.5)")
+    camera.add_argument("--gvcp-timeout", type=float, default=0.5,
+                        help="seconds to wait for each control acknowledge (default %(default)s)")
 
     parser = argparse.ArgumentParser(prog="korvalite", description="GigE Vision cameras from the command line.",
-                                     parents=[common])
+                                     epilog=EXIT_CODES, formatter_class=argparse.RawDescriptionHelpFormatter)
+    _add_log_level(parser, "warning")
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
-    p = sub.add_parser("discover", parents=[common], help="list the cameras that answer a broadcast")
-    p.add_argument("--timeout", type=float, default=1.0, help="seconds to collect answers (1.0)")
-    p.set_defaults(run=cmd_discover)
+    def command(name: str, run: Callable[[argparse.Namespace], int], help: str, *parents: argparse.ArgumentParser,
+                description: Optional[str] = None) -> argparse.ArgumentParser:
+        p = sub.add_parser(name, parents=[common, *parents], help=help, description=description or help,
+                           epilog=EXIT_CODES, formatter_class=argparse.RawDescriptionHelpFormatter)
+        p.set_defaults(run=run)
+        return p
 
-    p = sub.add_parser("info", parents=[common, camera], help="identity and link counters of a camera")
-    p.set_defaults(run=cmd_info)
+    p = command("discover", cmd_discover, "list the cameras that answer a discovery broadcast")
+    p.add_argument("--timeout", type=float, default=1.0, help="seconds to collect answers (default %(default)s)")
 
-    p = sub.add_parser("features", parents=[common, camera], help="list the camera's features")
-    p.add_argument("--tree", action="store_true", help="show the category tree")
+    command("info", cmd_info, "identity and control-link counters of a camera", camera)
+
+    p = command("features", cmd_features, "list the camera's features with their kinds and access modes", camera)
+    p.add_argument("--tree", action="store_true", help="show the category tree (Root and its categories)")
     p.add_argument("--values", action="store_true", help="show current values")
-    p.set_defaults(run=cmd_features)
 
-    p = sub.add_parser("get", parents=[common, camera], help="read one feature")
-    p.add_argument("name")
-    p.set_defaults(run=cmd_get)
+    p = command("get", cmd_get, "read one feature", camera)
+    p.add_argument("name", help="feature name, e.g. Width")
 
-    p = sub.add_parser("set", parents=[common, camera], help="write one feature (value parsed by its kind)")
-    p.add_argument("name")
-    p.add_argument("value")
-    p.set_defaults(run=cmd_set)
+    p = command("set", cmd_set, "write one feature; the value is parsed by the feature's kind", camera,
+                description="Write one feature. Integers accept 0x... hex, booleans true/false, 1/0, on/off, "
+                            "yes/no; enumerations take an entry name.")
+    p.add_argument("name", help="feature name, e.g. Width")
+    p.add_argument("value", help="the new value")
 
-    p = sub.add_parser("execute", parents=[common, camera], help="execute a command feature")
-    p.add_argument("name")
-    p.set_defaults(run=cmd_execute)
+    p = command("execute", cmd_execute, "execute a command feature", camera)
+    p.add_argument("name", help="command name, e.g. AcquisitionStart")
 
-    p = sub.add_parser("snap", parents=[common, camera], help="capture one frame to a file")
-    p.add_argument("-o", "--output", required=True, help="file to write: .png, .pgm, .ppm or .npy")
-    p.add_argument("--width", type=int)
-    p.add_argument("--height", type=int)
-    p.add_argument("--pixel-format")
-    p.add_argument("--timeout", type=float, default=5.0, help="seconds to wait for the frame (5.0)")
-    p.set_defaults(run=cmd_snap)
+    p = command("snap", cmd_snap, "capture one frame to an image file", camera,
+                description="Capture one frame and write it by the file's suffix: .png (Pillow when installed), "
+                            ".pgm/.ppm (binary netpbm) or .npy (numpy array file); no extra packages needed.")
+    p.add_argument("-o", "--output", required=True, help="file to write: " + ", ".join(SUFFIXES))
+    p.add_argument("--width", type=int, help="set Width first")
+    p.add_argument("--height", type=int, help="set Height first")
+    p.add_argument("--pixel-format", help="set PixelFormat first, e.g. Mono8 or RGB8")
+    p.add_argument("--timeout", type=float, default=5.0, help="seconds to wait for the frame (default %(default)s)")
 
-    p = sub.add_parser("stream", parents=[common, camera], help="stream with a live progress line")
-    p.add_argument("--seconds", type=float, default=5.0, help="how long to stream (5.0)")
-    p.set_defaults(run=cmd_stream)
+    p = command("stream", cmd_stream, "stream with a live progress line, then print the stream counters", camera)
+    p.add_argument("--seconds", type=float, default=5.0, help="how long to stream (default %(default)s)")
 
-    p = sub.add_parser("sim", help="run a simulated camera (see: korvalite sim --help)", add_help=False)
-    p.add_argument("sim_args", nargs=argparse.REMAINDER)
-    p.set_defaults(run=cmd_sim)
+    # `sim` hands everything after it to the simulated camera's own command line (see main()).
+    sub.add_parser("sim", help="run a simulated camera (korvalite sim --help)", add_help=False)
 
-    p = sub.add_parser("demo", parents=[common], help="the guided tour, against a simulated or a real camera")
+    p = command("demo", cmd_demo, "the guided tour, against a simulated or a real camera")
     p.add_argument("--ip", help="a real camera's address (default: start a simulated camera)")
     p.add_argument("--out", default=".", help="folder for the captured PNG (default: here)")
-    p.set_defaults(run=cmd_demo)
     return parser
 
 
-def main(argv: list[str] | None = None) -> int:
-    parser = build_parser()
-    args = parser.parse_args(sys.argv[1:] if argv is None else argv)
-    logging.basicConfig(format="%(levelname)s %(name)s: %(message)s")
-    logging.getLogger("korvalite").setLevel(LEVELS[getattr(args, "log_level", "warning")])
+def _split_sim(argv: Sequence[str]) -> Optional[tuple[list[str], list[str]]]:
+    """(top-level options, sim arguments) when the command is `sim`, else None."""
+    i = 0
+    while i < len(argv):
+        token = argv[i]
+        if token == "sim":
+            return list(argv[:i]), list(argv[i + 1:])
+        if token == "--log-level":
+            i += 2
+        elif token.startswith("--log-level="):
+            i += 1
+        else:
+            return None
+    return None
+
+
+def _run(args: argparse.Namespace) -> int:
     try:
-        return args.run(args)
-    except (korvalite.CameraError, korvalite.GenicamError) as error:
+        return int(args.run(args))
+    except (korvalite.CameraError, korvalite.GenicamError, ImageError) as error:
         print(f"error: {error}", file=sys.stderr)
         return EXIT_FAILED
-    except (ValueError, ImageError, UsageError) as error:
+    except (ValueError, UsageError) as error:
         print(f"error: {error}", file=sys.stderr)
         return EXIT_USAGE
+    except OSError as error:
+        if isinstance(error, BrokenPipeError):
+            raise
+        where = f": {error.filename}" if error.filename else ""
+        print(f"error: {error.strerror or error}{where}", file=sys.stderr)
+        return EXIT_FAILED
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """Runs one command; returns its exit code (see ``EXIT_CODES``)."""
+    argv = list(sys.argv[1:] if argv is None else argv)
+    try:
+        sim = _split_sim(argv)
+        if sim is not None:
+            top, sim_args = sim
+            top_level = argparse.ArgumentParser(prog="korvalite")
+            _add_log_level(top_level, "warning")
+            _logging.configure(top_level.parse_args(top).log_level)
+            code = _sim_main(sim_args)
+        else:
+            args = build_parser().parse_args(argv)
+            _logging.configure(args.log_level)
+            code = _run(args)
+        sys.stdout.flush()  # a closed pipe shows here, not in the interpreter's last flush
+        return code
     except KeyboardInterrupt:
         print("interrupted", file=sys.stderr)
         return EXIT_INTERRUPTED
+    except BrokenPipeError:
+        # Nothing more can be written; point stdout at /dev/null so the interpreter's final
+        # flush does not fail a second time.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return EXIT_BROKEN_PIPE
+    except Exception as error:  # a bug of ours: still one line, the traceback only on request
+        log.debug("unexpected error", exc_info=True)
+        print(f"error: unexpected {type(error).__name__}: {error} (--log-level debug shows where)", file=sys.stderr)
+        return EXIT_FAILED

@@ -50,17 +50,20 @@ def _short_tree(cam, limit: int = 24) -> None:
 
 
 def run_demo(ip: str | None = None, out_dir: str | Path = ".") -> int:
+    """The tour against the camera at ``ip``, or a simulated one; the PNG goes to ``out_dir``."""
     out = Path(out_dir).resolve()
     out.mkdir(parents=True, exist_ok=True)
     with contextlib.ExitStack() as stack:
         if ip is None:
             sim = _simulated_camera()
+            stack.callback(print, f"stopped the simulated camera at {sim.address}")
             stack.callback(sim.__exit__, None, None, None)
             ip = sim.address
             print(f"started a simulated camera at {ip}")
         cam = korvalite.Camera(ip)
         _section("connect")
         cam.connect()
+        stack.callback(print, "disconnected")
         stack.callback(cam.disconnect)
         print(repr(cam))
         print(cam.device_info())
@@ -85,6 +88,7 @@ def run_demo(ip: str | None = None, out_dir: str | Path = ".") -> int:
         print(f"saved {path}")
         _section("stream for 3 seconds")
         stats = run_stream(cam, 3.0)
+        print("stopped the acquisition")
         print(stats)
         _section("done")
         print(f"link: {cam.link_stats()}")

@@ -87,7 +87,8 @@ void bind_camera(nb::module_& m) {
                                         std::make_shared<BusyRecord>(), settings.device.address.to_string()};
             },
             "ip"_a, nb::kw_only(), "gvcp_timeout"_a = 0.5, "retries"_a = 4, "heartbeat_timeout"_a = 3.0,
-            "exclusive"_a = false, "local_ip"_a = nb::none())
+            "exclusive"_a = false, "local_ip"_a = nb::none(),
+            "A camera at `ip`: parses the addresses and sends nothing until `connect()`.")
         .def(
             "connect",
             [](CameraShared& self) {
@@ -189,7 +190,7 @@ void bind_camera(nb::module_& m) {
         }, doc::kInvalidateCaches)
         .def("__repr__", [](CameraShared& self) {
             return "Camera(" + self.ip + ", connected=" + (is_connected(self) ? "True" : "False") + ")";
-        });
+        }, "`Camera(<ip>, connected=True|False)`.");
     bind_camera_capture(cls);
 }
 

@@ -296,20 +296,25 @@ void bind_capture(nb::module_& m) {
             "Capture one frame, waiting up to `timeout` seconds.")
         .def("packet_size", [](SnapshotSession& self) {
             return self.open_state([](SnapshotState& s) { return s.stream.packet_size(); });
-        })
+        }, "The stream packet size in use, in bytes.")
         .def("stats", [](SnapshotSession& self) {
             return to_python(self.open_state([](SnapshotState& s) { return s.stream.stats(); }));
-        }, nb::sig("def stats(self) -> StreamStats"))
-        .def("is_closed", [](SnapshotSession& self) { return self.is_closed(); })
+        }, nb::sig("def stats(self) -> StreamStats"), "A snapshot of the stream counters.")
+        .def("is_closed", [](SnapshotSession& self) { return self.is_closed(); }, "Whether the session has been closed.")
         .def("close", [](SnapshotSession& self) { self.close(); }, kCloseDoc)
-        .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> SnapshotSession"))
-        .def("__exit__", [](SnapshotSession& self, nb::args) {
-            self.close();
-            return false;
-        })
+        .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> SnapshotSession"),
+             "The session itself.")
+        .def(
+            "__exit__",
+            [](SnapshotSession& self, nb::args) {
+                self.close();
+                return false;
+            },
+            nb::sig("def __exit__(self, *args: object) -> bool"),
+            "Close the session; never suppresses the exception in flight.")
         .def("__repr__", [](SnapshotSession& self) {
             return std::string("SnapshotSession(closed=") + (self.is_closed() ? "True" : "False") + ")";
-        });
+        }, "`SnapshotSession(closed=True|False)`.");
 
     auto stop = [](Acquisition& self) {
         GenicamResult<void> result;
@@ -340,28 +345,31 @@ void bind_capture(nb::module_& m) {
             "capacity"_a = 16, nb::sig("def subscribe(self, capacity: int = 16) -> FrameChannel"), kSubscribeDoc)
         .def("local_addr", [](Acquisition& self) {
             return self.running([](AcquisitionState& s) { return endpoint_text(s.stream.local_address()); });
-        })
+        }, "The stream socket's local address as `address:port`.")
         .def("packet_size", [](Acquisition& self) {
             return self.running([](AcquisitionState& s) { return s.stream.packet_size(); });
-        })
+        }, "The stream packet size in use, in bytes.")
         .def("stats", [](Acquisition& self) {
             return to_python(self.running([](AcquisitionState& s) { return s.stream.stats(); }));
-        }, nb::sig("def stats(self) -> StreamStats"))
-        .def("is_stopped", [](Acquisition& self) { return self.is_stopped(); })
+        }, nb::sig("def stats(self) -> StreamStats"), "A snapshot of the stream counters.")
+        .def("is_stopped", [](Acquisition& self) { return self.is_stopped(); }, "Whether the acquisition has been stopped.")
         .def("stop", stop, kStopDoc)
-        .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> Acquisition"))
+        .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> Acquisition"),
+             "The acquisition itself.")
         .def("__exit__", [stop](Acquisition& self, nb::args) {
             stop(self);
             return false;
-        })
-        .def("__iter__", [](nb::object self) { return self; }, nb::sig("def __iter__(self) -> Acquisition"))
+        }, nb::sig("def __exit__(self, *args: object) -> bool"),
+           "Run `stop()`; never suppresses the exception in flight.")
+        .def("__iter__", [](nb::object self) { return self; }, nb::sig("def __iter__(self) -> Acquisition"),
+             "The acquisition itself: iteration yields arriving frames until the stream ends.")
         .def(
             "__next__",
             [](Acquisition& self) { return next_frame(self.frames, [&self] { return self.control_lost(); }); },
-            nb::sig("def __next__(self) -> Frame"))
+            nb::sig("def __next__(self) -> Frame"), "The next arriving frame; Ctrl-C interrupts the wait.")
         .def("__repr__", [](Acquisition& self) {
             return std::string("Acquisition(stopped=") + (self.is_stopped() ? "True" : "False") + ")";
-        });
+        }, "`Acquisition(stopped=True|False)`.");
 }
 
 // The capture methods of Camera, added to the class bound by bind_camera.

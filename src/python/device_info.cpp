@@ -43,7 +43,7 @@ void bind_device_info(nb::module_& m) {
                      "MAC address as six lowercase hex pairs joined by ':'.")
         .def_prop_ro("spec_version", [](const DeviceInfo& d) { return d.spec_version; },
                      "GigE Vision spec version as `(major, minor)`.")
-        .def("__repr__", &repr);
+        .def("__repr__", &repr, "`DeviceInfo(<manufacturer> <model> serial=<serial> ip=<ip>)`.");
 }
 
 nb::object to_python(const DeviceInfo& info) { return nb::cast(info); }

@@ -82,11 +82,15 @@ void bind_enumeration(nb::module_& m, const char* class_name, const char* doc,
                       const std::array<std::pair<const char*, E>, N>& members) {
     nb::class_<Wrapper> cls(m, class_name, doc, nb::type_slots(collectable_slots));
     const std::string prefix = std::string(class_name) + ".";
-    cls.def("__int__", [](const Wrapper& self) { return static_cast<int>(self.value); })
-        .def("__hash__", [](const Wrapper& self) { return nb::hash(nb::int_(static_cast<int>(self.value))); })
-        .def("__eq__", &equals<Wrapper>, nb::arg("other").none())
-        .def("__ne__", &not_equals<Wrapper>, nb::arg("other").none())
-        .def("__repr__", [prefix, members](const Wrapper& self) { return prefix + member_name(members, self.value); });
+    cls.def("__int__", [](const Wrapper& self) { return static_cast<int>(self.value); }, "The member's integer value.")
+        .def("__hash__", [](const Wrapper& self) { return nb::hash(nb::int_(static_cast<int>(self.value))); },
+             "The hash of the member's integer value, so members and integers find the same dict keys.")
+        .def("__eq__", &equals<Wrapper>, nb::arg("other").none(),
+             nb::sig("def __eq__(self, other: object, /) -> bool"), "Equal to the same member or to its integer value.")
+        .def("__ne__", &not_equals<Wrapper>, nb::arg("other").none(),
+             nb::sig("def __ne__(self, other: object, /) -> bool"), "The negation of `==`.")
+        .def("__repr__", [prefix, members](const Wrapper& self) { return prefix + member_name(members, self.value); },
+             "The class and member name, e.g. `FrameStatus.Complete`.");
     for (const auto& [name, value] : members) cls.attr(name) = nb::cast(Wrapper{value});
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "enums.hpp"
+#include "frame_array.hpp"
 
 namespace nb = nanobind;
 
@@ -24,6 +25,18 @@ constexpr const char* kPixelFormatCodeDoc = "The raw 32-bit GigE Vision pixel fo
 constexpr const char* kDataDoc =
     "The payload bytes (e.g. for `numpy.frombuffer`). For an incomplete\n"
     "frame the holes read as stale buffer content \u2014 check `status` first.";
+
+constexpr const char* kToNumpyDoc =
+    "The payload as a read-only numpy array over the frame's buffer, without copying.\n\n"
+    "Shaped (height, width) `uint8` for 8-bit mono and Bayer formats, (height, width)\n"
+    "`uint16` for Mono10/12/16, (height, width, 3) `uint8` for RGB8/BGR8, with rows as\n"
+    "far apart as the leader's line padding says; any other format gives a 1-D\n"
+    "`uint8` array of the bytes `data()` returns. The array keeps the frame and its\n"
+    "buffer alive. Raises `ValueError` when the frame is too short for its image and\n"
+    "`ImportError` when numpy is not installed.";
+constexpr const char* kLayoutDoc =
+    "(height, width, channels, bytes per sample, line stride) of the frame's image, or\n"
+    "None for a pixel format without one; `ValueError` when the frame is too short.";
 
 const Frame& frame(const FrameObject& object) { return *object.frame; }
 
@@ -56,7 +69,7 @@ PyType_Slot frame_slots[] = {
 }  // namespace
 
 void bind_frame(nb::module_& m) {
-    nb::class_<FrameObject>(m, "Frame", kFrameDoc, nb::type_slots(frame_slots))
+    nb::class_<FrameObject>(m, "Frame", kFrameDoc, nb::type_slots(frame_slots), nb::is_weak_referenceable())
         .def_prop_ro("status", [](const FrameObject& o) { return to_python(frame(o).status()); },
                      nb::sig("def status(self) -> FrameStatus"), "How the frame ended.")
         .def_prop_ro("is_complete", [](const FrameObject& o) { return frame(o).is_complete(); }, kIsCompleteDoc)
@@ -83,7 +96,11 @@ void bind_frame(nb::module_& m) {
         .def_prop_ro("received_size", [](const FrameObject& o) { return frame(o).received_size(); },
                      "Number of payload bytes that arrived.")
         .def("data", &data, kDataDoc)
-        .def("__repr__", &repr);
+        .def("to_numpy", &frame_to_numpy, kToNumpyDoc,
+             nb::sig("def to_numpy(self) -> typing.Annotated[numpy.typing.NDArray, dict(writable=False)]"))
+        .def("_layout", &frame_layout_tuple, kLayoutDoc,
+             nb::sig("def _layout(self) -> tuple[int, int, int, int, int] | None"))
+        .def("__repr__", &repr, "`Frame(id=<id>, <status>, <width>x<height> <pixel format>, <received size> bytes)`.");
 }
 
 nb::object to_python(FramePtr frame) {

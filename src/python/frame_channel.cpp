@@ -17,15 +17,18 @@ constexpr const char* kFrameChannelDoc =
 void bind_frame_channel(nb::module_& m) {
     nb::class_<FrameChannelObject>(m, "FrameChannel", kFrameChannelDoc)
         .def("wait_for", [](FrameChannelObject& c, double timeout) { return wait_for_frame(c.receiver, timeout); },
-             "timeout"_a, nb::sig("def wait_for(self, timeout: float) -> Frame | None"))
+             "timeout"_a, nb::sig("def wait_for(self, timeout: float) -> Frame | None"),
+             "Wait up to `timeout` seconds for the next frame; None on time-out or when the stream has ended.")
         .def("try_recv", [](FrameChannelObject& c) { return try_recv_frame(c.receiver); },
-             nb::sig("def try_recv(self) -> Frame | None"))
+             nb::sig("def try_recv(self) -> Frame | None"), "A buffered frame at once, or None.")
         .def("recv_all", [](FrameChannelObject& c) { return recv_all_frames(c.receiver); },
-             nb::sig("def recv_all(self) -> list[Frame]"))
-        .def("clear", [](FrameChannelObject& c) { clear_frames(c.receiver); })
-        .def("__iter__", [](nb::handle self) { return nb::borrow(self); }, nb::sig("def __iter__(self) -> FrameChannel"))
+             nb::sig("def recv_all(self) -> list[Frame]"), "Every buffered frame, oldest first.")
+        .def("clear", [](FrameChannelObject& c) { clear_frames(c.receiver); }, "Discard the buffered frames.")
+        .def("__iter__", [](nb::handle self) { return nb::borrow(self); },
+             nb::sig("def __iter__(self) -> FrameChannel"),
+             "The channel itself: iteration yields frames until the stream ends and the buffer is empty.")
         .def("__next__", [](FrameChannelObject& c) { return next_frame(c.receiver); },
-             nb::sig("def __next__(self) -> Frame"));
+             nb::sig("def __next__(self) -> Frame"), "The next frame; Ctrl-C interrupts the wait.");
 }
 
 nb::object make_frame_channel(FrameReceiver receiver, std::shared_ptr<void> keep_alive) {

@@ -58,7 +58,7 @@ void bind_counters(nb::module_& m, const char* name, const char* doc,
         const auto member = fields[i].second;
         cls.def_prop_ro(fields[i].first, [member](const Stats& stats) { return stats.*member; }, field_docs[i]);
     }
-    cls.def("__repr__", text);
+    cls.def("__repr__", text, "Every counter with its value, in declaration order.");
 }
 
 }  // namespace

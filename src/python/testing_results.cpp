@@ -104,7 +104,8 @@ void bind_testing_results(nb::module_& tm) {
             [](FramePoolHarness& pool, const std::vector<std::pair<std::uint64_t, nb::bytes>>& writes, int status,
                std::uint64_t frame_id, std::uint32_t width, std::uint32_t height, std::uint32_t x_offset,
                std::uint32_t y_offset, std::uint32_t pixel_format, std::uint64_t timestamp_ticks,
-               std::uint64_t timestamp_ns, std::uint64_t system_timestamp_ns) {
+               std::uint64_t timestamp_ns, std::uint64_t system_timestamp_ns, std::uint16_t padding_x,
+               std::uint16_t padding_y) {
                 if (status < 0 || status > static_cast<int>(FrameStatus::PayloadUnsupported))
                     throw nb::value_error("no such frame status");
                 FrameInfo info;
@@ -118,11 +119,13 @@ void bind_testing_results(nb::module_& tm) {
                 info.timestamp_ticks = timestamp_ticks;
                 info.timestamp_ns = timestamp_ns;
                 info.system_timestamp_ns = system_timestamp_ns;
+                info.padding_x = padding_x;
+                info.padding_y = padding_y;
                 return pool.frame(writes, info);
             },
             "writes"_a, nb::kw_only(), "status"_a = 0, "frame_id"_a = 0, "width"_a = 0, "height"_a = 0,
             "x_offset"_a = 0, "y_offset"_a = 0, "pixel_format"_a = 0, "timestamp_ticks"_a = 0, "timestamp_ns"_a = 0,
-            "system_timestamp_ns"_a = 0,
+            "system_timestamp_ns"_a = 0, "padding_x"_a = 0, "padding_y"_a = 0,
             "A Frame from a free slot with the (offset, bytes) runs written, or None when no slot is free.")
         .def("free_slots", &FramePoolHarness::free_slots);
 

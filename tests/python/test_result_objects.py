@@ -24,7 +24,7 @@ def test_frame_properties_read_only_and_in_order():
     frame = pool.frame([(0, bytes(range(32)))], status=0, frame_id=2**64 - 1, width=8, height=4, x_offset=2**32 - 1,
                        y_offset=7, pixel_format=0x01080001, timestamp_ticks=5_000_000_000,
                        timestamp_ns=5_000_000_000, system_timestamp_ns=1_700_000_000_123_456_789)
-    assert public_names(korvalite.Frame) == FRAME_PROPERTIES + ["data"]
+    assert public_names(korvalite.Frame) == FRAME_PROPERTIES + ["data", "to_numpy"]
     assert {name: getattr(frame, name) for name in FRAME_PROPERTIES} == {
         "status": FrameStatus.Complete,
         "is_complete": True,

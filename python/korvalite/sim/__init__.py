@@ -260,15 +260,19 @@ class SimulatedCamera:
 
     @property
     def running(self) -> bool:
+        """True between ``start()`` and ``stop()``."""
         return self._camera.running
 
     def __enter__(self) -> "SimulatedCamera":
+        """Starts the camera."""
         return self.start()
 
     def __exit__(self, *exc) -> None:
+        """Stops the camera."""
         self.stop()
 
     def __repr__(self) -> str:
+        """``SimulatedCamera(<address>:<port>, running|stopped)``."""
         state = "running" if self.running else "stopped"
         return f"SimulatedCamera({self.address}:{self.port}, {state})"
 
@@ -281,24 +285,30 @@ class SimulatedCamera:
 
     @property
     def address(self) -> str:
+        """The IPv4 address the device port is bound to."""
         return self._camera.endpoint[0]
 
     @property
     def port(self) -> int:
+        """The device port (the bound one, once started with port 0)."""
         return self._camera.endpoint[1]
 
     # --- registers and memory (raw: no access modes, privilege or side effects) -----------------
 
     def read_register(self, address: int) -> int:
+        """The 32-bit register at ``address``, as the device holds it."""
         return int.from_bytes(self._camera.peek(address, 4), "big")
 
     def write_register(self, address: int, value: int) -> None:
+        """Sets the 32-bit register at ``address`` without side effects."""
         self._camera.poke(address, (value & 0xFFFFFFFF).to_bytes(4, "big"))
 
     def read_memory(self, address: int, size: int) -> bytes:
+        """``size`` bytes of device memory from ``address``."""
         return self._camera.peek(address, size)
 
     def write_memory(self, address: int, data: bytes) -> None:
+        """Writes ``data`` into device memory at ``address`` without side effects."""
         self._camera.poke(address, bytes(data))
 
     # --- what happened ------------------------------------------------------------------------
@@ -308,6 +318,7 @@ class SimulatedCamera:
         return self._camera.counters()
 
     def reset_counters(self) -> None:
+        """Sets every device-side counter back to zero."""
         self._camera.reset_counters()
 
     def writes(self, since: int = 0) -> list:
@@ -324,6 +335,7 @@ class SimulatedCamera:
         return [(w.address, w.value) for w in self.writes(since) if w.value is not None]
 
     def clear_writes(self) -> None:
+        """Forgets the recorded host writes."""
         self._camera.clear_writes()
 
     # --- faults -------------------------------------------------------------------------------
@@ -335,6 +347,7 @@ class SimulatedCamera:
 
     @property
     def faults(self) -> dict:
+        """The fault settings in force, by the constructor's names."""
         f = self._camera.faults()
         return {name: getattr(f, name) for name in (
             "seed", "stream_drop", "stream_duplicate", "stream_reorder", "resend_drop", "resend_duplicate",
@@ -352,6 +365,7 @@ class SimulatedCamera:
 
     @property
     def extended_ids(self) -> bool:
+        """Whether frames go out with 64-bit block ids and 32-bit packet ids."""
         return self._camera.extended_ids
 
     @extended_ids.setter
@@ -374,10 +388,12 @@ class SimulatedCamera:
         self._camera.start_acquisition()
 
     def stop_acquisition(self) -> None:
+        """Stop the acquisition as AcquisitionStop would."""
         self._camera.stop_acquisition()
 
     @property
     def acquiring(self) -> bool:
+        """True while an acquisition runs."""
         return self._camera.acquiring
 
     def stream_to(self, ip: str, port: int, packet_size: int = 1500) -> None:
@@ -408,8 +424,10 @@ class SimulatedCamera:
 
     @property
     def first_url(self) -> str:
+        """The text of the first URL register."""
         return self._camera.first_url
 
     @property
     def second_url(self) -> str:
+        """The text of the second URL register."""
         return self._camera.second_url

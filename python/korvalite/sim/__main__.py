@@ -11,6 +11,7 @@ import signal
 import sys
 import time
 
+from .. import _logging
 from . import PIXEL_FORMATS, SimulatedCamera
 
 _COMMANDS = ("READREG", "WRITEREG", "READMEM", "WRITEMEM")
@@ -32,9 +33,9 @@ def _endpoint(text: str) -> tuple:
     return host, int(port)
 
 
-def parser() -> argparse.ArgumentParser:
+def parser(prog: str = "python -m korvalite.sim") -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
-        prog="python -m korvalite.sim",
+        prog=prog,
         description="Run a simulated GigE Vision camera until interrupted. Any GigE Vision client can "
                     "discover it, take control, read its description and stream from it.")
     net = p.add_argument_group("network")
@@ -129,6 +130,8 @@ def parser() -> argparse.ArgumentParser:
     run.add_argument("--duration", type=float, default=None,
                      help="stop after this many seconds (default: run until interrupted)")
     run.add_argument("--stats-interval", type=float, default=None, help="print the counters every this many seconds")
+    run.add_argument("--log-level", choices=sorted(_logging.LEVEL_NAMES), default=None,
+                     help="show korvalite's log events from this level on (default: warning)")
     return p
 
 
@@ -179,8 +182,10 @@ def _serve(cam: SimulatedCamera, args: argparse.Namespace) -> None:
             next_stats += args.stats_interval
 
 
-def main(argv: list[str] | None = None) -> int:
-    args = parser().parse_args(argv)
+def main(argv: list[str] | None = None, prog: str = "python -m korvalite.sim") -> int:
+    args = parser(prog).parse_args(argv)
+    if args.log_level is not None:
+        _logging.configure(args.log_level)
     # SIGTERM ends the run like Ctrl-C does.
     signal.signal(signal.SIGTERM, _interrupt)
     try:

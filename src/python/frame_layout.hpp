@@ -1,0 +1,35 @@
+#pragma once
+// How a frame's payload reads as an image: `height` rows of `width` pixels, each pixel `channels`
+// samples of `sample_bytes` bytes, rows `line_stride` bytes apart (the leader's line padding
+// included). Frame.to_numpy shapes its array from it, and the pure-Python image writers read it
+// through Frame._layout, so both agree on every format.
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+
+#include "korvalite/gige/stream/frame.hpp"
+
+namespace korvalite::py {
+
+struct ImageLayout {
+    std::uint32_t height = 0;
+    std::uint32_t width = 0;
+    std::uint32_t channels = 0;
+    std::uint32_t sample_bytes = 0;
+    std::uint64_t line_stride = 0;
+};
+
+// Channels and bytes per sample of the formats an image can be shaped for: 8-bit mono and Bayer,
+// the 16-bit mono formats (one little-endian word per pixel), RGB8 and BGR8. Nullopt otherwise.
+struct SampleShape {
+    std::uint32_t channels;
+    std::uint32_t sample_bytes;
+};
+std::optional<SampleShape> sample_shape(gige::proto::PixelFormat format);
+
+// The frame's layout; nullopt for a format without one; an error text when the frame's data
+// (as `data()` gives it) is too short for the image its leader claims.
+std::expected<std::optional<ImageLayout>, std::string> image_layout(const gige::stream::Frame& frame);
+
+}  // namespace korvalite::py
