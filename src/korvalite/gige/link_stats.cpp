@@ -1,19 +1,9 @@
 #include "korvalite/gige/link_stats.hpp"
 
+#include "korvalite/record_text.hpp"
+
 namespace korvalite::gige {
 
-std::string debug_string(const LinkStats& stats) {
-    std::string out = "LinkStats {";
-    const char* separator = " ";
-    for (const auto& [name, member] : kLinkStatsFields) {
-        out += separator;
-        out += name;
-        out += ": ";
-        out += std::to_string(stats.*member);
-        separator = ", ";
-    }
-    out += " }";
-    return out;
-}
+std::string debug_string(const LinkStats& stats) { return record_text("LinkStats", kLinkStatsFields, stats); }
 
 }  // namespace korvalite::gige

@@ -1,19 +1,9 @@
 #include "korvalite/gige/stream/stats.hpp"
 
+#include "korvalite/record_text.hpp"
+
 namespace korvalite::gige::stream {
 
-std::string to_string(const StreamStats& stats) {
-    std::string out = "StreamStats {";
-    const char* separator = " ";
-    for (const auto& [name, member] : kStreamStatsFields) {
-        out += separator;
-        out += name;
-        out += ": ";
-        out += std::to_string(stats.*member);
-        separator = ", ";
-    }
-    out += " }";
-    return out;
-}
+std::string to_string(const StreamStats& stats) { return record_text("StreamStats", kStreamStatsFields, stats); }
 
 }  // namespace korvalite::gige::stream
