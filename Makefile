@@ -82,7 +82,7 @@ test-tsan: deps-apt
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALITE_SANITIZE=thread \
 	  -DKORVALITE_TESTS=ON -DKORVALITE_PYTHON=OFF
 	cmake --build $(TSAN_DIR) -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:allocator_may_return_null=1 ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS)
 
 # Every libFuzzer harness in fuzz/ for FUZZ_SECONDS each, one at a time; fails on any finding.
 fuzz: deps-apt

@@ -2,6 +2,7 @@
 // queues (bounded; a full queue drops and counts), and one delivery thread takes the GIL to hand
 // batches to a Python callback. The Python side stops the thread at exit, before finalization.
 #include "log_bridge.hpp"
+#include "gil.hpp"
 
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
@@ -21,14 +22,6 @@ using namespace nb::literals;
 namespace korvalite::py {
 
 namespace {
-
-bool interpreter_finalizing() {
-#if PY_VERSION_HEX >= 0x030D0000
-    return Py_IsFinalizing();
-#else
-    return _Py_IsFinalizing();
-#endif
-}
 
 constexpr std::size_t kQueueCapacity = 8192;
 constexpr auto kLevelRefreshInterval = std::chrono::milliseconds(500);
@@ -105,7 +98,7 @@ private:
                 refresh = refresh_requested_ || std::chrono::steady_clock::now() - last_refresh >= kLevelRefreshInterval;
             }
             if (!batch.empty() || refresh) {
-                if (interpreter_finalizing()) break;
+                if (interpreter_is_finalizing()) break;
                 nb::gil_scoped_acquire gil;
                 if (refresh) {
                     call(refresh_);

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 
+#include "gil.hpp"
 #include "korvalite/sim/description.hpp"
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/pattern.hpp"
@@ -26,14 +27,6 @@ namespace {
 using sim::SimConfig;
 using sim::SimulatedCamera;
 using Peer = std::tuple<std::string, std::uint16_t>;
-
-bool interpreter_finalizing() {
-#if PY_VERSION_HEX >= 0x030D0000
-    return Py_IsFinalizing();
-#else
-    return _Py_IsFinalizing();
-#endif
-}
 
 net::Ipv4Address parse_ip(const std::string& text) {
     auto ip = net::Ipv4Address::parse(text);
@@ -80,7 +73,7 @@ struct PyCamera {
     explicit PyCamera(SimConfig config) : camera(unwrap_or_raise(SimulatedCamera::create(std::move(config)))) {}
     ~PyCamera() {
         if (!camera->running()) return;
-        if (interpreter_finalizing()) {
+        if (interpreter_is_finalizing()) {
             camera->stop();
             return;
         }
