@@ -161,6 +161,8 @@ def drain_timed(acquisition, take) -> list[float]:
         frame = acquisition.wait_for(0.05)
         if frame is None:
             return us
+        if not frame.is_complete:  # the frame cut short by pausing the camera: not timed
+            continue
         take(frame)
         us.append((time.perf_counter() - t0) * 1e6)
         del frame
@@ -183,6 +185,8 @@ def measure_per_frame(camera, device, rounds: int) -> dict:
             results[f"{label}_frames"] = len(us)
         device.start_acquisition()
         frame = acquisition.wait_for(2.0)
+        while frame is not None and not frame.is_complete:
+            frame = acquisition.wait_for(2.0)
         device.stop_acquisition()
         for label, call in (("to_numpy_only_us", frame.to_numpy), ("data_only_us", frame.data)):
             n = 2000 if label.startswith("to_numpy") else 50
