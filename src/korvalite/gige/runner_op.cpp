@@ -57,15 +57,9 @@ void fail(const Op& op, const CameraError& error) {
 std::optional<Op> from_message(ToWorker&& message) {
     return std::visit(
         Overloaded{
-            [](to_worker::ReadRegister&& m) -> std::optional<Op> {
-                return ReadRegister{m.address, std::move(m.slot)};
-            },
-            [](to_worker::ReadRegisters&& m) -> std::optional<Op> {
-                return ReadRegisters{std::move(m.addresses), std::move(m.slot)};
-            },
-            [](to_worker::WriteRegisters&& m) -> std::optional<Op> {
-                return WriteRegisters{std::move(m.pairs), std::move(m.slot)};
-            },
+            [](ReadRegister&& m) -> std::optional<Op> { return std::move(m); },
+            [](ReadRegisters&& m) -> std::optional<Op> { return std::move(m); },
+            [](WriteRegisters&& m) -> std::optional<Op> { return std::move(m); },
             [](to_worker::ReadMemory&& m) -> std::optional<Op> {
                 ReadMemory op{m.address, m.length, {}, std::move(m.slot)};
                 // Reserve up front, but never more than a sane amount for a runaway length.

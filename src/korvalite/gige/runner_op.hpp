@@ -10,21 +10,12 @@
 
 namespace korvalite::gige::op {
 
-struct ReadRegister {
-    std::uint32_t address = 0;
-    ResponseHandle<std::uint32_t> slot;
-};
+// Register operations carry nothing beyond their message.
+using ReadRegister = to_worker::ReadRegister;
+using ReadRegisters = to_worker::ReadRegisters;
+using WriteRegisters = to_worker::WriteRegisters;
 
-struct ReadRegisters {
-    std::vector<std::uint32_t> addresses;
-    ResponseHandle<std::vector<std::uint32_t>> slot;
-};
-
-struct WriteRegisters {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
-    ResponseHandle<void> slot;
-};
-
+// Memory operations add their progress through the chunks.
 struct ReadMemory {
     std::uint32_t address = 0;  // of the next byte still missing
     std::uint32_t length = 0;   // total requested
