@@ -8,7 +8,7 @@
 // straight to the StreamRunner, no socket) per packet size, which separates the driver's own
 // cost from the kernel's copy out of the socket.
 //
-//   ./build/cpp/stream_receive [--quick] [--reassembly-only]
+//   ./build/cpp/stream_receive [--quick] [--reassembly-only] [--case 640x480/9000]
 #include <sys/socket.h>
 #include <time.h>
 
@@ -42,6 +42,7 @@ const net::Ipv4Address kHostIp{0x7F000051};    // 127.0.0.81
 struct Options {
     bool quick = false;            // shorter windows, fewer rates: a smoke run
     bool reassembly_only = false;  // only the part without sockets (for profiling)
+    std::string only_case;         // one case by its label; empty: all
 };
 
 struct RateResult {
@@ -299,6 +300,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--quick") == 0) options.quick = true;
         else if (std::strcmp(argv[i], "--reassembly-only") == 0) options.reassembly_only = true;
+        else if (std::strcmp(argv[i], "--case") == 0 && i + 1 < argc) options.only_case = argv[++i];
 
     const StreamCase cases[] = {{640, 480, 1500}, {640, 480, 9000}, {2048, 2048, 1500}, {2048, 2048, 9000}};
     const double ladder[] = {0.25, 0.5, 1, 2, 4, 8, 16};
@@ -306,6 +308,7 @@ int main(int argc, char** argv) {
                 "sent", "complete", "failed", "resends", "CPU s/GB", "allocs/fr");
     for (const auto& c : cases) {
         if (options.reassembly_only) break;
+        if (!options.only_case.empty() && c.label() != options.only_case) continue;
         const DrainResult camera_max = camera_maximum(c, options.quick ? 0.3 : 1.0);
         auto rig = bench::SimRig::open(c, kCameraIp, kHostIp);
         if (!rig) return 1;

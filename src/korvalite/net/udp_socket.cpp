@@ -51,6 +51,10 @@ CameraResult<std::size_t> UdpSocket::set_receive_buffer(std::size_t bytes) {
     int v = bytes > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(bytes);
     if (::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &v, sizeof v) != 0)
         return std::unexpected(CameraError::io_errno(errno));
+    return receive_buffer();
+}
+
+CameraResult<std::size_t> UdpSocket::receive_buffer() const {
     int granted = 0;
     socklen_t len = sizeof granted;
     if (::getsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0)

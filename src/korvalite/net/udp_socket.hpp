@@ -30,6 +30,8 @@ public:
     CameraResult<void> set_broadcast(bool on);
     // Requests a receive buffer of `bytes`; returns the size the kernel actually granted.
     CameraResult<std::size_t> set_receive_buffer(std::size_t bytes);
+    // The receive buffer the kernel grants this socket (SO_RCVBUF as read back).
+    CameraResult<std::size_t> receive_buffer() const;
     CameraResult<void> set_receive_timeout(int milliseconds);
     // Requests a send buffer of `bytes` (SO_SNDBUF); returns the size the kernel granted.
     CameraResult<std::size_t> set_send_buffer(std::size_t bytes);

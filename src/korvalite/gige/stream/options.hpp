@@ -38,6 +38,9 @@ struct StreamOptions {
     std::uint16_t channel = 0;
     // True disables resend requests.
     bool no_resend = false;
+    // While a stream flows, the worker lets datagrams gather in the socket this long between
+    // receive calls instead of waking for each one; zero wakes on every arrival.
+    std::chrono::nanoseconds receive_coalesce = std::chrono::microseconds(100);
 };
 
 }  // namespace korvalite::gige::stream

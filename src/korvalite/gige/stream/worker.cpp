@@ -1,6 +1,8 @@
 #include "korvalite/gige/stream/worker.hpp"
 
 #include <sys/epoll.h>
+#include <sys/prctl.h>
+#include <time.h>
 
 #include <array>
 #include <cerrno>
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "korvalite/log.hpp"
+#include "korvalite/gige/stream/receive_pacer.hpp"
 #include "korvalite/net/datagram_batch.hpp"
 
 namespace korvalite::gige::stream {
@@ -57,10 +60,17 @@ struct WorkerLoop {
           runner(options, params, std::move(pool), std::move(control), std::move(shared), link),
           alive(std::move(alive_flag)),
           stop(std::move(stop_flag)),
-          batch(kBatchSize, kMaxDatagram) {}
+          batch(kBatchSize, kMaxDatagram),
+          pacer(options.receive_coalesce, socket.receive_buffer().value_or(0)) {}
+
+    struct Drained {
+        std::size_t bytes = 0;
+        bool emptied = false;  // the socket was empty at the end
+    };
 
     void run();
-    void drain_socket();
+    Drained drain_socket();
+    void pause(std::chrono::nanoseconds how_long) const;
 
     net::UdpSocket socket;
     net::Poller poller;
@@ -70,22 +80,43 @@ struct WorkerLoop {
     std::shared_ptr<std::atomic<bool>> alive;
     std::shared_ptr<std::atomic<bool>> stop;
     net::DatagramBatch batch;
+    ReceivePacer pacer;
 };
 
 void WorkerLoop::run() {
     runner.options().thread_config.apply_logged();
+    // Pauses between receive calls are tens of microseconds: the default 50 µs timer slack
+    // would stretch them several-fold.
+    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
     std::array<epoll_event, net::kMaxEvents> events{};
+    // Mid-frame with data just taken, more datagrams are on their way: the worker pauses and
+    // then takes them in one batch rather than waking for each arrival.
+    bool flowing = false;
     while (!stop->load()) {
-        const int timeout = runner.has_frames_in_flight() ? wait_ms(runner.options().resend_interval) : kIdleWaitMs;
-        const auto ready = poller.wait(events, timeout);
-        if (!ready) {
-            KORVALITE_LOG(kLog, log::Level::Error, "gvsp worker poll error: " + ready.error().text());
-            break;
-        }
-        if (runner.drain_control()) break;
-        for (int i = 0; i < *ready; ++i) {
-            if (events[static_cast<std::size_t>(i)].data.u64 == net::kSocketToken) drain_socket();
-            else waker->drain();
+        if (flowing && runner.has_frames_in_flight()) {
+            pause(pacer.pause());
+            if (runner.drain_control()) break;
+            const auto drained = drain_socket();
+            pacer.gathered(drained.bytes);
+            flowing = drained.emptied && drained.bytes > 0;
+        } else {
+            const int timeout =
+                runner.has_frames_in_flight() ? wait_ms(runner.options().resend_interval) : kIdleWaitMs;
+            const auto ready = poller.wait(events, timeout);
+            if (!ready) {
+                KORVALITE_LOG(kLog, log::Level::Error, "gvsp worker poll error: " + ready.error().text());
+                break;
+            }
+            if (runner.drain_control()) break;
+            flowing = false;
+            for (int i = 0; i < *ready; ++i) {
+                if (events[static_cast<std::size_t>(i)].data.u64 == net::kSocketToken) {
+                    const auto drained = drain_socket();
+                    flowing = pacer.pause().count() > 0 && drained.emptied && drained.bytes > 0;
+                } else {
+                    waker->drain();
+                }
+            }
         }
         runner.check_frame_completion(std::chrono::steady_clock::now());
         runner.publish();
@@ -95,7 +126,8 @@ void WorkerLoop::run() {
     alive->store(false);
 }
 
-void WorkerLoop::drain_socket() {
+WorkerLoop::Drained WorkerLoop::drain_socket() {
+    Drained drained;
     for (int round = 0; round < kMaxBatchesPerDrain; ++round) {
         const auto received = batch.receive(socket.fd());
         if (!received) {
@@ -103,12 +135,28 @@ void WorkerLoop::drain_socket() {
             if (err == EINTR) continue;
             if (err != EAGAIN && err != EWOULDBLOCK)
                 KORVALITE_LOG(kLog, log::Level::Warn, std::string("gvsp recv error: ") + std::strerror(err));
-            return;
+            drained.emptied = err == EAGAIN || err == EWOULDBLOCK;
+            return drained;
         }
         const Instant now = std::chrono::steady_clock::now();
-        for (std::size_t i = 0; i < *received; ++i) runner.handle_datagram(batch.datagram(i), batch.source_ip(i), now);
-        if (*received < batch.count()) return;  // the queue was empty a moment ago
+        for (std::size_t i = 0; i < *received; ++i) {
+            const auto datagram = batch.datagram(i);
+            drained.bytes += datagram.size();
+            runner.handle_datagram(datagram, batch.source_ip(i), now);
+        }
+        if (*received < batch.count()) {  // the queue was empty a moment ago
+            drained.emptied = true;
+            return drained;
+        }
     }
+    return drained;  // still more waiting
+}
+
+void WorkerLoop::pause(std::chrono::nanoseconds how_long) const {
+    if (how_long.count() <= 0) return;
+    const timespec ts{static_cast<time_t>(how_long.count() / 1'000'000'000),
+                      static_cast<long>(how_long.count() % 1'000'000'000)};
+    ::clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, nullptr);
 }
 
 CameraError spawn_error(const CameraError& e) {
