@@ -18,6 +18,7 @@ namespace {
 constexpr std::uint32_t kPacketSize = 100;  // 64 data bytes per payload packet
 constexpr std::size_t kPer = 64;
 constexpr std::uint64_t kPayload = 640;     // 10 payload packets, 12 in all
+constexpr std::uint64_t kImageLeaderSizeForTest = gige::proto::kImageLeaderSize;
 const net::Ipv4Address kDevice = *net::Ipv4Address::parse("127.0.0.51");
 
 struct RecordingLink : ResendLink {
@@ -98,6 +99,49 @@ TEST(StreamRunner, CompleteFrameCarriesLeaderFieldsAndPayload) {
     EXPECT_EQ(h.stats().completed_frames, 1u);
     EXPECT_EQ(h.stats().packets, 12u);
     EXPECT_EQ(h.shared->snapshot().completed_frames, 1u);
+}
+
+// The worker may have packets received straight into the frame buffer: the places it is given
+// follow the highest packet in, end with the frame's last (shorter) payload packet, and a packet
+// handled in its place completes the frame exactly as a copied one does.
+TEST(StreamRunner, PlacesForTheNextPacketsAndPacketsReceivedInThem) {
+    constexpr std::uint64_t kPayload630 = 630;  // packets 1..9 of 64 bytes, packet 10 of 54
+    Harness h(options_with(kPayload630));
+    std::array<PacketPlace, 4> places{};
+    EXPECT_EQ(h.runner.expected_places(places), 0u) << "no frame yet";
+    h.feed(gvsp_leader(3));
+    EXPECT_EQ(h.runner.expected_places(places), 0u) << "data per packet not known before packet 1";
+    h.feed(gvsp_payload(3, 1, 64, kPer));
+    h.feed(gvsp_payload(3, 3, 64, kPer));  // packet 2 is still missing: places start after 3
+
+    auto fill = [&](const PacketPlace& place) {
+        const auto packet = gvsp_payload(3, place.packet_id, place.data.size(), kPer);
+        std::copy(packet.begin() + 8, packet.end(), place.data.begin());
+        h.runner.handle_placed_datagram(std::span(packet).first(8), place, place.data.size(), kDevice, h.t0);
+    };
+    ASSERT_EQ(h.runner.expected_places(places), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(places[i].block_id, 3u);
+        EXPECT_EQ(places[i].packet_id, 4u + i);
+        EXPECT_EQ(places[i].header_size(), 8u);
+        EXPECT_EQ(places[i].data.size(), 64u);
+        fill(places[i]);
+    }
+    ASSERT_EQ(h.runner.expected_places(places), 3u);
+    EXPECT_EQ(places[2].packet_id, 10u);
+    EXPECT_EQ(places[2].data.size(), 54u);
+    for (std::size_t i = 0; i < 3; ++i) fill(places[i]);
+    EXPECT_EQ(h.runner.expected_places(places), 0u) << "every payload packet after the highest is in";
+
+    h.feed(gvsp_payload(3, 2, 64, kPer));
+    h.feed(gvsp_trailer(3, 11));
+    auto frames = h.take();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0]->status(), FrameStatus::Complete);
+    EXPECT_EQ(frames[0]->received_size(), kPayload630);
+    for (std::size_t i = 0; i < kPayload630; ++i) ASSERT_EQ(frames[0]->data()[i], pattern_byte(3, i)) << i;
+    EXPECT_EQ(h.stats().packets, 12u);
+    EXPECT_EQ(h.stats().bytes, 12u * 8 + kImageLeaderSizeForTest + kPayload630 + 8);
 }
 
 TEST(StreamRunner, FramesOpenedByEachKindOfFirstPacket) {

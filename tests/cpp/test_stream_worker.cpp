@@ -79,6 +79,37 @@ TEST(StreamWorker, ReceivesAMegabyteFrameIn686PacketsOf1500Bytes) {
     EXPECT_TRUE(thread_named("korvalite-gvsp3"));
 }
 
+// Once a frame is under way the worker receives its next packets straight into the frame
+// buffer; packets that arrive out of order, twice, or from the next frame while it does must
+// still end up where they belong.
+TEST(StreamWorker, PacketsOutOfOrderTwiceOrFromTheNextFrameLandWhereTheyBelong) {
+    constexpr std::uint64_t kPayload = 200 * 64;
+    Rig rig(kPayload, 100);  // 64 data bytes per packet
+    auto first = gvsp_frame(1, kPayload, 64);
+    auto second = gvsp_frame(2, kPayload, 64);
+    std::swap(first[10], first[11]);
+    std::swap(first[40], first[47]);
+    first.insert(first.begin() + 60, first[59]);
+    first.insert(first.begin() + 90, second[0]);  // the next frame's leader and two payload packets
+    first.insert(first.begin() + 91, second[1]);
+    first.insert(first.begin() + 120, second[2]);
+    second.erase(second.begin(), second.begin() + 3);
+    first.insert(first.end(), second.begin(), second.end());
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        rig.send(first[i]);
+        if (i % 13 == 5) std::this_thread::sleep_for(300us);  // batches begin at varied points
+    }
+    for (std::uint64_t block : {1u, 2u}) {
+        auto frame = rig.next_frame();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->frame_id(), block);
+        EXPECT_EQ(frame->status(), FrameStatus::Complete);
+        ASSERT_EQ(frame->data().size(), kPayload);
+        for (std::size_t i = 0; i < kPayload; ++i) ASSERT_EQ(frame->data()[i], pattern_byte(block, i)) << i;
+    }
+    EXPECT_EQ(rig.worker->stats().duplicated_packets, 1u);
+}
+
 TEST(StreamWorker, AsksTheDeviceToResendWhatIsMissing) {
     for (const bool extended : {false, true}) {
         Rig rig(640, extended ? 112 : 100);  // 64 data bytes per packet either way

@@ -17,6 +17,7 @@ struct FrameInFlight {
     std::uint64_t expected = 0;         // packets of the frame: leader + payload packets + trailer
     std::uint32_t data_per_packet = 0;  // payload bytes per payload packet
     std::int64_t contiguous_end = -1;   // last id of the unbroken run from packet 0; -1 without packet 0
+    std::int64_t highest_received = -1;  // highest packet id received; -1 before any
     std::uint64_t received_bytes = 0;
     std::uint64_t data_end = 0;           // highest buffer offset written plus one
     std::uint64_t system_timestamp_ns = 0;  // host wall clock at the leader

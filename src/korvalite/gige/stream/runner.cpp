@@ -103,6 +103,43 @@ void StreamRunner::handle_datagram(ByteView datagram, net::Ipv4Address from, Ins
         ++stats_.ignored_packets;
         return;
     }
+    handle_packet(*packet, now);
+}
+
+void StreamRunner::handle_placed_datagram(ByteView head, const PacketPlace& place, std::size_t data_size,
+                                          net::Ipv4Address from, Instant now) {
+    if (from != params_.device.address) return;
+    ++stats_.packets;
+    stats_.bytes += head.size() + data_size;
+    auto packet = proto::decode_gvsp(head);
+    if (!packet) {
+        ++stats_.ignored_packets;
+        return;
+    }
+    packet->data = place.data.first(std::min(data_size, place.data.size()));
+    handle_packet(*packet, now);
+}
+
+std::size_t StreamRunner::expected_places(std::span<PacketPlace> out) {
+    if (frames_.empty() || out.empty()) return 0;
+    FrameInFlight& frame = frames_.back();
+    if (!frame.is_open() || !frame.size_learned || frame.data_per_packet == 0 || frame.expected < 3) return 0;
+    auto buffer = frame.slot.buffer.bytes();
+    const std::uint64_t last = frame.expected - 2;  // the last payload packet
+    std::uint64_t k = static_cast<std::uint64_t>(std::max<std::int64_t>(frame.highest_received, 0)) + 1;
+    std::size_t n = 0;
+    for (; n < out.size() && k <= last; ++k, ++n) {
+        const std::uint64_t offset = std::uint64_t{frame.data_per_packet} * (k - 1);
+        if (offset >= buffer.size() || frame.slot.packets[k].received) break;
+        const std::size_t length = std::min<std::uint64_t>(frame.data_per_packet, buffer.size() - offset);
+        out[n] = PacketPlace{frame.block_id, static_cast<std::uint32_t>(k), frame.extended,
+                             buffer.subspan(static_cast<std::size_t>(offset), length)};
+    }
+    return n;
+}
+
+void StreamRunner::handle_packet(const GvspPacket& incoming, Instant now) {
+    const GvspPacket* packet = &incoming;
     if (first_packet_) {
         first_packet_ = false;
         last_block_id_ = packet->block_id - 1;
@@ -123,6 +160,7 @@ void StreamRunner::handle_datagram(ByteView datagram, net::Ipv4Address from, Ins
         }
         if (entry.requested) ++stats_.resent_packets;
         entry.received = true;
+        frame->highest_received = std::max<std::int64_t>(frame->highest_received, packet->packet_id);
     }
     const auto last_id = static_cast<std::int64_t>(frame->expected) - 1;
     while (frame->contiguous_end < last_id && frame->slot.packets[frame->contiguous_end + 1].received)
@@ -265,7 +303,8 @@ void StreamRunner::process_payload(FrameInFlight& frame, std::uint32_t k, ByteVi
         copied = offset >= length ? 0 : length - offset;
     }
     if (copied == 0) return;
-    std::copy_n(data.begin(), copied, buffer.begin() + static_cast<std::ptrdiff_t>(offset));
+    std::byte* destination = buffer.data() + offset;
+    if (data.data() != destination) std::copy_n(data.begin(), copied, destination);  // else received in place
     frame.received_bytes += copied;
     frame.data_end = std::max(frame.data_end, offset + copied);
 }

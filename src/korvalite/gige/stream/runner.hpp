@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <variant>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/frame_in_flight.hpp"
 #include "korvalite/gige/stream/options.hpp"
+#include "korvalite/gige/stream/packet_place.hpp"
 #include "korvalite/gige/stream/pool.hpp"
 #include "korvalite/gige/stream/record_arena.hpp"
 #include "korvalite/gige/stream/stats.hpp"
@@ -76,6 +78,14 @@ public:
 
     // One datagram from `from`, received at `now`.
     void handle_datagram(proto::ByteView datagram, net::Ipv4Address from, Instant now);
+    // Places for up to out.size() payload packets of the newest frame, the ids following the
+    // highest arrived so far; how many were given. None before the frame's packet 1 has fixed
+    // its data per packet.
+    std::size_t expected_places(std::span<PacketPlace> out);
+    // A datagram received into a place (landed_in_place held): `head` is its header, and its
+    // `data_size` data bytes are already in place.data. Same effect as handle_datagram.
+    void handle_placed_datagram(proto::ByteView head, const PacketPlace& place, std::size_t data_size,
+                                net::Ipv4Address from, Instant now);
     // Closes finished and given-up frames, oldest first, and re-requests what is still missing
     // in frames that went quiet. `context`: block id of the packet just handled, if any.
     void check_frame_completion(Instant now, std::optional<std::uint64_t> context = std::nullopt);
@@ -100,6 +110,7 @@ private:
         std::uint64_t last;
     };
 
+    void handle_packet(const proto::GvspPacket& packet, Instant now);
     FrameInFlight* find_or_create_frame(const proto::GvspPacket& packet, Instant now);
     std::optional<NewFrameShape> shape_of_new_frame(const proto::GvspPacket& packet) const;
     std::uint64_t packet_table_limit(std::uint32_t data_per_packet) const;

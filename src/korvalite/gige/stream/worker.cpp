@@ -70,6 +70,10 @@ struct WorkerLoop {
 
     void run();
     Drained drain_socket();
+    // Aims the batch's first slots at the places of the packets expected next; how many.
+    std::size_t aim_at_frame();
+    // Hands the received datagrams to the runner; their bytes.
+    std::size_t hand_over(std::size_t received, std::size_t placed);
     void pause(std::chrono::nanoseconds how_long) const;
 
     net::UdpSocket socket;
@@ -81,6 +85,8 @@ struct WorkerLoop {
     std::shared_ptr<std::atomic<bool>> stop;
     net::DatagramBatch batch;
     ReceivePacer pacer;
+    std::array<PacketPlace, kBatchSize> places{};
+    std::array<bool, kBatchSize> in_place{};
 };
 
 void WorkerLoop::run() {
@@ -129,6 +135,7 @@ void WorkerLoop::run() {
 WorkerLoop::Drained WorkerLoop::drain_socket() {
     Drained drained;
     for (int round = 0; round < kMaxBatchesPerDrain; ++round) {
+        const std::size_t placed = aim_at_frame();
         const auto received = batch.receive(socket.fd());
         if (!received) {
             const int err = received.error();
@@ -138,18 +145,47 @@ WorkerLoop::Drained WorkerLoop::drain_socket() {
             drained.emptied = err == EAGAIN || err == EWOULDBLOCK;
             return drained;
         }
-        const Instant now = std::chrono::steady_clock::now();
-        for (std::size_t i = 0; i < *received; ++i) {
-            const auto datagram = batch.datagram(i);
-            drained.bytes += datagram.size();
-            runner.handle_datagram(datagram, batch.source_ip(i), now);
-        }
+        drained.bytes += hand_over(*received, placed);
         if (*received < batch.count()) {  // the queue was empty a moment ago
             drained.emptied = true;
             return drained;
         }
     }
     return drained;  // still more waiting
+}
+
+std::size_t WorkerLoop::aim_at_frame() {
+    batch.clear_targets();
+    const std::size_t n = runner.expected_places(places);
+    for (std::size_t i = 0; i < n; ++i)
+        if (!batch.set_target(i, places[i].header_size(), places[i].data)) return i;
+    return n;
+}
+
+std::size_t WorkerLoop::hand_over(std::size_t received, std::size_t placed) {
+    // First every datagram that did not land where it was aimed is made whole in the batch's
+    // buffer, before any packet is handled: handling writes frame buffers, and could otherwise
+    // overwrite the share of a datagram still lying in a place it did not belong.
+    placed = std::min(placed, received);
+    for (std::size_t i = 0; i < placed; ++i) {
+        in_place[i] = landed_in_place(batch.head(i), batch.target_bytes(i), batch.overflow_bytes(i), places[i]);
+        if (!in_place[i]) batch.gather(i);
+    }
+    std::size_t bytes = 0;
+    const Instant now = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < received; ++i) {
+        if (i < placed && in_place[i]) {
+            const auto head = batch.head(i);
+            const std::size_t data_size = batch.target_bytes(i);
+            bytes += head.size() + data_size;
+            runner.handle_placed_datagram(head, places[i], data_size, batch.source_ip(i), now);
+        } else {
+            const auto datagram = batch.datagram(i);
+            bytes += datagram.size();
+            runner.handle_datagram(datagram, batch.source_ip(i), now);
+        }
+    }
+    return bytes;
 }
 
 void WorkerLoop::pause(std::chrono::nanoseconds how_long) const {
