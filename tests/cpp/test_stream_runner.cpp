@@ -142,6 +142,11 @@ TEST(StreamRunner, PlacesForTheNextPacketsAndPacketsReceivedInThem) {
     for (std::size_t i = 0; i < kPayload630; ++i) ASSERT_EQ(frames[0]->data()[i], pattern_byte(3, i)) << i;
     EXPECT_EQ(h.stats().packets, 12u);
     EXPECT_EQ(h.stats().bytes, 12u * 8 + kImageLeaderSizeForTest + kPayload630 + 8);
+
+    Harness without_resend(options_with(kPayload630), false);
+    without_resend.feed(gvsp_leader(4));
+    without_resend.feed(gvsp_payload(4, 1, 64, kPer));
+    EXPECT_EQ(without_resend.runner.expected_places(places), 0u) << "a lost packet's range keeps its old bytes";
 }
 
 TEST(StreamRunner, FramesOpenedByEachKindOfFirstPacket) {

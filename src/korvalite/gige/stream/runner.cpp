@@ -124,6 +124,10 @@ std::size_t StreamRunner::expected_places(std::span<PacketPlace> out) {
     if (frames_.empty() || out.empty()) return 0;
     FrameInFlight& frame = frames_.back();
     if (!frame.is_open() || !frame.size_learned || frame.data_per_packet == 0 || frame.expected < 3) return 0;
+    // A datagram that arrives instead of the one expected leaves its bytes in the other's place.
+    // That is harmless only while the missing packet can still be asked for and will overwrite
+    // them; otherwise the range of a packet that never comes must keep what the buffer held.
+    if (!params_.resend_enabled || frame.resend_refused || frame.ratio_reached) return 0;
     auto buffer = frame.slot.buffer.bytes();
     const std::uint64_t last = frame.expected - 2;  // the last payload packet
     std::uint64_t k = static_cast<std::uint64_t>(std::max<std::int64_t>(frame.highest_received, 0)) + 1;

@@ -80,7 +80,7 @@ public:
     void handle_datagram(proto::ByteView datagram, net::Ipv4Address from, Instant now);
     // Places for up to out.size() payload packets of the newest frame, the ids following the
     // highest arrived so far; how many were given. None before the frame's packet 1 has fixed
-    // its data per packet.
+    // its data per packet, and none unless missing packets can still be requested.
     std::size_t expected_places(std::span<PacketPlace> out);
     // A datagram received into a place (landed_in_place held): `head` is its header, and its
     // `data_size` data bytes are already in place.data. Same effect as handle_datagram.
