@@ -8,6 +8,7 @@
 
 #include "korvalite/genicam/literal_text.hpp"
 #include "korvalite/genicam/xml_element.hpp"
+#include "korvalite/genicam/xml_parse_options.hpp"
 #include "korvalite/genicam/xml_readers.hpp"
 
 namespace korvalite::genicam {
@@ -19,12 +20,6 @@ using xml_element::Child;
 using xml_element::Children;
 using xml_element::local_name;
 using xml_readers::ElementReader;
-
-// Comments and processing instructions are kept in the tree so that an element starting with
-// one counts as having no text; a lone white-space text is kept so that `<pValue> </pValue>`
-// still names an (empty) target; leading text is stored in its element, saving a node per leaf.
-constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
-                                   pugi::parse_ws_pcdata_single | pugi::parse_embed_pcdata;
 
 // Built-in nodes the driver relies on, added when the description lacks them.
 constexpr std::pair<const char*, const char*> kDefaultNodes[] = {
@@ -323,7 +318,8 @@ GenicamResult<void> Builder::add_default_nodes() {
         // Kept until `finish`: pending links point into the documents read.
         pugi::xml_document& doc = default_documents_.emplace_back();
         const std::string_view text(snippet);
-        const auto result = doc.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+        const auto result =
+            doc.load_buffer(text.data(), text.size(), kDescriptionParseOptions, kDescriptionEncoding);
         if (!result)
             return std::unexpected(GenicamError::description(std::string("default node ") + name + ": " +
                                                              parser_message(result, text)));
@@ -351,7 +347,7 @@ Genicam Builder::finish() && {
 
 GenicamResult<Genicam> parse_description(std::string_view text) {
     pugi::xml_document doc;
-    const auto result = doc.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+    const auto result = doc.load_buffer(text.data(), text.size(), kDescriptionParseOptions, kDescriptionEncoding);
     if (!result) return std::unexpected(GenicamError::description(parser_message(result, text)));
     Builder builder;
     builder.reserve(text.size() / kBytesPerNodeEstimate);
