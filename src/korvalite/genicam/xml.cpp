@@ -41,6 +41,8 @@ constexpr std::pair<const char*, const char*> kDefaultNodes[] = {
 // Real descriptions spend 400 to 500 bytes of text per node; reserving for one node per 256
 // bytes rarely leaves the node sequence to grow.
 constexpr std::size_t kBytesPerNodeEstimate = 256;
+// Node names are mostly 10 to 30 characters long.
+constexpr std::size_t kBytesPerNameEstimate = 24;
 
 enum class ElementKind {
     Category,
@@ -109,7 +111,7 @@ public:
     // Room for about `n` nodes, so that the node sequence is not moved while it grows.
     void reserve(std::size_t n) {
         nodes_.reserve(n);
-        by_name_.reserve(n);
+        by_name_.reserve(n, n * kBytesPerNameEstimate);
     }
     // Reads the node elements among `element`'s children, descending into `Group`s.
     void walk(pugi::xml_node element);
