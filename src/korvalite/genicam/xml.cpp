@@ -38,9 +38,6 @@ constexpr std::pair<const char*, const char*> kDefaultNodes[] = {
      "           </IntReg>"},
 };
 
-// Real descriptions spend 400 to 500 bytes of text per node; reserving for one node per 256
-// bytes rarely leaves the node sequence to grow.
-constexpr std::size_t kBytesPerNodeEstimate = 256;
 // Node names are mostly 10 to 30 characters long.
 constexpr std::size_t kBytesPerNameEstimate = 24;
 
@@ -108,11 +105,6 @@ std::string parser_message(const pugi::xml_parse_result& result, std::string_vie
 
 class Builder {
 public:
-    // Room for about `n` nodes, so that the node sequence is not moved while it grows.
-    void reserve(std::size_t n) {
-        nodes_.reserve(n);
-        by_name_.reserve(n, n * kBytesPerNameEstimate);
-    }
     // Reads the node elements among `element`'s children, descending into `Group`s.
     void walk(pugi::xml_node element);
     // Adds each built-in node whose name the description did not define.
@@ -122,6 +114,11 @@ public:
     Genicam finish() &&;
 
 private:
+    // Room for about `n` nodes, so that the node sequence is not moved while it grows.
+    void reserve(std::size_t n) {
+        nodes_.reserve(n);
+        by_name_.reserve(n, n * kBytesPerNameEstimate);
+    }
     std::optional<NodeId> add_element(pugi::xml_node element);
     std::string anonymous_name(std::string_view kind_name);
     Node node_of_kind(ElementKind kind, const Children& children);
@@ -131,7 +128,7 @@ private:
     Node string(const Children& children);
     void add_struct_entries(const Children& children);
     RegisterCommon register_common(const Children& children);
-    NodeId push(std::string name, Node node);
+    NodeId push(std::string name, Node&& node);
     void collect_invalidators(NodeId id, const Children& children);
     InvalidationIndex invalidation_index() const;
 
@@ -145,7 +142,9 @@ private:
 };
 
 void Builder::walk(pugi::xml_node element) {
-    // Groups may nest to any depth: keep the siblings still to visit on an explicit stack.
+    // Groups may nest to any depth: keep the siblings still to visit on an explicit stack. The
+    // node elements are gathered first, so that the node sequence can be sized once.
+    std::vector<pugi::xml_node> elements;
     std::vector<pugi::xml_node> resume;
     pugi::xml_node c = element.first_child();
     while (c || !resume.empty()) {
@@ -155,15 +154,17 @@ void Builder::walk(pugi::xml_node element) {
             continue;
         }
         if (c.type() == pugi::node_element) {
-            if (local_name(c.name()) == "Group") {
+            if (xml_element::has_local_name(c.name(), "Group")) {
                 resume.push_back(c.next_sibling());
                 c = c.first_child();
                 continue;
             }
-            add_element(c);
+            elements.push_back(c);
         }
         c = c.next_sibling();
     }
+    reserve(elements.size() + elements.size() / 8 + std::size(kDefaultNodes));
+    for (pugi::xml_node e : elements) add_element(e);
 }
 
 std::optional<NodeId> Builder::add_element(pugi::xml_node element) {
@@ -301,14 +302,15 @@ RegisterCommon Builder::register_common(const Children& children) {
 }
 
 // The later of two nodes with the same name wins the name; the earlier keeps its id.
-NodeId Builder::push(std::string name, Node node) {
+NodeId Builder::push(std::string name, Node&& node) {
     const auto id = static_cast<NodeId>(nodes_.size());
     by_name_.insert_or_assign(name, id);
-    nodes_.push_back(NodeData{std::move(node), std::move(name)});
+    nodes_.emplace_back(std::move(node), std::move(name));
     return id;
 }
 
 void Builder::collect_invalidators(NodeId id, const Children& children) {
+    if (!children.has(Child::pInvalidator)) return;
     children.each(Child::pInvalidator, [&](pugi::xml_node c) {
         if (auto name = read_.text(c)) pending_invalidators_.emplace_back(id, read_.pending_link(*name));
     });
@@ -352,7 +354,6 @@ GenicamResult<Genicam> parse_description(std::string_view text) {
     const auto result = doc.load_buffer(text.data(), text.size(), kDescriptionParseOptions, kDescriptionEncoding);
     if (!result) return std::unexpected(GenicamError::description(parser_message(result, text)));
     Builder builder;
-    builder.reserve(text.size() / kBytesPerNodeEstimate);
     builder.walk(doc.document_element());
     if (auto added = builder.add_default_nodes(); !added) return std::unexpected(std::move(added.error()));
     return std::move(builder).finish();

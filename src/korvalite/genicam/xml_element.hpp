@@ -16,6 +16,10 @@ namespace korvalite::genicam::xml_element {
 // The name without its namespace prefix ("g:Integer" -> "Integer").
 std::string_view local_name(const char* qualified);
 
+// Whether the local name of `qualified` is `local` (which has no colon), without scanning for
+// the prefix first.
+bool has_local_name(const char* qualified, std::string_view local);
+
 // The value of the first attribute whose local name is `name`.
 std::optional<std::string_view> attribute(pugi::xml_node element, std::string_view name);
 
@@ -51,6 +55,8 @@ enum class Child : std::uint8_t {
 
 // Which known child a local name is, or Other.
 Child classify(std::string_view local);
+// Which known child an element name, prefixed or not, is.
+Child classify_qualified(const char* qualified);
 
 // The first and last child element of each known name, found in one pass over the children,
 // so that later reads look at no child twice.
@@ -78,7 +84,7 @@ public:
         }
         if (!from) return;
         for (pugi::xml_node c(from->first);; c = c.next_sibling()) {
-            const Child which = classify(local_name(c.name()));
+            const Child which = classify_qualified(c.name());
             for (Child k : kinds)
                 if (which == k && c.type() == pugi::node_element) fn(c, which);
             if (c.internal_object() == to->last) break;

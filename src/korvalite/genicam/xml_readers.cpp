@@ -70,9 +70,13 @@ ValueRef ElementReader::float_value_ref(const Children& children, Child literal,
 }
 
 register_kind::Int ElementReader::masked_int_kind(const Children& children) {
+    std::optional<std::optional<std::int64_t>> bit;  // read once, when LSB or MSB needs it
     auto bit_position = [&](Child which) -> std::optional<std::uint32_t> {
         auto v = i64_child(children, which);
-        if (!v) v = i64_child(children, Child::Bit);
+        if (!v) {
+            if (!bit) bit = i64_child(children, Child::Bit);
+            v = *bit;
+        }
         if (!v) return std::nullopt;
         return static_cast<std::uint32_t>(*v);  // low 32 bits
     };
