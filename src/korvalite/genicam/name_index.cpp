@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <functional>
 
 namespace korvalite::genicam {
 
@@ -13,7 +12,32 @@ namespace {
 constexpr std::size_t kBlockBytes = 16 * 1024;
 constexpr std::size_t kMinSlots = 16;
 
-std::size_t hash_of(std::string_view name) { return std::hash<std::string_view>{}(name); }
+// Eight bytes at a time (the last eight overlapping the rest), each mixed in by a multiply and
+// shift; short names byte by byte. Node names are mostly 10 to 30 characters long.
+std::size_t hash_of(std::string_view name) {
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15;
+    auto mix = [](std::uint64_t h, std::uint64_t word) {
+        h = (h ^ word) * kMultiplier;
+        return h ^ (h >> 29);
+    };
+    std::uint64_t h = name.size() * kMultiplier;
+    const char* p = name.data();
+    if (name.size() < 8) {
+        std::uint64_t word = 0;
+        for (std::size_t i = 0; i < name.size(); ++i) word = (word << 8) | static_cast<unsigned char>(p[i]);
+        h = mix(h, word);
+    } else {
+        std::uint64_t word;
+        for (std::size_t i = 0; i + 8 < name.size(); i += 8) {
+            std::memcpy(&word, p + i, sizeof word);
+            h = mix(h, word);
+        }
+        std::memcpy(&word, p + name.size() - 8, sizeof word);
+        h = mix(h, word);
+    }
+    h = (h ^ (h >> 32)) * kMultiplier;
+    return static_cast<std::size_t>(h ^ (h >> 32));
+}
 
 std::uint32_t tag_of(std::size_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
 

@@ -1,7 +1,5 @@
 #include "korvalite/genicam/xml_element.hpp"
 
-#include "korvalite/genicam/literal_text.hpp"
-
 namespace korvalite::genicam::xml_element {
 
 namespace {
@@ -41,7 +39,7 @@ pugi::xml_node child(pugi::xml_node element, std::string_view name) {
     return {};
 }
 
-std::optional<std::string_view> text_of(pugi::xml_node element, TextPool& pool) {
+std::optional<std::string_view> joined_text_of(pugi::xml_node element, TextPool& pool) {
     // The parser keeps an element's leading character data as the element's value (never
     // empty when present); later pieces (after a comment, or CDATA sections) follow as
     // children. Every piece of character data counts, in order: comments, processing
@@ -149,9 +147,5 @@ Children::Children(pugi::xml_node element) : element_(element) {
     }
 }
 
-std::optional<std::string_view> Children::text(Child which, TextPool& pool) const {
-    if (!has(which)) return std::nullopt;
-    return text_of(first(which), pool);
-}
 
 }  // namespace korvalite::genicam::xml_element

@@ -11,6 +11,8 @@
 
 #include <pugixml.hpp>
 
+#include "korvalite/genicam/literal_text.hpp"
+
 namespace korvalite::genicam::xml_element {
 
 // The name without its namespace prefix ("g:Integer" -> "Integer").
@@ -36,11 +38,20 @@ private:
     std::deque<std::string> merged_;
 };
 
+// The element's text when it has pieces after its leading one (see text_of).
+std::optional<std::string_view> joined_text_of(pugi::xml_node element, TextPool& pool);
+
 // The element's text: all of its character data and CDATA sections joined in document order,
 // with comments, processing instructions and nested elements left out, trimmed. Missing when
 // the element holds no character data at all. The view points into the document, or into
 // `pool` when pieces had to be merged.
-std::optional<std::string_view> text_of(pugi::xml_node element, TextPool& pool);
+inline std::optional<std::string_view> text_of(pugi::xml_node element, TextPool& pool) {
+    // The parser keeps an element's leading character data as the element's value: a leaf
+    // element, by far the most common, has nothing else to look at.
+    const char* value = element.value();
+    if (*value != '\0' && !element.first_child()) return trim_white_space(value);
+    return joined_text_of(element, pool);
+}
 
 // The child elements the builder reads, by local name.
 enum class Child : std::uint8_t {
@@ -69,7 +80,10 @@ public:
     pugi::xml_node first(Child which) const { return pugi::xml_node(at(which).first); }
 
     // The text of the first child of that name (a later one is not consulted).
-    std::optional<std::string_view> text(Child which, TextPool& pool) const;
+    std::optional<std::string_view> text(Child which, TextPool& pool) const {
+        if (!has(which)) return std::nullopt;
+        return text_of(first(which), pool);
+    }
 
     // Calls `fn(child, kind)` for every child element of one of the `kinds`, in document order.
     template <class Fn>

@@ -12,14 +12,6 @@ constexpr NodeId kPendingBit = NodeId{1} << 31;
 
 }  // namespace
 
-std::optional<std::string_view> ElementReader::text(const Children& children, Child which) {
-    return children.text(which, texts_);
-}
-
-std::optional<std::string_view> ElementReader::text(pugi::xml_node element) {
-    return xml_element::text_of(element, texts_);
-}
-
 Link ElementReader::pending_link(std::string_view name) {
     const auto index = static_cast<NodeId>(pending_names_.size());
     pending_names_.push_back(name);
