@@ -12,9 +12,15 @@ namespace {
 constexpr std::size_t kBlockBytes = 16 * 1024;
 constexpr std::size_t kMinSlots = 16;
 
+std::uint32_t tag_of(std::size_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+
+std::size_t slots_for(std::size_t names) { return std::max(kMinSlots, std::bit_ceil(names * 2)); }
+
+}  // namespace
+
 // Eight bytes at a time (the last eight overlapping the rest), each mixed in by a multiply and
 // shift; short names byte by byte. Node names are mostly 10 to 30 characters long.
-std::size_t hash_of(std::string_view name) {
+std::size_t NameIndex::hash(std::string_view name) {
     constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15;
     auto mix = [](std::uint64_t h, std::uint64_t word) {
         h = (h ^ word) * kMultiplier;
@@ -38,12 +44,6 @@ std::size_t hash_of(std::string_view name) {
     h = (h ^ (h >> 32)) * kMultiplier;
     return static_cast<std::size_t>(h ^ (h >> 32));
 }
-
-std::uint32_t tag_of(std::size_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
-
-std::size_t slots_for(std::size_t names) { return std::max(kMinSlots, std::bit_ceil(names * 2)); }
-
-}  // namespace
 
 NameIndex::NameIndex(const NameIndex& other) {
     std::size_t bytes = 0;
@@ -94,26 +94,26 @@ void NameIndex::reserve(std::size_t names, std::size_t bytes) {
 
 void NameIndex::insert_or_assign(std::string_view name, NodeId id) {
     if (slots_.empty() || (entries_.size() + 1) * 2 > slots_.size()) rehash(slots_for(entries_.size() + 1));
-    const std::size_t hash = hash_of(name);
-    Slot& slot = slots_[slot_of(name, hash)];
+    const std::size_t name_hash = hash(name);
+    Slot& slot = slots_[slot_of(name, name_hash)];
     if (slot.entry != kNoEntry) {
         entries_[slot.entry].second = id;
         return;
     }
-    slot = Slot{tag_of(hash), static_cast<std::uint32_t>(entries_.size())};
+    slot = Slot{tag_of(name_hash), static_cast<std::uint32_t>(entries_.size())};
     entries_.emplace_back(keep(name), id);
 }
 
-NameIndex::const_iterator NameIndex::find(std::string_view name) const {
+NameIndex::const_iterator NameIndex::find(std::string_view name, std::size_t name_hash) const {
     if (slots_.empty()) return end();
-    const Slot& slot = slots_[slot_of(name, hash_of(name))];
+    const Slot& slot = slots_[slot_of(name, name_hash)];
     return slot.entry == kNoEntry ? end() : entries_.begin() + slot.entry;
 }
 
-std::size_t NameIndex::slot_of(std::string_view name, std::size_t hash) const {
+std::size_t NameIndex::slot_of(std::string_view name, std::size_t name_hash) const {
     const std::size_t mask = slots_.size() - 1;
-    const std::uint32_t tag = tag_of(hash);
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::uint32_t tag = tag_of(name_hash);
+    for (std::size_t i = name_hash & mask;; i = (i + 1) & mask) {
         const Slot& slot = slots_[i];
         if (slot.entry == kNoEntry) return i;
         if (slot.tag == tag && entries_[slot.entry].first == name) return i;
@@ -124,10 +124,10 @@ void NameIndex::rehash(std::size_t slot_count) {
     slots_.assign(slot_count, Slot{});
     const std::size_t mask = slot_count - 1;
     for (std::uint32_t e = 0; e < entries_.size(); ++e) {
-        const std::size_t hash = hash_of(entries_[e].first);
-        std::size_t i = hash & mask;
+        const std::size_t name_hash = hash(entries_[e].first);
+        std::size_t i = name_hash & mask;
         while (slots_[i].entry != kNoEntry) i = (i + 1) & mask;
-        slots_[i] = Slot{tag_of(hash), e};
+        slots_[i] = Slot{tag_of(name_hash), e};
     }
 }
 

@@ -33,7 +33,10 @@ public:
     // Maps `name` to `id`, replacing the id of an earlier entry of that name.
     void insert_or_assign(std::string_view name, NodeId id);
 
-    const_iterator find(std::string_view name) const;
+    const_iterator find(std::string_view name) const { return find(name, hash(name)); }
+    // As find, with `name_hash` = hash(name) worked out beforehand.
+    const_iterator find(std::string_view name, std::size_t name_hash) const;
+    static std::size_t hash(std::string_view name);
     bool contains(std::string_view name) const { return find(name) != end(); }
     const_iterator begin() const { return entries_.begin(); }
     const_iterator end() const { return entries_.end(); }
@@ -48,7 +51,7 @@ private:
     };
 
     // The slot holding `name`, or the empty slot where it would go.
-    std::size_t slot_of(std::string_view name, std::size_t hash) const;
+    std::size_t slot_of(std::string_view name, std::size_t name_hash) const;
     void rehash(std::size_t slot_count);
     std::string_view keep(std::string_view name);
 

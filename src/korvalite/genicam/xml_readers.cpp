@@ -14,7 +14,7 @@ constexpr NodeId kPendingBit = NodeId{1} << 31;
 
 Link ElementReader::pending_link(std::string_view name) {
     const auto index = static_cast<NodeId>(pending_names_.size());
-    pending_names_.push_back(name);
+    pending_names_.push_back(PendingName{name, NameIndex::hash(name)});
     return Link::to(kPendingBit | index);
 }
 
@@ -24,7 +24,7 @@ bool ElementReader::is_pending(const Link& link) {
 }
 
 std::string_view ElementReader::pending_name(const Link& link) const {
-    return pending_names_[*link.id() & ~kPendingBit];
+    return pending_names_[*link.id() & ~kPendingBit].name;
 }
 
 void ElementReader::resolve(Link& link, const NameIndex& by_name) const {
@@ -36,7 +36,8 @@ void ElementReader::resolve(Link& link, const NameIndex& by_name) const {
 }
 
 std::optional<NodeId> ElementReader::find(const Link& link, const NameIndex& by_name) const {
-    auto it = by_name.find(pending_name(link));
+    const PendingName& pending = pending_names_[*link.id() & ~kPendingBit];
+    auto it = by_name.find(pending.name, pending.hash);
     if (it == by_name.end()) return std::nullopt;
     return it->second;
 }

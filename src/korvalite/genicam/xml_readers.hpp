@@ -66,8 +66,14 @@ public:
     std::vector<Link> links(const Children& children, Child which);
 
 private:
+    // A target name, hashed while its text is at hand.
+    struct PendingName {
+        std::string_view name;
+        std::size_t hash;
+    };
+
     xml_element::TextPool texts_;
-    std::vector<std::string_view> pending_names_;
+    std::vector<PendingName> pending_names_;
 };
 
 }  // namespace korvalite::genicam::xml_readers
