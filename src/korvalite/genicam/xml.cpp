@@ -238,6 +238,7 @@ Node Builder::string(const Children& ch) {
 // Entries need a `Name` attribute and a `Value` that parse_i64 accepts; others are dropped.
 Node Builder::enumeration(const Children& ch) {
     Enumeration en{.value = read_.int_value_ref(ch, Child::Value, Child::pValue), .entries = {}};
+    en.entries.reserve(ch.count(Child::EnumEntry));
     ch.each(Child::EnumEntry, [&](pugi::xml_node entry) {
         auto name = attribute(entry, "Name");
         auto text = read_.text(xml_element::child(entry, "Value"));
@@ -285,6 +286,8 @@ void Builder::add_struct_entries(const Children& children) {
 // links, and inline `IntSwissKnife` elements, each added as a node of its own first.
 RegisterCommon Builder::register_common(const Children& children) {
     RegisterCommon common;
+    common.addresses.reserve(children.count(Child::Address) + children.count(Child::pAddress) +
+                             children.count(Child::IntSwissKnife));
     children.each_of({Child::Address, Child::pAddress, Child::IntSwissKnife}, [&](pugi::xml_node c, Child kind) {
         if (kind == Child::IntSwissKnife) {
             if (auto id = add_element(c)) common.addresses.emplace_back(Link::to(*id));

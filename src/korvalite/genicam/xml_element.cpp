@@ -144,6 +144,7 @@ Children::Children(pugi::xml_node element) : element_(element) {
         }
         seen.last = c.internal_object();
         seen.last_position = position;
+        ++seen.count;
     }
 }
 

@@ -77,6 +77,8 @@ public:
 
     pugi::xml_node element() const { return element_; }
     bool has(Child which) const { return at(which).first != nullptr; }
+    // How many children of that name there are.
+    std::size_t count(Child which) const { return at(which).count; }
     pugi::xml_node first(Child which) const { return pugi::xml_node(at(which).first); }
 
     // The text of the first child of that name (a later one is not consulted).
@@ -117,6 +119,7 @@ private:
         pugi::xml_node_struct* last = nullptr;
         std::uint32_t first_position = 0;
         std::uint32_t last_position = 0;
+        std::uint32_t count = 0;
     };
     const Seen& at(Child which) const { return seen_[static_cast<std::size_t>(which)]; }
 

@@ -103,6 +103,7 @@ CacheMode ElementReader::cache_mode(const Children& children) {
 
 std::vector<Variable> ElementReader::variables(const Children& children) {
     std::vector<Variable> out;
+    out.reserve(children.count(Child::pVariable));
     children.each(Child::pVariable, [&](pugi::xml_node c) {
         auto name = xml_element::attribute(c, "Name");
         auto target = text(c);
@@ -117,6 +118,7 @@ FormulaSlot ElementReader::formula(const Children& children, Child which) {
 
 std::vector<Link> ElementReader::links(const Children& children, Child which) {
     std::vector<Link> out;
+    out.reserve(children.count(which));
     children.each(which, [&](pugi::xml_node c) {
         if (auto t = text(c)) out.push_back(pending_link(*t));
     });
