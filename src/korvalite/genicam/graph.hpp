@@ -6,24 +6,16 @@
 // changes it (stack, register caches, compiled formulas, inline constants), so even reads need
 // exclusive access.
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "korvalite/error.hpp"
+#include "korvalite/genicam/name_index.hpp"
 #include "korvalite/genicam/node.hpp"
 
 namespace korvalite::genicam {
-
-// Hashes std::string and std::string_view alike, so the name index is searched without a copy.
-struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-
-using NameIndex = std::unordered_map<std::string, NodeId, NameHash, std::equal_to<>>;
 
 // Key: a node that, when written, invalidates others. Value: the nodes whose caches it drops,
 // in the order recorded (duplicates possible).

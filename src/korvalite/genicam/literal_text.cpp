@@ -4,6 +4,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace korvalite::genicam {
@@ -11,6 +12,51 @@ namespace korvalite::genicam {
 namespace {
 
 bool is_ascii_blank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Eight bytes at a time: pretty-printed descriptions put a line break and a run of indentation
+// around most texts.
+constexpr std::uint64_t kEveryByte = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = kEveryByte * 0x80;
+
+std::uint64_t load_word(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
+    return word;  // the byte at p is the lowest
+}
+
+// The high bit of each byte of `word` that is an ASCII blank. Every sum stays within its byte.
+std::uint64_t blank_bytes(std::uint64_t word) {
+    const std::uint64_t low = word & ~kHighBits;
+    const std::uint64_t space = ~((low ^ (kEveryByte * ' ')) + kEveryByte * 0x7F);
+    const std::uint64_t from_tab = low + kEveryByte * (0x80 - '\t');
+    const std::uint64_t beyond_return = low + kEveryByte * (0x80 - '\r' - 1);
+    return (space | (from_tab & ~beyond_return)) & ~word & kHighBits;
+}
+
+std::size_t ascii_blanks_at_start(std::string_view s) {
+    std::size_t i = 0;
+    while (s.size() - i >= 8) {
+        const std::uint64_t others = ~blank_bytes(load_word(s.data() + i)) & kHighBits;
+        const auto run = static_cast<std::size_t>(std::countr_zero(others)) / 8;
+        i += run;
+        if (run < 8) return i;
+    }
+    while (i < s.size() && is_ascii_blank(static_cast<unsigned char>(s[i]))) ++i;
+    return i;
+}
+
+std::size_t ascii_blanks_at_end(std::string_view s) {
+    std::size_t n = s.size();
+    while (n >= 8) {
+        const std::uint64_t others = ~blank_bytes(load_word(s.data() + n - 8)) & kHighBits;
+        const auto run = static_cast<std::size_t>(std::countl_zero(others)) / 8;
+        n -= run;
+        if (run < 8) return s.size() - n;
+    }
+    while (n > 0 && is_ascii_blank(static_cast<unsigned char>(s[n - 1]))) --n;
+    return s.size() - n;
+}
 
 // Length of the white-space character that starts `s`, or 0.
 std::size_t leading_space(std::string_view s) {
@@ -65,21 +111,17 @@ std::int64_t magnitude(std::string_view mantissa, std::int64_t exponent) {
 }  // namespace
 
 std::string_view trim_white_space(std::string_view text) {
-    // Pretty-printed descriptions surround most texts with ASCII blanks: those go in a tight
-    // loop; only a byte of 0x80 or above at an edge can begin or end a wider white space.
+    // Pretty-printed descriptions surround most texts with ASCII blanks: those go a word at a
+    // time; only a byte of 0x80 or above at an edge can begin or end a wider white space.
     for (;;) {
-        std::size_t i = 0;
-        while (i < text.size() && is_ascii_blank(static_cast<unsigned char>(text[i]))) ++i;
-        text.remove_prefix(i);
+        text.remove_prefix(ascii_blanks_at_start(text));
         if (text.empty() || static_cast<unsigned char>(text.front()) < 0x80) break;
         const std::size_t n = leading_space(text);
         if (n == 0) break;
         text.remove_prefix(n);
     }
     for (;;) {
-        std::size_t n = text.size();
-        while (n > 0 && is_ascii_blank(static_cast<unsigned char>(text[n - 1]))) --n;
-        text = text.substr(0, n);
+        text.remove_suffix(ascii_blanks_at_end(text));
         if (text.empty() || static_cast<unsigned char>(text.back()) < 0x80) break;
         const std::size_t wide = trailing_space(text);
         if (wide == 0) break;

@@ -8,6 +8,7 @@
 
 #include "korvalite/genicam/literal_text.hpp"
 #include "korvalite/genicam/xml_element.hpp"
+#include "korvalite/genicam/xml_parse_options.hpp"
 #include "korvalite/genicam/xml_readers.hpp"
 
 namespace korvalite::genicam {
@@ -19,12 +20,6 @@ using xml_element::Child;
 using xml_element::Children;
 using xml_element::local_name;
 using xml_readers::ElementReader;
-
-// Comments and processing instructions are kept in the tree so that an element starting with
-// one counts as having no text; a lone white-space text is kept so that `<pValue> </pValue>`
-// still names an (empty) target; leading text is stored in its element, saving a node per leaf.
-constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
-                                   pugi::parse_ws_pcdata_single | pugi::parse_embed_pcdata;
 
 // Built-in nodes the driver relies on, added when the description lacks them.
 constexpr std::pair<const char*, const char*> kDefaultNodes[] = {
@@ -43,9 +38,8 @@ constexpr std::pair<const char*, const char*> kDefaultNodes[] = {
      "           </IntReg>"},
 };
 
-// Real descriptions spend 400 to 500 bytes of text per node; reserving for one node per 256
-// bytes rarely leaves the node sequence to grow.
-constexpr std::size_t kBytesPerNodeEstimate = 256;
+// Node names are mostly 10 to 30 characters long.
+constexpr std::size_t kBytesPerNameEstimate = 24;
 
 enum class ElementKind {
     Category,
@@ -111,11 +105,6 @@ std::string parser_message(const pugi::xml_parse_result& result, std::string_vie
 
 class Builder {
 public:
-    // Room for about `n` nodes, so that the node sequence is not moved while it grows.
-    void reserve(std::size_t n) {
-        nodes_.reserve(n);
-        by_name_.reserve(n);
-    }
     // Reads the node elements among `element`'s children, descending into `Group`s.
     void walk(pugi::xml_node element);
     // Adds each built-in node whose name the description did not define.
@@ -125,6 +114,11 @@ public:
     Genicam finish() &&;
 
 private:
+    // Room for about `n` nodes, so that the node sequence is not moved while it grows.
+    void reserve(std::size_t n) {
+        nodes_.reserve(n);
+        by_name_.reserve(n, n * kBytesPerNameEstimate);
+    }
     std::optional<NodeId> add_element(pugi::xml_node element);
     std::string anonymous_name(std::string_view kind_name);
     Node node_of_kind(ElementKind kind, const Children& children);
@@ -134,7 +128,7 @@ private:
     Node string(const Children& children);
     void add_struct_entries(const Children& children);
     RegisterCommon register_common(const Children& children);
-    NodeId push(std::string name, Node node);
+    NodeId push(std::string name, Node&& node);
     void collect_invalidators(NodeId id, const Children& children);
     InvalidationIndex invalidation_index() const;
 
@@ -148,7 +142,9 @@ private:
 };
 
 void Builder::walk(pugi::xml_node element) {
-    // Groups may nest to any depth: keep the siblings still to visit on an explicit stack.
+    // Groups may nest to any depth: keep the siblings still to visit on an explicit stack. The
+    // node elements are gathered first, so that the node sequence can be sized once.
+    std::vector<pugi::xml_node> elements;
     std::vector<pugi::xml_node> resume;
     pugi::xml_node c = element.first_child();
     while (c || !resume.empty()) {
@@ -158,15 +154,17 @@ void Builder::walk(pugi::xml_node element) {
             continue;
         }
         if (c.type() == pugi::node_element) {
-            if (local_name(c.name()) == "Group") {
+            if (xml_element::has_local_name(c.name(), "Group")) {
                 resume.push_back(c.next_sibling());
                 c = c.first_child();
                 continue;
             }
-            add_element(c);
+            elements.push_back(c);
         }
         c = c.next_sibling();
     }
+    reserve(elements.size() + elements.size() / 8 + std::size(kDefaultNodes));
+    for (pugi::xml_node e : elements) add_element(e);
 }
 
 std::optional<NodeId> Builder::add_element(pugi::xml_node element) {
@@ -240,6 +238,7 @@ Node Builder::string(const Children& ch) {
 // Entries need a `Name` attribute and a `Value` that parse_i64 accepts; others are dropped.
 Node Builder::enumeration(const Children& ch) {
     Enumeration en{.value = read_.int_value_ref(ch, Child::Value, Child::pValue), .entries = {}};
+    en.entries.reserve(ch.count(Child::EnumEntry));
     ch.each(Child::EnumEntry, [&](pugi::xml_node entry) {
         auto name = attribute(entry, "Name");
         auto text = read_.text(xml_element::child(entry, "Value"));
@@ -287,6 +286,8 @@ void Builder::add_struct_entries(const Children& children) {
 // links, and inline `IntSwissKnife` elements, each added as a node of its own first.
 RegisterCommon Builder::register_common(const Children& children) {
     RegisterCommon common;
+    common.addresses.reserve(children.count(Child::Address) + children.count(Child::pAddress) +
+                             children.count(Child::IntSwissKnife));
     children.each_of({Child::Address, Child::pAddress, Child::IntSwissKnife}, [&](pugi::xml_node c, Child kind) {
         if (kind == Child::IntSwissKnife) {
             if (auto id = add_element(c)) common.addresses.emplace_back(Link::to(*id));
@@ -304,14 +305,15 @@ RegisterCommon Builder::register_common(const Children& children) {
 }
 
 // The later of two nodes with the same name wins the name; the earlier keeps its id.
-NodeId Builder::push(std::string name, Node node) {
+NodeId Builder::push(std::string name, Node&& node) {
     const auto id = static_cast<NodeId>(nodes_.size());
     by_name_.insert_or_assign(name, id);
-    nodes_.push_back(NodeData{std::move(node), std::move(name)});
+    nodes_.emplace_back(std::move(node), std::move(name));
     return id;
 }
 
 void Builder::collect_invalidators(NodeId id, const Children& children) {
+    if (!children.has(Child::pInvalidator)) return;
     children.each(Child::pInvalidator, [&](pugi::xml_node c) {
         if (auto name = read_.text(c)) pending_invalidators_.emplace_back(id, read_.pending_link(*name));
     });
@@ -323,7 +325,8 @@ GenicamResult<void> Builder::add_default_nodes() {
         // Kept until `finish`: pending links point into the documents read.
         pugi::xml_document& doc = default_documents_.emplace_back();
         const std::string_view text(snippet);
-        const auto result = doc.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+        const auto result =
+            doc.load_buffer(text.data(), text.size(), kDescriptionParseOptions, kDescriptionEncoding);
         if (!result)
             return std::unexpected(GenicamError::description(std::string("default node ") + name + ": " +
                                                              parser_message(result, text)));
@@ -351,10 +354,9 @@ Genicam Builder::finish() && {
 
 GenicamResult<Genicam> parse_description(std::string_view text) {
     pugi::xml_document doc;
-    const auto result = doc.load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+    const auto result = doc.load_buffer(text.data(), text.size(), kDescriptionParseOptions, kDescriptionEncoding);
     if (!result) return std::unexpected(GenicamError::description(parser_message(result, text)));
     Builder builder;
-    builder.reserve(text.size() / kBytesPerNodeEstimate);
     builder.walk(doc.document_element());
     if (auto added = builder.add_default_nodes(); !added) return std::unexpected(std::move(added.error()));
     return std::move(builder).finish();

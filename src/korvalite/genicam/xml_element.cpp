@@ -1,7 +1,5 @@
 #include "korvalite/genicam/xml_element.hpp"
 
-#include "korvalite/genicam/literal_text.hpp"
-
 namespace korvalite::genicam::xml_element {
 
 namespace {
@@ -22,19 +20,26 @@ std::string_view local_name(const char* qualified) {
     return std::string_view(start, static_cast<std::size_t>(p - start));
 }
 
+bool has_local_name(const char* qualified, std::string_view local) {
+    // A name ending in ":" + `local` has its last colon right there, as `local` has none.
+    const std::string_view name(qualified);
+    if (name.size() == local.size()) return name == local;
+    return name.size() > local.size() && name.ends_with(local) && name[name.size() - local.size() - 1] == ':';
+}
+
 std::optional<std::string_view> attribute(pugi::xml_node element, std::string_view name) {
     for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute())
-        if (local_name(a.name()) == name) return std::string_view(a.value());
+        if (has_local_name(a.name(), name)) return std::string_view(a.value());
     return std::nullopt;
 }
 
 pugi::xml_node child(pugi::xml_node element, std::string_view name) {
     for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && local_name(c.name()) == name) return c;
+        if (has_local_name(c.name(), name) && c.type() == pugi::node_element) return c;
     return {};
 }
 
-std::optional<std::string_view> text_of(pugi::xml_node element, TextPool& pool) {
+std::optional<std::string_view> joined_text_of(pugi::xml_node element, TextPool& pool) {
     // The parser keeps an element's leading character data as the element's value (never
     // empty when present); later pieces (after a comment, or CDATA sections) follow as
     // children. Every piece of character data counts, in order: comments, processing
@@ -117,12 +122,20 @@ Child classify(std::string_view n) {
     return Child::Other;
 }
 
+Child classify_qualified(const char* qualified) {
+    // Known names have no prefix: only a name that is not one needs the colon search.
+    const std::string_view name(qualified);
+    const Child which = classify(name);
+    if (which != Child::Other || name.find(':') == std::string_view::npos) return which;
+    return classify(local_name(qualified));
+}
+
 Children::Children(pugi::xml_node element) : element_(element) {
     std::uint32_t position = 0;
     for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling(), ++position) {
         // Only elements have names that classify (text and comments have none), but a
         // processing instruction's target might: check the type of known names only.
-        const Child which = classify(local_name(c.name()));
+        const Child which = classify_qualified(c.name());
         if (which == Child::Other || c.type() != pugi::node_element) continue;
         Seen& seen = seen_[static_cast<std::size_t>(which)];
         if (!seen.first) {
@@ -131,12 +144,9 @@ Children::Children(pugi::xml_node element) : element_(element) {
         }
         seen.last = c.internal_object();
         seen.last_position = position;
+        ++seen.count;
     }
 }
 
-std::optional<std::string_view> Children::text(Child which, TextPool& pool) const {
-    if (!has(which)) return std::nullopt;
-    return text_of(first(which), pool);
-}
 
 }  // namespace korvalite::genicam::xml_element

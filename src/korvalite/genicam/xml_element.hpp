@@ -11,10 +11,16 @@
 
 #include <pugixml.hpp>
 
+#include "korvalite/genicam/literal_text.hpp"
+
 namespace korvalite::genicam::xml_element {
 
 // The name without its namespace prefix ("g:Integer" -> "Integer").
 std::string_view local_name(const char* qualified);
+
+// Whether the local name of `qualified` is `local` (which has no colon), without scanning for
+// the prefix first.
+bool has_local_name(const char* qualified, std::string_view local);
 
 // The value of the first attribute whose local name is `name`.
 std::optional<std::string_view> attribute(pugi::xml_node element, std::string_view name);
@@ -32,11 +38,20 @@ private:
     std::deque<std::string> merged_;
 };
 
+// The element's text when it has pieces after its leading one (see text_of).
+std::optional<std::string_view> joined_text_of(pugi::xml_node element, TextPool& pool);
+
 // The element's text: all of its character data and CDATA sections joined in document order,
 // with comments, processing instructions and nested elements left out, trimmed. Missing when
 // the element holds no character data at all. The view points into the document, or into
 // `pool` when pieces had to be merged.
-std::optional<std::string_view> text_of(pugi::xml_node element, TextPool& pool);
+inline std::optional<std::string_view> text_of(pugi::xml_node element, TextPool& pool) {
+    // The parser keeps an element's leading character data as the element's value: a leaf
+    // element, by far the most common, has nothing else to look at.
+    const char* value = element.value();
+    if (*value != '\0' && !element.first_child()) return trim_white_space(value);
+    return joined_text_of(element, pool);
+}
 
 // The child elements the builder reads, by local name.
 enum class Child : std::uint8_t {
@@ -51,6 +66,8 @@ enum class Child : std::uint8_t {
 
 // Which known child a local name is, or Other.
 Child classify(std::string_view local);
+// Which known child an element name, prefixed or not, is.
+Child classify_qualified(const char* qualified);
 
 // The first and last child element of each known name, found in one pass over the children,
 // so that later reads look at no child twice.
@@ -60,10 +77,15 @@ public:
 
     pugi::xml_node element() const { return element_; }
     bool has(Child which) const { return at(which).first != nullptr; }
+    // How many children of that name there are.
+    std::size_t count(Child which) const { return at(which).count; }
     pugi::xml_node first(Child which) const { return pugi::xml_node(at(which).first); }
 
     // The text of the first child of that name (a later one is not consulted).
-    std::optional<std::string_view> text(Child which, TextPool& pool) const;
+    std::optional<std::string_view> text(Child which, TextPool& pool) const {
+        if (!has(which)) return std::nullopt;
+        return text_of(first(which), pool);
+    }
 
     // Calls `fn(child, kind)` for every child element of one of the `kinds`, in document order.
     template <class Fn>
@@ -78,7 +100,7 @@ public:
         }
         if (!from) return;
         for (pugi::xml_node c(from->first);; c = c.next_sibling()) {
-            const Child which = classify(local_name(c.name()));
+            const Child which = classify_qualified(c.name());
             for (Child k : kinds)
                 if (which == k && c.type() == pugi::node_element) fn(c, which);
             if (c.internal_object() == to->last) break;
@@ -97,6 +119,7 @@ private:
         pugi::xml_node_struct* last = nullptr;
         std::uint32_t first_position = 0;
         std::uint32_t last_position = 0;
+        std::uint32_t count = 0;
     };
     const Seen& at(Child which) const { return seen_[static_cast<std::size_t>(which)]; }
 

@@ -12,17 +12,9 @@ constexpr NodeId kPendingBit = NodeId{1} << 31;
 
 }  // namespace
 
-std::optional<std::string_view> ElementReader::text(const Children& children, Child which) {
-    return children.text(which, texts_);
-}
-
-std::optional<std::string_view> ElementReader::text(pugi::xml_node element) {
-    return xml_element::text_of(element, texts_);
-}
-
 Link ElementReader::pending_link(std::string_view name) {
     const auto index = static_cast<NodeId>(pending_names_.size());
-    pending_names_.push_back(name);
+    pending_names_.push_back(PendingName{name, NameIndex::hash(name)});
     return Link::to(kPendingBit | index);
 }
 
@@ -32,7 +24,7 @@ bool ElementReader::is_pending(const Link& link) {
 }
 
 std::string_view ElementReader::pending_name(const Link& link) const {
-    return pending_names_[*link.id() & ~kPendingBit];
+    return pending_names_[*link.id() & ~kPendingBit].name;
 }
 
 void ElementReader::resolve(Link& link, const NameIndex& by_name) const {
@@ -44,7 +36,8 @@ void ElementReader::resolve(Link& link, const NameIndex& by_name) const {
 }
 
 std::optional<NodeId> ElementReader::find(const Link& link, const NameIndex& by_name) const {
-    auto it = by_name.find(pending_name(link));
+    const PendingName& pending = pending_names_[*link.id() & ~kPendingBit];
+    auto it = by_name.find(pending.name, pending.hash);
     if (it == by_name.end()) return std::nullopt;
     return it->second;
 }
@@ -70,9 +63,13 @@ ValueRef ElementReader::float_value_ref(const Children& children, Child literal,
 }
 
 register_kind::Int ElementReader::masked_int_kind(const Children& children) {
+    std::optional<std::optional<std::int64_t>> bit;  // read once, when LSB or MSB needs it
     auto bit_position = [&](Child which) -> std::optional<std::uint32_t> {
         auto v = i64_child(children, which);
-        if (!v) v = i64_child(children, Child::Bit);
+        if (!v) {
+            if (!bit) bit = i64_child(children, Child::Bit);
+            v = *bit;
+        }
         if (!v) return std::nullopt;
         return static_cast<std::uint32_t>(*v);  // low 32 bits
     };
@@ -106,6 +103,7 @@ CacheMode ElementReader::cache_mode(const Children& children) {
 
 std::vector<Variable> ElementReader::variables(const Children& children) {
     std::vector<Variable> out;
+    out.reserve(children.count(Child::pVariable));
     children.each(Child::pVariable, [&](pugi::xml_node c) {
         auto name = xml_element::attribute(c, "Name");
         auto target = text(c);
@@ -120,6 +118,7 @@ FormulaSlot ElementReader::formula(const Children& children, Child which) {
 
 std::vector<Link> ElementReader::links(const Children& children, Child which) {
     std::vector<Link> out;
+    out.reserve(children.count(which));
     children.each(which, [&](pugi::xml_node c) {
         if (auto t = text(c)) out.push_back(pending_link(*t));
     });

@@ -22,8 +22,10 @@ using xml_element::Children;
 class ElementReader {
 public:
     // The text of the first child named `which`.
-    std::optional<std::string_view> text(const Children& children, Child which);
-    std::optional<std::string_view> text(pugi::xml_node element);
+    std::optional<std::string_view> text(const Children& children, Child which) {
+        return children.text(which, texts_);
+    }
+    std::optional<std::string_view> text(pugi::xml_node element) { return xml_element::text_of(element, texts_); }
 
     // A link to the node named `name`, resolved later by `resolve`.
     Link pending_link(std::string_view name);
@@ -64,8 +66,14 @@ public:
     std::vector<Link> links(const Children& children, Child which);
 
 private:
+    // A target name, hashed while its text is at hand.
+    struct PendingName {
+        std::string_view name;
+        std::size_t hash;
+    };
+
     xml_element::TextPool texts_;
-    std::vector<std::string_view> pending_names_;
+    std::vector<PendingName> pending_names_;
 };
 
 }  // namespace korvalite::genicam::xml_readers
