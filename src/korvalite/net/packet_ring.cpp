@@ -185,7 +185,8 @@ CameraResult<PacketRing> PacketRing::open(Endpoint local, std::size_t ring_bytes
 
     if (auto r = set_option(raw, SOL_PACKET, PACKET_VERSION, int{TPACKET_V3}, "PACKET_VERSION"); !r)
         return std::unexpected(r.error());
-    // Packets this host sends (on loopback: every packet once more) stay out of the ring.
+    // Packets this host sends stay out of the ring. A socket bound to IPv4 alone is not shown
+    // them today (only taps of every protocol are); this keeps it so.
     if (auto r = set_option(raw, SOL_PACKET, PACKET_IGNORE_OUTGOING, int{1}, "PACKET_IGNORE_OUTGOING"); !r)
         return std::unexpected(r.error());
     auto code = endpoint_filter(local);
