@@ -3,6 +3,8 @@
 // address, an open stream channel and a consumer thread that takes every frame and lets it go
 // at once. The benchmark drives the camera's frame rate and acquisition directly through the
 // device, the way a test bench would, and reads counters on both sides.
+#include <time.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -42,13 +44,16 @@ struct RigCounters {
     std::uint64_t delivered_complete = 0;
     std::uint64_t delivered_other = 0;
     std::uint64_t worker_cpu_ns = 0;
+    std::uint64_t sender_cpu_ns = 0;  // the camera's stream thread (on loopback: also the kernel's receive work)
+    std::uint64_t process_cpu_ns = 0;  // every thread of the process: camera, driver and consumer
 };
 
 class SimRig {
 public:
-    // Fails (with a message on stderr) when any part cannot be set up.
+    // Fails (with a message on stderr) when any part cannot be set up. `packet_ring`: the
+    // stream is received through a packet ring (StreamOptions::packet_ring).
     static std::unique_ptr<SimRig> open(const StreamCase& c, korvalite::net::Ipv4Address camera_ip,
-                                        korvalite::net::Ipv4Address host_ip) {
+                                        korvalite::net::Ipv4Address host_ip, bool packet_ring = false) {
         namespace kv = korvalite;
         auto rig = std::unique_ptr<SimRig>(new SimRig());
         rig->case_ = c;
@@ -77,6 +82,7 @@ public:
         kv::gige::stream::StreamOptions options;
         options.payload_size = c.payload();
         options.packet_size = static_cast<std::uint16_t>(c.packet_size);
+        options.packet_ring = packet_ring;
         // Buffers for about 64 MB of frames (8 to 64): on a busy two-core machine the consumer
         // thread can be kept off the processor for tens of milliseconds, and frames it has not
         // taken yet hold their buffers; too few would count that against the receiver as
@@ -92,6 +98,7 @@ public:
             rig->worker_tid_ = thread_id_named("korvalite-gvsp0");
         }
         if (rig->worker_tid_ == 0) return fail("stream worker thread not found");
+        rig->sender_tid_ = thread_id_named("kvsim-gvsp");
         return rig;
     }
 
@@ -143,6 +150,11 @@ public:
         r.delivered_complete = complete_.load();
         r.delivered_other = other_.load();
         r.worker_cpu_ns = thread_cpu_ns(worker_tid_);
+        r.sender_cpu_ns = thread_cpu_ns(sender_tid_);
+        timespec process{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &process);
+        r.process_cpu_ns = static_cast<std::uint64_t>(process.tv_sec) * 1'000'000'000u +
+                           static_cast<std::uint64_t>(process.tv_nsec);
         return r;
     }
 
@@ -178,6 +190,7 @@ private:
     std::atomic<std::uint64_t> complete_{0};
     std::atomic<std::uint64_t> other_{0};
     pid_t worker_tid_ = 0;
+    pid_t sender_tid_ = 0;
 };
 
 }  // namespace bench

@@ -8,7 +8,12 @@
 // straight to the StreamRunner, no socket) per packet size, which separates the driver's own
 // cost from the kernel's copy out of the socket.
 //
-//   ./build/cpp/stream_receive [--quick] [--reassembly-only] [--case 640x480/9000]
+// With --packet-ring the stream is received through a packet ring instead of the socket (the
+// reassembly-alone part is then left out). The kernel's copy into the ring is done where the
+// packet is received: on loopback in the sending thread, so the camera's stream thread CPU and
+// the whole process's are shown beside the receive thread's (all per GB received).
+//
+//   ./build/cpp/stream_receive [--quick] [--reassembly-only] [--packet-ring] [--case 640x480/9000 ...]
 #include <sys/socket.h>
 #include <time.h>
 
@@ -26,6 +31,7 @@
 #include "bench_util.hpp"
 #include "korvalite/gige/proto/gvsp.hpp"
 #include "korvalite/gige/stream/runner.hpp"
+#include "korvalite/net/packet_ring.hpp"
 #include "korvalite/net/udp_socket.hpp"
 #include "sim_rig.hpp"
 
@@ -42,7 +48,10 @@ const net::Ipv4Address kHostIp{0x7F000051};    // 127.0.0.81
 struct Options {
     bool quick = false;            // shorter windows, fewer rates: a smoke run
     bool reassembly_only = false;  // only the part without sockets (for profiling)
-    std::string only_case;         // one case by its label; empty: all
+    bool packet_ring = false;      // receive through a packet ring
+    std::vector<std::string> only_cases;  // cases by their labels; empty: all
+
+    const char* receive_path() const { return packet_ring ? "ring" : "socket"; }
 };
 
 struct RateResult {
@@ -59,12 +68,20 @@ struct RateResult {
     std::uint64_t resend_requests = 0;
     std::uint64_t bytes = 0;
     std::uint64_t cpu_ns = 0;
+    std::uint64_t sender_cpu_ns = 0;
+    std::uint64_t process_cpu_ns = 0;
     std::uint64_t worker_allocations = 0;
 
     double fps() const { return static_cast<double>(frames_sent) / seconds; }
     double mb_per_s() const { return static_cast<double>(bytes) / seconds / 1e6; }
     double gbps() const { return static_cast<double>(bytes) * 8.0 / seconds / 1e9; }
     double cpu_s_per_gb() const { return bytes ? static_cast<double>(cpu_ns) / static_cast<double>(bytes) : 0; }
+    double sender_cpu_s_per_gb() const {
+        return bytes ? static_cast<double>(sender_cpu_ns) / static_cast<double>(bytes) : 0;
+    }
+    double process_cpu_s_per_gb() const {
+        return bytes ? static_cast<double>(process_cpu_ns) / static_cast<double>(bytes) : 0;
+    }
     double allocations_per_frame() const {
         return frames_sent ? static_cast<double>(worker_allocations) / static_cast<double>(frames_sent) : 0;
     }
@@ -107,6 +124,8 @@ RateResult measure_rate(bench::SimRig& rig, std::optional<double> target_gbps, c
     r.resend_requests = s1.resend_requests - s0.resend_requests;
     r.bytes = s1.bytes - s0.bytes;
     r.cpu_ns = after.worker_cpu_ns - before.worker_cpu_ns;
+    r.sender_cpu_ns = after.sender_cpu_ns - before.sender_cpu_ns;
+    r.process_cpu_ns = after.process_cpu_ns - before.process_cpu_ns;
     r.worker_allocations = allocations;
     return r;
 }
@@ -241,27 +260,30 @@ std::string rate_label(const RateResult& r) {
 }
 
 void print_row(const RateResult& r) {
-    std::printf("%-15s %6s %9.1f %9.1f %7.3f %7llu %7llu %6llu %7llu %8.4f %8.2f %s\n", r.c.label().c_str(),
+    std::printf("%-15s %6s %9.1f %9.1f %7.3f %7llu %7llu %6llu %7llu %8.4f %8.4f %8.4f %8.2f %s\n", r.c.label().c_str(),
                 rate_label(r).c_str(), r.fps(), r.mb_per_s(), r.gbps(), static_cast<unsigned long long>(r.frames_sent),
                 static_cast<unsigned long long>(r.frames_complete), static_cast<unsigned long long>(r.frames_failed),
-                static_cast<unsigned long long>(r.resend_requests), r.cpu_s_per_gb(), r.allocations_per_frame(),
+                static_cast<unsigned long long>(r.resend_requests), r.cpu_s_per_gb(), r.sender_cpu_s_per_gb(),
+                r.process_cpu_s_per_gb(), r.allocations_per_frame(),
                 r.lossless() ? "ok" : "LOSS");
     std::fflush(stdout);
 }
 
-void print_json(const RateResult& r) {
+void print_json(const RateResult& r, const Options& options) {
     bench::JsonLine j("stream_receive");
-    j.add("case", r.c.label()).add("width", r.c.width).add("height", r.c.height).add("packet_size", r.c.packet_size);
+    j.add("receive_path", options.receive_path()).add("case", r.c.label()).add("width", r.c.width).add("height", r.c.height).add("packet_size", r.c.packet_size);
     j.add("target_gbps", r.target_gbps ? rate_label(r) : std::string("max"));
     j.add("fps", r.fps()).add("mb_per_s", r.mb_per_s()).add("gbps", r.gbps());
     j.add("frames_sent", r.frames_sent).add("frames_complete", r.frames_complete).add("frames_failed", r.frames_failed);
     j.add("incomplete", r.incomplete).add("underruns", r.underruns).add("never_seen", r.never_seen).add("dropped", r.dropped);
     j.add("resend_requests", r.resend_requests).add("cpu_s_per_gb", r.cpu_s_per_gb());
+    j.add("sender_cpu_s_per_gb", r.sender_cpu_s_per_gb()).add("process_cpu_s_per_gb", r.process_cpu_s_per_gb());
     j.add("allocations_per_frame", r.allocations_per_frame()).add("lossless", r.lossless());
     j.print();
 }
 
-void print_summary(const StreamCase& c, const std::vector<RateResult>& results, const DrainResult& camera_max) {
+void print_summary(const StreamCase& c, const std::vector<RateResult>& results, const DrainResult& camera_max,
+                   const Options& options) {
     const RateResult* best = nullptr;
     const RateResult* unpaced = nullptr;
     const RateResult* one_gbps = nullptr;
@@ -271,7 +293,7 @@ void print_summary(const StreamCase& c, const std::vector<RateResult>& results, 
         if (r.target_gbps && *r.target_gbps == 1.0) one_gbps = &r;
     }
     bench::JsonLine j("stream_receive_summary");
-    j.add("case", c.label()).add("width", c.width).add("height", c.height).add("packet_size", c.packet_size);
+    j.add("receive_path", options.receive_path()).add("case", c.label()).add("width", c.width).add("height", c.height).add("packet_size", c.packet_size);
     j.add("camera_max_fps", camera_max.fps).add("camera_max_gbps", camera_max.gbps);
     if (unpaced) {
         j.add("receiver_max_fps", unpaced->fps()).add("receiver_max_gbps", unpaced->gbps());
@@ -282,13 +304,16 @@ void print_summary(const StreamCase& c, const std::vector<RateResult>& results, 
     if (best) {
         j.add("max_lossless_fps", best->fps()).add("max_lossless_mb_per_s", best->mb_per_s());
         j.add("max_lossless_gbps", best->gbps()).add("cpu_s_per_gb", best->cpu_s_per_gb());
+        j.add("sender_cpu_s_per_gb", best->sender_cpu_s_per_gb());
+        j.add("process_cpu_s_per_gb", best->process_cpu_s_per_gb());
         j.add("allocations_per_frame", best->allocations_per_frame());
-        std::printf("%s: highest lossless %.1f frames/s = %.0f MB/s (%.2f Gbit/s), receive thread %.4f CPU s/GB; "
-                    "camera alone %.2f Gbit/s, with this receiver %.2f Gbit/s\n",
-                    c.label().c_str(), best->fps(), best->mb_per_s(), best->gbps(), best->cpu_s_per_gb(),
-                    camera_max.gbps, unpaced ? unpaced->gbps() : 0.0);
+        std::printf("%s (%s): highest lossless %.1f frames/s = %.0f MB/s (%.2f Gbit/s), receive thread %.4f CPU s/GB, "
+                    "sending thread %.4f, whole process %.4f; camera alone %.2f Gbit/s, with this receiver %.2f Gbit/s\n",
+                    c.label().c_str(), options.receive_path(), best->fps(), best->mb_per_s(), best->gbps(),
+                    best->cpu_s_per_gb(), best->sender_cpu_s_per_gb(), best->process_cpu_s_per_gb(), camera_max.gbps,
+                    unpaced ? unpaced->gbps() : 0.0);
     } else {
-        std::printf("%s: no lossless rate\n", c.label().c_str());
+        std::printf("%s (%s): no lossless rate\n", c.label().c_str(), options.receive_path());
     }
     j.print();
 }
@@ -300,17 +325,29 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--quick") == 0) options.quick = true;
         else if (std::strcmp(argv[i], "--reassembly-only") == 0) options.reassembly_only = true;
-        else if (std::strcmp(argv[i], "--case") == 0 && i + 1 < argc) options.only_case = argv[++i];
+        else if (std::strcmp(argv[i], "--packet-ring") == 0) options.packet_ring = true;
+        else if (std::strcmp(argv[i], "--case") == 0 && i + 1 < argc) options.only_cases.emplace_back(argv[++i]);
+
+    if (options.packet_ring) {
+        auto probe = net::PacketRing::open({kHostIp, 9}, 1u << 20);
+        if (!probe) {
+            std::printf("packet ring not available: %s\n", probe.error().message().c_str());
+            bench::JsonLine("stream_receive").add("skipped", "packet ring: " + probe.error().message()).print();
+            return 0;
+        }
+    }
 
     const StreamCase cases[] = {{640, 480, 1500}, {640, 480, 9000}, {2048, 2048, 1500}, {2048, 2048, 9000}};
     const double ladder[] = {0.25, 0.5, 1, 2, 4, 8, 16};
-    std::printf("%-15s %6s %9s %9s %7s %7s %7s %6s %7s %8s %8s\n", "case", "Gbit/s", "frames/s", "MB/s", "Gbit/s",
-                "sent", "complete", "failed", "resends", "CPU s/GB", "allocs/fr");
+    std::printf("receiving through the %s\n", options.packet_ring ? "packet ring" : "socket");
+    std::printf("%-15s %6s %9s %9s %7s %7s %7s %6s %7s %8s %8s %8s %8s\n", "case", "Gbit/s", "frames/s", "MB/s", "Gbit/s",
+                "sent", "complete", "failed", "resends", "CPU s/GB", "send CPU", "all CPU", "allocs/fr");
     for (const auto& c : cases) {
         if (options.reassembly_only) break;
-        if (!options.only_case.empty() && c.label() != options.only_case) continue;
+        if (!options.only_cases.empty() && std::ranges::find(options.only_cases, c.label()) == options.only_cases.end())
+            continue;
         const DrainResult camera_max = camera_maximum(c, options.quick ? 0.3 : 1.0);
-        auto rig = bench::SimRig::open(c, kCameraIp, kHostIp);
+        auto rig = bench::SimRig::open(c, kCameraIp, kHostIp, options.packet_ring);
         if (!rig) return 1;
         // A short stream first: one-time work (the subscription taken in, the buffers' first
         // pages) stays out of the measured windows.
@@ -327,11 +364,12 @@ int main(int argc, char** argv) {
         }
         results.push_back(measure_rate(*rig, std::nullopt, options));
         print_row(results.back());
-        for (const auto& r : results) print_json(r);
-        print_summary(c, results, camera_max);
+        for (const auto& r : results) print_json(r, options);
+        print_summary(c, results, camera_max, options);
     }
 
     for (const std::uint32_t packet_size : {1500u, 9000u}) {
+        if (options.packet_ring) break;
         const auto r = reassembly_alone(2048 * 2048, packet_size, options.quick ? 20 : 200);
         std::printf("packet size %u, reassembly alone (no socket): %.0f ns/packet, %.4f CPU s/GB\n", packet_size,
                     r.ns_per_packet, r.cpu_s_per_gb);

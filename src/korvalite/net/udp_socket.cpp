@@ -1,6 +1,7 @@
 #include "korvalite/net/udp_socket.hpp"
 
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -76,6 +77,14 @@ CameraResult<std::size_t> UdpSocket::set_send_buffer(std::size_t bytes) {
 CameraResult<void> UdpSocket::set_receive_timeout(int milliseconds) {
     timeval tv{milliseconds / 1000, (milliseconds % 1000) * 1000};
     if (::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+        return std::unexpected(CameraError::io_errno(errno));
+    return {};
+}
+
+CameraResult<void> UdpSocket::discard_incoming() {
+    sock_filter drop_all = BPF_STMT(BPF_RET | BPF_K, 0);
+    const sock_fprog program{1, &drop_all};
+    if (::setsockopt(fd_.get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0)
         return std::unexpected(CameraError::io_errno(errno));
     return {};
 }

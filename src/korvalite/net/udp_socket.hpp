@@ -35,6 +35,9 @@ public:
     CameraResult<void> set_receive_timeout(int milliseconds);
     // Requests a send buffer of `bytes` (SO_SNDBUF); returns the size the kernel granted.
     CameraResult<std::size_t> set_send_buffer(std::size_t bytes);
+    // Lets no datagram into the receive queue from now on (a socket filter that drops
+    // everything); the socket keeps its port and can still send.
+    CameraResult<void> discard_incoming();
     // Connects (to learn the local address of the route to `remote`, or to filter senders).
     CameraResult<void> connect(Endpoint remote);
 

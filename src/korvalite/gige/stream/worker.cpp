@@ -11,6 +11,7 @@
 
 #include "korvalite/log.hpp"
 #include "korvalite/gige/stream/receive_pacer.hpp"
+#include "korvalite/gige/stream/ring_receive.hpp"
 #include "korvalite/net/datagram_batch.hpp"
 
 namespace korvalite::gige::stream {
@@ -25,6 +26,7 @@ constexpr std::size_t kMaxDatagram = 65535;
 // Batches per drain: under a flood the worker still gets back to its loop regularly to take
 // messages, close frames and notice the stop flag.
 constexpr int kMaxBatchesPerDrain = 64;
+constexpr int kMaxRingBlocksPerDrain = 4;
 constexpr int kIdleWaitMs = 100;
 
 int wait_ms(std::chrono::nanoseconds d) {
@@ -49,11 +51,12 @@ private:
 
 // Everything the worker thread owns, in the order it is released after the loop.
 struct WorkerLoop {
-    WorkerLoop(net::UdpSocket sock, net::Poller poll, std::shared_ptr<net::Waker> wake, const StreamOptions& options,
-               const StreamWorkerParams& params, FramePool pool, Receiver<ToStreamWorker> control,
+    WorkerLoop(net::UdpSocket sock, std::optional<net::PacketRing> packet_ring, net::Poller poll,
+               std::shared_ptr<net::Waker> wake, const StreamOptions& options, const StreamWorkerParams& params, FramePool pool, Receiver<ToStreamWorker> control,
                std::shared_ptr<StreamShared> shared, std::shared_ptr<std::atomic<bool>> alive_flag,
                std::shared_ptr<std::atomic<bool>> stop_flag)
         : socket(std::move(sock)),
+          ring(std::move(packet_ring)),
           poller(std::move(poll)),
           waker(std::move(wake)),
           link(socket, params.device),
@@ -77,6 +80,7 @@ struct WorkerLoop {
     void pause(std::chrono::nanoseconds how_long) const;
 
     net::UdpSocket socket;
+    std::optional<net::PacketRing> ring;  // when set, the stream arrives here, not in the socket
     net::Poller poller;
     std::shared_ptr<net::Waker> waker;
     SocketResendLink link;
@@ -116,7 +120,9 @@ void WorkerLoop::run() {
             if (runner.drain_control()) break;
             flowing = false;
             for (int i = 0; i < *ready; ++i) {
-                if (events[static_cast<std::size_t>(i)].data.u64 == net::kSocketToken) {
+                if (events[static_cast<std::size_t>(i)].data.u64 == net::kSocketToken && ring) {
+                    (void)drain_ring(*ring, runner, kMaxRingBlocksPerDrain);
+                } else if (events[static_cast<std::size_t>(i)].data.u64 == net::kSocketToken) {
                     const auto drained = drain_socket();
                     flowing = pacer.pause().count() > 0 && drained.emptied && drained.bytes > 0;
                 } else {
@@ -128,6 +134,7 @@ void WorkerLoop::run() {
         runner.publish();
     }
     runner.shutdown();
+    if (ring) log_ring_totals(*ring);
     KORVALITE_LOG(kLog, log::Level::Debug, "gvsp worker shutting down");
     alive->store(false);
 }
@@ -206,9 +213,11 @@ CameraResult<std::unique_ptr<StreamWorker>> StreamWorker::spawn(net::UdpSocket s
     if (!options.payload_size || *options.payload_size == 0)
         return std::unexpected(CameraError::malformed("payload_size must be set"));
     if (auto r = socket.set_nonblocking(true); !r) return std::unexpected(spawn_error(r.error()));
+    auto ring = options.packet_ring ? open_stream_ring(socket, options) : std::nullopt;
     auto poller = net::Poller::create();
     if (!poller) return std::unexpected(spawn_error(poller.error()));
-    if (auto r = poller->add_readable(socket.fd(), net::kSocketToken); !r) return std::unexpected(spawn_error(r.error()));
+    if (auto r = poller->add_readable(ring ? ring->fd() : socket.fd(), net::kSocketToken); !r)
+        return std::unexpected(spawn_error(r.error()));
     auto waker = net::Waker::create();
     if (!waker) return std::unexpected(spawn_error(waker.error()));
     if (auto r = poller->add_readable((*waker)->fd(), net::kWakerToken); !r)
@@ -224,9 +233,9 @@ CameraResult<std::unique_ptr<StreamWorker>> StreamWorker::spawn(net::UdpSocket s
 
     auto [control_tx, control_rx] = unbounded<ToStreamWorker>();
     auto shared = std::make_shared<StreamShared>();
-    auto loop = std::make_unique<WorkerLoop>(std::move(socket), std::move(*poller), *waker, options, params,
-                                             std::move(*pool), std::move(control_rx), shared, handle.alive_flag(),
-                                             handle.stop_flag());
+    auto loop = std::make_unique<WorkerLoop>(std::move(socket), std::move(ring), std::move(*poller), *waker, options,
+                                             params, std::move(*pool), std::move(control_rx), shared,
+                                             handle.alive_flag(), handle.stop_flag());
     auto thread = spawn_named("korvalite-gvsp" + std::to_string(options.channel),
                               [loop = std::move(loop)]() mutable {
                                   loop->run();
