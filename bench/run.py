@@ -39,6 +39,10 @@ def steps(build_dir: Path, quick: bool) -> list[tuple[str, list[str]]]:
         # The same through the packet ring, on the large frames only (keeps the run short).
         ("stream_receive_ring", [str(build_dir / "stream_receive"), "--packet-ring", "--case", "2048x2048/1500",
                                  "--case", "2048x2048/9000", *(["--quick"] if quick else [])]),
+        # Small frames at high rates with a receive buffer of 8 MiB instead of about one frame:
+        # separates what the receiver keeps up with from what the automatic buffer absorbs.
+        ("stream_receive_big_buffer", [str(build_dir / "stream_receive"), "--receive-buffer", str(8 << 20),
+                                       "--case", "640x480/9000", *(["--quick"] if quick else [])]),
         exe("control_read"),
         exe("connect_time", "3" if quick else "5"),
         exe("graph_build", *([str(HERE.parent.parent / "shared" / "genicam-xml"), "3", "5"] if quick else [])),
@@ -131,8 +135,9 @@ def summary_table(results: list[dict]) -> Table:
         case, packet = s["case"], s["packet_size"]
         # Through the ring the kernel's copy is done outside the receive thread (on loopback by
         # the sending thread): its CPU figure is shown without the target.
-        ring = s.get("receive_path") == "ring"
-        label = f"stream {case}" + (" (packet ring)" if ring else "")
+        path = s.get("receive_path", "socket")
+        ring = path == "ring"
+        label = f"stream {case}" + {"socket": "", "ring": " (packet ring)"}.get(path, f" ({path})")
         if "max_lossless_fps" in s:
             t.add(f"{label}: highest lossless rate",
                   f"{s['max_lossless_fps']:.1f} fr/s, {s['max_lossless_mb_per_s']:.0f} MB/s")

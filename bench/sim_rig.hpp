@@ -51,9 +51,11 @@ struct RigCounters {
 class SimRig {
 public:
     // Fails (with a message on stderr) when any part cannot be set up. `packet_ring`: the
-    // stream is received through a packet ring (StreamOptions::packet_ring).
+    // stream is received through a packet ring (StreamOptions::packet_ring); `receive_buffer`: the
+    // socket's receive buffer request (StreamOptions::receive_buffer, 0: automatic).
     static std::unique_ptr<SimRig> open(const StreamCase& c, korvalite::net::Ipv4Address camera_ip,
-                                        korvalite::net::Ipv4Address host_ip, bool packet_ring = false) {
+                                        korvalite::net::Ipv4Address host_ip, bool packet_ring = false,
+                                        std::size_t receive_buffer = 0) {
         namespace kv = korvalite;
         auto rig = std::unique_ptr<SimRig>(new SimRig());
         rig->case_ = c;
@@ -83,6 +85,7 @@ public:
         options.payload_size = c.payload();
         options.packet_size = static_cast<std::uint16_t>(c.packet_size);
         options.packet_ring = packet_ring;
+        options.receive_buffer = receive_buffer;
         // Buffers for about 64 MB of frames (8 to 64): on a busy two-core machine the consumer
         // thread can be kept off the processor for tens of milliseconds, and frames it has not
         // taken yet hold their buffers; too few would count that against the receiver as

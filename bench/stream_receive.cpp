@@ -8,12 +8,13 @@
 // straight to the StreamRunner, no socket) per packet size, which separates the driver's own
 // cost from the kernel's copy out of the socket.
 //
-// With --packet-ring the stream is received through a packet ring instead of the socket (the
+// With --receive-buffer BYTES the socket's receive buffer is requested at that size instead of
+// the automatic one. With --packet-ring the stream is received through a packet ring instead of the socket (the
 // reassembly-alone part is then left out). The kernel's copy into the ring is done where the
 // packet is received: on loopback in the sending thread, so the camera's stream thread CPU and
 // the whole process's are shown beside the receive thread's (all per GB received).
 //
-//   ./build/cpp/stream_receive [--quick] [--reassembly-only] [--packet-ring] [--case 640x480/9000 ...]
+//   ./build/cpp/stream_receive [--quick] [--reassembly-only] [--packet-ring] [--receive-buffer BYTES] [--case 640x480/9000 ...]
 #include <sys/socket.h>
 #include <time.h>
 
@@ -49,9 +50,14 @@ struct Options {
     bool quick = false;            // shorter windows, fewer rates: a smoke run
     bool reassembly_only = false;  // only the part without sockets (for profiling)
     bool packet_ring = false;      // receive through a packet ring
+    std::size_t receive_buffer = 0;  // socket receive buffer request; 0: the automatic size
     std::vector<std::string> only_cases;  // cases by their labels; empty: all
 
-    const char* receive_path() const { return packet_ring ? "ring" : "socket"; }
+    std::string receive_path() const {
+        if (packet_ring) return "ring";
+        if (receive_buffer != 0) return "socket, " + std::to_string(receive_buffer >> 20) + " MiB buffer";
+        return "socket";
+    }
 };
 
 struct RateResult {
@@ -309,11 +315,11 @@ void print_summary(const StreamCase& c, const std::vector<RateResult>& results, 
         j.add("allocations_per_frame", best->allocations_per_frame());
         std::printf("%s (%s): highest lossless %.1f frames/s = %.0f MB/s (%.2f Gbit/s), receive thread %.4f CPU s/GB, "
                     "sending thread %.4f, whole process %.4f; camera alone %.2f Gbit/s, with this receiver %.2f Gbit/s\n",
-                    c.label().c_str(), options.receive_path(), best->fps(), best->mb_per_s(), best->gbps(),
+                    c.label().c_str(), options.receive_path().c_str(), best->fps(), best->mb_per_s(), best->gbps(),
                     best->cpu_s_per_gb(), best->sender_cpu_s_per_gb(), best->process_cpu_s_per_gb(), camera_max.gbps,
                     unpaced ? unpaced->gbps() : 0.0);
     } else {
-        std::printf("%s (%s): no lossless rate\n", c.label().c_str(), options.receive_path());
+        std::printf("%s (%s): no lossless rate\n", c.label().c_str(), options.receive_path().c_str());
     }
     j.print();
 }
@@ -326,6 +332,8 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--quick") == 0) options.quick = true;
         else if (std::strcmp(argv[i], "--reassembly-only") == 0) options.reassembly_only = true;
         else if (std::strcmp(argv[i], "--packet-ring") == 0) options.packet_ring = true;
+        else if (std::strcmp(argv[i], "--receive-buffer") == 0 && i + 1 < argc)
+            options.receive_buffer = std::strtoull(argv[++i], nullptr, 10);
         else if (std::strcmp(argv[i], "--case") == 0 && i + 1 < argc) options.only_cases.emplace_back(argv[++i]);
 
     if (options.packet_ring) {
@@ -339,7 +347,7 @@ int main(int argc, char** argv) {
 
     const StreamCase cases[] = {{640, 480, 1500}, {640, 480, 9000}, {2048, 2048, 1500}, {2048, 2048, 9000}};
     const double ladder[] = {0.25, 0.5, 1, 2, 4, 8, 16};
-    std::printf("receiving through the %s\n", options.packet_ring ? "packet ring" : "socket");
+    std::printf("receiving through the %s\n", options.packet_ring ? "packet ring" : options.receive_path().c_str());
     std::printf("%-15s %6s %9s %9s %7s %7s %7s %6s %7s %8s %8s %8s %8s\n", "case", "Gbit/s", "frames/s", "MB/s", "Gbit/s",
                 "sent", "complete", "failed", "resends", "CPU s/GB", "send CPU", "all CPU", "allocs/fr");
     for (const auto& c : cases) {
@@ -347,7 +355,7 @@ int main(int argc, char** argv) {
         if (!options.only_cases.empty() && std::ranges::find(options.only_cases, c.label()) == options.only_cases.end())
             continue;
         const DrainResult camera_max = camera_maximum(c, options.quick ? 0.3 : 1.0);
-        auto rig = bench::SimRig::open(c, kCameraIp, kHostIp, options.packet_ring);
+        auto rig = bench::SimRig::open(c, kCameraIp, kHostIp, options.packet_ring, options.receive_buffer);
         if (!rig) return 1;
         // A short stream first: one-time work (the subscription taken in, the buffers' first
         // pages) stays out of the measured windows.

@@ -40,7 +40,7 @@ struct StreamOptions {
     bool no_resend = false;
     // While a stream flows, the worker lets datagrams gather in the socket this long between
     // receive calls instead of waking for each one; zero wakes on every arrival.
-    std::chrono::nanoseconds receive_coalesce = std::chrono::microseconds(100);
+    std::chrono::nanoseconds receive_coalesce = std::chrono::microseconds(200);
     // Receive through a memory-mapped packet ring (needs CAP_NET_RAW) instead of copying each
     // datagram out of the socket; falls back to the socket, with a warning, when the ring
     // cannot be opened. The ring holds receive_buffer bytes, or four frames (8 to 64 MiB).

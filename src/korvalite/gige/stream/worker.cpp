@@ -21,7 +21,7 @@ namespace {
 constexpr auto& kLog = log::targets::gige_stream_runner;
 
 // Datagrams taken per system call, each into its own buffer large enough for any UDP datagram.
-constexpr std::size_t kBatchSize = 32;
+constexpr std::size_t kBatchSize = 64;
 constexpr std::size_t kMaxDatagram = 65535;
 // Batches per drain: under a flood the worker still gets back to its loop regularly to take
 // messages, close frames and notice the stop flag.
