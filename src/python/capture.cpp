@@ -64,7 +64,7 @@ auto under_lock(std::mutex& mutex, F&& fn) {
 }
 
 StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::optional<std::uint16_t> packet_size,
-                             std::optional<std::uint32_t> packet_delay, bool resend, bool packet_ring) {
+                             std::optional<std::uint32_t> packet_delay, bool resend) {
     if (n_buffers == 0) throw nb::value_error("n_buffers must be at least 1");
     if (n_buffers > kMaxBuffers)
         throw nb::value_error(("n_buffers must be at most " + std::to_string(kMaxBuffers)).c_str());
@@ -74,7 +74,6 @@ StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::
     if (packet_size) options.packet_size = *packet_size;
     if (packet_delay) options.packet_delay = *packet_delay;
     options.no_resend = !resend;
-    options.packet_ring = packet_ring;
     return options;
 }
 
@@ -378,9 +377,8 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
     cls.def(
            "start_acquisition",
            [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
-              std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
-               bool packet_ring) {
-               StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend, packet_ring);
+              std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+               StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
                ClaimToken token = claim(self.busy, "an acquisition");
                GenicamResult<AcquisitionState> state = std::unexpected(GenicamError::snap_timeout());
                {
@@ -395,14 +393,13 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                return std::make_unique<Acquisition>(self.device, std::move(*state), std::move(token));
            },
            nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-           "packet_delay"_a = nb::none(), "resend"_a = true, "packet_ring"_a = false,
+           "packet_delay"_a = nb::none(), "resend"_a = true,
            "Open a stream and start the camera in continuous acquisition.")
         .def(
             "snapshot_session",
             [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
-               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
-               bool packet_ring) {
-                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend, packet_ring);
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
                 ClaimToken token = claim(self.busy, "a snapshot session");
                 GenicamResult<SnapshotState> state = std::unexpected(GenicamError::snap_timeout());
                 {
@@ -417,15 +414,14 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 return std::make_unique<SnapshotSession>(self.device, std::move(*state), std::move(token));
             },
             nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-            "packet_delay"_a = nb::none(), "resend"_a = true, "packet_ring"_a = false,
+            "packet_delay"_a = nb::none(), "resend"_a = true,
             "Open a stream for on-demand single frames (SingleFrame mode while open).")
         .def(
             "snap",
             [](CameraShared& self, double timeout, std::uint16_t channel, std::size_t n_buffers,
-               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
-               bool packet_ring) {
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
                 const auto wait = seconds_to_duration(timeout, "timeout");
-                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend, packet_ring);
+                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
                 ClaimToken token = claim(self.busy, "a snap");
                 GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
                 SignalCheck signals;
@@ -446,10 +442,9 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 return to_python(unwrap(std::move(frame)));
             },
             "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-            "packet_delay"_a = nb::none(), "resend"_a = true, "packet_ring"_a = false,
+            "packet_delay"_a = nb::none(), "resend"_a = true,
             nb::sig("def snap(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
-                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True, "
-                    "packet_ring: bool = False) -> Frame"),
+                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) -> Frame"),
             "Capture one frame in SingleFrame mode.");
 }
 

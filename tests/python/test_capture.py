@@ -39,36 +39,6 @@ def test_500_frames_arrive_complete_in_order_with_the_pattern_and_the_counters_a
     assert (stats.failed_frames, stats.missing_frames, stats.underruns, stats.frames_dropped) == (0, 0, 0, 0)
 
 
-def packet_ring_permitted():
-    import socket
-    try:
-        socket.socket(socket.AF_PACKET, socket.SOCK_DGRAM, 0).close()
-        return True
-    except PermissionError:
-        return False
-
-
-def test_through_the_packet_ring_frames_are_the_same_or_a_warning_says_why_the_socket_was_used(rig, caplog):
-    import logging
-    from korvalite import _logging
-
-    caplog.set_level(logging.WARNING, logger="korvalite.gige.stream.runner")
-    _logging.flush()
-    sim, cam = rig(IP, frame_rate=250.0)
-    seen = []
-    with cam.start_acquisition(packet_size=1500, n_buffers=16, packet_ring=True) as acq:
-        for _ in range(40):
-            frame = acq.wait_for(5.0)  # checked at once: a kept frame keeps its buffer
-            seen.append((frame.status, frame.data() == expected_pattern(frame.frame_id, 64, 32, "Mono8")))
-            del frame
-        stats = acq.stats()
-    _logging.flush()
-    assert seen == [(FrameStatus.Complete, True)] * 40
-    assert (stats.failed_frames, stats.underruns) == (0, 0)
-    warned = [r.getMessage() for r in caplog.records if "packet ring not used" in r.getMessage()]
-    assert len(warned) == (0 if packet_ring_permitted() else 1), warned
-
-
 def big_frames(**options):
     # 19200-byte frames in 36 payload packets of 540 bytes, so losses are frequent but never
     # exceed a frame's resend budget.
