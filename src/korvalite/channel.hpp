@@ -32,7 +32,12 @@ namespace detail {
 
 template <class T>
 struct ChannelState {
-    explicit ChannelState(std::optional<std::size_t> cap) : capacity(cap) {}
+    // A bounded queue gets its room up front (up to a limit), so a queue that fills for the
+    // first time long after it was made does not allocate then.
+    static constexpr std::size_t kReservedSlotsLimit = 4096;
+    explicit ChannelState(std::optional<std::size_t> cap) : capacity(cap) {
+        if (cap) queue.reserve(*cap < kReservedSlotsLimit ? *cap : kReservedSlotsLimit);
+    }
 
     std::mutex mutex;
     std::condition_variable readable;

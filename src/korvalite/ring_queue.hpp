@@ -31,6 +31,11 @@ public:
         return value;
     }
 
+    // Room for `n` elements without growing.
+    void reserve(std::size_t n) {
+        if (n > slots_.size()) resize_to(n);
+    }
+
     void clear() {
         while (!empty()) (void)pop_front();
     }
@@ -42,8 +47,9 @@ public:
     }
 
 private:
-    void grow() {
-        std::vector<std::optional<T>> bigger(slots_.empty() ? 4 : slots_.size() * 2);
+    void grow() { resize_to(slots_.empty() ? 4 : slots_.size() * 2); }
+    void resize_to(std::size_t n) {
+        std::vector<std::optional<T>> bigger(n);
         for (std::size_t i = 0; i < count_; ++i) bigger[i].emplace(pop_at(i));
         slots_.swap(bigger);
         head_ = 0;
