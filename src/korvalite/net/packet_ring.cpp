@@ -118,7 +118,9 @@ std::vector<sock_filter> endpoint_filter(Endpoint local) {
 
 // --- Opening ------------------------------------------------------------------------------------
 
-CameraError os_error(const char* what, int err) { return CameraError::io(err, std::string(what) + ": " + std::strerror(err)); }
+CameraError os_error(const char* what, int err) {
+    return CameraError::io(err, std::string(what) + ": " + std::strerror(err));
+}
 
 // The index of the interface that carries `address` (0 for the any address: every interface).
 // Every 127.x address lives on the loopback interface, which lists only 127.0.0.1.
@@ -135,7 +137,8 @@ CameraResult<int> interface_of(Ipv4Address address) {
         if (loopback_route || Endpoint::from_sockaddr(sa).address == address) index = ::if_nametoindex(a->ifa_name);
     }
     ::freeifaddrs(list);
-    if (index == 0) return std::unexpected(CameraError::io(EADDRNOTAVAIL, "no interface carries " + address.to_string()));
+    if (index == 0)
+        return std::unexpected(CameraError::io(EADDRNOTAVAIL, "no interface carries " + address.to_string()));
     return static_cast<int>(index);
 }
 

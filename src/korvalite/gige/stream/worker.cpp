@@ -52,7 +52,8 @@ private:
 // Everything the worker thread owns, in the order it is released after the loop.
 struct WorkerLoop {
     WorkerLoop(net::UdpSocket sock, std::optional<net::PacketRing> packet_ring, net::Poller poll,
-               std::shared_ptr<net::Waker> wake, const StreamOptions& options, const StreamWorkerParams& params, FramePool pool, Receiver<ToStreamWorker> control,
+               std::shared_ptr<net::Waker> wake, const StreamOptions& options, const StreamWorkerParams& params,
+               FramePool pool, Receiver<ToStreamWorker> control,
                std::shared_ptr<StreamShared> shared, std::shared_ptr<std::atomic<bool>> alive_flag,
                std::shared_ptr<std::atomic<bool>> stop_flag)
         : socket(std::move(sock)),
