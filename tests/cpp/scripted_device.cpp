@@ -65,6 +65,8 @@ ScriptedDevice::ScriptedDevice(const char* ip, const char* other_ip)
     if (other_ip) other_address_.emplace(bind_or_throw(other_ip));
     endpoint_ = *socket_.local_endpoint();
     set_register(proto::reg::kControlChannelPrivilege, proto::reg::kCcpControl);
+    // It answers several registers per command and WRITEMEM, and says so.
+    set_register(proto::reg::kGvcpCapability, proto::capability::kConcatenation | proto::capability::kWriteMem);
     thread_ = std::thread([this] { serve(); });
 }
 

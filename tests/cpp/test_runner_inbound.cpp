@@ -88,7 +88,8 @@ TEST(ControlWorkerInbound, JunkAroundATransactionIsDroppedAndCountedExactly) {
             {proto::ByteVec{}},                                 // empty datagram
             {wrong_id},                                         // well formed, no such transaction
             {impostor, Via::OtherAddress},                      // right id, wrong sender: ignored
-            {good, Via::OtherPort},                             // the device's address, another port: taken
+            {good, Via::OtherPort},                             // the device's address, another port: ignored
+            {good},                                             // the answer
             {good},                                             // duplicate of the final answer
         };
     });

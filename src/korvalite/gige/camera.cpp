@@ -49,6 +49,18 @@ CameraResult<proto::ByteVec> read_host_file(const std::string& path) {
     return bytes;
 }
 
+// How long the device says one PENDING_ACK may last (its pending-timeout register); zero when it
+// does not announce PENDING_ACK or the register cannot be read.
+std::chrono::milliseconds pending_ack_limit(const ControlPort& port, const proto::GvcpCapability& capability) {
+    if (!capability.pending_ack()) return std::chrono::milliseconds(0);
+    auto limit = wait_plain(port.read_register(reg::kPendingTimeout), port.wait_timeout());
+    if (!limit) {
+        KORVALITE_LOG(log::targets::gige, Level::Debug, "pending timeout unreadable: " + limit.error().message());
+        return std::chrono::milliseconds(0);
+    }
+    return std::chrono::milliseconds(*limit);
+}
+
 }  // namespace
 
 ConnectionState GigECamera::state() const {
@@ -96,8 +108,11 @@ CameraResult<Connection> GigECamera::establish(ControlChannel channel) {
         return std::unexpected(translate_privilege_error(r.error()));
     if (auto r = wait_plain(port.write_register(reg::kHeartbeatTimeout, settings_.heartbeat_timeout_ms), wait); !r)
         return std::unexpected(r.error());
+    // The capability decides how everything after it travels, so it is read first, alone.
     auto capability = wait_plain(port.read_register(reg::kGvcpCapability), wait);
     if (!capability) return std::unexpected(capability.error());
+    const proto::GvcpCapability gvcp{*capability};
+    (void)port.apply_device_rules(gvcp, pending_ack_limit(port, gvcp));
     auto info = fetch_device_info(port, wait);
     if (!info) return std::unexpected(info.error());
     return Connection{std::move(channel), std::move(*info), settings_.device, *capability};
@@ -147,8 +162,7 @@ GenicamResult<void> GigECamera::ensure_genicam() {
 
 CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_register) {
     const ControlPort& port = connection_->port();
-    const Duration wait = port.wait_timeout();
-    auto url_bytes = wait_plain(port.read_memory(url_register, reg::kUrlSize), saturating_mul(wait, 2));
+    auto url_bytes = wait_plain(port.read_memory(url_register, reg::kUrlSize), port.memory_wait(reg::kUrlSize));
     if (!url_bytes) return std::unexpected(url_bytes.error());
     auto url = genicam::XmlUrl::parse(zero_terminated_text(*url_bytes));
     if (!url) return std::unexpected(CameraError::malformed(url.error()));
@@ -160,7 +174,7 @@ CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_regi
             return std::unexpected(CameraError::malformed("XML size " + std::to_string(local->size) + " too large"));
         const auto length = static_cast<std::uint32_t>(local->size);
         bytes = wait_plain(port.read_memory(static_cast<std::uint32_t>(local->address), length),
-                           saturating_mul(wait, length / 512 + 2));
+                           port.memory_wait(length));
     } else if (auto* file = std::get_if<genicam::XmlUrl::File>(&url->location)) {
         bytes = read_host_file(file->path);
     } else {

@@ -39,6 +39,8 @@ struct Connection {
     net::Endpoint device;
     std::uint32_t gvcp_capability = 0;
 
+    proto::GvcpCapability capability() const { return {gvcp_capability}; }
+
     const ControlPort& port() const { return channel.port; }
     bool is_alive() const { return channel.worker.is_alive(); }
     // The error every operation meets on this connection once its worker has ended.

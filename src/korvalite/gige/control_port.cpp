@@ -51,9 +51,17 @@ ResponseHandle<T> ControlPort::submit(ToWorker message, ResponseHandle<T> slot) 
     return slot;
 }
 
+to_worker::Clock::time_point ControlPort::register_expiry() const {
+    return saturating_deadline(to_worker::Clock::now(), wait_timeout_);
+}
+
+to_worker::Clock::time_point ControlPort::memory_expiry(std::size_t length) const {
+    return saturating_deadline(to_worker::Clock::now(), memory_wait(length));
+}
+
 ResponseHandle<std::uint32_t> ControlPort::read_register(std::uint32_t address) const {
     ResponseHandle<std::uint32_t> slot;
-    return submit(to_worker::ReadRegister{address, slot}, slot);
+    return submit(to_worker::ReadRegister{address, slot, register_expiry()}, slot);
 }
 
 ResponseHandle<std::vector<std::uint32_t>> ControlPort::read_registers(std::vector<std::uint32_t> addresses) const {
@@ -62,14 +70,14 @@ ResponseHandle<std::vector<std::uint32_t>> ControlPort::read_registers(std::vect
         slot.fulfill(std::vector<std::uint32_t>{});  // nothing to ask the device
         return slot;
     }
-    return submit(to_worker::ReadRegisters{std::move(addresses), slot}, slot);
+    return submit(to_worker::ReadRegisters{std::move(addresses), slot, register_expiry()}, slot);
 }
 
 ResponseHandle<void> ControlPort::write_register(std::uint32_t address, std::uint32_t value) const {
     KORVALITE_LOG(log::targets::gige, log::Level::Trace,
                   "write register " + hex_code(address, 4) + " := " + hex_code(value, 8));
     ResponseHandle<void> slot;
-    return submit(to_worker::WriteRegisters{{{address, value}}, slot}, slot);
+    return submit(to_worker::WriteRegisters{{{address, value}}, slot, register_expiry()}, slot);
 }
 
 ResponseHandle<proto::ByteVec> ControlPort::read_memory(std::uint32_t address, std::uint32_t length) const {
@@ -86,7 +94,7 @@ ResponseHandle<proto::ByteVec> ControlPort::read_memory(std::uint32_t address, s
         slot.fulfill(proto::ByteVec{});  // nothing to ask the device
         return slot;
     }
-    return submit(to_worker::ReadMemory{address, length, slot}, slot);
+    return submit(to_worker::ReadMemory{address, length, slot, memory_expiry(length)}, slot);
 }
 
 ResponseHandle<void> ControlPort::write_memory(std::uint32_t address, proto::ByteVec data) const {
@@ -105,7 +113,8 @@ ResponseHandle<void> ControlPort::write_memory(std::uint32_t address, proto::Byt
         slot.fulfill({});  // nothing to send
         return slot;
     }
-    return submit(to_worker::WriteMemory{address, std::move(data), slot}, slot);
+    const auto expires = memory_expiry(data.size());
+    return submit(to_worker::WriteMemory{address, std::move(data), slot, expires}, slot);
 }
 
 CameraResult<void> ControlPort::read(std::uint64_t address, std::span<std::byte> buffer) {
@@ -135,6 +144,11 @@ CameraResult<void> ControlPort::write(std::uint64_t address, std::span<const std
 
 bool ControlPort::subscribe(Sender<proto::GvcpEvent> events) const {
     return send(to_worker::Subscribe{std::move(events)});
+}
+
+bool ControlPort::apply_device_rules(const proto::GvcpCapability& capability,
+                                     std::chrono::milliseconds pending_ack_limit) const {
+    return send(to_worker::DeviceRules{capability, pending_ack_limit});
 }
 
 bool ControlPort::request_shutdown() const { return send(to_worker::Shutdown{}); }

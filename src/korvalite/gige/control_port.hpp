@@ -34,11 +34,12 @@ public:
     ControlPort(Sender<ToWorker> sender, WorkerView worker, Duration wait_timeout);
 
     ResponseHandle<std::uint32_t> read_register(std::uint32_t address) const;
+    // One READREG when the device concatenates, else one per address; identical results.
     ResponseHandle<std::vector<std::uint32_t>> read_registers(std::vector<std::uint32_t> addresses) const;
     ResponseHandle<void> write_register(std::uint32_t address, std::uint32_t value) const;
     // Any length; the address must be 4-byte aligned.
     ResponseHandle<proto::ByteVec> read_memory(std::uint32_t address, std::uint32_t length) const;
-    // Address and length must be 4-byte aligned.
+    // Address and length must be 4-byte aligned. Without WRITEMEM the words go as WRITEREG.
     ResponseHandle<void> write_memory(std::uint32_t address, proto::ByteVec data) const;
 
     // Blocking access for the feature model: 4-byte aligned 4-byte accesses use READREG or
@@ -48,6 +49,9 @@ public:
 
     // Adds a device-event subscriber; false if the worker no longer takes messages.
     bool subscribe(Sender<proto::GvcpEvent> events) const;
+    // Tells the worker what the device serves (its GVCP capability) and how long one PENDING_ACK
+    // may extend a transaction (zero: the worker's own limit); later operations follow it.
+    bool apply_device_rules(const proto::GvcpCapability& capability, std::chrono::milliseconds pending_ack_limit) const;
     // Asks the worker to end (it gives control back); false if it no longer takes messages.
     bool request_shutdown() const;
 
@@ -59,6 +63,11 @@ public:
     }
 
 private:
+    // The moment a caller's wait for a register or memory operation ends; the worker gives the
+    // operation up then.
+    to_worker::Clock::time_point register_expiry() const;
+    to_worker::Clock::time_point memory_expiry(std::size_t length) const;
+
     template <class T>
     ResponseHandle<T> submit(ToWorker message, ResponseHandle<T> slot) const;
     bool send(ToWorker message) const;

@@ -16,9 +16,6 @@ namespace {
 using log::Level;
 namespace reg = proto::reg;
 
-// GVCP capability bit: the device serves PACKETRESEND.
-constexpr std::uint32_t kCapabilityPacketResend = 0x4;
-
 void size_receive_buffer(net::UdpSocket& socket, const stream::StreamOptions& options) {
     const std::size_t request = receive_buffer_request(options);
     if (auto granted = socket.set_receive_buffer(request); !granted)
@@ -96,7 +93,9 @@ CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::Stream
     params.device = connection.device;
     params.packet_size = packet_size;
     params.tick_frequency = read_tick_frequency(port);
-    params.resend_enabled = !options.no_resend && (connection.gvcp_capability & kCapabilityPacketResend) != 0;
+    // A device without PACKETRESEND is never asked; what would have been asked is counted.
+    params.resend_enabled = !options.no_resend && connection.capability().packet_resend();
+    params.resend_unsupported = !options.no_resend && !connection.capability().packet_resend();
     auto worker = stream::StreamWorker::spawn(std::move(*socket), options, params);
     if (!worker) return std::unexpected(worker.error());
 

@@ -99,11 +99,7 @@ bool Runner::iterate() {
     if (!take_messages()) return false;
     check_deadline();
     if (!heartbeat_timer()) return true;
-    if (!inflight_ && !queue_.empty()) {
-        op::Op next = std::move(queue_.front());
-        queue_.pop_front();
-        send_op(std::move(next));
-    }
+    send_next();
     return true;
 }
 
@@ -117,10 +113,20 @@ void Runner::drain_socket() {
                 KORVALITE_LOG(target(), log::Level::Warn, std::string("gvcp recv error: ") + std::strerror(err));
             return;
         }
-        // Only the device's IP address counts; its source port may differ from 3956.
-        if (datagram->from.address != settings_.device.address) continue;
+        if (!from_device(proto::ByteView(receive_buffer_).first(datagram->size), datagram->from)) continue;
         handle_datagram(proto::ByteView(receive_buffer_).first(datagram->size), datagram->from);
     }
+}
+
+// Acknowledges count only from the device's GVCP endpoint, so no other sender can answer for
+// it; device commands (events) may come from any port of its address.
+bool Runner::from_device(proto::ByteView datagram, const net::Endpoint& from) const {
+    if (from.address != settings_.device.address) return false;
+    if (from.port == settings_.device.port) return true;
+    if (!datagram.empty() && proto::u8_at(datagram, 0) == proto::kCommandKey) return true;
+    KORVALITE_LOG(target(), log::Level::Trace, "datagram from another port of the device ignored",
+                  {{"from", from.to_string()}});
+    return false;
 }
 
 bool Runner::take_messages() {
@@ -132,13 +138,34 @@ bool Runner::take_messages() {
             subscribers_.push_back(std::move(subscribe->events));
             continue;
         }
-        if (auto op = op::from_message(std::move(*message))) queue_.push_back(std::move(*op));
+        if (auto* rules = std::get_if<to_worker::DeviceRules>(&*message)) {
+            take_device_rules(*rules);
+            continue;
+        }
+        if (auto op = op::from_message(std::move(*message), rules_)) queue_.push_back(std::move(*op));
     }
+}
+
+void Runner::take_device_rules(const to_worker::DeviceRules& rules) {
+    rules_ = op::TransferRules::of(rules.capability);
+    pending_ack_.accepted = rules.capability.pending_ack();
+    if (rules.pending_ack_limit.count() > 0)
+        pending_ack_.limit = std::min(rules.pending_ack_limit, PendingAckRule::kMaxLimit);
+    KORVALITE_LOG(target(), log::Level::Debug, "device capability applied",
+                  {{"concatenation", rules_.concatenation},
+                   {"write_memory", rules_.write_memory},
+                   {"pending_ack", pending_ack_.accepted},
+                   {"pending_ack_limit_ms", static_cast<std::uint64_t>(pending_ack_.limit.count())}});
 }
 
 void Runner::check_deadline() {
     if (!inflight_) return;
     const auto now = Clock::now();
+    if (now >= op::expires(inflight_->op)) {
+        // Its caller has stopped waiting: the transaction gives way to the next one.
+        expire_inflight();
+        return;
+    }
     if (now < inflight_->deadline) return;
     if (inflight_->tries_left > 0) {
         --inflight_->tries_left;
@@ -161,6 +188,14 @@ void Runner::check_deadline() {
     }
 }
 
+void Runner::expire_inflight() {
+    count(&LinkStats::timeouts);
+    KORVALITE_LOG(target(), log::Level::Debug, "transaction outlived its caller's wait, given up",
+                  {{"id", inflight_->request_id}});
+    op::fail(inflight_->op, CameraError::ack_timeout());
+    inflight_.reset();
+}
+
 bool Runner::heartbeat_timer() {
     const auto now = Clock::now();
     if (now < next_heartbeat_) return true;
@@ -170,6 +205,21 @@ bool Runner::heartbeat_timer() {
         if (op::is_heartbeat(queued)) return true;
     queue_.push_front(op::Heartbeat{});
     return true;
+}
+
+// Sends the first queued op whose caller still waits; those that expired in the queue fail.
+void Runner::send_next() {
+    const auto now = Clock::now();
+    while (!inflight_ && !queue_.empty()) {
+        op::Op next = std::move(queue_.front());
+        queue_.pop_front();
+        if (now >= op::expires(next)) {
+            count(&LinkStats::timeouts);
+            op::fail(next, CameraError::ack_timeout());
+            continue;
+        }
+        send_op(std::move(next));
+    }
 }
 
 std::uint16_t Runner::next_request_id() {

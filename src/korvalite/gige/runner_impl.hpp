@@ -44,8 +44,12 @@ private:
     // heartbeat timer, when the iteration ends early.
     bool iterate();
     void drain_socket();
+    bool from_device(proto::ByteView datagram, const net::Endpoint& from) const;
     bool take_messages();
+    void take_device_rules(const to_worker::DeviceRules& rules);
     void check_deadline();
+    void expire_inflight();
+    void send_next();
     bool heartbeat_timer();
     void send_op(op::Op op);
     std::uint16_t next_request_id();
@@ -70,6 +74,8 @@ private:
     std::deque<op::Op> queue_;
     std::vector<Sender<proto::GvcpEvent>> subscribers_;
     std::optional<Inflight> inflight_;
+    op::TransferRules rules_;
+    PendingAckRule pending_ack_;
     std::chrono::milliseconds heartbeat_interval_;
     Clock::time_point next_heartbeat_;
     std::uint16_t last_request_id_ = 0;

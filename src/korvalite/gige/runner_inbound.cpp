@@ -19,8 +19,9 @@ const log::Target& target() { return log::targets::gige_runner; }
 // One datagram's handling; `out` collects what the worker still has to do.
 class Inbound {
 public:
-    Inbound(std::optional<Inflight>& inflight, Shared& shared, std::chrono::steady_clock::time_point now)
-        : inflight_(inflight), shared_(shared), now_(now) {}
+    Inbound(std::optional<Inflight>& inflight, Shared& shared, std::chrono::steady_clock::time_point now,
+            const PendingAckRule& pending)
+        : inflight_(inflight), shared_(shared), now_(now), pending_(pending) {}
 
     InboundOutcome take(proto::ByteView datagram) {
         if (!datagram.empty() && proto::u8_at(datagram, 0) == proto::kCommandKey) {
@@ -43,8 +44,7 @@ private:
         }
         if (ack.code == proto::code::kPendingAck) {
             if (auto delay = proto::pending_ack_delay_ms(ack)) {
-                inflight_->deadline = now_ + std::chrono::milliseconds(*delay);
-                count(&LinkStats::pending_acks);
+                take_pending_ack(*delay);
                 return;
             }
         }
@@ -60,7 +60,7 @@ private:
                               "heartbeat rejected with " + status.display() + ", control lost");
                 out_.control_lost = true;
             } else {
-                op::fail(op, CameraError::status(op::command_code(op), ack.status));
+                op::fail(op, refusal(op::command_code(op), ack.status));
             }
             return;
         }
@@ -78,24 +78,51 @@ private:
                            if (ack.payload.size() < 4) r.slot.fail(CameraError::malformed("empty read register ack"));
                            else r.slot.fulfill(proto::u32_at(ack.payload, 0));
                        },
-                       [&](op::ReadRegisters& r) {
-                           const std::size_t received = proto::read_reg_value_count(ack);
-                           if (received != r.addresses.size()) {
-                               r.slot.fail(CameraError::malformed("read register ack carried " +
-                                                                  std::to_string(received) + " values, expected " +
-                                                                  std::to_string(r.addresses.size())));
-                               return;
-                           }
-                           std::vector<std::uint32_t> values(received);
-                           for (std::size_t i = 0; i < received; ++i) values[i] = proto::read_reg_value(ack, i);
-                           r.slot.fulfill(std::move(values));
-                       },
-                       [&](op::WriteRegisters& w) { w.slot.fulfill({}); },
+                       [&](op::ReadRegisters& r) { complete_read_registers(std::move(r), ack); },
+                       [&](op::WriteRegisters& w) { complete_write_registers(std::move(w)); },
                        [&](op::ReadMemory& r) { complete_read_memory(std::move(r), ack); },
                        [&](op::WriteMemory& w) { complete_write_memory(std::move(w)); },
                        [&](op::Heartbeat&) { complete_heartbeat(ack); },
                    },
                    op);
+    }
+
+    // A PENDING_ACK moves the deadline only when the device announced the command, and never
+    // further than the rule's limit.
+    void take_pending_ack(std::uint32_t delay_ms) {
+        if (!pending_.accepted) {
+            KORVALITE_LOG(target(), log::Level::Debug, "PENDING_ACK from a device that does not announce them, ignored");
+            count(&LinkStats::unsolicited);
+            return;
+        }
+        const auto delay = std::min(std::chrono::milliseconds(delay_ms), pending_.limit);
+        inflight_->deadline = now_ + delay;
+        count(&LinkStats::pending_acks);
+    }
+
+    void complete_read_registers(op::ReadRegisters op, const proto::GvcpDatagram& ack) {
+        const std::size_t asked = op.next_addresses().size();
+        const std::size_t received = proto::read_reg_value_count(ack);
+        if (received != asked) {
+            op.slot.fail(CameraError::malformed("read register ack carried " + std::to_string(received) +
+                                                " values, expected " + std::to_string(asked)));
+            return;
+        }
+        for (std::size_t i = 0; i < received; ++i) op.values.push_back(proto::read_reg_value(ack, i));
+        if (op.values.size() == op.addresses.size()) {
+            op.slot.fulfill(std::move(op.values));
+            return;
+        }
+        out_.next = std::move(op);
+    }
+
+    void complete_write_registers(op::WriteRegisters op) {
+        op.done += op.next_pairs().size();
+        if (op.done >= op.pairs.size()) {
+            op.slot.fulfill({});
+            return;
+        }
+        out_.next = std::move(op);
     }
 
     void complete_read_memory(op::ReadMemory op, const proto::GvcpDatagram& ack) {
@@ -154,18 +181,29 @@ private:
     std::optional<Inflight>& inflight_;
     Shared& shared_;
     const std::chrono::steady_clock::time_point now_;
+    const PendingAckRule& pending_;
     InboundOutcome out_;
 };
 
 }  // namespace
 
+CameraError refusal(std::uint16_t command, std::uint16_t status) {
+    if (status == proto::status::kNotImplemented) {
+        const char* name = proto::command_name(command);
+        return CameraError::unsupported(std::string(name ? name : "command " + hex_code(command, 4)) + " (command " +
+                                        hex_code(command, 4) + " answered with " +
+                                        proto::GvcpStatus{status}.display() + ")");
+    }
+    return CameraError::status(command, status);
+}
+
 InboundOutcome take_inbound(proto::ByteView datagram, std::optional<Inflight>& inflight, Shared& shared,
-                            std::chrono::steady_clock::time_point now) {
-    return Inbound(inflight, shared, now).take(datagram);
+                            std::chrono::steady_clock::time_point now, const PendingAckRule& pending) {
+    return Inbound(inflight, shared, now, pending).take(datagram);
 }
 
 void Runner::handle_datagram(proto::ByteView datagram, const net::Endpoint& from) {
-    InboundOutcome outcome = take_inbound(datagram, inflight_, *shared_, Clock::now());
+    InboundOutcome outcome = take_inbound(datagram, inflight_, *shared_, Clock::now(), pending_ack_);
     if (outcome.event_ack) {
         if (auto sent = socket_.send_to(*outcome.event_ack, from); !sent)
             KORVALITE_LOG(target(), log::Level::Warn, "event ack send failed: " + sent.error().text());

@@ -29,10 +29,21 @@ struct InboundOutcome {
     bool control_lost = false;                          // a heartbeat showed control is gone
 };
 
+// How the worker treats PENDING_ACK: believed only from a device that announces it, and never
+// for longer than `limit`.
+struct PendingAckRule {
+    static constexpr std::chrono::milliseconds kMaxLimit{5000};
+    bool accepted = true;
+    std::chrono::milliseconds limit = kMaxLimit;
+};
+
+// The error a refusal of `command` with `status` becomes; NOT_IMPLEMENTED names the command.
+CameraError refusal(std::uint16_t command, std::uint16_t status);
+
 // Takes in one datagram from the device at `now`: an acknowledge of the transaction in flight
 // ends it (completing or failing its slot; `inflight` is emptied) or, as PENDING_ACK, moves its
-// deadline; an event command is decoded. Counts what it saw in `shared`.
+// deadline as `pending` allows; an event command is decoded. Counts what it saw in `shared`.
 InboundOutcome take_inbound(proto::ByteView datagram, std::optional<Inflight>& inflight, Shared& shared,
-                            std::chrono::steady_clock::time_point now);
+                            std::chrono::steady_clock::time_point now, const PendingAckRule& pending = {});
 
 }  // namespace korvalite::gige

@@ -24,7 +24,6 @@ inline constexpr std::uint32_t kTimestampControl = 0x0944;
 inline constexpr std::uint32_t kTimestampValueHigh = 0x0948;
 inline constexpr std::uint32_t kTimestampValueLow = 0x094C;
 inline constexpr std::uint32_t kGvcpConfiguration = 0x0954;
-inline constexpr std::uint32_t kPendingTimeout = 0x0958;
 inline constexpr std::uint32_t kPrimaryApplicationPort = 0x0A04;
 inline constexpr std::uint32_t kPrimaryApplicationIp = 0x0A14;
 inline constexpr std::uint32_t kMessageChannelPort = 0x0B00;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/proto/gvsp.hpp"
 #include "korvalite/net/address.hpp"
 
@@ -28,17 +29,9 @@ struct Identity {
     std::uint16_t version_minor = 0;
 };
 
-// GVCP capability bits (value of the register).
+// GVCP capability bits (value of the register); the simulated camera serves all of these.
 namespace capability {
-inline constexpr std::uint32_t kUserDefinedName = 0x80000000;
-inline constexpr std::uint32_t kSerialNumber = 0x40000000;
-inline constexpr std::uint32_t kPrimaryApplicationRegisters = 0x08000000;
-inline constexpr std::uint32_t kPendingAck = 0x00000020;
-inline constexpr std::uint32_t kEventData = 0x00000010;
-inline constexpr std::uint32_t kEvent = 0x00000008;
-inline constexpr std::uint32_t kPacketResend = 0x00000004;
-inline constexpr std::uint32_t kWriteMem = 0x00000002;
-inline constexpr std::uint32_t kConcatenation = 0x00000001;
+using namespace gige::proto::capability;
 inline constexpr std::uint32_t kDefault = kUserDefinedName | kSerialNumber | kPrimaryApplicationRegisters |
                                           kPendingAck | kEventData | kEvent | kPacketResend | kWriteMem |
                                           kConcatenation;

@@ -58,6 +58,7 @@ Device::Device(const SimConfig& config, net::Ipv4Address current_ip, ByteVec des
       tick_frequency_(config.tick_frequency),
       min_heartbeat_timeout_ms_(config.min_heartbeat_timeout_ms),
       stream_channels_(config.stream_channels),
+      capability_{config.gvcp_capability},
       path_mtu_(config.path_mtu),
       loopback_only_(config.bind.address.is_loopback()),
       writes_(config.max_recorded_writes) {

@@ -106,6 +106,8 @@ public:
     void end_frame();
     std::uint64_t ticks(Clock::time_point at) const;
     std::uint32_t stream_channels() const { return stream_channels_; }
+    // What the camera serves: it behaves as a device without each capability bit that is clear.
+    gige::proto::GvcpCapability capability() const { return capability_; }
     std::uint32_t path_mtu() const { return path_mtu_; }
     // Whether a camera bound as this one may send to `to` (a loopback camera stays on this host).
     bool may_send_to(const net::Endpoint& to) const { return !loopback_only_ || to.address.is_loopback(); }
@@ -156,6 +158,7 @@ private:
     std::uint64_t tick_frequency_;
     std::uint32_t min_heartbeat_timeout_ms_;
     std::uint32_t stream_channels_;
+    gige::proto::GvcpCapability capability_;
     std::uint32_t path_mtu_;
     // Bound to a loopback address: stream and events go to loopback destinations only.
     bool loopback_only_;

@@ -82,7 +82,7 @@ void GvcpResponder::handle(ByteView datagram, const net::Endpoint& peer, Clock::
         case code::kPacketResendCmd: handle_resend(*cmd); return;
         default: break;
     }
-    if (!is_register_or_memory(cmd->code)) {
+    if (!is_register_or_memory(cmd->code) || (cmd->code == code::kWriteMemCmd && !device_.capability().write_memory())) {
         reply(*cmd, nak(*cmd, st::kNotImplemented), peer, out);
         return;
     }
@@ -103,7 +103,7 @@ void GvcpResponder::answer(const GvcpDatagram& cmd, ByteView command, const net:
         reply(cmd, remembered->second.ack, peer, out);
         return;
     }
-    if (pending_for(cmd.code)) {
+    if (pending_for(cmd.code) && device_.capability().pending_ack()) {
         if (deferred_.size() >= kMaxDeferred) {
             reply(cmd, nak(cmd, st::kBusy), peer, out);
             return;
@@ -151,8 +151,10 @@ ByteVec GvcpResponder::execute(const GvcpDatagram& cmd, ByteView command, const 
 }
 
 ByteVec GvcpResponder::read_registers(const GvcpDatagram& cmd, const net::Endpoint& peer) {
-    const std::size_t n = cmd.length / 4;
-    if (cmd.length % 4 != 0 || n == 0 || n > kMaxReadRegisters) return nak(cmd, st::kInvalidParameter);
+    if (cmd.length % 4 != 0 || cmd.length == 0 || cmd.length / 4 > kMaxReadRegisters)
+        return nak(cmd, st::kInvalidParameter);
+    // Without concatenation only the first address is read.
+    const std::size_t n = device_.capability().concatenation() ? cmd.length / 4 : 1;
     std::vector<std::uint32_t> addresses(n);
     for (std::size_t i = 0; i < n; ++i) addresses[i] = gige::proto::u32_at(cmd.payload, 4 * i);
     HostReadResult r = device_.read_registers(peer, addresses);
@@ -163,8 +165,10 @@ ByteVec GvcpResponder::read_registers(const GvcpDatagram& cmd, const net::Endpoi
 
 ByteVec GvcpResponder::write_registers(const GvcpDatagram& cmd, const net::Endpoint& peer, Clock::time_point now,
                                        ResponderOutput& out) {
-    const std::size_t n = cmd.length / 8;
-    if (cmd.length % 8 != 0 || n == 0 || n > kMaxWriteRegisters) return write_ack(cmd, st::kInvalidParameter, 0);
+    if (cmd.length % 8 != 0 || cmd.length == 0 || cmd.length / 8 > kMaxWriteRegisters)
+        return write_ack(cmd, st::kInvalidParameter, 0);
+    // Without concatenation only the first pair is written.
+    const std::size_t n = device_.capability().concatenation() ? cmd.length / 8 : 1;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs(n);
     for (std::size_t i = 0; i < n; ++i)
         pairs[i] = {gige::proto::u32_at(cmd.payload, 8 * i), gige::proto::u32_at(cmd.payload, 8 * i + 4)};
@@ -198,6 +202,7 @@ void GvcpResponder::handle_resend(const GvcpDatagram& cmd) {
     auto request = parse_resend(cmd.flags, cmd.payload);
     if (!request) return;
     device_.counters().add(Counter::ResendRequests);
+    if (!device_.capability().packet_resend()) return;  // counted, never served
     if (request->last_packet >= request->first_packet)
         device_.counters().add(Counter::ResendPacketsRequested,
                                std::uint64_t{request->last_packet} - request->first_packet + 1);

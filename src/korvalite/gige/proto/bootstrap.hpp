@@ -41,6 +41,7 @@ inline constexpr std::uint32_t kGvcpCapability = 0x0934;
 inline constexpr std::uint32_t kHeartbeatTimeout = 0x0938;
 inline constexpr std::uint32_t kTickFrequencyHigh = 0x093C;
 inline constexpr std::uint32_t kTickFrequencyLow = 0x0940;
+inline constexpr std::uint32_t kPendingTimeout = 0x0958;  // longest PENDING_ACK wait, ms
 inline constexpr std::uint32_t kControlChannelPrivilege = 0x0A00;
 
 // Control channel privilege bits.
@@ -59,6 +60,34 @@ inline constexpr std::uint32_t kScpsFireTestPacket = 0x80000000;
 inline constexpr std::uint32_t kScpsDoNotFragment = 0x40000000;
 inline constexpr std::uint32_t kScpsPacketSizeMask = 0x0000FFFF;
 }  // namespace reg
+
+// GVCP capability bits (value of kGvcpCapability): which optional commands and behaviours the
+// device serves.
+namespace capability {
+inline constexpr std::uint32_t kUserDefinedName = 0x80000000;
+inline constexpr std::uint32_t kSerialNumber = 0x40000000;
+inline constexpr std::uint32_t kPrimaryApplicationRegisters = 0x08000000;
+inline constexpr std::uint32_t kPendingAck = 0x00000020;
+inline constexpr std::uint32_t kEventData = 0x00000010;
+inline constexpr std::uint32_t kEvent = 0x00000008;
+inline constexpr std::uint32_t kPacketResend = 0x00000004;
+inline constexpr std::uint32_t kWriteMem = 0x00000002;
+inline constexpr std::uint32_t kConcatenation = 0x00000001;  // several operations in one READREG/WRITEREG
+}  // namespace capability
+
+// A device's GVCP capability register as the driver uses it.
+struct GvcpCapability {
+    std::uint32_t bits = 0;
+
+    bool has(std::uint32_t bit) const { return (bits & bit) != 0; }
+    bool concatenation() const { return has(capability::kConcatenation); }
+    bool write_memory() const { return has(capability::kWriteMem); }
+    bool packet_resend() const { return has(capability::kPacketResend); }
+    bool pending_ack() const { return has(capability::kPendingAck); }
+    bool event() const { return has(capability::kEvent); }
+    bool event_data() const { return has(capability::kEventData); }
+    bool operator==(const GvcpCapability&) const = default;
+};
 
 // The six text fields of the identity block: address and width in bytes.
 namespace text_field {

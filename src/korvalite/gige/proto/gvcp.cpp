@@ -17,6 +17,20 @@ void put_command_header(MutableBytes out, std::uint8_t flags, std::uint16_t comm
 
 }  // namespace
 
+const char* command_name(std::uint16_t command) {
+    switch (command) {
+        case code::kDiscoveryCmd: return "DISCOVERY";
+        case code::kPacketResendCmd: return "PACKETRESEND";
+        case code::kReadRegCmd: return "READREG";
+        case code::kWriteRegCmd: return "WRITEREG";
+        case code::kReadMemCmd: return "READMEM";
+        case code::kWriteMemCmd: return "WRITEMEM";
+        case code::kEventCmd: return "EVENT";
+        case code::kEventDataCmd: return "EVENTDATA";
+        default: return nullptr;
+    }
+}
+
 const char* GvcpStatus::name() const {
     switch (code) {
         case 0x0000: return "success";

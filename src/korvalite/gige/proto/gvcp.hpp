@@ -39,6 +39,9 @@ inline constexpr std::uint16_t kEventDataCmd = 0x00C2;
 inline constexpr std::uint16_t kEventDataAck = 0x00C3;
 }  // namespace code
 
+// "READMEM" for a command code, or nullptr for one without a name.
+const char* command_name(std::uint16_t command);
+
 // A 16-bit GVCP status; bit 15 marks an error.
 struct GvcpStatus {
     std::uint16_t code = 0;

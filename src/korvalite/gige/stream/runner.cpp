@@ -359,7 +359,11 @@ void StreamRunner::close_head(FrameStatus status) {
         } else {
             ++stats_.failed_frames;
             const auto have = static_cast<std::uint64_t>(frame.contiguous_end + 1);
-            if (frame.expected > have) stats_.missing_packets += frame.expected - have;
+            if (frame.expected > have) {
+                stats_.missing_packets += frame.expected - have;
+                // The device cannot resend: these are the packets that would have been asked for.
+                if (params_.resend_unsupported) stats_.resend_disabled += frame.expected - have;
+            }
             if (status == FrameStatus::Timeout) ++stats_.timed_out_frames;
         }
     }

@@ -43,6 +43,7 @@ struct StreamWorkerParams {
     std::uint32_t packet_size = 0;     // stream packet size in use
     std::uint64_t tick_frequency = 0;  // device timestamp ticks per second; 0 if unknown
     bool resend_enabled = false;
+    bool resend_unsupported = false;  // resend wanted, but the device has no PACKETRESEND
 };
 
 // Distance from the last block id to block id `b`: both read as signed numbers of the id's width

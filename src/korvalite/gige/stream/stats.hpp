@@ -22,7 +22,8 @@ struct StreamStats {
     std::uint64_t resend_requests = 0;       // packets requested again
     std::uint64_t resent_packets = 0;        // requested packets that then arrived
     std::uint64_t resend_ratio_reached = 0;  // frames whose resend budget ran out
-    std::uint64_t resend_disabled = 0;       // error packets saying a packet is gone
+    std::uint64_t resend_disabled = 0;       // packets gone for good: error packets saying so, and
+                                             // packets missing from a device without resend
     std::uint64_t duplicated_packets = 0;    // packets received twice
     std::uint64_t error_packets = 0;         // packets with an error status
     std::uint64_t ignored_packets = 0;       // packets not used (short, late, unsupported, other formats)
