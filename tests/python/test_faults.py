@@ -216,9 +216,12 @@ def flood_a_running_acquisition(ip, acq):
         time.sleep(0.2)
         assert acq.stats().packets - before.packets < 500  # the stranger's 1000 are not counted
 
+    # From the device's address but not its stream port, as a spoofing sender would: once the
+    # stream's first packets have fixed its source, such packets are dropped before counting.
     flood = 3000
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as forger:
-        forger.bind((ip, 0))  # the device's address, as a spoofing sender would
+        forger.bind((ip, 0))
+        before = acq.stats()
         deadline = time.monotonic() + 10.0
         for i in range(flood):
             if time.monotonic() > deadline:
@@ -227,16 +230,16 @@ def flood_a_running_acquisition(ip, acq):
             forger.sendto(gvsp_payload_packet(block_id, 1, bytes(1000)), (host, int(port)))
             if i % 100 == 0:
                 acq.clear()  # a consumer keeps draining, as an application would
-    # The flood's frames time out and the real stream carries on.
+        time.sleep(0.2)
+        after = acq.stats()
+    assert after.packets - before.packets < flood // 2, after  # the real stream's packets only
+    # The real stream carries on undisturbed.
     def recovered():
         frame = acq.wait_for(0.2)
         return frame is not None and frame.status == Complete
     assert wait_until(recovered, 10.0)
     frame = acq.wait_for(5.0)
     assert frame is not None and frame.data() == expected_pattern(frame.frame_id, 64, 48, "Mono8")
-    stats = acq.stats()
-    assert stats.failed_frames + stats.underruns >= 100, stats
-    assert stats.timed_out_frames > 0
 
 
 # --- descriptions ----------------------------------------------------------------------------------
