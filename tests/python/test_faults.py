@@ -324,8 +324,8 @@ def test_a_zip_bomb_description_fails_cleanly_and_bounded(simulated, cameras, cl
     assert str(info.value) == message
     peak_after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
     assert peak_after - peak_before < 160 << 20  # bounded by the 64 MiB limit, not the 512 MiB bomb
-    assert camera.is_connected()  # the connection stays; only the model is missing
-    with pytest.raises(korvalite.GenicamException, match="^device description: feature model not loaded$"):
+    assert not camera.is_connected()  # control is given back when the model cannot be loaded
+    with pytest.raises(korvalite.CameraException, match="^driver is not connected$"):
         camera.get_integer("Width")
 
 
