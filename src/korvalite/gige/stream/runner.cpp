@@ -243,7 +243,7 @@ std::optional<StreamRunner::NewFrameShape> StreamRunner::shape_of_new_frame(cons
         case packet_format::kPayload: return NewFrameShape{full_frame, per_packet};
         case packet_format::kTrailer:
             // A trailer id beyond what the table may hold leaves expected at the limit; the
-            // trailer itself then marks the frame WrongPacketId.
+            // trailer itself then marks the frame SizeMismatch.
             return NewFrameShape{std::min<std::uint64_t>(std::uint64_t{packet.packet_id} + 1,
                                                          packet_table_limit(per_packet)),
                                  per_packet};
