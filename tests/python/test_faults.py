@@ -1,7 +1,8 @@
 """Faults end to end against the simulated camera: stream loss with resends, dropped control
 acknowledges, a device that vanishes mid-acquisition, PENDING_ACK beyond the caller's wait,
 duplicated and reordered packets, a flood of foreign block ids, broken descriptions, a ZIP bomb,
-and misuse from Python. Simulated cameras live on 127.0.0.231 to 127.0.0.245."""
+a payload grown mid-acquisition, and misuse from Python. Simulated cameras live on 127.0.0.231 to
+127.0.0.245 and 127.0.0.184."""
 
 import gc
 import math
@@ -17,7 +18,7 @@ import zlib
 import pytest
 
 import korvalite
-from korvalite.sim import expected_pattern
+from korvalite.sim import FEATURE_REGISTERS, expected_pattern
 
 CONTROL_LOST = "device control was lost (heartbeat failed)"
 ACK_TIMEOUT = "timed out waiting for acknowledge"
@@ -187,6 +188,24 @@ def test_duplicated_and_reordered_packets_still_make_exact_frames(simulated, cam
     assert statuses == [Complete] * 40
     assert stats.duplicated_packets > 0
     assert stats.completed_frames >= 40 and stats.failed_frames == 0
+
+
+def test_a_payload_grown_during_acquisition_is_a_size_mismatch(simulated, cameras):
+    ip = "127.0.0.184"
+    sim = simulated(ip, width=64, height=48, frame_rate=50.0)
+    camera = cameras(ip)
+    camera.connect()
+    with camera.start_acquisition(packet_size=1500, n_buffers=4) as acq:
+        frame = acq.wait_for(5.0)
+        assert frame is not None and frame.status == Complete
+        del frame
+        sim.write_register(FEATURE_REGISTERS["Width"], 128)  # twice the payload the buffers hold
+        def mismatched():
+            frame = acq.wait_for(0.2)
+            return frame is not None and frame.status == korvalite.FrameStatus.SizeMismatch
+        assert wait_until(mismatched, 5.0)
+        stats = acq.stats()
+    assert stats.size_mismatch_frames > 0 and stats.size_mismatch_frames <= stats.failed_frames
 
 
 def gvsp_payload_packet(block_id, packet_id, data):
