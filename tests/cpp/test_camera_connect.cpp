@@ -306,4 +306,5 @@ TEST(CameraModel, MalformedDescriptionIsADescriptionError) {
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind(), GenicamError::Kind::Description);
     EXPECT_EQ(camera.model(), nullptr);
+    EXPECT_EQ(camera.description_cache(), nullptr);  // the next try fetches the description again
 }
