@@ -243,7 +243,7 @@ ReassemblyResult reassembly_alone(std::uint64_t payload, std::uint32_t packet_si
         const auto now = steady_clock::now();
         for (auto& p : datagrams) {
             gige::proto::put_u16(p, 2, static_cast<std::uint16_t>(f));
-            runner.handle_datagram(p, device.address, now);
+            runner.handle_datagram(p, device, now);
             bytes += p.size();
             ++packets;
         }

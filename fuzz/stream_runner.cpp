@@ -23,6 +23,7 @@ namespace {
 
 constexpr net::Ipv4Address kDevice{0x7F00003D};  // 127.0.0.61
 constexpr net::Ipv4Address kStranger{0x7F00003E};  // 127.0.0.62
+constexpr std::uint16_t kStreamSourcePort = 20202;
 
 // Resend requests as a device receives them: each must decode, and their packets add up.
 struct CheckingLink : ResendLink {
@@ -93,7 +94,7 @@ public:
         now_ += advance_from(step);
         const bool from_device = (step & 0x80) == 0;
         const Before before = snapshot();
-        runner_.handle_datagram(bytes, from_device ? kDevice : kStranger, now_);
+        runner_.handle_datagram(bytes, net::Endpoint{from_device ? kDevice : kStranger, kStreamSourcePort}, now_);
         if (from_device) {
             ++device_datagrams_;
             device_bytes_ += bytes.size();
@@ -142,7 +143,9 @@ private:
         KORVALITE_FUZZ_CHECK(runner_.frames_in_flight() + closed_now <= before.in_flight + may_open);
         KORVALITE_FUZZ_CHECK(runner_.frames_in_flight() <= shape_.options.n_buffers);
         KORVALITE_FUZZ_CHECK(s.packets == device_datagrams_ && s.bytes == device_bytes_);
-        KORVALITE_FUZZ_CHECK(s.timed_out_frames <= s.failed_frames);
+        KORVALITE_FUZZ_CHECK(s.timed_out_frames + s.size_mismatch_frames + s.oversized_packet_frames +
+                                 s.early_trailer_frames + s.unsupported_payload_frames <=
+                             s.failed_frames);
         KORVALITE_FUZZ_CHECK(s.resend_requests == link_.packets_requested);
         KORVALITE_FUZZ_CHECK(s.resent_packets <= s.resend_requests);
         KORVALITE_FUZZ_CHECK(frames_taken_ + frames_->size() + s.frames_dropped == closed());

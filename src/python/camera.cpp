@@ -93,10 +93,7 @@ void bind_camera(nb::module_& m) {
             "connect",
             [](CameraShared& self) {
                 ClaimToken token = claim(self.busy, "a connect");
-                auto result = with_camera(self, [](genicam::GenICamera& cam) -> GenicamResult<void> {
-                    if (auto r = cam.gige().connect(); !r) return std::unexpected(GenicamError::transport(r.error()));
-                    return cam.gige().ensure_genicam();
-                });
+                auto result = with_camera(self, [](genicam::GenICamera& cam) { return cam.connect(); });
                 token.release();
                 unwrap(std::move(result));
             },

@@ -7,7 +7,10 @@ inline constexpr const char* kConnect =
     "Connect: take control privilege (exclusive access when the camera was made\n"
     "with `exclusive=True`), start the heartbeat, read the device identity and\n"
     "load the GenICam feature model. Connecting while connected does nothing;\n"
-    "a connection whose control was lost is replaced by a new one.";
+    "a connection whose control was lost is replaced by a new one. Every\n"
+    "feature value is read afresh from the device after connecting. If the\n"
+    "model cannot be loaded, control is given back before the error is raised\n"
+    "and the camera is left not connected.";
 inline constexpr const char* kDisconnect =
     "Give control back and stop the control channel, waiting at most\n"
     "`deadline` seconds for it to confirm. Never raises for transport trouble;\n"

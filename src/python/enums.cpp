@@ -23,13 +23,16 @@ struct AccessModeValue {
     AccessMode value;
 };
 
-constexpr std::array<std::pair<const char*, FrameStatus>, 6> kFrameStatusMembers = {{
+constexpr std::array<std::pair<const char*, FrameStatus>, 9> kFrameStatusMembers = {{
     {"Complete", FrameStatus::Complete},
     {"MissingPackets", FrameStatus::MissingPackets},
     {"Timeout", FrameStatus::Timeout},
     {"Aborted", FrameStatus::Aborted},
     {"WrongPacketId", FrameStatus::WrongPacketId},
     {"PayloadUnsupported", FrameStatus::PayloadUnsupported},
+    {"SizeMismatch", FrameStatus::SizeMismatch},
+    {"OversizedPacket", FrameStatus::OversizedPacket},
+    {"EarlyTrailer", FrameStatus::EarlyTrailer},
 }};
 
 constexpr std::array<std::pair<const char*, AccessMode>, 3> kAccessModeMembers = {{

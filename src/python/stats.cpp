@@ -18,8 +18,12 @@ constexpr std::array<const char*, gige::stream::kStreamStatsFields.size()> kStre
     "Datagrams from the device.",
     "Bytes of those datagrams.",
     "Frames closed complete.",
-    "Frames closed with missing packets, time-out or wrong packet id.",
+    "Frames closed incomplete or damaged (every status but Complete and Aborted).",
     "Frames closed by time-out.",
+    "Frames closed because the payload was larger than the buffer.",
+    "Frames closed because a payload packet carried more data than a packet holds.",
+    "Frames closed because the trailer counted fewer packets than the frame carried.",
+    "Frames closed unread because their payload is not decoded (all-in packets).",
     "Frames closed at shutdown.",
     "Block ids skipped between consecutive frames.",
     "Frames lost for want of a free buffer.",
@@ -32,7 +36,7 @@ constexpr std::array<const char*, gige::stream::kStreamStatsFields.size()> kStre
     "Packets with an error status.",
     "Packets not used (short, late, unsupported, other formats).",
     "Frames refused at their first packet.",
-    "Payload packets that overran the buffer.",
+    "Payload packets lying beyond the buffer.",
     "Completed frames a subscriber could not take (its channel was full).",
 };
 

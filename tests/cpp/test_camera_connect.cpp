@@ -3,8 +3,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "capture_sink.hpp"
+#include "korvalite/genicam/zip.hpp"
 #include "korvalite/gige/camera.hpp"
+#include "korvalite/gige/description_file.hpp"
 #include "scripted_device.hpp"
 
 using namespace korvalite;
@@ -191,6 +195,42 @@ TEST(CameraDescription, FromDeviceMemoryPlainZippedAndFromAHostFile) {
     std::filesystem::remove(file);
 }
 
+// Only regular files of bounded size are read: the others fail at once, naming the path,
+// without reading (a FIFO without writer would block, /dev/zero would never end).
+TEST(CameraDescription, HostFilesOtherThanBoundedRegularFilesFailNamingThePath) {
+    const auto dir = std::filesystem::temp_directory_path() / ("korvalite_files_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto fifo = (dir / "fifo.xml").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto large = dir / "large.xml";
+    std::ofstream(large).close();
+    std::filesystem::resize_file(large, genicam::kMaxEntrySize + 1);  // sparse: nothing is written
+    const auto exact = dir / "exact.xml";
+    std::ofstream(exact).close();
+    std::filesystem::resize_file(exact, genicam::kMaxEntrySize);
+
+    const std::string prefix = "io error: GenICam XML file ";
+    const struct {
+        std::string path;
+        std::string error;
+    } cases[] = {
+        {"/dev/zero", prefix + "/dev/zero: not a regular file"},
+        {fifo, prefix + fifo + ": not a regular file"},
+        {dir.string(), prefix + dir.string() + ": not a regular file"},
+        {large.string(), prefix + large.string() + ": larger than 67108864 bytes"},
+        {(dir / "missing.xml").string(), prefix + (dir / "missing.xml").string() + ": No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        auto bytes = gige::read_description_file(c.path);
+        ASSERT_FALSE(bytes) << c.path;
+        EXPECT_EQ(bytes.error().message(), c.error);
+    }
+    auto at_limit = gige::read_description_file(exact.string());
+    ASSERT_TRUE(at_limit) << at_limit.error().message();
+    EXPECT_EQ(at_limit->size(), genicam::kMaxEntrySize);
+    std::filesystem::remove_all(dir);
+}
+
 TEST(CameraDescription, SecondUrlAfterAWebAddressAndTheErrorOfTheSecond) {
     ScriptedDevice device("127.0.0.77");
     gige::GigECamera camera(settings_for(device));
@@ -212,6 +252,12 @@ TEST(CameraDescription, SecondUrlAfterAWebAddressAndTheErrorOfTheSecond) {
     auto failed = camera.genicam_xml();
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().message(), "malformed packet: XML address beyond 32 bit");
+
+    // Without a second URL the first one's failure is reported.
+    set_url(device, reg::kFirstUrl, "file:///nonexistent/camera.xml");
+    set_url(device, reg::kSecondUrl, "");
+    EXPECT_EQ(camera.genicam_xml().error().message(),
+              "io error: GenICam XML file /nonexistent/camera.xml: No such file or directory");
 }
 
 TEST(CameraModel, LoadedOnceKeptAcrossReconnectsAndNeedsALiveConnection) {
@@ -260,4 +306,5 @@ TEST(CameraModel, MalformedDescriptionIsADescriptionError) {
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind(), GenicamError::Kind::Description);
     EXPECT_EQ(camera.model(), nullptr);
+    EXPECT_EQ(camera.description_cache(), nullptr);  // the next try fetches the description again
 }

@@ -98,7 +98,7 @@ TEST(PacketParse, BuiltPacketsMatchGoldenBytes) {
 
 TEST(PacketParse, UsableAndUnusablePackets) {
     constexpr std::uint16_t kGoodUdpChecksum = 0x7DCC;  // of "hello" between the two endpoints
-    const std::string ok = "10.1.2.3 'hello'";
+    const std::string ok = "10.1.2.3:4000 'hello'";
     struct Case {
         const char* name;
         ByteVec packet;
@@ -111,7 +111,7 @@ TEST(PacketParse, UsableAndUnusablePackets) {
         {"plain", build({}), true, ok},
         {"header options", build({.version_ihl = 0x46}), true, ok},
         {"link-layer padding ignored", build({.padding = 13}), true, ok},
-        {"empty payload", build({.payload = ""}), true, "10.1.2.3 ''"},
+        {"empty payload", build({.payload = ""}), true, "10.1.2.3:4000 ''"},
         {"shorter than an IP header", ByteVec(19), true, fault(PacketFault::Truncated)},
         {"IPv6", build({.version_ihl = 0x65}), true, fault(PacketFault::BadIpHeader)},
         {"header length 16", build({.version_ihl = 0x44}), true, fault(PacketFault::BadIpHeader)},
@@ -128,7 +128,7 @@ TEST(PacketParse, UsableAndUnusablePackets) {
         {"UDP length past the IP payload", build({.udp_length_delta = 1}), true, fault(PacketFault::BadUdpLength)},
         {"UDP checksum right", build({.udp_checksum = kGoodUdpChecksum}), true, ok},
         {"UDP checksum wrong", spoiled_payload, true, fault(PacketFault::BadChecksum)},
-        {"UDP checksum wrong, already checked", spoiled_payload, false, "10.1.2.3 'hellO'"},
+        {"UDP checksum wrong, already checked", spoiled_payload, false, "10.1.2.3:4000 'hellO'"},
         {"UDP checksum absent", build({.udp_checksum = 0}), true, ok},
     };
     for (const auto& c : cases) EXPECT_EQ(outcome(c.packet, c.verify), c.expected) << c.name;
@@ -144,7 +144,7 @@ bool not_permitted(const CameraError& e) { return e.os_errno() == EPERM || e.os_
 
 struct Caught {
     ByteVec payload;
-    net::Ipv4Address source;
+    net::Endpoint source;
     bool operator<(const Caught& o) const {
         if (payload.size() != o.payload.size()) return payload.size() < o.payload.size();
         return !payload.empty() && std::memcmp(payload.data(), o.payload.data(), payload.size()) < 0;
@@ -222,7 +222,7 @@ TEST(PacketRing, DeliversEachDatagramToItsEndpointOnceAndNothingElse) {
         ASSERT_TRUE(sender.send_to(payload, local));
         ASSERT_TRUE(sender.send_to(payload, *other_port.local_endpoint()));
         ASSERT_TRUE(sender.send_to(payload, endpoint("127.0.0.162", local.port)));
-        sent.push_back({payload, *net::Ipv4Address::parse("127.0.0.161")});
+        sent.push_back({payload, *sender.local_endpoint()});
     }
     auto caught = reading.get();
     const auto late = collect(*ring, 1, 50ms);  // anything more would show within a few retire periods
@@ -264,7 +264,7 @@ TEST(PacketRing, SkipsPacketsThatLieAboutTheirLengthAndFiltersFragments) {
     for (const auto& c : caught) texts.emplace_back(reinterpret_cast<const char*>(c.payload.data()), c.payload.size());
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(texts, (std::vector<std::string>{"first", "last"}));
-    EXPECT_EQ(caught[0].source, *net::Ipv4Address::parse("127.0.0.161"));
+    EXPECT_EQ(caught[0].source, endpoint("127.0.0.161", 4000));
     EXPECT_EQ(ring->counters().skipped, 2u);
 }
 

@@ -95,8 +95,10 @@ TEST(Frame, TicksToNanoseconds) {
 }
 
 TEST(Frame, StatusNames) {
-    const char* names[] = {"Complete", "MissingPackets", "Timeout", "Aborted", "WrongPacketId", "PayloadUnsupported"};
-    for (std::uint8_t i = 0; i < 6; ++i) EXPECT_STREQ(frame_status_name(static_cast<FrameStatus>(i)), names[i]);
+    const char* names[] = {"Complete",           "MissingPackets", "Timeout",         "Aborted",     "WrongPacketId",
+                           "PayloadUnsupported", "SizeMismatch",   "OversizedPacket", "EarlyTrailer"};
+    for (std::uint8_t i = 0; i < std::size(names); ++i)
+        EXPECT_STREQ(frame_status_name(static_cast<FrameStatus>(i)), names[i]);
 }
 
 TEST(RecordArena, RecyclesBlocksAndFallsBackToTheHeap) {
@@ -121,7 +123,8 @@ TEST(StreamStats, TextFormListsEveryCounterInOrder) {
     s.frames_dropped = 3;
     EXPECT_EQ(to_string(s),
               "StreamStats { packets: 10, bytes: 14000, completed_frames: 0, failed_frames: 0, timed_out_frames: 0, "
-              "aborted_frames: 0, missing_frames: 0, underruns: 0, missing_packets: 0, resend_requests: 0, "
+              "size_mismatch_frames: 0, oversized_packet_frames: 0, early_trailer_frames: 0, "
+              "unsupported_payload_frames: 0, aborted_frames: 0, missing_frames: 0, underruns: 0, missing_packets: 0, resend_requests: 0, "
               "resent_packets: 0, resend_ratio_reached: 0, resend_disabled: 0, duplicated_packets: 0, "
               "error_packets: 0, ignored_packets: 0, unsupported_frames: 0, size_mismatch_errors: 0, "
               "frames_dropped: 3 }");

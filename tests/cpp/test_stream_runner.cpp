@@ -20,6 +20,7 @@ constexpr std::size_t kPer = 64;
 constexpr std::uint64_t kPayload = 640;     // 10 payload packets, 12 in all
 constexpr std::uint64_t kImageLeaderSizeForTest = gige::proto::kImageLeaderSize;
 const net::Ipv4Address kDevice = *net::Ipv4Address::parse("127.0.0.51");
+const net::Endpoint kStreamSource{kDevice, 20202};
 
 struct RecordingLink : ResendLink {
     std::vector<ResendRequest> requests;
@@ -51,7 +52,7 @@ struct Harness {
         (void)channel.first.try_send(Subscribe{std::move(tx)});
         return std::move(rx);
     }
-    void feed(const ByteVec& d, std::chrono::nanoseconds at = 0ns) { runner.handle_datagram(d, kDevice, t0 + at); }
+    void feed(const ByteVec& d, std::chrono::nanoseconds at = 0ns) { runner.handle_datagram(d, kStreamSource, t0 + at); }
     void feed(const std::vector<ByteVec>& ds, std::chrono::nanoseconds at = 0ns) {
         for (const auto& d : ds) feed(d, at);
     }
@@ -117,7 +118,7 @@ TEST(StreamRunner, PlacesForTheNextPacketsAndPacketsReceivedInThem) {
     auto fill = [&](const PacketPlace& place) {
         const auto packet = gvsp_payload(3, place.packet_id, place.data.size(), kPer);
         std::copy(packet.begin() + 8, packet.end(), place.data.begin());
-        h.runner.handle_placed_datagram(std::span(packet).first(8), place, place.data.size(), kDevice, h.t0);
+        h.runner.handle_placed_datagram(std::span(packet).first(8), place, place.data.size(), kStreamSource, h.t0);
     };
     ASSERT_EQ(h.runner.expected_places(places), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
@@ -156,8 +157,9 @@ TEST(StreamRunner, FramesOpenedByEachKindOfFirstPacket) {
         std::uint64_t completed, unsupported;
     };
     const Case cases[] = {
-        {"all-in", gvsp_packet(3, pf::kAllIn, 0, 20), 1, 0},
+        {"all-in", gvsp_packet(3, pf::kAllIn, 0, 20), 0, 0},
         {"trailer 4 then 0..3", gvsp_trailer(3, 4), 1, 0},
+        {"trailer 0", gvsp_trailer(3, 0), 0, 0},
         {"raw-data leader", gvsp_leader(3, 2), 0, 1},
         {"short leader", gvsp_packet(3, pf::kLeader, 0, 11), 0, 1},
         {"format 6", gvsp_packet(3, 6, 0, 4), 0, 1},
@@ -315,41 +317,118 @@ TEST(StreamRunner, TrailerShrinksExpected) {
 }
 
 TEST(StreamRunner, ImpossiblePacketIdsMarkTheFrame) {
-    const ByteVec bad[] = {gvsp_payload(8, 11, kPer, kPer), gvsp_payload(8, 500, kPer, kPer),
-                           gvsp_packet(8, pf::kLeader, 3, 36), gvsp_trailer(8, 40)};
-    for (const auto& packet : bad) {
+    // Ids no frame can have are wrong; ids past what the buffer holds mean a larger payload.
+    const struct {
+        ByteVec packet;
+        FrameStatus status;
+    } cases[] = {
+        {gvsp_packet(8, pf::kLeader, 3, 36), FrameStatus::WrongPacketId},
+        {gvsp_payload(8, 11, kPer, kPer), FrameStatus::SizeMismatch},
+        {gvsp_payload(8, 500, kPer, kPer), FrameStatus::SizeMismatch},
+        {gvsp_trailer(8, 40), FrameStatus::SizeMismatch},
+    };
+    for (const auto& c : cases) {
         ScopedCapture capture;
         Harness h;
         h.feed(gvsp_leader(8));
-        h.feed(packet);
+        h.feed(c.packet);
         h.feed(gvsp_frame(8, kPayload, kPer, {0}));
-        EXPECT_EQ(statuses(h.take()), std::vector{FrameStatus::WrongPacketId});
+        h.tick(200ms);
+        EXPECT_EQ(statuses(h.take()), std::vector{c.status}) << frame_status_name(c.status);
         EXPECT_EQ(h.stats().failed_frames, 1u);
-        if (&packet == &bad[1]) {
+        EXPECT_EQ(h.stats().size_mismatch_frames, c.status == FrameStatus::SizeMismatch ? 1u : 0u);
+        if (&c == &cases[2]) {
             EXPECT_EQ(capture->messages(log::Level::Trace)[0],
                       "payload packet id 500 outside 1..=10 (frame 8, 64 data bytes, ext=false)");
         }
     }
 }
 
+// Frames whose packets contradict each other are failed, each with its own status and counter,
+// and a packet that cannot be placed leaves its neighbours' bytes alone.
+TEST(StreamRunner, DamagedFramesFailWithTheirOwnStatus) {
+    auto with = [](std::vector<ByteVec> packets, std::size_t at, ByteVec packet) {
+        packets.insert(packets.begin() + static_cast<std::ptrdiff_t>(at), std::move(packet));
+        return packets;
+    };
+    const struct {
+        const char* name;
+        std::vector<ByteVec> packets;
+        FrameStatus status;
+        std::uint64_t StreamStats::* counter;
+    } cases[] = {
+        // Packet 3 with 100 bytes, after packet 4, whose share its tail would cover.
+        {"oversized packet", with(gvsp_frame(5, kPayload, kPer, {3}), 4, gvsp_payload(5, 3, 100, 100)),
+         FrameStatus::OversizedPacket, &StreamStats::oversized_packet_frames},
+        {"oversized packet 1", with(gvsp_frame(5, kPayload, kPer, {1}), 1, gvsp_payload(5, 1, 100, 100)),
+         FrameStatus::OversizedPacket, &StreamStats::oversized_packet_frames},
+        {"trailer after more packets than it counts", with(gvsp_frame(5, kPayload, kPer, {3, 11}), 10, gvsp_trailer(5, 3)),
+         FrameStatus::EarlyTrailer, &StreamStats::early_trailer_frames},
+        {"packets after a trailer that counted fewer",
+         {gvsp_leader(5), gvsp_payload(5, 1, kPer, kPer), gvsp_trailer(5, 3), gvsp_payload(5, 4, kPer, kPer),
+          gvsp_payload(5, 2, kPer, kPer)},
+         FrameStatus::EarlyTrailer, &StreamStats::early_trailer_frames},
+        {"payload twice the buffer", gvsp_frame(5, 2 * kPayload, kPer), FrameStatus::SizeMismatch,
+         &StreamStats::size_mismatch_frames},
+        {"all-in packet", {gvsp_packet(5, pf::kAllIn, 0, 20)}, FrameStatus::PayloadUnsupported,
+         &StreamStats::unsupported_payload_frames},
+    };
+    for (const auto& c : cases) {
+        for (const bool resend : {true, false}) {
+            Harness h(options_with(), resend);
+            h.feed(c.packets);
+            h.feed(gvsp_frame(6, kPayload, kPer));
+            h.tick(200ms);
+            const auto frames = h.take();
+            ASSERT_EQ(frames.size(), 2u) << c.name;
+            EXPECT_EQ(frames[0]->status(), c.status) << c.name;
+            EXPECT_EQ(frames[1]->status(), FrameStatus::Complete) << c.name;
+            EXPECT_EQ(h.stats().failed_frames, 1u) << c.name;
+            EXPECT_EQ(h.stats().*c.counter, 1u) << c.name;
+            const auto data = frames[0]->data();
+            for (std::size_t i = 3 * kPer; i < std::min<std::size_t>(data.size(), 4 * kPer); ++i)
+                ASSERT_EQ(data[i], pattern_byte(5, i)) << c.name << " at " << i;
+        }
+    }
+}
+
 TEST(StreamRunner, ErrorStatusesAndPayloadOverruns) {
-    Harness h;
+    constexpr std::uint64_t kPayload630 = 630;  // the final packet has room for 54 bytes
+    Harness h(options_with(kPayload630));
     h.feed(gvsp_leader(2));
     h.feed(gvsp_payload(2, 1, kPer, kPer));
     h.feed(gvsp_payload(2, 2, kPer, kPer, 0x8001));
     h.feed(gvsp_payload(2, 3, kPer, kPer, 0x800C));  // gone for good: no resend for this frame
-    h.feed(gvsp_payload(2, 9, 200, kPer), 5ms);         // runs past the buffer
-    h.feed(gvsp_payload(2, 10, 100, kPer), 5ms);        // the final packet may
+    h.feed(gvsp_payload(2, 10, kPer, kPer), 5ms);       // the final packet may run past the buffer
     h.tick(30ms);
     EXPECT_EQ(h.stats().error_packets, 2u);
     EXPECT_EQ(h.stats().resend_disabled, 1u);
-    EXPECT_EQ(h.stats().size_mismatch_errors, 1u);
+    EXPECT_EQ(h.stats().size_mismatch_errors, 0u);
     EXPECT_TRUE(h.link.requests.empty());
     h.tick(200ms);
     auto frames = h.take();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0]->received_size(), 64u + 128u + 64u);
-    EXPECT_EQ(frames[0]->data().size(), kPayload);
+    ASSERT_EQ(statuses(frames), std::vector{FrameStatus::Timeout});
+    EXPECT_EQ(frames[0]->received_size(), 64u + 54u);
+    EXPECT_EQ(frames[0]->data().size(), kPayload630);
+}
+
+// Once the device's first packet has shown its stream port, packets from other ports of its
+// address (or from other addresses) are not counted and cannot fill in its frames.
+TEST(StreamRunner, PacketsComeOnlyFromTheDevicesStreamSource) {
+    Harness h;
+    const net::Endpoint other_port{kDevice, 20203};
+    const net::Endpoint other_host{*net::Ipv4Address::parse("127.0.0.52"), 20202};
+    h.feed(gvsp_leader(4));
+    for (const auto& forger : {other_port, other_host}) {
+        h.runner.handle_datagram(gvsp_payload(4, 2, kPer, kPer * 2), forger, h.t0);  // other bytes for packet 2
+        h.runner.handle_datagram(gvsp_trailer(4, 2), forger, h.t0);
+    }
+    h.feed(gvsp_frame(4, kPayload, kPer, {0}));
+    const auto frames = h.take();
+    ASSERT_EQ(statuses(frames), std::vector{FrameStatus::Complete});
+    for (std::size_t i = 0; i < kPayload; ++i) ASSERT_EQ(frames[0]->data()[i], pattern_byte(4, i)) << i;
+    EXPECT_EQ(h.stats().packets, 12u);
+    EXPECT_EQ(h.stats().duplicated_packets, 0u);
 }
 
 TEST(StreamRunner, SubscriberOfCapacityOneLosesLaterFrames) {
@@ -430,7 +509,7 @@ TEST(StreamRunner, SurvivesArbitraryDatagrams) {
             if (rng() % 2) d[5] = d[6] = std::byte{0};                                 // small packet ids
         }
         const bool foreign = rng() % 10 == 0;
-        h.runner.handle_datagram(d, foreign ? *net::Ipv4Address::parse("127.0.0.52") : kDevice,
+        h.runner.handle_datagram(d, foreign ? net::Endpoint{*net::Ipv4Address::parse("127.0.0.52"), 20202} : kStreamSource,
                                  h.t0 + std::chrono::microseconds(i * 10));
         from_device += !foreign;
         ASSERT_LE(h.runner.frames_in_flight(), 3u);

@@ -1,6 +1,7 @@
 """Connecting a Camera to the simulated camera end to end: control privilege, time-outs, the
 description sources, heartbeats and lost control, the stream channel, the facade's edge cases,
-and no thread or socket left behind. Simulated cameras live on 127.0.0.110 to 127.0.0.129."""
+and no thread or socket left behind. Simulated cameras live on 127.0.0.110 to 127.0.0.129 and
+127.0.0.181 to 127.0.0.183."""
 
 import os
 import time
@@ -143,7 +144,7 @@ def test_web_first_url_falls_back_to_the_second(simulated, cameras, core_log):
 
 
 def test_both_urls_failing_report_the_second(simulated, cameras, core_log):
-    simulated("127.0.0.119", first_url="http://example.invalid/camera.xml", second_url="Local:cam.xml;100000")
+    sim = simulated("127.0.0.119", first_url="http://example.invalid/camera.xml", second_url="Local:cam.xml;100000")
     camera = cameras("127.0.0.119")
     with pytest.raises(korvalite.CameraException) as info:
         camera.connect()
@@ -152,11 +153,42 @@ def test_both_urls_failing_report_the_second(simulated, cameras, core_log):
         "GenICam URL at 0x200 failed: device does not support http-hosted GenICam XML",
         "GenICam URL at 0x400 failed: malformed packet: missing size",
     ]
-    # The connection stays; only the model is missing.
-    assert camera.is_connected()
+    # Control is given back: nothing is left connected.
+    assert not camera.is_connected()
+    assert wait_until(lambda: sim.privilege_holder is None)  # the release is not acknowledged
     assert not camera.has_feature("Width")
-    with pytest.raises(korvalite.GenicamException, match="^device description: feature model not loaded$"):
+    with pytest.raises(korvalite.CameraException, match="^driver is not connected$"):
         camera.get_integer("Width")
+
+
+def test_a_failed_connect_gives_control_back_and_a_retry_works_at_once(simulated, cameras, builtin_description,
+                                                                        tmp_path):
+    path = tmp_path / "camera.xml"
+    path.write_text("<RegisterDescription><Integer>")
+    sim = simulated("127.0.0.181", first_url=f"file://{path}")
+    camera = cameras("127.0.0.181")
+    with pytest.raises(korvalite.GenicamException, match="^device description: "):
+        camera.connect()
+    assert not camera.is_connected()
+    assert wait_until(lambda: sim.privilege_holder is None)
+    assert sim.register_writes()[-1] == (CCP, 0)
+    path.write_text(builtin_description)  # the broken description is not kept either
+    camera.connect()
+    assert camera.get_integer("Width") == 640
+
+
+@pytest.mark.parametrize("kind", ["/dev/zero", "fifo", "directory"])
+def test_a_description_path_that_is_no_regular_file_fails_at_once(simulated, cameras, tmp_path, kind):
+    path = {"/dev/zero": "/dev/zero", "fifo": str(tmp_path / "fifo.xml"), "directory": str(tmp_path)}[kind]
+    if kind == "fifo":
+        os.mkfifo(path)  # no writer: opening it for reading would wait forever
+    sim = simulated("127.0.0.182", first_url=f"file://{path}")
+    camera = cameras("127.0.0.182")
+    with pytest.raises(korvalite.CameraException) as info:
+        camera.connect()
+    assert str(info.value) == f"io error: GenICam XML file {path}: not a regular file"
+    assert not camera.is_connected()
+    assert wait_until(lambda: sim.privilege_holder is None)
 
 
 # --- heartbeats and lost control -------------------------------------------------------------------
@@ -298,6 +330,24 @@ def test_invalidate_caches_makes_the_next_read_go_to_the_device(simulated, camer
     assert sim.counters()["commands_received"] == reads
     camera.invalidate_caches()
     assert camera.get_integer("Width") == 100
+
+
+@pytest.mark.parametrize("reconnect", [True, False], ids=["reconnected", "connected"])
+def test_width_changed_behind_the_cameras_back(simulated, cameras, reconnect):
+    ip = "127.0.0.183"
+    sim = simulated(ip, width=64, height=48)
+    camera = cameras(ip)
+    camera.connect()
+    assert (camera.get_integer("Width"), camera.get_integer("PayloadSize")) == (64, 64 * 48)  # now cached
+    if reconnect:
+        camera.disconnect()
+    sim.write_register(FEATURE_REGISTERS["Width"], 96)  # as another application (or a restart) would
+    if reconnect:
+        camera.connect()
+        assert (camera.get_integer("Width"), camera.get_integer("PayloadSize")) == (96, 96 * 48)
+    frame = camera.snap(packet_size=1500, timeout=5.0)
+    assert (frame.status, frame.width, frame.received_size) == (korvalite.FrameStatus.Complete, 96, 96 * 48)
+    assert frame.data() == expected_pattern(frame.frame_id, 96, 48, "Mono8")
 
 
 # --- nothing outlives its owner --------------------------------------------------------------------

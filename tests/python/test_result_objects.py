@@ -126,7 +126,7 @@ def test_frame_outlives_its_pool_and_an_empty_frame_has_an_empty_view():
 
 
 STATUSES = [("Complete", 0), ("MissingPackets", 1), ("Timeout", 2), ("Aborted", 3), ("WrongPacketId", 4),
-            ("PayloadUnsupported", 5)]
+            ("PayloadUnsupported", 5), ("SizeMismatch", 6), ("OversizedPacket", 7), ("EarlyTrailer", 8)]
 ACCESS_MODES = [("RO", 0), ("WO", 1), ("RW", 2)]
 
 
@@ -171,7 +171,8 @@ def test_enumeration_comparisons():
 
 
 LINK_FIELDS = ["commands", "acks", "retries", "timeouts", "naks", "pending_acks", "heartbeats", "events", "unsolicited"]
-STREAM_FIELDS = ["packets", "bytes", "completed_frames", "failed_frames", "timed_out_frames", "aborted_frames",
+STREAM_FIELDS = ["packets", "bytes", "completed_frames", "failed_frames", "timed_out_frames", "size_mismatch_frames",
+                 "oversized_packet_frames", "early_trailer_frames", "unsupported_payload_frames", "aborted_frames",
                  "missing_frames", "underruns", "missing_packets", "resend_requests", "resent_packets",
                  "resend_ratio_reached", "resend_disabled", "duplicated_packets", "error_packets", "ignored_packets",
                  "unsupported_frames", "size_mismatch_errors", "frames_dropped"]

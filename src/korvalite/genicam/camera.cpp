@@ -32,6 +32,16 @@ auto GenICamera::on_feature(std::string_view name, Fn&& fn)
     return fn(checked->model, *id, checked->port);
 }
 
+GenicamResult<void> GenICamera::connect() {
+    if (auto r = camera_.connect(); !r) return std::unexpected(GenicamError::transport(r.error()));
+    auto loaded = camera_.ensure_genicam();
+    if (!loaded) {
+        const gige::Connection* connection = camera_.connection();
+        camera_.disconnect(connection ? connection->port().wait_timeout() : gige::Duration::zero());
+    }
+    return loaded;
+}
+
 const Genicam* GenICamera::kept_model() const { return camera_.connection() ? camera_.model() : nullptr; }
 
 GenicamResult<std::vector<std::string>> GenICamera::feature_names() const {
@@ -127,7 +137,11 @@ GenicamResult<void> GenICamera::invalidate_caches() {
 
 GenicamResult<void> GenICamera::fill_payload_size(gige::stream::StreamOptions& options) {
     if (options.payload_size) return {};
-    auto size = on_feature("PayloadSize", [](Genicam& g, NodeId id, PortIo& port) { return int_value(g, id, port); });
+    auto size = on_feature("PayloadSize", [](Genicam& g, NodeId id, PortIo& port) {
+        // The buffers must fit what the device sends now, whatever was cached before.
+        clear_register_caches(g);
+        return int_value(g, id, port);
+    });
     if (!size) return std::unexpected(std::move(size.error()));
     if (*size < 0) return std::unexpected(GenicamError::description("negative PayloadSize"));
     options.payload_size = static_cast<std::uint64_t>(*size);

@@ -24,6 +24,10 @@ public:
     gige::GigECamera& gige() { return camera_; }
     const gige::GigECamera& gige() const { return camera_; }
 
+    // Connects and loads the feature model. When the model cannot be loaded, control is given
+    // back and the connection closed, so a failed connect leaves the camera not connected.
+    GenicamResult<void> connect();
+
     // All node names in id order. Needs a connection (alive or not) and a model.
     GenicamResult<std::vector<std::string>> feature_names() const;
     // Whether a connection (alive or not) and a model exist and the name resolves; never fails.

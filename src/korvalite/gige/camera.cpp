@@ -1,14 +1,12 @@
 #include "korvalite/gige/camera.hpp"
 
-#include <algorithm>
-#include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
+#include "korvalite/genicam/registers.hpp"
 #include "korvalite/genicam/url.hpp"
 #include "korvalite/genicam/xml.hpp"
 #include "korvalite/genicam/zip.hpp"
+#include "korvalite/gige/description_file.hpp"
 #include "korvalite/gige/fetch_device_info.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/hex.hpp"
@@ -39,15 +37,7 @@ std::string zero_terminated_text(std::span<const std::byte> bytes) {
     return utf8_lossy(bytes.first(n));
 }
 
-CameraResult<proto::ByteVec> read_host_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::unexpected(CameraError::io_errno(errno ? errno : ENOENT));
-    proto::ByteVec bytes;
-    std::transform(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), std::back_inserter(bytes),
-                   [](char c) { return static_cast<std::byte>(c); });
-    if (in.bad()) return std::unexpected(CameraError::io_errno(errno ? errno : EIO));
-    return bytes;
-}
+CameraError no_url() { return CameraError::malformed("no GenICam URL"); }
 
 // How long the device says one PENDING_ACK may last (its pending-timeout register); zero when it
 // does not announce PENDING_ACK or the register cannot be read.
@@ -97,6 +87,8 @@ CameraResult<void> GigECamera::connect() {
                    {"model", connection->device_info.model},
                    {"serial", connection->device_info.serial}});
     connection_ = std::make_unique<Connection>(std::move(*connection));
+    // The device may have changed while no connection watched it: nothing read before counts.
+    if (model_) genicam::clear_register_caches(*model_);
     return {};
 }
 
@@ -137,6 +129,7 @@ CameraResult<proto::ByteVec> GigECamera::genicam_xml() {
                   "GenICam URL at " + hex_code(reg::kFirstUrl, 1) + " failed: " + first.error().message());
     auto second = description_from(reg::kSecondUrl);
     if (second) return second;
+    if (second.error() == no_url()) return first;  // nothing to fall back to: the first's failure is the one
     KORVALITE_LOG(log::targets::gige, Level::Debug,
                   "GenICam URL at " + hex_code(reg::kSecondUrl, 1) + " failed: " + second.error().message());
     return second;
@@ -150,12 +143,12 @@ GenicamResult<void> GigECamera::ensure_genicam() {
         auto fetched = genicam_xml();
         if (!fetched) return std::unexpected(GenicamError::transport(fetched.error()));
         bytes = std::make_shared<const proto::ByteVec>(std::move(*fetched));
-        description_cache_ = bytes;
     }
     auto model = genicam::parse_description(utf8_lossy(*bytes));
-    if (!model) return std::unexpected(model.error());
+    if (!model) return std::unexpected(model.error());  // not cached: the next try fetches again
     KORVALITE_LOG(log::targets::gige, Level::Debug, "GenICam feature model loaded");
     if (auto error = connection_error()) return std::unexpected(GenicamError::transport(*error));
+    description_cache_ = std::move(bytes);
     model_ = std::make_unique<genicam::Genicam>(std::move(*model));
     return {};
 }
@@ -164,7 +157,9 @@ CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_regi
     const ControlPort& port = connection_->port();
     auto url_bytes = wait_plain(port.read_memory(url_register, reg::kUrlSize), port.memory_wait(reg::kUrlSize));
     if (!url_bytes) return std::unexpected(url_bytes.error());
-    auto url = genicam::XmlUrl::parse(zero_terminated_text(*url_bytes));
+    const std::string text = zero_terminated_text(*url_bytes);
+    if (text.empty()) return std::unexpected(no_url());
+    auto url = genicam::XmlUrl::parse(text);
     if (!url) return std::unexpected(CameraError::malformed(url.error()));
 
     CameraResult<proto::ByteVec> bytes;
@@ -176,7 +171,7 @@ CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_regi
         bytes = wait_plain(port.read_memory(static_cast<std::uint32_t>(local->address), length),
                            port.memory_wait(length));
     } else if (auto* file = std::get_if<genicam::XmlUrl::File>(&url->location)) {
-        bytes = read_host_file(file->path);
+        bytes = read_description_file(file->path);
     } else {
         return std::unexpected(CameraError::unsupported("http-hosted GenICam XML"));
     }

@@ -173,7 +173,7 @@ std::expected<RingDatagram, PacketFault> parse_ipv4_udp(std::span<const std::byt
     if (udp_length < kUdpHeader || udp_length > total - header) return std::unexpected(PacketFault::BadUdpLength);
     if (verify_checksum && load_u16(udp + 6) != 0 && !udp_checksum_valid(ip, udp, udp_length))
         return std::unexpected(PacketFault::BadChecksum);
-    return RingDatagram{{udp + kUdpHeader, udp_length - kUdpHeader}, Ipv4Address{load_u32(ip + 12)}};
+    return RingDatagram{{udp + kUdpHeader, udp_length - kUdpHeader}, Endpoint{Ipv4Address{load_u32(ip + 12)}, load_u16(udp)}};
 }
 
 void PacketRing::Unmap::operator()(std::byte* p) const { ::munmap(p, size); }

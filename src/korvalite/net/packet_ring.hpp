@@ -24,7 +24,7 @@ namespace korvalite::net {
 
 struct RingDatagram {
     std::span<const std::byte> payload;  // the UDP payload
-    Ipv4Address source;
+    Endpoint source;
 };
 
 // Why a packet is not a usable datagram.

@@ -12,6 +12,9 @@ const char* frame_status_name(FrameStatus status) {
         case FrameStatus::Aborted: return "Aborted";
         case FrameStatus::WrongPacketId: return "WrongPacketId";
         case FrameStatus::PayloadUnsupported: return "PayloadUnsupported";
+        case FrameStatus::SizeMismatch: return "SizeMismatch";
+        case FrameStatus::OversizedPacket: return "OversizedPacket";
+        case FrameStatus::EarlyTrailer: return "EarlyTrailer";
     }
     return "?";
 }

@@ -17,7 +17,10 @@ enum class FrameStatus : std::uint8_t {
     Timeout = 2,
     Aborted = 3,
     WrongPacketId = 4,
-    PayloadUnsupported = 5,
+    PayloadUnsupported = 5,   // a payload this receiver does not decode (all-in packets)
+    SizeMismatch = 6,         // the payload is larger than the buffer
+    OversizedPacket = 7,      // a payload packet carried more data than a packet holds
+    EarlyTrailer = 8,         // the trailer counted fewer packets than the frame carried
 };
 
 // "Complete", "MissingPackets", ...: the status's debug text.

@@ -18,6 +18,7 @@ struct FrameInFlight {
     std::uint32_t data_per_packet = 0;  // payload bytes per payload packet
     std::int64_t contiguous_end = -1;   // last id of the unbroken run from packet 0; -1 without packet 0
     std::int64_t highest_received = -1;  // highest packet id received; -1 before any
+    std::uint32_t last_payload_id = 0;   // highest payload packet id placed; 0 before any
     std::uint64_t received_bytes = 0;
     std::uint64_t data_end = 0;           // highest buffer offset written plus one
     std::uint64_t system_timestamp_ns = 0;  // host wall clock at the leader
@@ -27,7 +28,7 @@ struct FrameInFlight {
     bool trailer_seen = false;
     bool resend_refused = false;          // the device said packets of this frame are gone
     bool ratio_reached = false;           // resend budget exhausted
-    std::optional<FrameStatus> status;    // recorded early (WrongPacketId); empty while open
+    std::optional<FrameStatus> status;    // a failure recorded before the frame closes; empty while open
 
     // Missing-packet scan bookkeeping: every entry not received in (contiguous_end, scanned_to]
     // has a deadline, and none of those deadlines is earlier than earliest_deadline. While the

@@ -93,29 +93,33 @@ void StreamRunner::publish() { shared_->publish(stats_); }
 
 // --- Datagrams ------------------------------------------------------------------------------
 
-void StreamRunner::handle_datagram(ByteView datagram, net::Ipv4Address from, Instant now) {
-    if (from != params_.device.address) return;
-    ++stats_.packets;
-    stats_.bytes += datagram.size();
-
-    const auto packet = proto::decode_gvsp(datagram);
-    if (!packet) {
-        ++stats_.ignored_packets;
-        return;
-    }
-    handle_packet(*packet, now);
+bool StreamRunner::from_stream_source(const net::Endpoint& from) const {
+    return from.address == params_.device.address && (!source_port_ || *source_port_ == from.port);
 }
 
-void StreamRunner::handle_placed_datagram(ByteView head, const PacketPlace& place, std::size_t data_size,
-                                          net::Ipv4Address from, Instant now) {
-    if (from != params_.device.address) return;
+std::optional<GvspPacket> StreamRunner::decode_from(ByteView head, std::size_t size, const net::Endpoint& from) {
+    if (!from_stream_source(from)) return std::nullopt;
     ++stats_.packets;
-    stats_.bytes += head.size() + data_size;
+    stats_.bytes += size;
     auto packet = proto::decode_gvsp(head);
     if (!packet) {
         ++stats_.ignored_packets;
-        return;
+        return std::nullopt;
     }
+    // The device streams from one port: the first GVSP packet fixes it, so that datagrams sent
+    // from other ports of its address cannot join its frames.
+    if (!source_port_) source_port_ = from.port;
+    return packet;
+}
+
+void StreamRunner::handle_datagram(ByteView datagram, const net::Endpoint& from, Instant now) {
+    if (auto packet = decode_from(datagram, datagram.size(), from)) handle_packet(*packet, now);
+}
+
+void StreamRunner::handle_placed_datagram(ByteView head, const PacketPlace& place, std::size_t data_size,
+                                          const net::Endpoint& from, Instant now) {
+    auto packet = decode_from(head, head.size() + data_size, from);
+    if (!packet) return;
     packet->data = place.data.first(std::min(data_size, place.data.size()));
     handle_packet(*packet, now);
 }
@@ -239,7 +243,7 @@ std::optional<StreamRunner::NewFrameShape> StreamRunner::shape_of_new_frame(cons
         case packet_format::kPayload: return NewFrameShape{full_frame, per_packet};
         case packet_format::kTrailer:
             // A trailer id beyond what the table may hold leaves expected at the limit; the
-            // trailer itself then marks the frame WrongPacketId.
+            // trailer itself then marks the frame SizeMismatch.
             return NewFrameShape{std::min<std::uint64_t>(std::uint64_t{packet.packet_id} + 1,
                                                          packet_table_limit(per_packet)),
                                  per_packet};
@@ -265,22 +269,31 @@ void StreamRunner::handle_content(FrameInFlight& frame, const GvspPacket& packet
             return;
         case packet_format::kTrailer:
             frame.trailer_seen = true;
-            if (!frame.is_open()) return;
-            if (packet.packet_id > frame.expected - 1) frame.record(FrameStatus::WrongPacketId);
-            else frame.expected = std::uint64_t{packet.packet_id} + 1;
+            if (frame.is_open()) handle_trailer(frame, packet.packet_id);
             return;
         case packet_format::kPayload:
             if (frame.is_open()) process_payload(frame, packet.packet_id, packet.data);
+            return;
+        case packet_format::kAllIn:
+            frame.record(FrameStatus::PayloadUnsupported);  // leader, payload and trailer in one: not decoded
             return;
         default: ++stats_.ignored_packets; return;
     }
 }
 
+void StreamRunner::handle_trailer(FrameInFlight& frame, std::uint32_t id) {
+    if (id == 0) frame.record(FrameStatus::WrongPacketId);
+    else if (id > frame.expected - 1) frame.record(FrameStatus::SizeMismatch);  // more packets than the buffer holds
+    else if (id <= frame.last_payload_id) frame.record(FrameStatus::EarlyTrailer);
+    else frame.expected = std::uint64_t{id} + 1;
+}
+
 void StreamRunner::process_payload(FrameInFlight& frame, std::uint32_t k, ByteView data) {
     const std::size_t n = data.size();
+    // A device may send smaller packets than the packet size allows; packet 1 tells.
     if (k == 1 && !frame.size_learned && n > 0) {
         frame.size_learned = true;
-        if (n != frame.data_per_packet) {
+        if (n < frame.data_per_packet) {
             const std::uint64_t limit = packet_table_limit(frame.data_per_packet);
             frame.data_per_packet = static_cast<std::uint32_t>(n);
             if (!frame.trailer_seen) {
@@ -295,22 +308,35 @@ void StreamRunner::process_payload(FrameInFlight& frame, std::uint32_t k, ByteVi
                       "payload packet id " + std::to_string(k) + " outside 1..=" + std::to_string(last) +
                           " (frame " + std::to_string(frame.block_id) + ", " + std::to_string(n) +
                           " data bytes, ext=" + (frame.extended ? "true" : "false") + ")");
-        frame.record(FrameStatus::WrongPacketId);
+    }
+    if (const auto failure = misplaced_payload(frame, k, n)) {
+        if (*failure == FrameStatus::SizeMismatch) ++stats_.size_mismatch_errors;
+        frame.record(*failure);
         return;
     }
+    frame.last_payload_id = std::max(frame.last_payload_id, k);
     auto buffer = frame.slot.buffer.bytes();
-    const std::uint64_t length = buffer.size();
     const std::uint64_t offset = std::uint64_t{frame.data_per_packet} * (k - 1);
-    std::uint64_t copied = n;
-    if (offset + n > length) {
-        if (k != last) ++stats_.size_mismatch_errors;  // the final payload packet may overrun
-        copied = offset >= length ? 0 : length - offset;
-    }
+    const std::uint64_t copied = std::min<std::uint64_t>(n, buffer.size() - offset);
     if (copied == 0) return;
     std::byte* destination = buffer.data() + offset;
     if (data.data() != destination) std::copy_n(data.begin(), copied, destination);  // else received in place
     frame.received_bytes += copied;
     frame.data_end = std::max(frame.data_end, offset + copied);
+}
+
+std::optional<FrameStatus> StreamRunner::misplaced_payload(const FrameInFlight& frame, std::uint32_t k,
+                                                           std::size_t n) const {
+    if (k == 0) return FrameStatus::WrongPacketId;
+    // Its bytes would run into the next packet's share of the buffer.
+    if (n > frame.data_per_packet) return FrameStatus::OversizedPacket;
+    const std::uint64_t length = frame.slot.buffer.bytes().size();
+    const std::uint64_t offset = std::uint64_t{frame.data_per_packet} * (k - 1);
+    const std::uint64_t last = frame.expected >= 2 ? frame.expected - 2 : 0;
+    // Only the final payload packet may run past the end of the buffer (a padded packet).
+    if (offset >= length || (offset + n > length && k != last)) return FrameStatus::SizeMismatch;
+    if (k > last) return frame.trailer_seen ? FrameStatus::EarlyTrailer : FrameStatus::SizeMismatch;
+    return std::nullopt;
 }
 
 // --- Closing frames -------------------------------------------------------------------------
@@ -325,7 +351,7 @@ void StreamRunner::check_frame_completion(Instant now, std::optional<std::uint64
             continue;
         }
         if (!params_.resend_enabled && frames_.size() > 1) {
-            close_head(FrameStatus::MissingPackets);
+            close_head(head.status.value_or(FrameStatus::MissingPackets));
             continue;
         }
         // The newest frame that so far has only its leader is waiting for its payload to start
@@ -364,7 +390,7 @@ void StreamRunner::close_head(FrameStatus status) {
                 // The device cannot resend: these are the packets that would have been asked for.
                 if (params_.resend_unsupported) stats_.resend_disabled += frame.expected - have;
             }
-            if (status == FrameStatus::Timeout) ++stats_.timed_out_frames;
+            count_failure(status);
         }
     }
 
@@ -380,6 +406,17 @@ void StreamRunner::close_head(FrameStatus status) {
                                                      PooledBuf(std::move(frame.slot), pool_.returns()), info);
     publish();
     offer(completed);
+}
+
+void StreamRunner::count_failure(FrameStatus status) {
+    switch (status) {
+        case FrameStatus::Timeout: ++stats_.timed_out_frames; break;
+        case FrameStatus::SizeMismatch: ++stats_.size_mismatch_frames; break;
+        case FrameStatus::OversizedPacket: ++stats_.oversized_packet_frames; break;
+        case FrameStatus::EarlyTrailer: ++stats_.early_trailer_frames; break;
+        case FrameStatus::PayloadUnsupported: ++stats_.unsupported_payload_frames; break;
+        default: break;
+    }
 }
 
 void StreamRunner::offer(const FramePtr& frame) {

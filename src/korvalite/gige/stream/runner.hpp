@@ -77,8 +77,9 @@ public:
     bool drain_control();
     bool closed() const { return closed_; }
 
-    // One datagram from `from`, received at `now`.
-    void handle_datagram(proto::ByteView datagram, net::Ipv4Address from, Instant now);
+    // One datagram from `from`, received at `now`. Datagrams count only when they come from the
+    // device's address and, once the first GVSP packet has fixed it, from that packet's port.
+    void handle_datagram(proto::ByteView datagram, const net::Endpoint& from, Instant now);
     // Places for up to out.size() payload packets of the newest frame, the ids following the
     // highest arrived so far; how many were given. None before the frame's packet 1 has fixed
     // its data per packet, and none unless missing packets can still be requested.
@@ -86,7 +87,7 @@ public:
     // A datagram received into a place (landed_in_place held): `head` is its header, and its
     // `data_size` data bytes are already in place.data. Same effect as handle_datagram.
     void handle_placed_datagram(proto::ByteView head, const PacketPlace& place, std::size_t data_size,
-                                net::Ipv4Address from, Instant now);
+                                const net::Endpoint& from, Instant now);
     // Closes finished and given-up frames, oldest first, and re-requests what is still missing
     // in frames that went quiet. `context`: block id of the packet just handled, if any.
     void check_frame_completion(Instant now, std::optional<std::uint64_t> context = std::nullopt);
@@ -111,14 +112,20 @@ private:
         std::uint64_t last;
     };
 
+    bool from_stream_source(const net::Endpoint& from) const;
+    std::optional<proto::GvspPacket> decode_from(proto::ByteView datagram, std::size_t size, const net::Endpoint& from);
     void handle_packet(const proto::GvspPacket& packet, Instant now);
     FrameInFlight* find_or_create_frame(const proto::GvspPacket& packet, Instant now);
     std::optional<NewFrameShape> shape_of_new_frame(const proto::GvspPacket& packet) const;
     std::uint64_t packet_table_limit(std::uint32_t data_per_packet) const;
     void handle_error_packet(FrameInFlight& frame, std::uint16_t status);
     void handle_content(FrameInFlight& frame, const proto::GvspPacket& packet);
+    void handle_trailer(FrameInFlight& frame, std::uint32_t packet_id);
     void process_payload(FrameInFlight& frame, std::uint32_t packet_id, proto::ByteView data);
+    // Why payload packet `k` of `n` data bytes cannot go into the frame's buffer, if it cannot.
+    std::optional<FrameStatus> misplaced_payload(const FrameInFlight& frame, std::uint32_t k, std::size_t n) const;
     void close_head(FrameStatus status);
+    void count_failure(FrameStatus status);
     void offer(const FramePtr& frame);
 
     // Resend scheduling (resend.cpp).
@@ -138,6 +145,7 @@ private:
     ResendLink& link_;
     StreamStats stats_;
     std::uint64_t last_block_id_ = 0;
+    std::optional<std::uint16_t> source_port_;  // the device's stream source port, once seen
     std::array<std::byte, proto::kPacketResendExtendedSize> resend_scratch_{};
     std::uint16_t resend_request_id_ = 0xFF14;
     std::vector<Run> runs_;  // scratch of the missing-packet scan, reused

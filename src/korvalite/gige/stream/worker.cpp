@@ -186,11 +186,11 @@ std::size_t WorkerLoop::hand_over(std::size_t received, std::size_t placed) {
             const auto head = batch.head(i);
             const std::size_t data_size = batch.target_bytes(i);
             bytes += head.size() + data_size;
-            runner.handle_placed_datagram(head, places[i], data_size, batch.source_ip(i), now);
+            runner.handle_placed_datagram(head, places[i], data_size, batch.source(i), now);
         } else {
             const auto datagram = batch.datagram(i);
             bytes += datagram.size();
-            runner.handle_datagram(datagram, batch.source_ip(i), now);
+            runner.handle_datagram(datagram, batch.source(i), now);
         }
     }
     return bytes;
