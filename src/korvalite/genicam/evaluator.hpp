@@ -60,6 +60,7 @@ enum class OpKind : std::uint8_t {
     Ceil,
     Asin,
     Acos,
+    RoundTo,  // ROUND(x, n): x rounded to n decimals
 };
 
 struct Op {
@@ -98,8 +99,14 @@ struct Expr {
 // Compiles a formula text. An empty text gives an empty program (which fails to evaluate).
 std::expected<Expr, std::string> parse(std::string_view text);
 
+// How a formula computes: Integer keeps integers exact and goes to floating point only where
+// a float takes part (IntSwissKnife, IntConverter); Floating computes every literal, variable
+// and intermediate result as a double (SwissKnife, Converter).
+enum class Arithmetic : std::uint8_t { Integer, Floating };
+
 // Runs a compiled formula; values[i] is the value of names[i]. Does not allocate on success
 // unless the formula needs more than a few dozen values on its stack at once.
-std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values);
+std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values,
+                                       Arithmetic arithmetic = Arithmetic::Integer);
 
 }  // namespace korvalite::genicam

@@ -20,29 +20,31 @@ struct Precedence {
     bool right_associative;
 };
 
+// Four binary levels, all left-associative: bit operators and powers bind tightest, then
+// products, then sums, then comparisons together with the logical operators; `?:` is loosest.
 Precedence precedence_of(OpKind kind) {
     switch (kind) {
         case OpKind::Question:
         case OpKind::Colon: return {5, true};
-        case OpKind::LogicalOr: return {10, false};
-        case OpKind::LogicalAnd: return {20, false};
-        case OpKind::BitOr: return {40, false};
-        case OpKind::BitXor: return {50, false};
-        case OpKind::BitAnd: return {60, false};
+        case OpKind::LogicalOr:
+        case OpKind::LogicalAnd:
         case OpKind::Equal:
-        case OpKind::NotEqual: return {70, false};
+        case OpKind::NotEqual:
         case OpKind::Less:
         case OpKind::Greater:
         case OpKind::LessEqual:
-        case OpKind::GreaterEqual: return {80, false};
-        case OpKind::ShiftLeft:
-        case OpKind::ShiftRight: return {90, false};
+        case OpKind::GreaterEqual: return {10, false};
         case OpKind::Add:
-        case OpKind::Subtract: return {100, false};
+        case OpKind::Subtract: return {20, false};
         case OpKind::Multiply:
         case OpKind::Divide:
-        case OpKind::Remainder: return {110, false};
-        case OpKind::Power: return {120, true};
+        case OpKind::Remainder: return {30, false};
+        case OpKind::BitOr:
+        case OpKind::BitXor:
+        case OpKind::BitAnd:
+        case OpKind::ShiftLeft:
+        case OpKind::ShiftRight:
+        case OpKind::Power: return {40, false};
         case OpKind::Negate:
         case OpKind::Identity:
         case OpKind::BitNot: return {130, true};
@@ -146,11 +148,13 @@ private:
         if (starts_name(c)) return name();
         if (c == '(') {
             pending_.push_back(std::nullopt);
+            separators_.push_back(0);
             after_operand_ = false;
             ++pos_;
             return std::nullopt;
         }
         if (c == ')') return close_parenthesis();
+        if (c == ',') return argument_separator();
         return operator_token();
     }
 
@@ -222,15 +226,35 @@ private:
     }
 
     Failure close_parenthesis() {
+        flush_to_parenthesis();
+        if (pending_.empty()) return "unbalanced parenthesis";
+        pending_.pop_back();
+        const int separators = separators_.back();
+        separators_.pop_back();
+        // ROUND(x, n): the two-argument form rounds to n decimals.
+        const bool round_to = !pending_.empty() && pending_.back() == OpKind::Round;
+        if (separators == 1 && round_to) pending_.back() = OpKind::RoundTo;
+        else if (separators != 0) return "unexpected character ','";
+        after_operand_ = true;
+        ++pos_;
+        return std::nullopt;
+    }
+
+    // A ',' ends a function argument: the operators of that argument go to the output.
+    Failure argument_separator() {
+        flush_to_parenthesis();
+        if (pending_.empty()) return "unexpected character ','";
+        ++separators_.back();
+        after_operand_ = false;
+        ++pos_;
+        return std::nullopt;
+    }
+
+    void flush_to_parenthesis() {
         while (!pending_.empty() && pending_.back()) {
             expr_.ops.push_back(Op::op(*pending_.back()));
             pending_.pop_back();
         }
-        if (pending_.empty()) return "unbalanced parenthesis";
-        pending_.pop_back();
-        after_operand_ = true;
-        ++pos_;
-        return std::nullopt;
     }
 
     Failure operator_token() {
@@ -287,6 +311,8 @@ private:
     bool after_operand_ = false;
     // Operators waiting for their right operand; an empty entry marks an open parenthesis.
     std::vector<std::optional<OpKind>> pending_;
+    // Per open parenthesis, the ',' seen inside it so far.
+    std::vector<int> separators_;
     std::unordered_map<std::string_view, std::size_t> variable_index_;
     Expr expr_;
 };

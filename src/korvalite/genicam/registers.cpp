@@ -11,6 +11,19 @@ GenicamResult<Register*> as_register(Genicam& graph, NodeId id) {
     return std::unexpected(GenicamError::unsupported_access(graph[id].name));
 }
 
+// With a pIndex: the index node's value times the offset (its Offset/pOffset, else the
+// register's length), wrapping in 64 bits; else 0.
+GenicamResult<std::int64_t> index_displacement(Genicam& graph, NodeId id, PortIo& port) {
+    const RegisterCommon& common = std::get<Register>(graph[id].node).common;
+    if (std::holds_alternative<Absent>(common.index)) return 0;
+    auto index = ref_int(graph, common.index, port);
+    if (!index) return index;
+    auto offset = std::holds_alternative<Absent>(common.index_offset) ? register_length(graph, id, port)
+                                                                      : ref_int(graph, common.index_offset, port);
+    if (!offset) return offset;
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(*index) * static_cast<std::uint64_t>(*offset));
+}
+
 // The sum of the address terms in document order, wrapping in 64 bits.
 GenicamResult<std::int64_t> address_sum(Genicam& graph, NodeId id, PortIo& port) {
     // The terms themselves never change, so the reference stays valid while they evaluate.
@@ -21,7 +34,24 @@ GenicamResult<std::int64_t> address_sum(Genicam& graph, NodeId id, PortIo& port)
         if (!term) return std::unexpected(std::move(term.error()));
         sum += static_cast<std::uint64_t>(*term);
     }
-    return static_cast<std::int64_t>(sum);
+    auto indexed = index_displacement(graph, id, port);
+    if (!indexed) return std::unexpected(std::move(indexed.error()));
+    return static_cast<std::int64_t>(sum + static_cast<std::uint64_t>(*indexed));
+}
+
+// The bytes of `span`. Devices transfer aligned blocks of 4 bytes, so a register at an address
+// that is not a multiple of 4 is read as the aligned block around it and cut out.
+GenicamResult<Bytes> read_span(PortIo& port, RegisterSpan span) {
+    const auto address = static_cast<std::uint64_t>(span.address);
+    const auto length = static_cast<std::uint64_t>(span.length);
+    const std::uint64_t skip = address % 4;
+    const std::uint64_t block = skip == 0 ? length : (skip + length + 3) / 4 * 4;
+    Bytes bytes(static_cast<std::size_t>(block));
+    if (auto read = port.read(address - skip, bytes); !read)
+        return std::unexpected(GenicamError::transport(std::move(read.error())));
+    if (skip != 0) bytes = Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(skip),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(skip + length));
+    return bytes;
 }
 
 }  // namespace
@@ -58,10 +88,9 @@ GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port) {
 
     auto span = register_address(graph, id, port);
     if (!span) return std::unexpected(std::move(span.error()));
-    Bytes bytes(static_cast<std::size_t>(span->length));
-    if (auto read = port.read(static_cast<std::uint64_t>(span->address), bytes); !read)
-        return std::unexpected(GenicamError::transport(std::move(read.error())));
-    if (keeps_bytes) (*reg)->common.cache = bytes;
+    auto bytes = read_span(port, *span);
+    if (!bytes) return bytes;
+    if (keeps_bytes) (*reg)->common.cache = *bytes;
     return bytes;
 }
 
