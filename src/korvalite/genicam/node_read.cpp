@@ -283,9 +283,7 @@ GenicamResult<bool> bool_value(Genicam& graph, NodeId id, PortIo& port) {
 }
 
 GenicamResult<std::string> string_value(Genicam& graph, NodeId id, PortIo& port) {
-    if (std::holds_alternative<Enumeration>(graph[id].node))
-        return with_entered(graph, id, [&] { return string_value_inner(graph, id, port); });
-    return string_value_inner(graph, id, port);
+    return with_entered(graph, id, [&] { return string_value_inner(graph, id, port); });
 }
 
 GenicamResult<std::string> string_value_inner(Genicam& graph, NodeId id, PortIo& port) {

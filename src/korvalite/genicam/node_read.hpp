@@ -57,8 +57,8 @@ GenicamResult<std::int64_t> int_value(Genicam& graph, NodeId id, PortIo& port);
 GenicamResult<double> float_value(Genicam& graph, NodeId id, PortIo& port);
 
 GenicamResult<bool> bool_value(Genicam& graph, NodeId id, PortIo& port);
-// The text of a String (or of what it links to), the current entry of an Enumeration (entered
-// here), or a string register's text.
+// Enter `id`, then the text of a String (or of what it links to), the current entry of an
+// Enumeration, or a string register's text.
 GenicamResult<std::string> string_value(Genicam& graph, NodeId id, PortIo& port);
 // As string_value, for a node its caller has entered.
 GenicamResult<std::string> string_value_inner(Genicam& graph, NodeId id, PortIo& port);

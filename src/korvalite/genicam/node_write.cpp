@@ -165,8 +165,7 @@ GenicamResult<void> set_bool_value(Genicam& graph, NodeId id, bool value, PortIo
 }
 
 GenicamResult<void> set_string_value(Genicam& graph, NodeId id, std::string_view value, PortIo& port) {
-    if (std::holds_alternative<Enumeration>(graph[id].node)) return set_enum_entry(graph, id, value, port);
-    return set_string_value_inner(graph, id, value, port);
+    return with_entered(graph, id, [&] { return set_string_value_inner(graph, id, value, port); });
 }
 
 GenicamResult<void> set_string_value_inner(Genicam& graph, NodeId id, std::string_view value, PortIo& port) {
