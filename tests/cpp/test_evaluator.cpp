@@ -147,14 +147,23 @@ TEST(Formula, ComparisonsLogicAndBits) {
     });
 }
 
+// && and || evaluate both sides; ?: evaluates only the branch it takes.
 TEST(Formula, NoShortCircuit) {
     for (std::int64_t x : {0, 1}) {
         check({
-            {"x ? 1 : 1/y", Err("division by zero"), {I(x), I(0)}},
             {"x && 1 % y", Err("remainder by zero"), {I(x), I(0)}},
             {"x || 1 / y", Err("division by zero"), {I(x), I(0)}},
         });
     }
+    check({
+        {"x ? 1 : 1/y", I(1), {I(1), I(0)}},
+        {"x ? 1 : 1/y", Err("division by zero"), {I(0), I(0)}},
+        {"(y <> 0) ? (1 / y) : 0", I(0), {I(0)}},
+        {"x ? 1 % y : 2", I(2), {I(0), I(0)}},
+        {"x ? (y ? 1/0 : 2) : 3", I(2), {I(1), I(0)}},
+        {"x ? 1 : y ? 1/0 : 4", I(4), {I(0), I(0)}},
+        {"1 + (x ? 10 : 20) * 2", I(21), {I(1)}},
+    });
 }
 
 TEST(Formula, Functions) {
@@ -223,9 +232,11 @@ TEST(Formula, StructuralFailures) {
         {"1 + 2)", Err("unbalanced parenthesis")},
         {"1 2", Err("malformed expression")},
         {"", Err("malformed expression")},
-        {"1 : 2", Err("malformed expression")},
+        {"1 : 2", Err("':' without '?'")},
+        {"(1 ? 2) : 3", Err("'?' without ':'")},
         {"1 +", Err("expression stack underflow")},
-        {"1 ? 2", Err("expression stack underflow")},
+        {"1 ? 2", Err("'?' without ':'")},
+        {"? 1 : 2", Err("expression stack underflow")},
         {"1 == 1", Err("expression stack underflow")},
         {"a + b", Err("variable 'b' unbound"), {I(1)}},
         {"1 != 2", Err("unexpected character '!'")},

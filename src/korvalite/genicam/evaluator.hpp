@@ -19,8 +19,8 @@ enum class OpKind : std::uint8_t {
     IntLiteral,
     FloatLiteral,
     Variable,
-    Colon,         // ":"  (the "?" does the work)
-    Question,      // "?"  cond ? a : b
+    Colon,         // ":"  (in hand-built programs; the "?" does the work)
+    Question,      // "?"  cond ? a : b, both branches evaluated (hand-built programs only)
     LogicalOr,     // "||"
     LogicalAnd,    // "&&"
     BitOr,         // "|"
@@ -60,13 +60,15 @@ enum class OpKind : std::uint8_t {
     Ceil,
     Asin,
     Acos,
-    RoundTo,  // ROUND(x, n): x rounded to n decimals
+    RoundTo,      // ROUND(x, n): x rounded to n decimals
+    JumpIfFalse,  // pops the condition of a "?"; when false, continues at the target
+    Jump,         // continues at the target (the end of a "?"'s first branch)
 };
 
 struct Op {
     OpKind kind;
     union {
-        std::int64_t integer;    // IntLiteral
+        std::int64_t integer;    // IntLiteral; JumpIfFalse and Jump: the index of the next step
         double real;             // FloatLiteral
         std::uint16_t variable;  // Variable: index into Expr::names
     };
@@ -84,12 +86,16 @@ struct Op {
         return op;
     }
     static constexpr Op op(OpKind kind) { return Op{kind, {0}}; }
+    static constexpr Op jump(OpKind kind, std::size_t target) {
+        return Op{kind, {static_cast<std::int64_t>(target)}};
+    }
 
     // Same kind and same payload (float payloads compare bit for bit).
     bool operator==(const Op& other) const;
 };
 
-// A compiled formula: the steps in postfix order, and the distinct variable names in order of
+// A compiled formula: the steps in postfix order (a "?" compiles to jumps, so that only the
+// branch taken is evaluated), and the distinct variable names in order of
 // first appearance, exactly as written. A Variable step's index refers to `names`.
 struct Expr {
     std::vector<Op> ops;

@@ -278,8 +278,14 @@ std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> 
     const bool floating = arithmetic == Arithmetic::Floating;
     auto operand = [&](Value v) { return floating ? float_result(v.to_float()) : v; };
     ValueStack stack;
-    for (const Op& op : expr.ops) {
+    for (std::size_t next = 0; next < expr.ops.size();) {
+        const Op& op = expr.ops[next++];
         switch (op.kind) {
+            case OpKind::JumpIfFalse:
+                if (stack.size() < 1) return std::unexpected(kUnderflow);
+                if (!stack.pop().truth()) next = static_cast<std::size_t>(op.integer);
+                break;
+            case OpKind::Jump: next = static_cast<std::size_t>(op.integer); break;
             case OpKind::IntLiteral: stack.push(operand(int_result(op.integer))); break;
             case OpKind::FloatLiteral: stack.push(float_result(op.real)); break;
             case OpKind::Variable:

@@ -129,8 +129,7 @@ public:
         }
         while (!pending_.empty()) {
             if (!pending_.back()) return std::unexpected("unbalanced parenthesis");
-            expr_.ops.push_back(Op::op(*pending_.back()));
-            pending_.pop_back();
+            if (auto failed = move_pending()) return std::unexpected(std::move(*failed));
         }
         return std::move(expr_);
     }
@@ -226,7 +225,7 @@ private:
     }
 
     Failure close_parenthesis() {
-        flush_to_parenthesis();
+        if (auto failed = flush_to_parenthesis()) return failed;
         if (pending_.empty()) return "unbalanced parenthesis";
         pending_.pop_back();
         const int separators = separators_.back();
@@ -242,7 +241,7 @@ private:
 
     // A ',' ends a function argument: the operators of that argument go to the output.
     Failure argument_separator() {
-        flush_to_parenthesis();
+        if (auto failed = flush_to_parenthesis()) return failed;
         if (pending_.empty()) return "unexpected character ','";
         ++separators_.back();
         after_operand_ = false;
@@ -250,11 +249,11 @@ private:
         return std::nullopt;
     }
 
-    void flush_to_parenthesis() {
+    Failure flush_to_parenthesis() {
         while (!pending_.empty() && pending_.back()) {
-            expr_.ops.push_back(Op::op(*pending_.back()));
-            pending_.pop_back();
+            if (auto failed = move_pending()) return failed;
         }
+        return std::nullopt;
     }
 
     Failure operator_token() {
@@ -282,15 +281,62 @@ private:
     }
 
     Failure apply_operator(OpKind kind) {
-        push_operator(kind);
         after_operand_ = false;
+        if (kind == OpKind::Question) return question();
+        if (kind == OpKind::Colon) return colon();
+        push_operator(kind);
+        return std::nullopt;
+    }
+
+    // "?": the condition is complete; a JumpIfFalse skips the first branch when it is false.
+    Failure question() {
+        move_operators_binding_tighter(precedence_of(OpKind::Question));
+        jumps_.push_back(expr_.ops.size());
+        expr_.ops.push_back(Op::jump(OpKind::JumpIfFalse, 0));
+        pending_.push_back(OpKind::Question);
+        return std::nullopt;
+    }
+
+    // ":": the first branch is complete; a Jump skips the second branch, which starts here.
+    Failure colon() {
+        while (!pending_.empty() && pending_.back() && *pending_.back() != OpKind::Question) {
+            if (auto failed = move_pending()) return failed;
+        }
+        if (pending_.empty() || !pending_.back()) return "':' without '?'";
+        pending_.pop_back();
+        const std::size_t skip_first = jumps_.back();
+        jumps_.pop_back();
+        jumps_.push_back(expr_.ops.size());
+        expr_.ops.push_back(Op::jump(OpKind::Jump, 0));
+        expr_.ops[skip_first] = Op::jump(OpKind::JumpIfFalse, expr_.ops.size());
+        pending_.push_back(OpKind::Colon);
+        return std::nullopt;
+    }
+
+    // Moves the innermost pending operator to the output; a ":" instead ends its second branch
+    // here.
+    Failure move_pending() {
+        const OpKind kind = *pending_.back();
+        pending_.pop_back();
+        if (kind == OpKind::Question) return "'?' without ':'";
+        if (kind == OpKind::Colon) {
+            expr_.ops[jumps_.back()] = Op::jump(OpKind::Jump, expr_.ops.size());
+            jumps_.pop_back();
+            return std::nullopt;
+        }
+        expr_.ops.push_back(Op::op(kind));
         return std::nullopt;
     }
 
     // The shunting-yard step: operators that bind at least as tightly (strictly more tightly for
     // a right-associative newcomer) move to the output before the new one is stacked.
+    // (Operators of the "?" level are never moved here: every operator binds more tightly.)
     void push_operator(OpKind kind) {
-        const Precedence incoming = precedence_of(kind);
+        move_operators_binding_tighter(precedence_of(kind));
+        pending_.push_back(kind);
+    }
+
+    void move_operators_binding_tighter(Precedence incoming) {
         while (!pending_.empty() && pending_.back()) {
             const int top = precedence_of(*pending_.back()).level;
             const bool moves = incoming.right_associative ? top > incoming.level : top >= incoming.level;
@@ -298,7 +344,6 @@ private:
             expr_.ops.push_back(Op::op(*pending_.back()));
             pending_.pop_back();
         }
-        pending_.push_back(kind);
     }
 
     void emit_operand(Op op) {
@@ -311,6 +356,8 @@ private:
     bool after_operand_ = false;
     // Operators waiting for their right operand; an empty entry marks an open parenthesis.
     std::vector<std::optional<OpKind>> pending_;
+    // Per pending "?" or ":", the index of its jump, whose target is set once known.
+    std::vector<std::size_t> jumps_;
     // Per open parenthesis, the ',' seen inside it so far.
     std::vector<int> separators_;
     std::unordered_map<std::string_view, std::size_t> variable_index_;
@@ -325,6 +372,8 @@ bool Op::operator==(const Op& other) const {
         case OpKind::IntLiteral: return integer == other.integer;
         case OpKind::FloatLiteral: return std::bit_cast<std::uint64_t>(real) == std::bit_cast<std::uint64_t>(other.real);
         case OpKind::Variable: return variable == other.variable;
+        case OpKind::JumpIfFalse:
+        case OpKind::Jump: return integer == other.integer;
         default: return true;
     }
 }
