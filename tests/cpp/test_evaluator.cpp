@@ -163,6 +163,7 @@ TEST(Formula, NoShortCircuit) {
         {"x ? (y ? 1/0 : 2) : 3", I(2), {I(1), I(0)}},
         {"x ? 1 : y ? 1/0 : 4", I(4), {I(0), I(0)}},
         {"1 + (x ? 10 : 20) * 2", I(21), {I(1)}},
+        {"x ? 1 : y", Err("variable 'y' unbound"), {I(1)}},  // every name needs a value
     });
 }
 

@@ -277,6 +277,9 @@ std::string unbound(const Expr& expr, std::uint16_t index) {
 std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values, Arithmetic arithmetic) {
     const bool floating = arithmetic == Arithmetic::Floating;
     auto operand = [&](Value v) { return floating ? float_result(v.to_float()) : v; };
+    // Every name needs a value, also one only a branch not taken would read.
+    if (values.size() < expr.names.size())
+        return std::unexpected(unbound(expr, static_cast<std::uint16_t>(values.size())));
     ValueStack stack;
     for (std::size_t next = 0; next < expr.ops.size();) {
         const Op& op = expr.ops[next++];
