@@ -7,6 +7,7 @@
 #include "bytes_util.hpp"
 #include "graph_util.hpp"
 #include "korvalite/genicam/node_read.hpp"
+#include "korvalite/genicam/node_write.hpp"
 #include "korvalite/genicam/registers.hpp"
 #include "memory_port.hpp"
 
@@ -248,4 +249,51 @@ TEST(NodeRead, AccessModesFollowValueLinksAndEndOnLoops) {
     for (const auto& c : cases) EXPECT_EQ(access_mode(g, id_of(g, c.name), port), c.mode) << c.name;
     EXPECT_EQ(error_of(access_mode(g, id_of(g, "Loop1"), port)), "circular reference through 'Loop2'");
     EXPECT_EQ(error_of(access_mode(g, id_of(g, "Loop3"), port)), "circular reference through 'Loop3'");
+}
+
+TEST(NodeRead, SelectorsPickIndexedValuesAndPlaceRegisters) {
+    Fixture f(R"(
+        <Integer Name="Sel"><Value>0</Value></Integer>
+        <Integer Name="Picked"><pIndex>Sel</pIndex><ValueIndexed Index="1">10</ValueIndexed>
+          <pValueIndexed Index="2">Reg</pValueIndexed><ValueDefault>7</ValueDefault></Integer>
+        <Float Name="FPicked"><pIndex>Sel</pIndex><ValueIndexed Index="1">2.5</ValueIndexed>
+          <pValueDefault>Reg</pValueDefault></Float>
+        <IntReg Name="Reg"><Address>0x100</Address><Length>4</Length><pIndex Offset="8">Sel</pIndex></IntReg>
+        <IntReg Name="ByLength"><Address>0x200</Address><Length>2</Length><pIndex>Sel</pIndex></IntReg>
+        <IntReg Name="ByNode"><Address>0x300</Address><Length>4</Length><pIndex pOffset="Step">Sel</pIndex></IntReg>
+        <Integer Name="Step"><Value>0x10</Value></Integer>)");
+    f.port.store(0x100, hex_bytes("03 00 00 00"));
+    f.port.store(0x110, hex_bytes("04 00 00 00"));
+    struct Case {
+        std::int64_t selector;
+        std::int64_t picked;
+        double float_picked;
+        RegisterSpan reg, by_length, by_node;
+    } cases[] = {
+        {0, 7, 3.0, {0x100, 4}, {0x200, 2}, {0x300, 4}},
+        {1, 10, 2.5, {0x108, 4}, {0x202, 2}, {0x310, 4}},
+        {2, 4, 4.0, {0x110, 4}, {0x204, 2}, {0x320, 4}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(set_int_value(f.g, id_of(f.g, "Sel"), c.selector, f.port));
+        EXPECT_EQ(f.get_int("Picked"), c.picked) << c.selector;
+        EXPECT_EQ(f.get_float("FPicked"), c.float_picked) << c.selector;
+        EXPECT_EQ(register_address(f.g, id_of(f.g, "Reg"), f.port), c.reg) << c.selector;
+        EXPECT_EQ(register_address(f.g, id_of(f.g, "ByLength"), f.port), c.by_length) << c.selector;
+        EXPECT_EQ(register_address(f.g, id_of(f.g, "ByNode"), f.port), c.by_node) << c.selector;
+    }
+}
+
+TEST(NodeRead, FormulaConstantsAndExpressions) {
+    Fixture f(R"(
+        <Integer Name="X"><Value>4</Value></Integer>
+        <IntSwissKnife Name="Named"><pVariable Name="X">X</pVariable><Constant Name="TEN">10</Constant>
+          <Constant Name="HALF">0.5</Constant><Expression Name="SUM">TEN + X</Expression>
+          <Expression Name="TWICE">SUM * 2</Expression><Formula>TWICE + HALF</Formula></IntSwissKnife>
+        <SwissKnife Name="Loop"><Expression Name="EX">EX + 1</Expression><Formula>EX</Formula></SwissKnife>
+        <IntSwissKnife Name="Shadow"><pVariable Name="X">X</pVariable><Constant Name="X">1</Constant>
+          <Formula>X</Formula></IntSwissKnife>)");
+    EXPECT_EQ(f.get_float("Named"), 28.5);  // (10 + 4) * 2 + 0.5
+    EXPECT_EQ(error_of(f.get_int("Loop")), "formula in 'Loop': expressions nested too deeply at 'EX'");
+    EXPECT_EQ(f.get_int("Shadow"), 1);  // a constant wins over a variable of the same name
 }

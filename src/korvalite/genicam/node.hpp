@@ -108,6 +108,7 @@ struct RegisterCommon {
     ValueRef length;                             // Absent, Int or a Node link
     std::vector<ValueRef> addresses;             // Int constants and Node links, document order
     std::optional<std::vector<std::byte>> cache; // run-time state: last bytes read or written
+    std::int64_t cache_address = 0;              // run-time state: where the cached bytes are
     AccessMode access = AccessMode::RW;
     CacheMode cache_mode = CacheMode::WriteAround;
     ValueRef port;          // Absent or a link to the Port node

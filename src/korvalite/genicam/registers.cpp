@@ -1,5 +1,7 @@
 #include "korvalite/genicam/registers.hpp"
 
+#include <algorithm>
+
 #include "korvalite/genicam/node_read.hpp"
 
 namespace korvalite::genicam {
@@ -37,6 +39,13 @@ GenicamResult<std::int64_t> address_sum(Genicam& graph, NodeId id, PortIo& port)
     auto indexed = index_displacement(graph, id, port);
     if (!indexed) return std::unexpected(std::move(indexed.error()));
     return static_cast<std::int64_t>(sum + static_cast<std::uint64_t>(*indexed));
+}
+
+// Whether the register's address depends on other nodes (pAddress terms or a pIndex).
+bool moves(const Register& reg) {
+    if (!std::holds_alternative<Absent>(reg.common.index)) return true;
+    return std::any_of(reg.common.addresses.begin(), reg.common.addresses.end(),
+                       [](const ValueRef& term) { return std::holds_alternative<Link>(term); });
 }
 
 // The bytes of `span`. Devices transfer aligned blocks of 4 bytes, so a register at an address
@@ -84,13 +93,20 @@ GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port) {
     if (!reg) return std::unexpected(std::move(reg.error()));
     if ((*reg)->common.access == AccessMode::WO) return std::unexpected(GenicamError::not_accessible(graph[id].name));
     const bool keeps_bytes = (*reg)->common.cache_mode != CacheMode::NoCache;
-    if (keeps_bytes && (*reg)->common.cache) return *(*reg)->common.cache;
+    const bool placed_by_nodes = moves(**reg);
+    if (keeps_bytes && (*reg)->common.cache && !placed_by_nodes) return *(*reg)->common.cache;
 
     auto span = register_address(graph, id, port);
     if (!span) return std::unexpected(std::move(span.error()));
+    // A register whose address comes from other nodes keeps its bytes only for that address.
+    if (keeps_bytes && (*reg)->common.cache && (*reg)->common.cache_address == span->address)
+        return *(*reg)->common.cache;
     auto bytes = read_span(port, *span);
     if (!bytes) return bytes;
-    if (keeps_bytes) (*reg)->common.cache = *bytes;
+    if (keeps_bytes) {
+        (*reg)->common.cache = *bytes;
+        (*reg)->common.cache_address = span->address;
+    }
     return bytes;
 }
 
@@ -105,8 +121,12 @@ GenicamResult<void> register_write(Genicam& graph, NodeId id, std::span<const st
         return std::unexpected(GenicamError::transport(std::move(written.error())));
 
     auto& cache = (*reg)->common.cache;
-    if ((*reg)->common.cache_mode == CacheMode::WriteThrough) cache.emplace(bytes.begin(), bytes.end());
-    else cache.reset();
+    if ((*reg)->common.cache_mode == CacheMode::WriteThrough) {
+        cache.emplace(bytes.begin(), bytes.end());
+        (*reg)->common.cache_address = *address;
+    } else {
+        cache.reset();
+    }
     if (auto it = graph.invalidators.find(id); it != graph.invalidators.end())
         for (NodeId target : it->second)
             if (auto* invalidated = std::get_if<Register>(&graph[target].node)) invalidated->common.cache.reset();
