@@ -47,7 +47,8 @@ std::string chain(std::string_view kind, int n) {
         std::string next("N");
         next += std::to_string(i + 1);
         std::string inner;
-        if (kind == "SwissKnife") inner.append("<pVariable Name=\"V\">").append(next).append("</pVariable><Formula>V</Formula>");
+        if (kind == "SwissKnife")
+            inner.append("<pVariable Name=\"V\">").append(next).append("</pVariable><Formula>V</Formula>");
         else if (kind == "IntReg") inner.append("<pAddress>").append(next).append("</pAddress><Length>4</Length>");
         else inner.append("<pValue>").append(next).append("</pValue>");
         if (kind == "Converter") inner.append("<FormulaFrom>TO</FormulaFrom><FormulaTo>FROM</FormulaTo>");

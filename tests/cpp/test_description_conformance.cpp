@@ -111,6 +111,10 @@ struct Case {
     std::function<std::string(Device&)> seeded = nullptr;
 };
 
+std::string neither_on_nor_off(int value) {
+    return "error: node 'TestBoolean': value " + std::to_string(value) + " is neither OnValue 321 nor OffValue 123";
+}
+
 std::string modes_of(bool implemented, bool available, bool locked) {
     return !implemented ? "NI" : !available ? "NA" : locked ? "RO" : "RW";
 }
@@ -166,13 +170,11 @@ const std::vector<Case>& cases() {
              return std::string("error: formula in 'PowerSupplyVoltageVolts_Val': result is not finite");
          }},
         // A Boolean holding neither of its values.
-        {kWebcam, "TestBoolean", Ask::Bool, "error: node 'TestBoolean': value 0 is neither OnValue 321 nor OffValue 123",
+        {kWebcam, "TestBoolean", Ask::Bool, neither_on_nor_off(0),
          [](Device& d) {
              const auto pick = d.draw(0, 2);
              d.store(0x1f0, pick == 0 ? 321 : pick == 1 ? 123 : 5, 4, false);
-             return std::string(pick == 0   ? "true"
-                                : pick == 1 ? "false"
-                                            : "error: node 'TestBoolean': value 5 is neither OnValue 321 nor OffValue 123");
+             return pick == 0 ? std::string("true") : pick == 1 ? std::string("false") : neither_on_nor_off(5);
          }},
         // & binds tighter than =, and = groups left to right with the other comparisons.
         {kImperx, "GainAutoBalanceAvailExpr", Ask::Int, "0",

@@ -63,7 +63,7 @@ GenicamResult<IntPair> register_bounds(Genicam& graph, NodeId id, PortIo& port) 
     auto range = bit_range(static_cast<std::size_t>(*length), kind.lsb, kind.msb, kind.big_endian);
     if (!range) return std::unexpected(GenicamError::formula(graph[id].name, std::move(range.error())));
     const std::uint32_t width = range->hi - range->lo + 1;
-    if (width >= 64) return kind.is_unsigned ? IntPair{0, IntLimits::max()} : IntPair{IntLimits::min(), IntLimits::max()};
+    if (width >= 64) return IntPair{kind.is_unsigned ? 0 : IntLimits::min(), IntLimits::max()};
     if (kind.is_unsigned) return IntPair{0, static_cast<std::int64_t>((std::uint64_t{1} << width) - 1)};
     const std::int64_t half = std::int64_t{1} << (width - 1);
     return IntPair{-half, half - 1};

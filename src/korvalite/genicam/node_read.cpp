@@ -95,7 +95,8 @@ GenicamResult<Value> named_value(Genicam& graph, NodeId id, const std::vector<Va
         for (NamedExpression& e : *scope.expressions) {
             if (e.name != name) continue;
             if (nesting >= kMaxExpressionNesting)
-                return std::unexpected(GenicamError::formula(graph[id].name, "expressions nested too deeply at '" + name + "'"));
+                return std::unexpected(
+                    GenicamError::formula(graph[id].name, "expressions nested too deeply at '" + name + "'"));
             return run_formula(graph, id, e.formula, variables, extra, port, nesting + 1);
         }
     }

@@ -232,7 +232,8 @@ Node Builder::node_of_kind(ElementKind kind, const Children& ch) {
 // used for indices it does not list.
 Node Builder::integer(const Children& ch) {
     ValueRef value = read_.int_value_ref(ch, Child::Value, Child::pValue);
-    if (std::holds_alternative<Absent>(value)) value = read_.int_value_ref(ch, Child::ValueDefault, Child::pValueDefault);
+    if (std::holds_alternative<Absent>(value))
+        value = read_.int_value_ref(ch, Child::ValueDefault, Child::pValueDefault);
     return Integer{std::move(value),
                    read_.int_value_ref(ch, Child::Min, Child::pMin),
                    read_.int_value_ref(ch, Child::Max, Child::pMax),
