@@ -93,9 +93,7 @@ struct NodeConditions {
     std::optional<Link> available;
     std::optional<Link> locked;
     std::optional<AccessMode> imposed;
-
-    bool any() const { return implemented || available || locked || imposed; }
-}; 
+};
 
 enum class CacheMode : std::uint8_t {
     NoCache = 0,       // never keep bytes
