@@ -261,7 +261,9 @@ TEST(NodeRead, SelectorsPickIndexedValuesAndPlaceRegisters) {
         <IntReg Name="Reg"><Address>0x100</Address><Length>4</Length><pIndex Offset="8">Sel</pIndex></IntReg>
         <IntReg Name="ByLength"><Address>0x200</Address><Length>2</Length><pIndex>Sel</pIndex></IntReg>
         <IntReg Name="ByNode"><Address>0x300</Address><Length>4</Length><pIndex pOffset="Step">Sel</pIndex></IntReg>
-        <Integer Name="Step"><Value>0x10</Value></Integer>)");
+        <Integer Name="Step"><Value>0x10</Value></Integer>
+        <Boolean Name="BPicked"><pIndex>Sel</pIndex><ValueIndexed Index="1">1</ValueIndexed>
+          <ValueDefault>0</ValueDefault></Boolean>)");
     f.port.store(0x100, hex_bytes("03 00 00 00"));
     f.port.store(0x110, hex_bytes("04 00 00 00"));
     struct Case {
@@ -278,6 +280,7 @@ TEST(NodeRead, SelectorsPickIndexedValuesAndPlaceRegisters) {
         ASSERT_TRUE(set_int_value(f.g, id_of(f.g, "Sel"), c.selector, f.port));
         EXPECT_EQ(f.get_int("Picked"), c.picked) << c.selector;
         EXPECT_EQ(f.get_float("FPicked"), c.float_picked) << c.selector;
+        EXPECT_EQ(f.get_bool("BPicked"), c.selector == 1) << c.selector;
         EXPECT_EQ(register_address(f.g, id_of(f.g, "Reg"), f.port), c.reg) << c.selector;
         EXPECT_EQ(register_address(f.g, id_of(f.g, "ByLength"), f.port), c.by_length) << c.selector;
         EXPECT_EQ(register_address(f.g, id_of(f.g, "ByNode"), f.port), c.by_node) << c.selector;

@@ -150,8 +150,8 @@ struct Category {
     std::vector<Link> features;
 };
 
-// Integer and Float nodes may select their value by an index node: `indexed` lists the values
-// per index, and `value` is the default for other indices.
+// Integer, Float, Boolean and Enumeration nodes may select their value by an index node:
+// `indexed` lists the values per index, and `value` is the default for other indices.
 struct Integer {
     ValueRef value;
     ValueRef min;
@@ -173,6 +173,8 @@ struct Boolean {
     ValueRef value;
     std::int64_t on_value = 1;
     std::int64_t off_value = 0;
+    ValueRef index;
+    std::vector<IndexedValue> indexed;
 };
 
 struct String {
@@ -189,6 +191,8 @@ struct EnumEntry {
 struct Enumeration {
     ValueRef value;
     std::vector<EnumEntry> entries;  // document order
+    ValueRef index;
+    std::vector<IndexedValue> indexed;
 };
 
 struct Command {
@@ -266,8 +270,11 @@ void for_each_link(NodeT& node, Fn&& fn) {
                 ref(n.max);
                 ref(n.index);
                 for (auto& e : n.indexed) ref(e.value);
-            } else if constexpr (std::is_same_v<T, Boolean> || std::is_same_v<T, String> ||
-                                 std::is_same_v<T, Enumeration>) {
+            } else if constexpr (std::is_same_v<T, Boolean> || std::is_same_v<T, Enumeration>) {
+                ref(n.value);
+                ref(n.index);
+                for (auto& e : n.indexed) ref(e.value);
+            } else if constexpr (std::is_same_v<T, String>) {
                 ref(n.value);
             } else if constexpr (std::is_same_v<T, Command>) {
                 ref(n.value);

@@ -174,8 +174,8 @@ GenicamResult<ValueRef*> value_ref(Genicam& graph, NodeId id, PortIo& port) {
     Node& node = graph[id].node;
     if (auto* n = std::get_if<Integer>(&node)) return select(*n);
     if (auto* n = std::get_if<Float>(&node)) return select(*n);
-    if (auto* n = std::get_if<Boolean>(&node)) return &n->value;
-    if (auto* n = std::get_if<Enumeration>(&node)) return &n->value;
+    if (auto* n = std::get_if<Boolean>(&node)) return select(*n);
+    if (auto* n = std::get_if<Enumeration>(&node)) return select(*n);
     return nullptr;
 }
 

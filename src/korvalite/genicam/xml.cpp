@@ -129,6 +129,7 @@ private:
     Node integer(const Children& children);
     Node floating(const Children& children);
     ValueRef index_link(const Children& children);
+    ValueRef int_value_or_default(const Children& children);
     Node boolean(const Children& children);
     Node string(const Children& children);
     void add_struct_entries(const Children& children);
@@ -230,11 +231,15 @@ Node Builder::node_of_kind(ElementKind kind, const Children& ch) {
 
 // Without Value/pValue, a selector-indexed node takes ValueDefault/pValueDefault as the value
 // used for indices it does not list.
-Node Builder::integer(const Children& ch) {
+ValueRef Builder::int_value_or_default(const Children& ch) {
     ValueRef value = read_.int_value_ref(ch, Child::Value, Child::pValue);
     if (std::holds_alternative<Absent>(value))
         value = read_.int_value_ref(ch, Child::ValueDefault, Child::pValueDefault);
-    return Integer{std::move(value),
+    return value;
+}
+
+Node Builder::integer(const Children& ch) {
+    return Integer{int_value_or_default(ch),
                    read_.int_value_ref(ch, Child::Min, Child::pMin),
                    read_.int_value_ref(ch, Child::Max, Child::pMax),
                    read_.int_value_ref(ch, Child::Inc, Child::pInc),
@@ -257,9 +262,11 @@ ValueRef Builder::index_link(const Children& ch) {
 
 Node Builder::boolean(const Children& ch) {
     return Boolean{
-        .value = read_.int_value_ref(ch, Child::Value, Child::pValue),
+        .value = int_value_or_default(ch),
         .on_value = read_.i64_child(ch, Child::OnValue).value_or(1),
         .off_value = read_.i64_child(ch, Child::OffValue).value_or(0),
+        .index = index_link(ch),
+        .indexed = read_.indexed_values(ch, false),
     };
 }
 
@@ -271,7 +278,10 @@ Node Builder::string(const Children& ch) {
 
 // Entries need a `Name` attribute and a `Value` that parse_i64 accepts; others are dropped.
 Node Builder::enumeration(const Children& ch) {
-    Enumeration en{.value = read_.int_value_ref(ch, Child::Value, Child::pValue), .entries = {}};
+    Enumeration en{.value = int_value_or_default(ch),
+                   .entries = {},
+                   .index = index_link(ch),
+                   .indexed = read_.indexed_values(ch, false)};
     en.entries.reserve(ch.count(Child::EnumEntry));
     ch.each(Child::EnumEntry, [&](pugi::xml_node entry) {
         auto name = attribute(entry, "Name");
