@@ -201,7 +201,7 @@ void read_feature(Genicam& graph, NodeId id, PortIo& port) {
     step(graph, [&] { return float_bounds(graph, id, port); });
     step(graph, [&] { return int_increment(graph, id, port); });
     step(graph, [&] { return enum_entries(graph, id); });
-    step(graph, [&] { return access_mode(graph, id); });
+    step(graph, [&] { return access_mode(graph, id, port); });
     if (std::holds_alternative<Register>(graph[id].node)) {
         const auto span = step(graph, [&] { return register_address(graph, id, port); });
         const auto bytes = step(graph, [&] { return register_read(graph, id, port); });

@@ -79,6 +79,9 @@ std::string GenicamError::message() const {
         case Kind::Description: return "device description: " + name_;
         case Kind::SnapTimeout: return "no frame arrived within the snap timeout";
         case Kind::Transport: return transport_ ? transport_->message() : std::string{};
+        case Kind::NotAvailable: return "node '" + name_ + "' is not available";
+        case Kind::InvalidValue: return "node '" + name_ + "': " + detail_;
+        case Kind::TooDeep: return "evaluating '" + name_ + "': " + detail_;
     }
     return {};
 }

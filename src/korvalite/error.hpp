@@ -79,6 +79,9 @@ public:
         Description,
         SnapTimeout,
         Transport,
+        NotAvailable,
+        InvalidValue,
+        TooDeep,
     };
 
     static GenicamError feature_not_found(std::string name) { return {Kind::FeatureNotFound, std::move(name)}; }
@@ -94,12 +97,23 @@ public:
     }
     static GenicamError description(std::string text) { return {Kind::Description, std::move(text)}; }
     static GenicamError snap_timeout() { return {Kind::SnapTimeout, {}}; }
+    // The node is not implemented or not available now (its conditions, or a chunk or event
+    // register, which device memory does not hold).
+    static GenicamError not_available(std::string node) { return {Kind::NotAvailable, std::move(node)}; }
+    // The device holds a value the node has no meaning for.
+    static GenicamError invalid_value(std::string node, std::string description) {
+        return {Kind::InvalidValue, std::move(node), std::move(description)};
+    }
+    // Evaluating `feature` followed more references than the model allows.
+    static GenicamError too_deep(std::string feature, std::string description) {
+        return {Kind::TooDeep, std::move(feature), std::move(description)};
+    }
     static GenicamError transport(CameraError error);
 
     Kind kind() const { return kind_; }
     // The name or text of the payload: feature, node, referenced name, enumeration, or description text.
     const std::string& name() const { return name_; }
-    // Formula: the fault description. NoEnumEntry: the entry text.
+    // Formula, InvalidValue, TooDeep: the fault description. NoEnumEntry: the entry text.
     const std::string& detail() const { return detail_; }
     // Transport: the wrapped transport error.
     const std::optional<CameraError>& transport_error() const { return transport_; }

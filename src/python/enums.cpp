@@ -35,10 +35,12 @@ constexpr std::array<std::pair<const char*, FrameStatus>, 9> kFrameStatusMembers
     {"EarlyTrailer", FrameStatus::EarlyTrailer},
 }};
 
-constexpr std::array<std::pair<const char*, AccessMode>, 3> kAccessModeMembers = {{
+constexpr std::array<std::pair<const char*, AccessMode>, 5> kAccessModeMembers = {{
     {"RO", AccessMode::RO},
     {"WO", AccessMode::WO},
     {"RW", AccessMode::RW},
+    {"NA", AccessMode::NA},
+    {"NI", AccessMode::NI},
 }};
 
 template <class E, std::size_t N>
@@ -104,7 +106,8 @@ void bind_frame_status(nb::module_& m) {
 }
 
 void bind_access_mode(nb::module_& m) {
-    bind_enumeration<AccessModeValue>(m, "AccessMode", "How a feature may be accessed: read-only, write-only or read-write.",
+    bind_enumeration<AccessModeValue>(m, "AccessMode", "How a feature may be accessed: read-only, write-only, read-write, not available now "
+                                      "(NA) or not implemented on this device (NI).",
                                       kAccessModeMembers);
 }
 

@@ -149,7 +149,7 @@ void bind_testing_results(nb::module_& tm) {
         return to_python(counters_from<gige::stream::StreamStats>(values, gige::stream::kStreamStatsFields));
     });
     tm.def("access_mode", [](int value) {
-        if (value < 0 || value > static_cast<int>(genicam::AccessMode::RW)) throw nb::value_error("no such access mode");
+        if (value < 0 || value > static_cast<int>(genicam::AccessMode::NI)) throw nb::value_error("no such access mode");
         return to_python(static_cast<genicam::AccessMode>(value));
     });
 }

@@ -7,6 +7,7 @@
 #include "bytes_util.hpp"
 #include "graph_util.hpp"
 #include "korvalite/genicam/node_read.hpp"
+#include "korvalite/genicam/node_write.hpp"
 #include "korvalite/genicam/registers.hpp"
 #include "memory_port.hpp"
 
@@ -59,14 +60,14 @@ TEST(NodeRead, ValuesThroughReferencesAndRegisters) {
     EXPECT_EQ(f.get_int("Whole"), -1);
     EXPECT_EQ(f.get_int("Half"), 3);
     EXPECT_EQ(f.get_int("MinusHalf"), -3);
-    EXPECT_EQ(f.get_bool("Flag"), false);  // 2 is not the OnValue
+    EXPECT_EQ(error_of(f.get_bool("Flag")), "node 'Flag': value 2 is neither OnValue 1 nor OffValue 0");
     EXPECT_EQ(f.get_bool("Two"), true);
     EXPECT_EQ(f.get_int("Flag"), 2);        // the raw value
     EXPECT_EQ(f.get_bool("Half"), true);
     EXPECT_EQ(f.get_float("ViaReg"), 1.0);
     EXPECT_EQ(f.get_float("AsFloat"), 7.0);
     EXPECT_EQ(error_of(f.get_int("FR")), "node 'FR' does not support this access");
-    EXPECT_EQ(error_of(f.get_float("Reg")), "node 'Reg' does not support this access");
+    EXPECT_EQ(f.get_float("Reg"), 2.0);  // an integer register read as a float
     EXPECT_EQ(error_of(f.get_float("Flag")), "node 'Flag' does not support this access");
 }
 
@@ -140,11 +141,11 @@ TEST(NodeRead, FormulasBindVariablesAndKeepTheirCompiledForm) {
     EXPECT_EQ(f.get_float("Scaled"), 5.0);  // a Float node contributes its float value
     EXPECT_EQ(f.get_int("Ratio"), 4);       // 3.5 rounded
     EXPECT_EQ(f.get_float("Ratio"), 3.5);
-    EXPECT_EQ(f.get_int("UsesRatio"), 40);  // a formula variable contributes its integer value
+    EXPECT_EQ(f.get_float("UsesRatio"), 35.0);  // a SwissKnife variable keeps its float value
     EXPECT_EQ(f.get_int("Diamond"), 1280);  // one node reached twice on separate paths is no cycle
     EXPECT_EQ(error_of(f.get_int("OwnLost")), "dangling reference 'Nowhere'");
     EXPECT_EQ(error_of(f.get_int("Bad")), "formula in 'Bad': unbalanced parenthesis");
-    EXPECT_EQ(error_of(f.get_int("DivZero")), "formula in 'DivZero': division by zero");
+    EXPECT_EQ(error_of(f.get_int("DivZero")), "formula in 'DivZero': result is not finite");
 
     const NodeId s = id_of(f.g, "S");
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -176,7 +177,7 @@ TEST(NodeRead, ConvertersComputeFromTheirUnderlyingValue) {
     EXPECT_EQ(f.get_int("FromFloat"), 3);
     EXPECT_EQ(error_of(f.get_int("Constant")), "node '<value reference>' does not support this access");
     EXPECT_EQ(error_of(f.get_int("Lost")), "dangling reference 'Gone'");
-    EXPECT_EQ(access_mode(f.g, id_of(f.g, "Doubled")), AccessMode::RO);
+    EXPECT_EQ(access_mode(f.g, id_of(f.g, "Doubled"), f.port), AccessMode::RW);
 }
 
 TEST(NodeRead, CyclesFailAndLeaveTheStackClean) {
@@ -212,17 +213,19 @@ TEST(NodeRead, BoundsAndIncrements) {
     EXPECT_EQ(int_bounds(g, id_of(g, "Ranged"), port), (std::pair<std::int64_t, std::int64_t>{-4, 99}));
     EXPECT_EQ(int_increment(g, id_of(g, "Ranged"), port), 0);
     EXPECT_EQ(error_of(int_bounds(g, id_of(g, "BadMax"), port)), "dangling reference 'Gone'");
-    EXPECT_EQ(int_bounds(g, id_of(g, "R"), port), (std::pair{kMin, kMax}));
+    EXPECT_EQ(int_bounds(g, id_of(g, "R"), port), (std::pair<std::int64_t, std::int64_t>{0, 255}));
     EXPECT_EQ(error_of(int_bounds(g, id_of(g, "F"), port)), "node 'F' does not support this access");
-    EXPECT_EQ(error_of(int_increment(g, id_of(g, "R"), port)), "node 'R' does not support this access");
+    EXPECT_EQ(int_increment(g, id_of(g, "R"), port), 1);
     EXPECT_EQ(float_bounds(g, id_of(g, "F"), port), (std::pair{-0.5, std::numeric_limits<double>::max()}));
-    EXPECT_EQ(error_of(float_bounds(g, id_of(g, "FR"), port)), "node 'FR' does not support this access");
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    EXPECT_EQ(float_bounds(g, id_of(g, "FR"), port), (std::pair{-kLargest, kLargest}));
     EXPECT_TRUE(port.log.empty());
     EXPECT_TRUE(g.stack.empty());
 }
 
 TEST(NodeRead, AccessModesFollowValueLinksAndEndOnLoops) {
-    const Genicam g = build_graph(R"(
+    MemoryPort port;
+    Genicam g = build_graph(R"(
         <Integer Name="Const"><Value>5</Value></Integer>
         <Float Name="FConst"><Value>0x10</Value></Float>
         <Integer Name="Empty"/>
@@ -241,9 +244,59 @@ TEST(NodeRead, AccessModesFollowValueLinksAndEndOnLoops) {
         const char* name;
         AccessMode mode;
     } cases[] = {{"Const", AccessMode::RW}, {"FConst", AccessMode::RW}, {"Empty", AccessMode::RO},
-                 {"Lost", AccessMode::RO},  {"Go", AccessMode::WO},     {"SK", AccessMode::RO},
-                 {"ToReg", AccessMode::RO}, {"ToConst", AccessMode::RW}, {"S", AccessMode::RO}};
-    for (const auto& c : cases) EXPECT_EQ(access_mode(g, id_of(g, c.name)), c.mode) << c.name;
-    EXPECT_EQ(error_of(access_mode(g, id_of(g, "Loop1"))), "circular reference through 'Loop2'");
-    EXPECT_EQ(error_of(access_mode(g, id_of(g, "Loop3"))), "circular reference through 'Loop3'");
+                 {"Lost", AccessMode::RO},  {"Go", AccessMode::RO},     {"SK", AccessMode::RO},
+                 {"ToReg", AccessMode::RO}, {"ToConst", AccessMode::RW}, {"S", AccessMode::RW}};
+    for (const auto& c : cases) EXPECT_EQ(access_mode(g, id_of(g, c.name), port), c.mode) << c.name;
+    EXPECT_EQ(error_of(access_mode(g, id_of(g, "Loop1"), port)), "circular reference through 'Loop2'");
+    EXPECT_EQ(error_of(access_mode(g, id_of(g, "Loop3"), port)), "circular reference through 'Loop3'");
+}
+
+TEST(NodeRead, SelectorsPickIndexedValuesAndPlaceRegisters) {
+    Fixture f(R"(
+        <Integer Name="Sel"><Value>0</Value></Integer>
+        <Integer Name="Picked"><pIndex>Sel</pIndex><ValueIndexed Index="1">10</ValueIndexed>
+          <pValueIndexed Index="2">Reg</pValueIndexed><ValueDefault>7</ValueDefault></Integer>
+        <Float Name="FPicked"><pIndex>Sel</pIndex><ValueIndexed Index="1">2.5</ValueIndexed>
+          <pValueDefault>Reg</pValueDefault></Float>
+        <IntReg Name="Reg"><Address>0x100</Address><Length>4</Length><pIndex Offset="8">Sel</pIndex></IntReg>
+        <IntReg Name="ByLength"><Address>0x200</Address><Length>2</Length><pIndex>Sel</pIndex></IntReg>
+        <IntReg Name="ByNode"><Address>0x300</Address><Length>4</Length><pIndex pOffset="Step">Sel</pIndex></IntReg>
+        <Integer Name="Step"><Value>0x10</Value></Integer>
+        <Boolean Name="BPicked"><pIndex>Sel</pIndex><ValueIndexed Index="1">1</ValueIndexed>
+          <ValueDefault>0</ValueDefault></Boolean>)");
+    f.port.store(0x100, hex_bytes("03 00 00 00"));
+    f.port.store(0x110, hex_bytes("04 00 00 00"));
+    struct Case {
+        std::int64_t selector;
+        std::int64_t picked;
+        double float_picked;
+        RegisterSpan reg, by_length, by_node;
+    } cases[] = {
+        {0, 7, 3.0, {0x100, 4}, {0x200, 2}, {0x300, 4}},
+        {1, 10, 2.5, {0x108, 4}, {0x202, 2}, {0x310, 4}},
+        {2, 4, 4.0, {0x110, 4}, {0x204, 2}, {0x320, 4}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(set_int_value(f.g, id_of(f.g, "Sel"), c.selector, f.port));
+        EXPECT_EQ(f.get_int("Picked"), c.picked) << c.selector;
+        EXPECT_EQ(f.get_float("FPicked"), c.float_picked) << c.selector;
+        EXPECT_EQ(f.get_bool("BPicked"), c.selector == 1) << c.selector;
+        EXPECT_EQ(register_address(f.g, id_of(f.g, "Reg"), f.port), c.reg) << c.selector;
+        EXPECT_EQ(register_address(f.g, id_of(f.g, "ByLength"), f.port), c.by_length) << c.selector;
+        EXPECT_EQ(register_address(f.g, id_of(f.g, "ByNode"), f.port), c.by_node) << c.selector;
+    }
+}
+
+TEST(NodeRead, FormulaConstantsAndExpressions) {
+    Fixture f(R"(
+        <Integer Name="X"><Value>4</Value></Integer>
+        <IntSwissKnife Name="Named"><pVariable Name="X">X</pVariable><Constant Name="TEN">10</Constant>
+          <Constant Name="HALF">0.5</Constant><Expression Name="SUM">TEN + X</Expression>
+          <Expression Name="TWICE">SUM * 2</Expression><Formula>TWICE + HALF</Formula></IntSwissKnife>
+        <SwissKnife Name="Loop"><Expression Name="EX">EX + 1</Expression><Formula>EX</Formula></SwissKnife>
+        <IntSwissKnife Name="Shadow"><pVariable Name="X">X</pVariable><Constant Name="X">1</Constant>
+          <Formula>X</Formula></IntSwissKnife>)");
+    EXPECT_EQ(f.get_float("Named"), 28.5);  // (10 + 4) * 2 + 0.5
+    EXPECT_EQ(error_of(f.get_int("Loop")), "formula in 'Loop': expressions nested too deeply at 'EX'");
+    EXPECT_EQ(f.get_int("Shadow"), 1);  // a constant wins over a variable of the same name
 }

@@ -183,14 +183,21 @@ TEST(NodeWrite, EnumerationsAndCommands) {
 }
 
 TEST(NodeWrite, ConvertersTransformWithFormulaTo) {
+    // A Converter computes in floating point; an IntConverter keeps integers exact.
     struct Case {
+        const char* kind;
         const char* formula_to;
         bool as_float;
         const char* sent;
-    } cases[] = {{"FROM / 2", false, "03"}, {"FROM / 2.0", false, "04"}, {"FROM / 2", true, "04"}};
+    } cases[] = {{"IntConverter", "FROM / 2", false, "03"},
+                 {"IntConverter", "FROM / 2.0", false, "04"},
+                 {"IntConverter", "FROM / 2", true, "04"},
+                 {"Converter", "FROM / 2", false, "04"},
+                 {"Converter", "FROM / 4", false, "02"}};
     for (const auto& c : cases) {
-        Fixture f(std::string(R"(<Converter Name="C"><pValue>R</pValue><FormulaFrom>TO</FormulaFrom><FormulaTo>)") +
-                  c.formula_to + R"(</FormulaTo></Converter><IntReg Name="R"><Address>0</Address><Length>1</Length></IntReg>)");
+        Fixture f(std::string("<") + c.kind +
+                  R"( Name="C"><pValue>R</pValue><FormulaFrom>TO</FormulaFrom><FormulaTo>)" + c.formula_to +
+                  "</FormulaTo></" + c.kind + R"(><IntReg Name="R"><Address>0</Address><Length>1</Length></IntReg>)");
         ASSERT_TRUE(c.as_float ? f.set_float("C", 7.0) : f.set_int("C", 7)) << c.formula_to;
         EXPECT_EQ(f.port.log, (Log{wrote(0, c.sent)})) << c.formula_to << (c.as_float ? " float" : " int");
         EXPECT_NE(std::get<Converter>(f.g[id_of(f.g, "C")].node).formula_to.compiled, nullptr);

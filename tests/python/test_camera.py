@@ -218,7 +218,7 @@ def test_typed_getters_and_setters(simulated, cameras):
     modes = {name: camera.access_mode(name) for name in ("Width", "SensorWidth", "DeviceUserID", "AcquisitionStart",
                                                           "ImageFormatControl")}
     assert modes == {"Width": AccessMode.RW, "SensorWidth": AccessMode.RO, "DeviceUserID": AccessMode.RW,
-                     "AcquisitionStart": AccessMode.WO, "ImageFormatControl": AccessMode.RO}
+                     "AcquisitionStart": AccessMode.RW, "ImageFormatControl": AccessMode.RO}
     assert all(type(m) is AccessMode for m in modes.values())
 
 

@@ -63,7 +63,7 @@ def test_features_flat_and_as_a_tree_with_values(sim):
     flat = korvalite_cli("features", IP)
     assert flat.returncode == 0
     assert "Width  [integer, RW]" in flat.stdout.splitlines()
-    assert "AcquisitionStart  [command, WO]" in flat.stdout.splitlines()
+    assert "AcquisitionStart  [command, RW]" in flat.stdout.splitlines()  # the mode of its register
 
     tree = korvalite_cli("features", IP, "--tree", "--values").stdout.splitlines()
     assert tree[0] == "Root  [category]"

@@ -125,7 +125,7 @@ GenicamResult<void> GenICamera::execute(std::string_view name) {
 }
 
 GenicamResult<AccessMode> GenICamera::access_mode(std::string_view name) {
-    return on_feature(name, [](Genicam& g, NodeId id, PortIo&) { return genicam::access_mode(g, id); });
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return genicam::access_mode(g, id, port); });
 }
 
 GenicamResult<void> GenICamera::invalidate_caches() {

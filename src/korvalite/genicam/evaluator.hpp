@@ -19,8 +19,8 @@ enum class OpKind : std::uint8_t {
     IntLiteral,
     FloatLiteral,
     Variable,
-    Colon,         // ":"  (the "?" does the work)
-    Question,      // "?"  cond ? a : b
+    Colon,         // ":"  (in hand-built programs; the "?" does the work)
+    Question,      // "?"  cond ? a : b, both branches evaluated (hand-built programs only)
     LogicalOr,     // "||"
     LogicalAnd,    // "&&"
     BitOr,         // "|"
@@ -60,12 +60,15 @@ enum class OpKind : std::uint8_t {
     Ceil,
     Asin,
     Acos,
+    RoundTo,      // ROUND(x, n): x rounded to n decimals
+    JumpIfFalse,  // pops the condition of a "?"; when false, continues at the target
+    Jump,         // continues at the target (the end of a "?"'s first branch)
 };
 
 struct Op {
     OpKind kind;
     union {
-        std::int64_t integer;    // IntLiteral
+        std::int64_t integer;    // IntLiteral; JumpIfFalse and Jump: the index of the next step
         double real;             // FloatLiteral
         std::uint16_t variable;  // Variable: index into Expr::names
     };
@@ -83,12 +86,16 @@ struct Op {
         return op;
     }
     static constexpr Op op(OpKind kind) { return Op{kind, {0}}; }
+    static constexpr Op jump(OpKind kind, std::size_t target) {
+        return Op{kind, {static_cast<std::int64_t>(target)}};
+    }
 
     // Same kind and same payload (float payloads compare bit for bit).
     bool operator==(const Op& other) const;
 };
 
-// A compiled formula: the steps in postfix order, and the distinct variable names in order of
+// A compiled formula: the steps in postfix order (a "?" compiles to jumps, so that only the
+// branch taken is evaluated), and the distinct variable names in order of
 // first appearance, exactly as written. A Variable step's index refers to `names`.
 struct Expr {
     std::vector<Op> ops;
@@ -98,8 +105,14 @@ struct Expr {
 // Compiles a formula text. An empty text gives an empty program (which fails to evaluate).
 std::expected<Expr, std::string> parse(std::string_view text);
 
+// How a formula computes: Integer keeps integers exact and goes to floating point only where
+// a float takes part (IntSwissKnife, IntConverter); Floating computes every literal, variable
+// and intermediate result as a double (SwissKnife, Converter).
+enum class Arithmetic : std::uint8_t { Integer, Floating };
+
 // Runs a compiled formula; values[i] is the value of names[i]. Does not allocate on success
 // unless the formula needs more than a few dozen values on its stack at once.
-std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values);
+std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values,
+                                       Arithmetic arithmetic = Arithmetic::Integer);
 
 }  // namespace korvalite::genicam

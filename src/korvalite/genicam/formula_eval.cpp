@@ -119,9 +119,26 @@ Value logical_or(Value a, Value b) { return boolean(a.truth() || b.truth()); }
 Value bit_and(Value a, Value b) { return int_result(a.to_int() & b.to_int()); }
 Value bit_or(Value a, Value b) { return int_result(a.to_int() | b.to_int()); }
 Value bit_xor(Value a, Value b) { return int_result(a.to_int() ^ b.to_int()); }
-// Shift counts are taken modulo 64; >> propagates the sign.
-Value shift_left(Value a, Value b) { return int_result(wrapping(bits(a.to_int()) << (bits(b.to_int()) & 63))); }
-Value shift_right(Value a, Value b) { return int_result(a.to_int() >> (bits(b.to_int()) & 63)); }
+// Shift counts outside 0..63 have no meaning in 64 bits and are refused; >> propagates the sign.
+constexpr const char* kBadShift = "shift count outside 0..63";
+
+Step shift_left(Value a, Value b) {
+    const std::int64_t count = b.to_int();
+    if (count < 0 || count > 63) return std::unexpected(kBadShift);
+    return int_result(wrapping(bits(a.to_int()) << count));
+}
+
+Step shift_right(Value a, Value b) {
+    const std::int64_t count = b.to_int();
+    if (count < 0 || count > 63) return std::unexpected(kBadShift);
+    return int_result(a.to_int() >> count);
+}
+
+// x rounded to n decimals, halves away from zero.
+Value round_to(Value x, Value n) {
+    const double scale = std::pow(10.0, static_cast<double>(n.to_int()));
+    return float_result(std::round(x.to_float() * scale) / scale);
+}
 
 // Unary operators and functions.
 Value negate(Value a) {
@@ -222,6 +239,7 @@ const char* operator_step(ValueStack& stack, OpKind kind) {
         case OpKind::Divide: return binary<divide>(stack);
         case OpKind::Multiply: return binary<multiply>(stack);
         case OpKind::Power: return binary<power>(stack);
+        case OpKind::RoundTo: return binary<round_to>(stack);
         case OpKind::Negate:
         case OpKind::Neg: return unary<negate>(stack);
         case OpKind::Identity: return unary<identity>(stack);
@@ -256,18 +274,30 @@ std::string unbound(const Expr& expr, std::uint16_t index) {
 
 }  // namespace
 
-std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values) {
+std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values, Arithmetic arithmetic) {
+    const bool floating = arithmetic == Arithmetic::Floating;
+    auto operand = [&](Value v) { return floating ? float_result(v.to_float()) : v; };
+    // Every name needs a value, also one only a branch not taken would read.
+    if (values.size() < expr.names.size())
+        return std::unexpected(unbound(expr, static_cast<std::uint16_t>(values.size())));
     ValueStack stack;
-    for (const Op& op : expr.ops) {
+    for (std::size_t next = 0; next < expr.ops.size();) {
+        const Op& op = expr.ops[next++];
         switch (op.kind) {
-            case OpKind::IntLiteral: stack.push(int_result(op.integer)); break;
+            case OpKind::JumpIfFalse:
+                if (stack.size() < 1) return std::unexpected(kUnderflow);
+                if (!stack.pop().truth()) next = static_cast<std::size_t>(op.integer);
+                break;
+            case OpKind::Jump: next = static_cast<std::size_t>(op.integer); break;
+            case OpKind::IntLiteral: stack.push(operand(int_result(op.integer))); break;
             case OpKind::FloatLiteral: stack.push(float_result(op.real)); break;
             case OpKind::Variable:
                 if (op.variable >= values.size()) return std::unexpected(unbound(expr, op.variable));
-                stack.push(values[op.variable]);
+                stack.push(operand(values[op.variable]));
                 break;
             default:
                 if (const char* failure = operator_step(stack, op.kind)) return std::unexpected(failure);
+                if (floating && stack.size() > 0) stack.top() = operand(stack.top());
         }
     }
     if (stack.size() != 1) return std::unexpected("malformed expression");

@@ -20,29 +20,31 @@ struct Precedence {
     bool right_associative;
 };
 
+// Four binary levels, all left-associative: bit operators and powers bind tightest, then
+// products, then sums, then comparisons together with the logical operators; `?:` is loosest.
 Precedence precedence_of(OpKind kind) {
     switch (kind) {
         case OpKind::Question:
         case OpKind::Colon: return {5, true};
-        case OpKind::LogicalOr: return {10, false};
-        case OpKind::LogicalAnd: return {20, false};
-        case OpKind::BitOr: return {40, false};
-        case OpKind::BitXor: return {50, false};
-        case OpKind::BitAnd: return {60, false};
+        case OpKind::LogicalOr:
+        case OpKind::LogicalAnd:
         case OpKind::Equal:
-        case OpKind::NotEqual: return {70, false};
+        case OpKind::NotEqual:
         case OpKind::Less:
         case OpKind::Greater:
         case OpKind::LessEqual:
-        case OpKind::GreaterEqual: return {80, false};
-        case OpKind::ShiftLeft:
-        case OpKind::ShiftRight: return {90, false};
+        case OpKind::GreaterEqual: return {10, false};
         case OpKind::Add:
-        case OpKind::Subtract: return {100, false};
+        case OpKind::Subtract: return {20, false};
         case OpKind::Multiply:
         case OpKind::Divide:
-        case OpKind::Remainder: return {110, false};
-        case OpKind::Power: return {120, true};
+        case OpKind::Remainder: return {30, false};
+        case OpKind::BitOr:
+        case OpKind::BitXor:
+        case OpKind::BitAnd:
+        case OpKind::ShiftLeft:
+        case OpKind::ShiftRight:
+        case OpKind::Power: return {40, false};
         case OpKind::Negate:
         case OpKind::Identity:
         case OpKind::BitNot: return {130, true};
@@ -127,8 +129,7 @@ public:
         }
         while (!pending_.empty()) {
             if (!pending_.back()) return std::unexpected("unbalanced parenthesis");
-            expr_.ops.push_back(Op::op(*pending_.back()));
-            pending_.pop_back();
+            if (auto failed = move_pending()) return std::unexpected(std::move(*failed));
         }
         return std::move(expr_);
     }
@@ -146,11 +147,13 @@ private:
         if (starts_name(c)) return name();
         if (c == '(') {
             pending_.push_back(std::nullopt);
+            separators_.push_back(0);
             after_operand_ = false;
             ++pos_;
             return std::nullopt;
         }
         if (c == ')') return close_parenthesis();
+        if (c == ',') return argument_separator();
         return operator_token();
     }
 
@@ -222,14 +225,34 @@ private:
     }
 
     Failure close_parenthesis() {
-        while (!pending_.empty() && pending_.back()) {
-            expr_.ops.push_back(Op::op(*pending_.back()));
-            pending_.pop_back();
-        }
+        if (auto failed = flush_to_parenthesis()) return failed;
         if (pending_.empty()) return "unbalanced parenthesis";
         pending_.pop_back();
+        const int separators = separators_.back();
+        separators_.pop_back();
+        // ROUND(x, n): the two-argument form rounds to n decimals.
+        const bool round_to = !pending_.empty() && pending_.back() == OpKind::Round;
+        if (separators == 1 && round_to) pending_.back() = OpKind::RoundTo;
+        else if (separators != 0) return "unexpected character ','";
         after_operand_ = true;
         ++pos_;
+        return std::nullopt;
+    }
+
+    // A ',' ends a function argument: the operators of that argument go to the output.
+    Failure argument_separator() {
+        if (auto failed = flush_to_parenthesis()) return failed;
+        if (pending_.empty()) return "unexpected character ','";
+        ++separators_.back();
+        after_operand_ = false;
+        ++pos_;
+        return std::nullopt;
+    }
+
+    Failure flush_to_parenthesis() {
+        while (!pending_.empty() && pending_.back()) {
+            if (auto failed = move_pending()) return failed;
+        }
         return std::nullopt;
     }
 
@@ -258,15 +281,62 @@ private:
     }
 
     Failure apply_operator(OpKind kind) {
-        push_operator(kind);
         after_operand_ = false;
+        if (kind == OpKind::Question) return question();
+        if (kind == OpKind::Colon) return colon();
+        push_operator(kind);
+        return std::nullopt;
+    }
+
+    // "?": the condition is complete; a JumpIfFalse skips the first branch when it is false.
+    Failure question() {
+        move_operators_binding_tighter(precedence_of(OpKind::Question));
+        jumps_.push_back(expr_.ops.size());
+        expr_.ops.push_back(Op::jump(OpKind::JumpIfFalse, 0));
+        pending_.push_back(OpKind::Question);
+        return std::nullopt;
+    }
+
+    // ":": the first branch is complete; a Jump skips the second branch, which starts here.
+    Failure colon() {
+        while (!pending_.empty() && pending_.back() && *pending_.back() != OpKind::Question) {
+            if (auto failed = move_pending()) return failed;
+        }
+        if (pending_.empty() || !pending_.back()) return "':' without '?'";
+        pending_.pop_back();
+        const std::size_t skip_first = jumps_.back();
+        jumps_.pop_back();
+        jumps_.push_back(expr_.ops.size());
+        expr_.ops.push_back(Op::jump(OpKind::Jump, 0));
+        expr_.ops[skip_first] = Op::jump(OpKind::JumpIfFalse, expr_.ops.size());
+        pending_.push_back(OpKind::Colon);
+        return std::nullopt;
+    }
+
+    // Moves the innermost pending operator to the output; a ":" instead ends its second branch
+    // here.
+    Failure move_pending() {
+        const OpKind kind = *pending_.back();
+        pending_.pop_back();
+        if (kind == OpKind::Question) return "'?' without ':'";
+        if (kind == OpKind::Colon) {
+            expr_.ops[jumps_.back()] = Op::jump(OpKind::Jump, expr_.ops.size());
+            jumps_.pop_back();
+            return std::nullopt;
+        }
+        expr_.ops.push_back(Op::op(kind));
         return std::nullopt;
     }
 
     // The shunting-yard step: operators that bind at least as tightly (strictly more tightly for
     // a right-associative newcomer) move to the output before the new one is stacked.
+    // (Operators of the "?" level are never moved here: every operator binds more tightly.)
     void push_operator(OpKind kind) {
-        const Precedence incoming = precedence_of(kind);
+        move_operators_binding_tighter(precedence_of(kind));
+        pending_.push_back(kind);
+    }
+
+    void move_operators_binding_tighter(Precedence incoming) {
         while (!pending_.empty() && pending_.back()) {
             const int top = precedence_of(*pending_.back()).level;
             const bool moves = incoming.right_associative ? top > incoming.level : top >= incoming.level;
@@ -274,7 +344,6 @@ private:
             expr_.ops.push_back(Op::op(*pending_.back()));
             pending_.pop_back();
         }
-        pending_.push_back(kind);
     }
 
     void emit_operand(Op op) {
@@ -287,6 +356,10 @@ private:
     bool after_operand_ = false;
     // Operators waiting for their right operand; an empty entry marks an open parenthesis.
     std::vector<std::optional<OpKind>> pending_;
+    // Per pending "?" or ":", the index of its jump, whose target is set once known.
+    std::vector<std::size_t> jumps_;
+    // Per open parenthesis, the ',' seen inside it so far.
+    std::vector<int> separators_;
     std::unordered_map<std::string_view, std::size_t> variable_index_;
     Expr expr_;
 };
@@ -299,6 +372,8 @@ bool Op::operator==(const Op& other) const {
         case OpKind::IntLiteral: return integer == other.integer;
         case OpKind::FloatLiteral: return std::bit_cast<std::uint64_t>(real) == std::bit_cast<std::uint64_t>(other.real);
         case OpKind::Variable: return variable == other.variable;
+        case OpKind::JumpIfFalse:
+        case OpKind::Jump: return integer == other.integer;
         default: return true;
     }
 }

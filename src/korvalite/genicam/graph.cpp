@@ -11,6 +11,12 @@ GenicamResult<NodeId> Genicam::lookup(std::string_view name) const {
 }
 
 GenicamResult<void> Genicam::enter(NodeId id) {
+    if (stack.size() >= kMaxEvaluationDepth) {
+        const std::string& feature = nodes[stack.front()].name;
+        stack.clear();
+        return std::unexpected(GenicamError::too_deep(
+            feature, "more than " + std::to_string(kMaxEvaluationDepth) + " nodes deep at '" + nodes[id].name + "'"));
+    }
     if (std::find(stack.begin(), stack.end(), id) != stack.end()) {
         stack.clear();
         return std::unexpected(GenicamError::circular_reference(nodes[id].name));

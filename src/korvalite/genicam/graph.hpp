@@ -21,6 +21,11 @@ namespace korvalite::genicam {
 // in the order recorded (duplicates possible).
 using InvalidationIndex = std::unordered_map<NodeId, std::vector<NodeId>>;
 
+// How many nodes one evaluation may have entered at once. The deepest chains of the real
+// descriptions are about 20 nodes; the limit keeps a long chain of references from exhausting
+// the native stack of the thread that evaluates it (each level costs at most a few kilobytes).
+inline constexpr std::size_t kMaxEvaluationDepth = 256;
+
 struct Genicam {
     // Every node; position = NodeId. The node set, names and links never change once built.
     std::vector<NodeData> nodes;
@@ -34,7 +39,9 @@ struct Genicam {
     GenicamResult<NodeId> lookup(std::string_view name) const;
 
     // Marks `id` as being evaluated. Reaching a node already on the stack is a cycle: the stack
-    // is cleared (so the next operation starts clean) and CircularReference is returned.
+    // is cleared (so the next operation starts clean) and CircularReference is returned. A
+    // stack already kMaxEvaluationDepth deep is cleared the same way, with TooDeep naming the
+    // outermost node.
     GenicamResult<void> enter(NodeId id);
     // Ends the evaluation of the innermost node; does nothing once a cycle has cleared the stack.
     void leave();

@@ -63,7 +63,37 @@ struct Variable {
     bool operator==(const Variable&) const = default;
 };
 
-enum class AccessMode : std::uint8_t { RO = 0, WO = 1, RW = 2 };
+// NA: the node exists but cannot be used now; NI: the node does not exist on this device.
+enum class AccessMode : std::uint8_t { RO = 0, WO = 1, RW = 2, NA = 3, NI = 4 };
+
+// A named value a formula may use besides its variables: a constant (Int or Float) or a
+// sub-formula of the same node.
+struct NamedConstant {
+    std::string name;
+    ValueRef value;
+};
+
+struct NamedExpression {
+    std::string name;
+    FormulaSlot formula;
+};
+
+// One entry of a selector-indexed value: the value (constant or link) used while the index
+// node reads `index`.
+struct IndexedValue {
+    std::int64_t index;
+    ValueRef value;
+};
+
+// Conditions any node may carry. Each link, when present, names a node read as an integer:
+// 0 from `implemented` means NI, 0 from `available` NA, non-zero from `locked` makes a
+// writable node read-only. `imposed` caps the mode the node would otherwise have.
+struct NodeConditions {
+    std::optional<Link> implemented;
+    std::optional<Link> available;
+    std::optional<Link> locked;
+    std::optional<AccessMode> imposed;
+};
 
 enum class CacheMode : std::uint8_t {
     NoCache = 0,       // never keep bytes
@@ -76,8 +106,12 @@ struct RegisterCommon {
     ValueRef length;                             // Absent, Int or a Node link
     std::vector<ValueRef> addresses;             // Int constants and Node links, document order
     std::optional<std::vector<std::byte>> cache; // run-time state: last bytes read or written
+    std::int64_t cache_address = 0;              // run-time state: where the cached bytes are
     AccessMode access = AccessMode::RW;
     CacheMode cache_mode = CacheMode::WriteAround;
+    ValueRef port;          // Absent or a link to the Port node
+    ValueRef index;         // Absent or a link: the address grows by index x offset
+    ValueRef index_offset;  // Int or a link; Absent: the register's length
 };
 
 // How a register's bytes are interpreted.
@@ -116,23 +150,31 @@ struct Category {
     std::vector<Link> features;
 };
 
+// Integer, Float, Boolean and Enumeration nodes may select their value by an index node:
+// `indexed` lists the values per index, and `value` is the default for other indices.
 struct Integer {
     ValueRef value;
     ValueRef min;
     ValueRef max;
     ValueRef inc;
+    ValueRef index;  // Absent or a link to the index node
+    std::vector<IndexedValue> indexed;
 };
 
 struct Float {
     ValueRef value;
     ValueRef min;
     ValueRef max;
+    ValueRef index;
+    std::vector<IndexedValue> indexed;
 };
 
 struct Boolean {
     ValueRef value;
     std::int64_t on_value = 1;
     std::int64_t off_value = 0;
+    ValueRef index;
+    std::vector<IndexedValue> indexed;
 };
 
 struct String {
@@ -149,6 +191,8 @@ struct EnumEntry {
 struct Enumeration {
     ValueRef value;
     std::vector<EnumEntry> entries;  // document order
+    ValueRef index;
+    std::vector<IndexedValue> indexed;
 };
 
 struct Command {
@@ -161,19 +205,30 @@ struct Register {
     RegisterKind kind;
 };
 
+// `integer`: an IntConverter / IntSwissKnife, whose formulas use integer arithmetic and whose
+// value is an integer; the others compute and answer in floating point.
 struct Converter {
     ValueRef value;
     FormulaSlot formula_to;
     FormulaSlot formula_from;
     std::vector<Variable> variables;
+    std::vector<NamedConstant> constants;
+    std::vector<NamedExpression> expressions;
+    bool integer = false;
 };
 
 struct SwissKnife {
     FormulaSlot formula;
     std::vector<Variable> variables;
+    std::vector<NamedConstant> constants;
+    std::vector<NamedExpression> expressions;
+    bool integer = false;
 };
 
-struct Port {};
+// `device`: false for a chunk or event port, whose registers are not device memory.
+struct Port {
+    bool device = true;
+};
 
 using Node = std::variant<Category, Integer, Float, Boolean, String, Enumeration, Command, Register,
                           Converter, SwissKnife, Port>;
@@ -183,6 +238,7 @@ using Node = std::variant<Category, Integer, Float, Boolean, String, Enumeration
 struct NodeData {
     Node node;
     std::string name;
+    NodeConditions conditions = {};
 };
 
 // Calls `fn(link)` for every link a node holds, in field order; `NodeT` is `Node` or
@@ -206,12 +262,19 @@ void for_each_link(NodeT& node, Fn&& fn) {
                 ref(n.min);
                 ref(n.max);
                 ref(n.inc);
+                ref(n.index);
+                for (auto& e : n.indexed) ref(e.value);
             } else if constexpr (std::is_same_v<T, Float>) {
                 ref(n.value);
                 ref(n.min);
                 ref(n.max);
-            } else if constexpr (std::is_same_v<T, Boolean> || std::is_same_v<T, String> ||
-                                 std::is_same_v<T, Enumeration>) {
+                ref(n.index);
+                for (auto& e : n.indexed) ref(e.value);
+            } else if constexpr (std::is_same_v<T, Boolean> || std::is_same_v<T, Enumeration>) {
+                ref(n.value);
+                ref(n.index);
+                for (auto& e : n.indexed) ref(e.value);
+            } else if constexpr (std::is_same_v<T, String>) {
                 ref(n.value);
             } else if constexpr (std::is_same_v<T, Command>) {
                 ref(n.value);
@@ -219,6 +282,9 @@ void for_each_link(NodeT& node, Fn&& fn) {
             } else if constexpr (std::is_same_v<T, Register>) {
                 ref(n.common.length);
                 for (auto& a : n.common.addresses) ref(a);
+                ref(n.common.port);
+                ref(n.common.index);
+                ref(n.common.index_offset);
             } else if constexpr (std::is_same_v<T, Converter>) {
                 ref(n.value);
                 vars(n.variables);

@@ -15,6 +15,8 @@
 
 #include "korvalite/error.hpp"
 #include "korvalite/genicam/graph.hpp"
+#include "korvalite/genicam/node_access.hpp"
+#include "korvalite/genicam/node_bounds.hpp"
 #include "korvalite/genicam/port.hpp"
 #include "korvalite/genicam/value.hpp"
 
@@ -36,7 +38,13 @@ struct Binding {
     Value value;
 };
 
-// True for nodes whose natural value is a float: Float nodes and float registers.
+// The value reference an Integer, Float, Boolean or Enumeration reads and writes through: for
+// a selector-indexed node the entry of the index node's current value, else its `value`.
+// Null for the other kinds.
+GenicamResult<ValueRef*> value_ref(Genicam& graph, NodeId id, PortIo& port);
+
+// True for nodes whose natural value is a float: Float nodes, float registers, SwissKnife and
+// Converter (but not their Int forms).
 bool is_float_valued(const Genicam& graph, NodeId id);
 
 GenicamResult<std::int64_t> ref_int(Genicam& graph, const ValueRef& ref, PortIo& port);
@@ -49,15 +57,12 @@ GenicamResult<std::int64_t> int_value(Genicam& graph, NodeId id, PortIo& port);
 GenicamResult<double> float_value(Genicam& graph, NodeId id, PortIo& port);
 
 GenicamResult<bool> bool_value(Genicam& graph, NodeId id, PortIo& port);
-// The text of a String (or of what it links to), the current entry of an Enumeration (entered
-// here), or a string register's text.
+// Enter `id`, then the text of a String (or of what it links to), the current entry of an
+// Enumeration, or a string register's text.
 GenicamResult<std::string> string_value(Genicam& graph, NodeId id, PortIo& port);
 // As string_value, for a node its caller has entered.
 GenicamResult<std::string> string_value_inner(Genicam& graph, NodeId id, PortIo& port);
 
-GenicamResult<std::pair<std::int64_t, std::int64_t>> int_bounds(Genicam& graph, NodeId id, PortIo& port);
-GenicamResult<std::pair<double, double>> float_bounds(Genicam& graph, NodeId id, PortIo& port);
-GenicamResult<std::int64_t> int_increment(Genicam& graph, NodeId id, PortIo& port);
 GenicamResult<std::vector<std::string>> enum_entries(const Genicam& graph, NodeId id);
 
 // Evaluates one formula of node `id`. Each variable is the extra binding, else the node's
@@ -68,10 +73,5 @@ GenicamResult<Value> eval_formula(Genicam& graph, NodeId id, FormulaSlot& slot, 
                                   std::optional<Binding> extra, PortIo& port);
 // The value of a Converter: its FormulaFrom with TO bound to the value it converts.
 GenicamResult<Value> eval_converter(Genicam& graph, NodeId id, PortIo& port);
-
-// The effective access mode, from the graph alone: the walk along `value` links ends at a
-// register (its access), a constant (RW) or a node kind with a fixed answer. A loop of `value`
-// links fails with CircularReference naming the first node reached twice.
-GenicamResult<AccessMode> access_mode(const Genicam& graph, NodeId id);
 
 }  // namespace korvalite::genicam

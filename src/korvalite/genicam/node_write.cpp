@@ -4,6 +4,7 @@
 #include <string>
 
 #include "korvalite/genicam/codec.hpp"
+#include "korvalite/genicam/node_access.hpp"
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/genicam/registers.hpp"
 
@@ -91,9 +92,17 @@ GenicamResult<void> set_ref_value(Genicam& graph, NodeId id, const ValueRef& ref
 
 GenicamResult<void> set_int_value_inner(Genicam& graph, NodeId id, std::int64_t value, PortIo& port) {
     Node& node = graph[id].node;
-    if (auto* n = std::get_if<Integer>(&node)) return set_ref_int(graph, id, n->value, value, port);
-    if (auto* n = std::get_if<Boolean>(&node)) return set_ref_int(graph, id, n->value, value, port);
-    if (auto* n = std::get_if<Enumeration>(&node)) return set_ref_int(graph, id, n->value, value, port);
+    const bool takes = std::holds_alternative<Integer>(node) || std::holds_alternative<Boolean>(node) ||
+                       std::holds_alternative<Enumeration>(node) || std::holds_alternative<Command>(node) ||
+                       register_as<register_kind::Int>(node) || std::holds_alternative<Converter>(node);
+    if (!takes) return unsupported(graph, id);
+    if (auto available = check_available(graph, id, port); !available) return available;
+    if (std::holds_alternative<Integer>(node) || std::holds_alternative<Boolean>(node) ||
+        std::holds_alternative<Enumeration>(node)) {
+        auto ref = value_ref(graph, id, port);
+        if (!ref) return std::unexpected(std::move(ref.error()));
+        return set_ref_int(graph, id, **ref, value, port);
+    }
     if (auto* n = std::get_if<Command>(&node)) return set_ref_int(graph, id, n->value, value, port);
     if (auto* kind = register_as<register_kind::Int>(node)) {
         const register_kind::Int int_kind = *kind;
@@ -106,14 +115,21 @@ GenicamResult<void> set_int_value_inner(Genicam& graph, NodeId id, std::int64_t 
 GenicamResult<void> set_float_value_inner(Genicam& graph, NodeId id, double value, PortIo& port) {
     Node& node = graph[id].node;
     if (std::holds_alternative<Integer>(node)) return set_int_value_inner(graph, id, float_to_int(value), port);
-    if (auto* n = std::get_if<Float>(&node)) {
+    const bool takes = std::holds_alternative<Float>(node) || register_as<register_kind::Float>(node) ||
+                       register_as<register_kind::Int>(node) || std::holds_alternative<Converter>(node);
+    if (!takes) return unsupported(graph, id);
+    if (auto available = check_available(graph, id, port); !available) return available;
+    if (std::holds_alternative<Float>(node)) {
+        auto selected = value_ref(graph, id, port);
+        if (!selected) return std::unexpected(std::move(selected.error()));
+        ValueRef& ref = **selected;
         // A Float's constant may have been written as an integer (a hexadecimal Value): a write
         // replaces it all the same, as its RW access mode promises.
-        if (std::holds_alternative<double>(n->value) || std::holds_alternative<std::int64_t>(n->value)) {
-            n->value = value;
+        if (std::holds_alternative<double>(ref) || std::holds_alternative<std::int64_t>(ref)) {
+            ref = value;
             return {};
         }
-        if (auto* link = std::get_if<Link>(&n->value)) {
+        if (auto* link = std::get_if<Link>(&ref)) {
             const NodeId* target = link->id();
             if (!target) return dangling(*link);
             const NodeId t = *target;
@@ -124,6 +140,10 @@ GenicamResult<void> set_float_value_inner(Genicam& graph, NodeId id, double valu
     if (auto* kind = register_as<register_kind::Float>(node)) {
         const bool big_endian = kind->big_endian;
         return write_float_register(graph, id, big_endian, value, port);
+    }
+    if (auto* kind = register_as<register_kind::Int>(node)) {
+        const register_kind::Int int_kind = *kind;
+        return write_int_register(graph, id, int_kind, float_to_int(value), port);
     }
     if (std::holds_alternative<Converter>(node))
         return write_through_converter(graph, id, Value::from_float(value), port);
@@ -145,12 +165,15 @@ GenicamResult<void> set_bool_value(Genicam& graph, NodeId id, bool value, PortIo
 }
 
 GenicamResult<void> set_string_value(Genicam& graph, NodeId id, std::string_view value, PortIo& port) {
-    if (std::holds_alternative<Enumeration>(graph[id].node)) return set_enum_entry(graph, id, value, port);
-    return set_string_value_inner(graph, id, value, port);
+    return with_entered(graph, id, [&] { return set_string_value_inner(graph, id, value, port); });
 }
 
 GenicamResult<void> set_string_value_inner(Genicam& graph, NodeId id, std::string_view value, PortIo& port) {
     Node& node = graph[id].node;
+    const bool takes = std::holds_alternative<String>(node) || std::holds_alternative<Enumeration>(node) ||
+                       register_as<register_kind::String>(node);
+    if (!takes) return unsupported(graph, id);
+    if (auto available = check_available(graph, id, port); !available) return available;
     if (auto* n = std::get_if<String>(&node)) {
         if (auto* text = std::get_if<std::string>(&n->value)) {
             *text = std::string(value);
@@ -184,8 +207,9 @@ GenicamResult<void> set_enum_entry_inner(Genicam& graph, NodeId id, std::string_
 }
 
 GenicamResult<void> execute(Genicam& graph, NodeId id, PortIo& port) {
+    if (!std::holds_alternative<Command>(graph[id].node)) return unsupported(graph, id);
+    if (auto available = check_available(graph, id, port); !available) return available;
     auto* command = std::get_if<Command>(&graph[id].node);
-    if (!command) return unsupported(graph, id);
     std::int64_t command_value = 1;
     if (!std::holds_alternative<Absent>(command->command_value)) {
         auto evaluated = ref_int(graph, command->command_value, port);

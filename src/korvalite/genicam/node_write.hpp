@@ -23,8 +23,8 @@ GenicamResult<void> set_int_value(Genicam& graph, NodeId id, std::int64_t value,
 GenicamResult<void> set_float_value(Genicam& graph, NodeId id, double value, PortIo& port);
 
 GenicamResult<void> set_bool_value(Genicam& graph, NodeId id, bool value, PortIo& port);
-// A String's text (or what it links to), an enumeration entry by name (the Enumeration is
-// entered here), or a string register's bytes.
+// Enter `id`, then write a String's text (or what it links to), an enumeration entry by name,
+// or a string register's bytes.
 GenicamResult<void> set_string_value(Genicam& graph, NodeId id, std::string_view value, PortIo& port);
 // As set_string_value, for a node its caller has entered.
 GenicamResult<void> set_string_value_inner(Genicam& graph, NodeId id, std::string_view value, PortIo& port);

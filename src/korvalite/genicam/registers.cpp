@@ -1,5 +1,7 @@
 #include "korvalite/genicam/registers.hpp"
 
+#include <algorithm>
+
 #include "korvalite/genicam/node_read.hpp"
 
 namespace korvalite::genicam {
@@ -9,6 +11,19 @@ namespace {
 GenicamResult<Register*> as_register(Genicam& graph, NodeId id) {
     if (auto* reg = std::get_if<Register>(&graph[id].node)) return reg;
     return std::unexpected(GenicamError::unsupported_access(graph[id].name));
+}
+
+// With a pIndex: the index node's value times the offset (its Offset/pOffset, else the
+// register's length), wrapping in 64 bits; else 0.
+GenicamResult<std::int64_t> index_displacement(Genicam& graph, NodeId id, PortIo& port) {
+    const RegisterCommon& common = std::get<Register>(graph[id].node).common;
+    if (std::holds_alternative<Absent>(common.index)) return 0;
+    auto index = ref_int(graph, common.index, port);
+    if (!index) return index;
+    auto offset = std::holds_alternative<Absent>(common.index_offset) ? register_length(graph, id, port)
+                                                                      : ref_int(graph, common.index_offset, port);
+    if (!offset) return offset;
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(*index) * static_cast<std::uint64_t>(*offset));
 }
 
 // The sum of the address terms in document order, wrapping in 64 bits.
@@ -21,7 +36,31 @@ GenicamResult<std::int64_t> address_sum(Genicam& graph, NodeId id, PortIo& port)
         if (!term) return std::unexpected(std::move(term.error()));
         sum += static_cast<std::uint64_t>(*term);
     }
-    return static_cast<std::int64_t>(sum);
+    auto indexed = index_displacement(graph, id, port);
+    if (!indexed) return std::unexpected(std::move(indexed.error()));
+    return static_cast<std::int64_t>(sum + static_cast<std::uint64_t>(*indexed));
+}
+
+// Whether the register's address depends on other nodes (pAddress terms or a pIndex).
+bool moves(const Register& reg) {
+    if (!std::holds_alternative<Absent>(reg.common.index)) return true;
+    return std::any_of(reg.common.addresses.begin(), reg.common.addresses.end(),
+                       [](const ValueRef& term) { return std::holds_alternative<Link>(term); });
+}
+
+// The bytes of `span`. Devices transfer aligned blocks of 4 bytes, so a register at an address
+// that is not a multiple of 4 is read as the aligned block around it and cut out.
+GenicamResult<Bytes> read_span(PortIo& port, RegisterSpan span) {
+    const auto address = static_cast<std::uint64_t>(span.address);
+    const auto length = static_cast<std::uint64_t>(span.length);
+    const std::uint64_t skip = address % 4;
+    const std::uint64_t block = skip == 0 ? length : (skip + length + 3) / 4 * 4;
+    Bytes bytes(static_cast<std::size_t>(block));
+    if (auto read = port.read(address - skip, bytes); !read)
+        return std::unexpected(GenicamError::transport(std::move(read.error())));
+    if (skip != 0) bytes = Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(skip),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(skip + length));
+    return bytes;
 }
 
 }  // namespace
@@ -54,14 +93,20 @@ GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port) {
     if (!reg) return std::unexpected(std::move(reg.error()));
     if ((*reg)->common.access == AccessMode::WO) return std::unexpected(GenicamError::not_accessible(graph[id].name));
     const bool keeps_bytes = (*reg)->common.cache_mode != CacheMode::NoCache;
-    if (keeps_bytes && (*reg)->common.cache) return *(*reg)->common.cache;
+    const bool placed_by_nodes = moves(**reg);
+    if (keeps_bytes && (*reg)->common.cache && !placed_by_nodes) return *(*reg)->common.cache;
 
     auto span = register_address(graph, id, port);
     if (!span) return std::unexpected(std::move(span.error()));
-    Bytes bytes(static_cast<std::size_t>(span->length));
-    if (auto read = port.read(static_cast<std::uint64_t>(span->address), bytes); !read)
-        return std::unexpected(GenicamError::transport(std::move(read.error())));
-    if (keeps_bytes) (*reg)->common.cache = bytes;
+    // A register whose address comes from other nodes keeps its bytes only for that address.
+    if (keeps_bytes && (*reg)->common.cache && (*reg)->common.cache_address == span->address)
+        return *(*reg)->common.cache;
+    auto bytes = read_span(port, *span);
+    if (!bytes) return bytes;
+    if (keeps_bytes) {
+        (*reg)->common.cache = *bytes;
+        (*reg)->common.cache_address = span->address;
+    }
     return bytes;
 }
 
@@ -76,8 +121,12 @@ GenicamResult<void> register_write(Genicam& graph, NodeId id, std::span<const st
         return std::unexpected(GenicamError::transport(std::move(written.error())));
 
     auto& cache = (*reg)->common.cache;
-    if ((*reg)->common.cache_mode == CacheMode::WriteThrough) cache.emplace(bytes.begin(), bytes.end());
-    else cache.reset();
+    if ((*reg)->common.cache_mode == CacheMode::WriteThrough) {
+        cache.emplace(bytes.begin(), bytes.end());
+        (*reg)->common.cache_address = *address;
+    } else {
+        cache.reset();
+    }
     if (auto it = graph.invalidators.find(id); it != graph.invalidators.end())
         for (NodeId target : it->second)
             if (auto* invalidated = std::get_if<Register>(&graph[target].node)) invalidated->common.cache.reset();

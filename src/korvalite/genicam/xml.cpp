@@ -56,7 +56,9 @@ enum class ElementKind {
     StringReg,
     StructReg,
     Converter,
+    IntConverter,
     SwissKnife,
+    IntSwissKnife,
     Port,
     Unknown,
 };
@@ -68,14 +70,14 @@ ElementKind element_kind(std::string_view name) {
         {"MaskedIntReg", ElementKind::MaskedIntReg},
         {"Enumeration", ElementKind::Enumeration},
         {"Boolean", ElementKind::Boolean},
-        {"IntSwissKnife", ElementKind::SwissKnife},
+        {"IntSwissKnife", ElementKind::IntSwissKnife},
         {"SwissKnife", ElementKind::SwissKnife},
         {"Category", ElementKind::Category},
         {"Float", ElementKind::Float},
         {"Command", ElementKind::Command},
         {"StringReg", ElementKind::StringReg},
         {"StructReg", ElementKind::StructReg},
-        {"IntConverter", ElementKind::Converter},
+        {"IntConverter", ElementKind::IntConverter},
         {"Converter", ElementKind::Converter},
         {"FloatReg", ElementKind::FloatReg},
         {"Register", ElementKind::Register},
@@ -124,6 +126,10 @@ private:
     Node node_of_kind(ElementKind kind, const Children& children);
     Node register_node(ElementKind kind, const Children& children);
     Node enumeration(const Children& children);
+    Node integer(const Children& children);
+    Node floating(const Children& children);
+    ValueRef index_link(const Children& children);
+    ValueRef int_value_or_default(const Children& children);
     Node boolean(const Children& children);
     Node string(const Children& children);
     void add_struct_entries(const Children& children);
@@ -181,6 +187,7 @@ std::optional<NodeId> Builder::add_element(pugi::xml_node element) {
     }
     Node node = is_register(kind) ? register_node(kind, children) : node_of_kind(kind, children);
     const NodeId id = push(name ? std::string(*name) : std::move(generated), std::move(node));
+    nodes_[id].conditions = read_.conditions(children);
     collect_invalidators(id, children);
     return id;
 }
@@ -197,15 +204,8 @@ std::string Builder::anonymous_name(std::string_view kind_name) {
 Node Builder::node_of_kind(ElementKind kind, const Children& ch) {
     switch (kind) {
         case ElementKind::Category: return Category{read_.links(ch, Child::pFeature)};
-        case ElementKind::Integer:
-            return Integer{read_.int_value_ref(ch, Child::Value, Child::pValue),
-                           read_.int_value_ref(ch, Child::Min, Child::pMin),
-                           read_.int_value_ref(ch, Child::Max, Child::pMax),
-                           read_.int_value_ref(ch, Child::Inc, Child::pInc)};
-        case ElementKind::Float:
-            return Float{read_.float_value_ref(ch, Child::Value, Child::pValue),
-                         read_.float_value_ref(ch, Child::Min, Child::pMin),
-                         read_.float_value_ref(ch, Child::Max, Child::pMax)};
+        case ElementKind::Integer: return integer(ch);
+        case ElementKind::Float: return floating(ch);
         case ElementKind::Boolean: return boolean(ch);
         case ElementKind::String: return string(ch);
         case ElementKind::Enumeration: return enumeration(ch);
@@ -213,19 +213,60 @@ Node Builder::node_of_kind(ElementKind kind, const Children& ch) {
             return Command{read_.int_value_ref(ch, Child::Value, Child::pValue),
                            read_.int_value_ref(ch, Child::CommandValue, Child::pCommandValue)};
         case ElementKind::Converter:
+        case ElementKind::IntConverter:
             return Converter{read_.int_value_ref(ch, Child::Value, Child::pValue),
-                             read_.formula(ch, Child::FormulaTo), read_.formula(ch, Child::FormulaFrom),
-                             read_.variables(ch)};
-        case ElementKind::SwissKnife: return SwissKnife{read_.formula(ch, Child::Formula), read_.variables(ch)};
-        default: return Port{};
+                             read_.formula(ch, Child::FormulaTo),
+                             read_.formula(ch, Child::FormulaFrom),
+                             read_.variables(ch),
+                             read_.constants(ch),
+                             read_.expressions(ch),
+                             kind == ElementKind::IntConverter};
+        case ElementKind::SwissKnife:
+        case ElementKind::IntSwissKnife:
+            return SwissKnife{read_.formula(ch, Child::Formula), read_.variables(ch), read_.constants(ch),
+                              read_.expressions(ch), kind == ElementKind::IntSwissKnife};
+        default: return Port{.device = !ch.has(Child::ChunkID) && !ch.has(Child::EventID)};
     }
+}
+
+// Without Value/pValue, a selector-indexed node takes ValueDefault/pValueDefault as the value
+// used for indices it does not list.
+ValueRef Builder::int_value_or_default(const Children& ch) {
+    ValueRef value = read_.int_value_ref(ch, Child::Value, Child::pValue);
+    if (std::holds_alternative<Absent>(value))
+        value = read_.int_value_ref(ch, Child::ValueDefault, Child::pValueDefault);
+    return value;
+}
+
+Node Builder::integer(const Children& ch) {
+    return Integer{int_value_or_default(ch),
+                   read_.int_value_ref(ch, Child::Min, Child::pMin),
+                   read_.int_value_ref(ch, Child::Max, Child::pMax),
+                   read_.int_value_ref(ch, Child::Inc, Child::pInc),
+                   index_link(ch),
+                   read_.indexed_values(ch, false)};
+}
+
+Node Builder::floating(const Children& ch) {
+    ValueRef value = read_.float_value_ref(ch, Child::Value, Child::pValue);
+    if (std::holds_alternative<Absent>(value))
+        value = read_.float_value_ref(ch, Child::ValueDefault, Child::pValueDefault);
+    return Float{std::move(value), read_.float_value_ref(ch, Child::Min, Child::pMin),
+                 read_.float_value_ref(ch, Child::Max, Child::pMax), index_link(ch), read_.indexed_values(ch, true)};
+}
+
+ValueRef Builder::index_link(const Children& ch) {
+    if (auto name = read_.text(ch, Child::pIndex)) return read_.pending_link(*name);
+    return Absent{};
 }
 
 Node Builder::boolean(const Children& ch) {
     return Boolean{
-        .value = read_.int_value_ref(ch, Child::Value, Child::pValue),
+        .value = int_value_or_default(ch),
         .on_value = read_.i64_child(ch, Child::OnValue).value_or(1),
         .off_value = read_.i64_child(ch, Child::OffValue).value_or(0),
+        .index = index_link(ch),
+        .indexed = read_.indexed_values(ch, false),
     };
 }
 
@@ -237,7 +278,10 @@ Node Builder::string(const Children& ch) {
 
 // Entries need a `Name` attribute and a `Value` that parse_i64 accepts; others are dropped.
 Node Builder::enumeration(const Children& ch) {
-    Enumeration en{.value = read_.int_value_ref(ch, Child::Value, Child::pValue), .entries = {}};
+    Enumeration en{.value = int_value_or_default(ch),
+                   .entries = {},
+                   .index = index_link(ch),
+                   .indexed = read_.indexed_values(ch, false)};
     en.entries.reserve(ch.count(Child::EnumEntry));
     ch.each(Child::EnumEntry, [&](pugi::xml_node entry) {
         auto name = attribute(entry, "Name");
@@ -278,6 +322,11 @@ void Builder::add_struct_entries(const Children& children) {
         if (!fields.has(Child::Endianess)) kind.big_endian = struct_big_endian;
         if (!fields.has(Child::Sign)) kind.is_unsigned = struct_unsigned;
         const NodeId id = push(std::string(*name), Register{std::move(entry_common), kind});
+        nodes_[id].conditions = read_.conditions(fields.has(Child::pIsImplemented) || fields.has(Child::pIsAvailable) ||
+                                                         fields.has(Child::pIsLocked) ||
+                                                         fields.has(Child::ImposedAccessMode)
+                                                     ? fields
+                                                     : children);
         collect_invalidators(id, fields);
     });
 }
@@ -299,6 +348,9 @@ RegisterCommon Builder::register_common(const Children& children) {
         }
     });
     common.length = read_.int_value_ref(children, Child::Length, Child::pLength);
+    if (auto port = read_.text(children, Child::pPort)) common.port = read_.pending_link(*port);
+    common.index = index_link(children);
+    common.index_offset = read_.index_offset(children);
     common.access = read_.access_mode(children);
     common.cache_mode = read_.cache_mode(children);
     return common;
@@ -344,8 +396,11 @@ InvalidationIndex Builder::invalidation_index() const {
 
 Genicam Builder::finish() && {
     if (nodes_.capacity() > nodes_.size() + nodes_.size() / 4) nodes_.shrink_to_fit();
-    for (auto& data : nodes_)
+    for (auto& data : nodes_) {
         for_each_link(data.node, [&](Link& link) { read_.resolve(link, by_name_); });
+        for (auto* condition : {&data.conditions.implemented, &data.conditions.available, &data.conditions.locked})
+            if (*condition) read_.resolve(**condition, by_name_);
+    }
     InvalidationIndex invalidators = invalidation_index();
     return Genicam{std::move(nodes_), {}, std::move(by_name_), std::move(invalidators)};
 }

@@ -78,31 +78,38 @@ Child classify(std::string_view n) {
             if (n == "Sign") return Child::Sign;
             break;
         case 5:
+            if (n == "pPort") return Child::pPort;
             if (n == "Value") return Child::Value;
             break;
         case 6:
+            if (n == "pIndex") return Child::pIndex;
             if (n == "pValue") return Child::pValue;
             if (n == "Length") return Child::Length;
             break;
         case 7:
+            if (n == "EventID") return Child::EventID;
+            if (n == "ChunkID") return Child::ChunkID;
             if (n == "Address") return Child::Address;
             if (n == "pLength") return Child::pLength;
             if (n == "Formula") return Child::Formula;
             if (n == "OnValue") return Child::OnValue;
             break;
         case 8:
+            if (n == "Constant") return Child::Constant;
             if (n == "pAddress") return Child::pAddress;
             if (n == "Cachable") return Child::Cachable;
             if (n == "pFeature") return Child::pFeature;
             if (n == "OffValue") return Child::OffValue;
             break;
         case 9:
+            if (n == "pIsLocked") return Child::pIsLocked;
             if (n == "Endianess") return Child::Endianess;
             if (n == "EnumEntry") return Child::EnumEntry;
             if (n == "pVariable") return Child::pVariable;
             if (n == "FormulaTo") return Child::FormulaTo;
             break;
         case 10:
+            if (n == "Expression") return Child::Expression;
             if (n == "AccessMode") return Child::AccessMode;
             break;
         case 11:
@@ -110,12 +117,23 @@ Child classify(std::string_view n) {
             if (n == "StructEntry") return Child::StructEntry;
             break;
         case 12:
+            if (n == "ValueIndexed") return Child::ValueIndexed;
+            if (n == "ValueDefault") return Child::ValueDefault;
+            if (n == "pIsAvailable") return Child::pIsAvailable;
             if (n == "pInvalidator") return Child::pInvalidator;
             if (n == "CommandValue") return Child::CommandValue;
             break;
         case 13:
+            if (n == "pValueIndexed") return Child::pValueIndexed;
+            if (n == "pValueDefault") return Child::pValueDefault;
             if (n == "IntSwissKnife") return Child::IntSwissKnife;
             if (n == "pCommandValue") return Child::pCommandValue;
+            break;
+        case 14:
+            if (n == "pIsImplemented") return Child::pIsImplemented;
+            break;
+        case 17:
+            if (n == "ImposedAccessMode") return Child::ImposedAccessMode;
             break;
         default: break;
     }

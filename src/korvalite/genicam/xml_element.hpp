@@ -61,6 +61,8 @@ enum class Child : std::uint8_t {
     Address, pAddress, IntSwissKnife, Length, pLength, AccessMode, Cachable,
     Sign, Endianess, LSB, MSB, Bit,
     pFeature, pInvalidator, EnumEntry, StructEntry,
+    pIndex, ValueIndexed, pValueIndexed, ValueDefault, pValueDefault, Constant, Expression,
+    pIsImplemented, pIsAvailable, pIsLocked, ImposedAccessMode, pPort, ChunkID, EventID,
     Other,
 };
 

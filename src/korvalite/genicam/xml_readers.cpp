@@ -101,6 +101,75 @@ CacheMode ElementReader::cache_mode(const Children& children) {
     return CacheMode::WriteAround;
 }
 
+std::vector<IndexedValue> ElementReader::indexed_values(const Children& children, bool floating) {
+    std::vector<IndexedValue> out;
+    children.each_of({Child::ValueIndexed, Child::pValueIndexed}, [&](pugi::xml_node c, Child kind) {
+        auto index_text = xml_element::attribute(c, "Index");
+        auto index = index_text ? parse_i64(*index_text) : std::nullopt;
+        auto t = text(c);
+        if (!index || !t) return;
+        if (kind == Child::pValueIndexed) {
+            out.push_back(IndexedValue{*index, pending_link(*t)});
+            return;
+        }
+        if (floating) {
+            if (auto f = parse_float_literal(*t)) {
+                out.push_back(IndexedValue{*index, *f});
+                return;
+            }
+        }
+        if (auto v = parse_i64(*t)) out.push_back(IndexedValue{*index, *v});
+    });
+    return out;
+}
+
+std::vector<NamedConstant> ElementReader::constants(const Children& children) {
+    std::vector<NamedConstant> out;
+    children.each(Child::Constant, [&](pugi::xml_node c) {
+        auto name = xml_element::attribute(c, "Name");
+        auto t = text(c);
+        if (!name || !t) return;
+        if (auto i = parse_i64(*t)) out.push_back(NamedConstant{std::string(*name), *i});
+        else if (auto f = parse_float_literal(*t)) out.push_back(NamedConstant{std::string(*name), *f});
+    });
+    return out;
+}
+
+std::vector<NamedExpression> ElementReader::expressions(const Children& children) {
+    std::vector<NamedExpression> out;
+    children.each(Child::Expression, [&](pugi::xml_node c) {
+        auto name = xml_element::attribute(c, "Name");
+        auto t = text(c);
+        if (name && t) out.push_back(NamedExpression{std::string(*name), FormulaSlot{std::string(*t), nullptr}});
+    });
+    return out;
+}
+
+NodeConditions ElementReader::conditions(const Children& children) {
+    NodeConditions out;
+    auto link = [&](Child which) -> std::optional<Link> {
+        if (auto t = text(children, which)) return pending_link(*t);
+        return std::nullopt;
+    };
+    out.implemented = link(Child::pIsImplemented);
+    out.available = link(Child::pIsAvailable);
+    out.locked = link(Child::pIsLocked);
+    const auto imposed = text(children, Child::ImposedAccessMode);
+    if (imposed == "RO") out.imposed = AccessMode::RO;
+    else if (imposed == "WO") out.imposed = AccessMode::WO;
+    else if (imposed == "RW") out.imposed = AccessMode::RW;
+    return out;
+}
+
+ValueRef ElementReader::index_offset(const Children& children) {
+    if (!children.has(Child::pIndex)) return Absent{};
+    const pugi::xml_node index = children.first(Child::pIndex);
+    if (auto name = xml_element::attribute(index, "pOffset")) return pending_link(*name);
+    if (auto offset = xml_element::attribute(index, "Offset"))
+        if (auto v = parse_i64(*offset)) return *v;
+    return Absent{};
+}
+
 std::vector<Variable> ElementReader::variables(const Children& children) {
     std::vector<Variable> out;
     out.reserve(children.count(Child::pVariable));

@@ -58,6 +58,17 @@ public:
     // "NoCache", "WriteThrough", anything else or missing -> WriteAround.
     CacheMode cache_mode(const Children& children);
 
+    // The selector-indexed values: `ValueIndexed` constants (read as floats first when
+    // `floating`) and `pValueIndexed` links, each with its `Index` attribute, document order.
+    std::vector<IndexedValue> indexed_values(const Children& children, bool floating);
+    // The `Constant` children (Int or Float) and `Expression` children of a formula node.
+    std::vector<NamedConstant> constants(const Children& children);
+    std::vector<NamedExpression> expressions(const Children& children);
+    // pIsImplemented, pIsAvailable, pIsLocked and ImposedAccessMode.
+    NodeConditions conditions(const Children& children);
+    // The `Offset` (Int) or `pOffset` (link) attribute of the `pIndex` child; Absent without.
+    ValueRef index_offset(const Children& children);
+
     // Every `pVariable` child with a `Name` attribute and text, as (name, link by text).
     std::vector<Variable> variables(const Children& children);
     // A formula slot with the text of the `which` child (empty when missing).
