@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench_util.hpp"
-#include "korvalite/gige/camera.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/sim/simulated_camera.hpp"
 
 using namespace korvalite;
@@ -34,10 +34,10 @@ struct Split {
 double ms_since(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
 
 bool connect_once(const net::Endpoint& device, Split& out) {
-    gige::CameraSettings settings;
+    device::CameraSettings settings;
     settings.device = device;
     settings.local_ip = kHostIp;
-    gige::GigECamera camera(settings);
+    device::GigECamera camera(settings);
     auto t0 = Clock::now();
     if (auto r = camera.connect(); !r) {
         std::fprintf(stderr, "connect: %s\n", r.error().message().c_str());

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench_util.hpp"
-#include "korvalite/gige/camera.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/simulated_camera.hpp"
 
@@ -54,10 +54,10 @@ int main() {
         std::fprintf(stderr, "cannot start the simulated camera\n");
         return 1;
     }
-    gige::CameraSettings settings;
+    device::CameraSettings settings;
     settings.device = (*cam)->endpoint();
     settings.local_ip = kHostIp;
-    gige::GigECamera camera(settings);
+    device::GigECamera camera(settings);
     if (auto connected = camera.connect(); !connected) {
         std::fprintf(stderr, "connect: %s\n", connected.error().message().c_str());
         return 1;

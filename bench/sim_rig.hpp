@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "bench_util.hpp"
-#include "korvalite/gige/camera.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/gige/proto/bytes.hpp"
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/simulated_camera.hpp"
@@ -74,10 +74,10 @@ public:
         rig->camera_ = std::move(*cam);
         if (auto started = rig->camera_->start(); !started) return fail("simulated camera: " + started.error());
 
-        kv::gige::CameraSettings settings;
+        kv::device::CameraSettings settings;
         settings.device = rig->camera_->endpoint();
         settings.local_ip = host_ip;
-        rig->driver_ = std::make_unique<kv::gige::GigECamera>(settings);
+        rig->driver_ = std::make_unique<kv::device::GigECamera>(settings);
         if (auto connected = rig->driver_->connect(); !connected)
             return fail("connect: " + connected.error().message());
 
@@ -186,7 +186,7 @@ private:
 
     StreamCase case_;
     std::unique_ptr<korvalite::sim::SimulatedCamera> camera_;
-    std::unique_ptr<korvalite::gige::GigECamera> driver_;
+    std::unique_ptr<korvalite::device::GigECamera> driver_;
     std::optional<korvalite::gige::stream::StreamChannel> stream_;
     std::thread consumer_;
     std::atomic<bool> stop_consumer_{false};

@@ -31,7 +31,7 @@
 #include "alloc_count.hpp"
 #include "bench_util.hpp"
 #include "korvalite/gige/proto/gvsp.hpp"
-#include "korvalite/gige/stream/runner.hpp"
+#include "korvalite/gige/stream/detail/stream_runner.hpp"
 #include "korvalite/net/packet_ring.hpp"
 #include "korvalite/net/udp_socket.hpp"
 #include "sim_rig.hpp"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "fuzz_support.hpp"
-#include "korvalite/gige/runner_inbound.hpp"
+#include "korvalite/gige/control/detail/inbound.hpp"
 
 using namespace korvalite;
 using namespace korvalite::gige;

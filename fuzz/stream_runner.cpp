@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
-#include "korvalite/gige/stream/runner.hpp"
+#include "korvalite/gige/stream/detail/stream_runner.hpp"
 
 using namespace korvalite;
 using namespace korvalite::gige;

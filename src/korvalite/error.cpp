@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "korvalite/gige/proto/gvcp.hpp"
+#include "korvalite/gvcp_status.hpp"
 #include "korvalite/hex.hpp"
 
 namespace korvalite {
@@ -53,7 +53,7 @@ std::string CameraError::message() const {
         case Kind::ControlLost: return "device control was lost (heartbeat failed)";
         case Kind::Status:
             return "device answered command " + hex_code(command_, 4) + " with " +
-                   gige::proto::GvcpStatus{status_}.display();
+                   GvcpStatus{status_}.display();
         case Kind::Malformed: return "malformed packet: " + text_;
         case Kind::Unsupported: return "device does not support " + text_;
         case Kind::ThreadSpawn: return "worker thread failed to start: " + text_;

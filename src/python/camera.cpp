@@ -62,8 +62,8 @@ auto feature(const CameraShared& shared, F&& op) {
 }  // namespace
 
 bool is_connected(const CameraShared& shared) {
-    return with_camera(shared, [](genicam::GenICamera& cam) {
-        return cam.gige().state() == gige::ConnectionState::Connected;
+    return with_camera(shared, [](device::GenICamera& cam) {
+        return cam.gige().state() == device::ConnectionState::Connected;
     });
 }
 
@@ -76,7 +76,7 @@ void bind_camera(nb::module_& m) {
             "__init__",
             [](CameraShared* self, const std::string& ip, double gvcp_timeout, std::uint8_t retries,
                double heartbeat_timeout, bool exclusive, std::optional<std::string> local_ip) {
-                gige::CameraSettings settings;
+                device::CameraSettings settings;
                 settings.device = net::Endpoint{parse_ip(ip), gige::proto::kGvcpPort};
                 if (local_ip) settings.local_ip = parse_ip(*local_ip);
                 settings.gvcp_timeout = seconds_to_duration(gvcp_timeout, "gvcp_timeout");
@@ -93,7 +93,7 @@ void bind_camera(nb::module_& m) {
             "connect",
             [](CameraShared& self) {
                 ClaimToken token = claim(self.busy, "a connect");
-                auto result = with_camera(self, [](genicam::GenICamera& cam) { return cam.connect(); });
+                auto result = with_camera(self, [](device::GenICamera& cam) { return cam.connect(); });
                 token.release();
                 unwrap(std::move(result));
             },
@@ -103,15 +103,15 @@ void bind_camera(nb::module_& m) {
             [](CameraShared& self, double deadline) {
                 const auto wait = seconds_to_duration(deadline, "deadline");
                 ClaimToken token = claim(self.busy, "a disconnect");
-                with_camera(self, [&](genicam::GenICamera& cam) { cam.gige().disconnect(wait); });
+                with_camera(self, [&](device::GenICamera& cam) { cam.gige().disconnect(wait); });
             },
             "deadline"_a = 0.5, doc::kDisconnect)
         .def("is_connected", &is_connected, doc::kIsConnected)
         .def(
             "device_info",
             [](CameraShared& self) {
-                auto info = with_camera(self, [](genicam::GenICamera& cam) -> CameraResult<gige::proto::DeviceInfo> {
-                    if (cam.gige().state() != gige::ConnectionState::Connected)
+                auto info = with_camera(self, [](device::GenICamera& cam) -> CameraResult<gige::proto::DeviceInfo> {
+                    if (cam.gige().state() != device::ConnectionState::Connected)
                         return std::unexpected(CameraError::not_connected());
                     return cam.gige().connection()->device_info;
                 });
@@ -121,7 +121,7 @@ void bind_camera(nb::module_& m) {
         .def(
             "link_stats",
             [](CameraShared& self) -> nb::object {
-                auto stats = with_camera(self, [](genicam::GenICamera& cam) -> std::optional<gige::LinkStats> {
+                auto stats = with_camera(self, [](device::GenICamera& cam) -> std::optional<gige::LinkStats> {
                     if (!cam.gige().connection()) return std::nullopt;
                     return cam.gige().connection()->channel.shared->stats();
                 });
@@ -132,7 +132,7 @@ void bind_camera(nb::module_& m) {
         .def("feature_names", [](CameraShared& self) { return feature(self, [](auto& c) { return c.feature_names(); }); },
              doc::kFeatureNames)
         .def("has_feature", [](CameraShared& self, const std::string& name) {
-            return with_camera(self, [&](genicam::GenICamera& c) { return c.has_feature(name); });
+            return with_camera(self, [&](device::GenICamera& c) { return c.has_feature(name); });
         }, "name"_a, doc::kHasFeature)
         .def("get_integer", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_integer(name); });

@@ -18,7 +18,7 @@
 #include "frame_channel.hpp"
 #include "frame_receiving.hpp"
 #include "gil.hpp"
-#include "korvalite/genicam/acquisition.hpp"
+#include "korvalite/device/acquisition.hpp"
 #include "stats.hpp"
 
 namespace nb = nanobind;
@@ -28,8 +28,8 @@ namespace korvalite::py {
 
 namespace {
 
-using genicam::AcquisitionState;
-using genicam::SnapshotState;
+using device::AcquisitionState;
+using device::SnapshotState;
 using gige::stream::StreamOptions;
 
 constexpr auto kDropLockWait = std::chrono::milliseconds(200);
@@ -96,7 +96,7 @@ struct Acquisition {
             taken.swap(state);
         }
         if (!taken) return {};
-        return genicam::stop_acquisition(device->camera, *taken, log::targets::py);
+        return device::stop_acquisition(device->camera, *taken, log::targets::py);
     }
 
     void release_claim() {
@@ -170,7 +170,7 @@ struct SnapshotSession {
             std::lock_guard lock(state_mutex);
             taken.swap(state);
         }
-        if (taken) genicam::close_snapshot(device->camera, *taken, log::targets::py);
+        if (taken) device::close_snapshot(device->camera, *taken, log::targets::py);
     }
 
     void release_claim() {
@@ -384,7 +384,7 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                {
                    nb::gil_scoped_release release;
                    std::lock_guard lock(self.device->mutex);
-                   state = genicam::start_acquisition(self.device->camera, options, log::targets::py);
+                   state = device::start_acquisition(self.device->camera, options, log::targets::py);
                }
                if (!state) {
                    token.release();
@@ -434,7 +434,7 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                         frame = std::unexpected(session.error());
                     } else {
                         frame = genicam::snap_once(self.device->camera, *session, wait, target, signals.callback());
-                        genicam::close_snapshot(self.device->camera, *session, target);
+                        device::close_snapshot(self.device->camera, *session, target);
                     }
                 }
                 token.release();

@@ -8,19 +8,19 @@
 
 #include "busy.hpp"
 #include "gil.hpp"
-#include "korvalite/genicam/camera.hpp"
+#include "korvalite/device/genicamera.hpp"
 
 namespace korvalite::py {
 
 struct DeviceRecord {
-    explicit DeviceRecord(gige::CameraSettings settings) : camera(std::move(settings)) {}
+    explicit DeviceRecord(device::CameraSettings settings) : camera(std::move(settings)) {}
     std::timed_mutex mutex;  // held for every feature operation, connect, disconnect, stream set-up
-    genicam::GenICamera camera;
+    device::GenICamera camera;
 };
 
 // The last reference usually goes in a Python destructor; dropping the camera joins its control
 // worker, which happens with the interpreter lock released.
-inline std::shared_ptr<DeviceRecord> make_device_record(gige::CameraSettings settings) {
+inline std::shared_ptr<DeviceRecord> make_device_record(device::CameraSettings settings) {
     return std::shared_ptr<DeviceRecord>(new DeviceRecord(std::move(settings)),
                                          [](DeviceRecord* record) { without_gil([record] { delete record; }); });
 }

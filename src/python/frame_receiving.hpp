@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "korvalite/channel.hpp"
+#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/frame_channel.hpp"
 

@@ -3,7 +3,7 @@
 // receiver counters, one read-only int attribute per counter.
 #include <nanobind/nanobind.h>
 
-#include "korvalite/gige/link_stats.hpp"
+#include "korvalite/gige/control/link_stats.hpp"
 #include "korvalite/gige/stream/stats.hpp"
 
 namespace korvalite::py {

@@ -4,7 +4,7 @@
 
 #include "bytes_util.hpp"
 #include "capture_sink.hpp"
-#include "korvalite/gige/fetch_device_info.hpp"
+#include "korvalite/device/fetch_device_info.hpp"
 #include "korvalite/utf8.hpp"
 #include "worker_harness.hpp"
 
@@ -80,7 +80,7 @@ TEST(DeviceInfo, ParsesTheIdentityBlock) {
 TEST(DeviceInfo, FetchedOverTheControlChannelEqualsTheParsedBlock) {
     Harness h("127.0.0.21");
     h.device.set_memory(0, identity_block());
-    const auto fetched = fetch_device_info(h.port(), h.port().wait_timeout());
+    const auto fetched = device::fetch_device_info(h.port(), h.port().wait_timeout());
     ASSERT_TRUE(fetched) << fetched.error().message();
     EXPECT_EQ(*fetched, *DeviceInfo::parse(identity_block()));
 
@@ -105,7 +105,7 @@ TEST(DeviceInfo, ARefusedTextFieldIsEmptyOtherFailuresFailTheFetch) {
         };
     };
     h.device.set_script(refuse(0x00A8, false));
-    auto fetched = fetch_device_info(h.port(), h.port().wait_timeout());
+    auto fetched = device::fetch_device_info(h.port(), h.port().wait_timeout());
     ASSERT_TRUE(fetched) << fetched.error().message();
     EXPECT_EQ(fetched->manufacturer_info, "");
     EXPECT_EQ(fetched->serial, "0123456789ABCDEF");
@@ -116,7 +116,7 @@ TEST(DeviceInfo, ARefusedTextFieldIsEmptyOtherFailuresFailTheFetch) {
                           "string register 0x00a8 unreadable: device answered command 0x0084 with invalid address (0x8003)"});
 
     h.device.set_script(refuse(0x00D8, true));
-    fetched = fetch_device_info(h.port(), h.port().wait_timeout());
+    fetched = device::fetch_device_info(h.port(), h.port().wait_timeout());
     ASSERT_FALSE(fetched);
     EXPECT_EQ(fetched.error().message(), "timed out waiting for acknowledge");
 }

@@ -7,9 +7,10 @@
 
 #include "capture_sink.hpp"
 #include "korvalite/genicam/zip.hpp"
-#include "korvalite/gige/camera.hpp"
-#include "korvalite/gige/description_file.hpp"
+#include "korvalite/device/gige_camera.hpp"
+#include "korvalite/device/description_file.hpp"
 #include "scripted_device.hpp"
+#include "shared_descriptions.hpp"
 
 using namespace korvalite;
 using namespace korvalite::test_support;
@@ -19,8 +20,8 @@ namespace reg = gige::proto::reg;
 namespace {
 
 // Devices here take 127.0.0.70-79; the host binds 127.0.0.69.
-gige::CameraSettings settings_for(const ScriptedDevice& device, bool exclusive = false) {
-    gige::CameraSettings s;
+device::CameraSettings settings_for(const ScriptedDevice& device, bool exclusive = false) {
+    device::CameraSettings s;
     s.device = device.endpoint();
     s.local_ip = net::Ipv4Address::parse("127.0.0.69");
     s.gvcp_timeout = 100ms;
@@ -59,9 +60,9 @@ TEST(CameraConnect, TakesControlReadsIdentityAndConnectsOnlyOnce) {
         put_text(device, reg::kSerialNumber, "SN-1");
         device.set_register(reg::kGvcpCapability, 0x4);
         ScopedCapture capture;
-        gige::GigECamera camera(settings_for(device, exclusive));
+        device::GigECamera camera(settings_for(device, exclusive));
         ASSERT_TRUE(camera.connect()) << exclusive;
-        EXPECT_EQ(camera.state(), gige::ConnectionState::Connected);
+        EXPECT_EQ(camera.state(), device::ConnectionState::Connected);
         EXPECT_EQ(device.get_register(reg::kControlChannelPrivilege), exclusive ? 3u : 2u);
         EXPECT_EQ(device.get_register(reg::kHeartbeatTimeout), 3000u);
         EXPECT_EQ(camera.connection()->gvcp_capability, 0x4u);
@@ -80,7 +81,7 @@ TEST(CameraConnect, TakesControlReadsIdentityAndConnectsOnlyOnce) {
         EXPECT_EQ(std::get<std::string>(connected->fields[2].value), "SN-1");
 
         camera.disconnect(500ms);
-        EXPECT_EQ(camera.state(), gige::ConnectionState::Disconnected);
+        EXPECT_EQ(camera.state(), device::ConnectionState::Disconnected);
         // Control is given back on the way out.
         EXPECT_TRUE(eventually([&] { return device.get_register(reg::kControlChannelPrivilege) == 0; }));
     }
@@ -98,16 +99,16 @@ TEST(CameraConnect, RefusedOrUnansweredPrivilegeFailsAndLeavesNothingRunning) {
             if (r.is_command(gige::proto::code::kWriteRegCmd)) return std::vector<Reply>{{ScriptedDevice::nak(r, status)}};
             return std::nullopt;
         });
-        gige::GigECamera camera(settings_for(device));
+        device::GigECamera camera(settings_for(device));
         auto result = camera.connect();
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error().message(), text);
-        EXPECT_EQ(camera.state(), gige::ConnectionState::Disconnected);
+        EXPECT_EQ(camera.state(), device::ConnectionState::Disconnected);
     }
 
     ScriptedDevice silent("127.0.0.72");
     silent.set_script([](const Received&) { return std::optional<std::vector<Reply>>(std::vector<Reply>{}); });
-    gige::GigECamera camera(settings_for(silent));
+    device::GigECamera camera(settings_for(silent));
     const auto start = std::chrono::steady_clock::now();
     auto result = camera.connect();
     const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -115,7 +116,7 @@ TEST(CameraConnect, RefusedOrUnansweredPrivilegeFailsAndLeavesNothingRunning) {
     EXPECT_EQ(result.error().message(), "connect timed out");
     EXPECT_GE(elapsed, 200ms);  // gvcp_timeout x (retries + 1) before the worker gives up
     EXPECT_LT(elapsed, 5s);
-    EXPECT_EQ(camera.state(), gige::ConnectionState::Disconnected);
+    EXPECT_EQ(camera.state(), device::ConnectionState::Disconnected);
 }
 
 TEST(CameraConnect, RefusedStringRegisterStillConnects) {
@@ -126,7 +127,7 @@ TEST(CameraConnect, RefusedStringRegisterStillConnects) {
             return std::vector<Reply>{{ScriptedDevice::nak(r, 0x8003)}};
         return std::nullopt;
     });
-    gige::GigECamera camera(settings_for(device));
+    device::GigECamera camera(settings_for(device));
     ASSERT_TRUE(camera.connect());
     EXPECT_EQ(camera.connection()->device_info.user_defined_name, "");
 }
@@ -140,22 +141,22 @@ TEST(CameraConnect, DeadConnectionIsReplacedByTheNextConnect) {
     });
     auto s = settings_for(device);
     s.heartbeat_timeout_ms = 150;  // heartbeats every 50 ms
-    gige::GigECamera camera(s);
+    device::GigECamera camera(s);
     ASSERT_TRUE(camera.connect());
     refuse_heartbeats = true;
-    ASSERT_TRUE(eventually([&] { return camera.state() == gige::ConnectionState::Dead; }));
+    ASSERT_TRUE(eventually([&] { return camera.state() == device::ConnectionState::Dead; }));
     EXPECT_EQ(camera.connection_error()->message(), "device control was lost (heartbeat failed)");
     EXPECT_EQ(camera.genicam_xml().error().message(), "device control was lost (heartbeat failed)");
     refuse_heartbeats = false;
     ASSERT_TRUE(camera.connect());
-    EXPECT_EQ(camera.state(), gige::ConnectionState::Connected);
+    EXPECT_EQ(camera.state(), device::ConnectionState::Connected);
 }
 
 TEST(CameraConnect, DisconnectWithoutConnectionDoesNothing) {
     ScopedCapture capture;
-    gige::CameraSettings s;
+    device::CameraSettings s;
     s.device = net::Endpoint{*net::Ipv4Address::parse("127.0.0.75"), 3956};
-    gige::GigECamera camera(s);
+    device::GigECamera camera(s);
     camera.disconnect(500ms);
     EXPECT_TRUE(capture->snapshot().empty());
     EXPECT_EQ(camera.genicam_xml().error().message(), "driver is not connected");
@@ -163,7 +164,7 @@ TEST(CameraConnect, DisconnectWithoutConnectionDoesNothing) {
 
 TEST(CameraDescription, FromDeviceMemoryPlainZippedAndFromAHostFile) {
     ScriptedDevice device("127.0.0.76");
-    gige::GigECamera camera(settings_for(device));
+    device::GigECamera camera(settings_for(device));
     ASSERT_TRUE(camera.connect());
 
     const std::string xml = "<?xml version=\"1.0\"?><RegisterDescription/>";
@@ -173,8 +174,9 @@ TEST(CameraDescription, FromDeviceMemoryPlainZippedAndFromAHostFile) {
     ASSERT_TRUE(plain) << plain.error().message();
     EXPECT_EQ(text_of(*plain), xml);
 
-    const std::filesystem::path zip = std::filesystem::path(KORVALITE_SHARED_DIR) / "genicam-xml" /
-                                      "genicam__harvesters__issue_66_altered_zip.zip";
+    KORVALITE_REQUIRE_SHARED_DESCRIPTIONS();
+    const std::filesystem::path zip =
+        korvalite::test_support::shared_descriptions() / "genicam__harvesters__issue_66_altered_zip.zip";
     std::ifstream in(zip, std::ios::binary);
     std::string archive((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_FALSE(archive.empty());
@@ -221,11 +223,11 @@ TEST(CameraDescription, HostFilesOtherThanBoundedRegularFilesFailNamingThePath) 
         {(dir / "missing.xml").string(), prefix + (dir / "missing.xml").string() + ": No such file or directory"},
     };
     for (const auto& c : cases) {
-        auto bytes = gige::read_description_file(c.path);
+        auto bytes = device::read_description_file(c.path);
         ASSERT_FALSE(bytes) << c.path;
         EXPECT_EQ(bytes.error().message(), c.error);
     }
-    auto at_limit = gige::read_description_file(exact.string());
+    auto at_limit = device::read_description_file(exact.string());
     ASSERT_TRUE(at_limit) << at_limit.error().message();
     EXPECT_EQ(at_limit->size(), genicam::kMaxEntrySize);
     std::filesystem::remove_all(dir);
@@ -233,7 +235,7 @@ TEST(CameraDescription, HostFilesOtherThanBoundedRegularFilesFailNamingThePath) 
 
 TEST(CameraDescription, SecondUrlAfterAWebAddressAndTheErrorOfTheSecond) {
     ScriptedDevice device("127.0.0.77");
-    gige::GigECamera camera(settings_for(device));
+    device::GigECamera camera(settings_for(device));
     ASSERT_TRUE(camera.connect());
     const std::string xml = "<RegisterDescription/>";
     put_text(device, 0x1000, xml);
@@ -262,7 +264,7 @@ TEST(CameraDescription, SecondUrlAfterAWebAddressAndTheErrorOfTheSecond) {
 
 TEST(CameraModel, LoadedOnceKeptAcrossReconnectsAndNeedsALiveConnection) {
     ScriptedDevice device("127.0.0.78");
-    gige::GigECamera camera(settings_for(device));
+    device::GigECamera camera(settings_for(device));
     EXPECT_EQ(camera.ensure_genicam().error().message(), "driver is not connected");
     EXPECT_EQ(camera.ensure_genicam().error().kind(), GenicamError::Kind::Transport);
     ASSERT_TRUE(camera.connect());
@@ -297,7 +299,7 @@ TEST(CameraModel, LoadedOnceKeptAcrossReconnectsAndNeedsALiveConnection) {
 
 TEST(CameraModel, MalformedDescriptionIsADescriptionError) {
     ScriptedDevice device("127.0.0.79");
-    gige::GigECamera camera(settings_for(device));
+    device::GigECamera camera(settings_for(device));
     ASSERT_TRUE(camera.connect());
     const std::string xml = "<RegisterDescription><Integer>";
     put_text(device, 0x1000, xml);

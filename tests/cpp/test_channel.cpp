@@ -5,7 +5,7 @@
 #include <set>
 #include <thread>
 
-#include "korvalite/channel.hpp"
+#include "korvalite/mpmc_channel.hpp"
 
 using namespace korvalite;
 using namespace std::chrono_literals;

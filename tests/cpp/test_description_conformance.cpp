@@ -17,6 +17,7 @@
 #include "korvalite/genicam/xml.hpp"
 #include "korvalite/genicam/zip.hpp"
 #include "memory_port.hpp"
+#include "shared_descriptions.hpp"
 
 using namespace korvalite;
 using namespace korvalite::genicam;
@@ -24,7 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path kDescriptions = KORVALITE_SHARED_DIR "/genicam-xml";
+const fs::path kDescriptions = korvalite::test_support::shared_descriptions();
 
 constexpr const char* kTeledyne = "areaDetector__ADGenICam__Teledyne_ShadoBox.xml";
 constexpr const char* kVirtual = "aileenfun__GigeVisionCam__virtual-camera.zip";

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "korvalite/genicam/xml.hpp"
+#include "shared_descriptions.hpp"
 
 using namespace korvalite::genicam;
 namespace fs = std::filesystem;
@@ -17,7 +18,7 @@ namespace {
 
 std::vector<fs::path> descriptions() {
     std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(KORVALITE_SHARED_DIR "/genicam-xml/"))
+    for (const auto& entry : fs::directory_iterator(korvalite::test_support::shared_descriptions()))
         if (entry.path().extension() == ".xml") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     return files;
@@ -66,6 +67,7 @@ std::size_t check_invariants(const Genicam& g, const std::string& file) {
 }  // namespace
 
 TEST(Descriptions, EveryCorpusFileBuildsWithSoundInvariants) {
+    KORVALITE_REQUIRE_SHARED_DESCRIPTIONS();
     const auto files = descriptions();
     ASSERT_GE(files.size(), 30u);
     for (const auto& path : files) {
@@ -81,8 +83,9 @@ TEST(Descriptions, EveryCorpusFileBuildsWithSoundInvariants) {
 
 // Spot checks against facts stated in the corpus notes.
 TEST(Descriptions, CorpusQuirks) {
+    KORVALITE_REQUIRE_SHARED_DESCRIPTIONS();
     const auto load = [](const char* name) {
-        return parse_description(read_file(fs::path(KORVALITE_SHARED_DIR "/genicam-xml/") / name)).value();
+        return parse_description(read_file(korvalite::test_support::shared_descriptions() / name)).value();
     };
     // References to nodes the file does not contain stay dangling.
     const Genicam v4l2 = load("AravisProject__aravis__arv-v4l2.xml");

@@ -17,6 +17,7 @@
 #include "korvalite/genicam/xml.hpp"
 #include "korvalite/genicam/zip.hpp"
 #include "memory_port.hpp"
+#include "shared_descriptions.hpp"
 
 using namespace korvalite;
 using namespace korvalite::genicam;
@@ -125,7 +126,7 @@ const char* kind_name(GenicamError::Kind kind) {
 
 std::vector<fs::path> description_files() {
     std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(KORVALITE_SHARED_DIR "/genicam-xml/"))
+    for (const auto& entry : fs::directory_iterator(korvalite::test_support::shared_descriptions()))
         if (entry.path().extension() == ".xml" || entry.path().extension() == ".zip") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     return files;
@@ -134,6 +135,7 @@ std::vector<fs::path> description_files() {
 }  // namespace
 
 TEST(DescriptionsRead, EveryQuestionOfEveryNodeEndsInAValueOrAModelError) {
+    KORVALITE_REQUIRE_SHARED_DESCRIPTIONS();
     const auto files = description_files();
     ASSERT_GE(files.size(), 30u);
 
@@ -182,6 +184,7 @@ TEST(DescriptionsRead, EveryQuestionOfEveryNodeEndsInAValueOrAModelError) {
 
 // Writes of every kind to every node end in success or a model error as well.
 TEST(DescriptionsRead, EveryWriteToEveryNodeEndsInSuccessOrAModelError) {
+    KORVALITE_REQUIRE_SHARED_DESCRIPTIONS();
     std::size_t written = 0;
     for (const auto& path : description_files()) {
         const std::string file = path.filename().string();

@@ -8,6 +8,7 @@
 
 #include "korvalite/genicam/evaluator.hpp"
 #include "korvalite/genicam/zip.hpp"
+#include "shared_descriptions.hpp"
 
 using namespace korvalite::genicam;
 
@@ -313,8 +314,9 @@ TEST(NumberConversion, FloatToIntRoundsHalfAwayAndSaturates) {
 
 // All formulas of the real descriptions compile, the two-argument ROUND calls among them.
 TEST(Formula, EveryFormulaOfTheSharedDescriptionsCompiles) {
+    KORVALITE_REQUIRE_SHARED_DESCRIPTIONS();
     std::size_t compiled = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(KORVALITE_SHARED_DIR "/genicam-xml")) {
+    for (const auto& entry : std::filesystem::directory_iterator(korvalite::test_support::shared_descriptions())) {
         if (entry.path().extension() != ".xml") continue;
         pugi::xml_document doc;
         ASSERT_TRUE(doc.load_file(entry.path().c_str())) << entry.path();

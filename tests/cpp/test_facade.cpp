@@ -6,13 +6,14 @@
 #include <functional>
 
 #include "capture_sink.hpp"
-#include "korvalite/genicam/camera.hpp"
+#include "korvalite/device/genicamera.hpp"
 #include "korvalite/genicam/xml.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "scripted_device.hpp"
 
 using namespace korvalite;
 using namespace korvalite::genicam;
+using namespace korvalite::device;
 using namespace korvalite::test_support;
 using namespace std::chrono_literals;
 namespace code = gige::proto::code;
@@ -20,8 +21,8 @@ namespace code = gige::proto::code;
 namespace {
 
 // Devices here take 127.0.0.80-88; the host binds 127.0.0.89.
-gige::CameraSettings settings_for(net::Endpoint device) {
-    gige::CameraSettings s;
+device::CameraSettings settings_for(net::Endpoint device) {
+    device::CameraSettings s;
     s.device = device;
     s.local_ip = net::Ipv4Address::parse("127.0.0.89");
     s.gvcp_timeout = 100ms;
@@ -210,7 +211,7 @@ TEST(Facade, AfterLossOfControlOnlyTheKeptModelAnswers) {
     ASSERT_EQ(camera.get_integer("Width"), 640);
 
     refuse_heartbeats = true;
-    ASSERT_TRUE(eventually([&] { return camera.gige().state() == gige::ConnectionState::Dead; }));
+    ASSERT_TRUE(eventually([&] { return camera.gige().state() == device::ConnectionState::Dead; }));
     expect_all_fail_with(camera, "device control was lost (heartbeat failed)");
     EXPECT_TRUE(camera.has_feature("Width"));
     auto names = camera.feature_names();

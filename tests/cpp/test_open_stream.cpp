@@ -6,9 +6,9 @@
 
 #include "capture_sink.hpp"
 #include "gvsp_packets.hpp"
-#include "korvalite/gige/camera.hpp"
-#include "korvalite/gige/packet_size.hpp"
-#include "korvalite/gige/stream_setup.hpp"
+#include "korvalite/device/gige_camera.hpp"
+#include "korvalite/device/packet_size.hpp"
+#include "korvalite/device/stream_setup.hpp"
 #include "scripted_device.hpp"
 
 using namespace korvalite;
@@ -23,8 +23,8 @@ namespace {
 // Devices here take 127.0.0.90-98; the host binds 127.0.0.99.
 constexpr const char* kHostIp = "127.0.0.99";
 
-gige::CameraSettings settings_for(const ScriptedDevice& device, bool bind_host = true) {
-    gige::CameraSettings s;
+device::CameraSettings settings_for(const ScriptedDevice& device, bool bind_host = true) {
+    device::CameraSettings s;
     s.device = device.endpoint();
     if (bind_host) s.local_ip = net::Ipv4Address::parse(kHostIp);
     s.gvcp_timeout = 100ms;
@@ -93,7 +93,7 @@ TEST(OpenStream, ReceiveBufferRequest) {
         StreamOptions o;
         o.payload_size = payload;
         o.receive_buffer = given;
-        EXPECT_EQ(gige::receive_buffer_request(o), request) << payload << " " << given;
+        EXPECT_EQ(device::receive_buffer_request(o), request) << payload << " " << given;
     }
 }
 
@@ -113,7 +113,7 @@ TEST(PacketSizeSearch, ProbeSequencesAndResults) {
     };
     for (const auto& c : cases) {
         std::vector<std::uint32_t> probes;
-        const auto result = gige::search_packet_size([&](std::uint32_t s) -> std::optional<std::uint32_t> {
+        const auto result = device::search_packet_size([&](std::uint32_t s) -> std::optional<std::uint32_t> {
             probes.push_back(s);
             if (s <= c.path) return s;
             return c.capped ? std::optional(c.path) : std::nullopt;
@@ -131,7 +131,7 @@ TEST(OpenStream, NegotiatesThePacketSizeThePathPasses) {
             if (s > 9000) return std::nullopt;
             return s - shortfall;
         });
-        gige::GigECamera camera(settings_for(device));
+        device::GigECamera camera(settings_for(device));
         ASSERT_TRUE(camera.connect());
         ScopedCapture capture;
         auto stream = camera.open_stream(options_with(std::nullopt));
@@ -162,7 +162,7 @@ TEST(OpenStream, FallsBackTo1500WhenTheFireTestIsRefused) {
         } else {
             fire_tests(device, [](std::uint32_t) { return std::nullopt; });
         }
-        gige::GigECamera camera(settings_for(device));
+        device::GigECamera camera(settings_for(device));
         ASSERT_TRUE(camera.connect());
         ScopedCapture capture;
         auto stream = camera.open_stream(options_with(std::nullopt));
@@ -178,7 +178,7 @@ TEST(OpenStream, FallsBackTo1500WhenTheFireTestIsRefused) {
 
 TEST(OpenStream, Channel1RegistersInOrderAndStopOnClose) {
     ScriptedDevice device("127.0.0.92");
-    gige::GigECamera camera(settings_for(device));
+    device::GigECamera camera(settings_for(device));
     ASSERT_TRUE(camera.connect());
     const auto before = register_writes(device).size();
     ScopedCapture capture;
@@ -229,7 +229,7 @@ TEST(OpenStream, WhereTheStreamSocketBinds) {
                           {true, "0.0.0.0", "0.0.0.0"}};
     for (const auto& c : cases) {
         ScopedCapture capture;
-        gige::GigECamera camera(settings_for(device, c.bind_host));
+        device::GigECamera camera(settings_for(device, c.bind_host));
         ASSERT_TRUE(camera.connect());
         auto o = options_with(1500);
         if (c.local_addr) o.local_addr = net::Endpoint{*net::Ipv4Address::parse(*c.local_addr), 0};
@@ -252,7 +252,7 @@ TEST(OpenStream, WhereTheStreamSocketBinds) {
 
 TEST(OpenStream, RefusesWithoutPayloadSizeOrConnection) {
     ScriptedDevice device("127.0.0.94");
-    gige::GigECamera camera(settings_for(device));
+    device::GigECamera camera(settings_for(device));
     for (bool connected : {false, true}) {
         if (connected) {
             ASSERT_TRUE(camera.connect());
@@ -277,7 +277,7 @@ TEST(OpenStream, FramesStreamThroughSubscriptionsWithDeviceTimestamps) {
     ScriptedDevice device("127.0.0.96");
     device.set_register(reg::kTickFrequencyHigh, 0);
     device.set_register(reg::kTickFrequencyLow, 1000);
-    gige::GigECamera camera(settings_for(device));
+    device::GigECamera camera(settings_for(device));
     ASSERT_TRUE(camera.connect());
     auto stream = camera.open_stream(options_with(1500, 4000));
     ASSERT_TRUE(stream) << stream.error().message();
@@ -320,7 +320,7 @@ TEST(OpenStream, ResendFollowsTheCapabilityBitAndTheOption) {
     for (auto [capability, no_resend, requested] : cases) {
         ScriptedDevice device("127.0.0.97");
         device.set_register(reg::kGvcpCapability, capability);
-        gige::GigECamera camera(settings_for(device));
+        device::GigECamera camera(settings_for(device));
         ASSERT_TRUE(camera.connect());
         auto o = options_with(1500, 4 * 1464);
         o.no_resend = no_resend;
@@ -342,7 +342,7 @@ TEST(OpenStream, ResendFollowsTheCapabilityBitAndTheOption) {
 
 TEST(OpenStream, NoThreadOrSocketOutlivesItsStream) {
     ScriptedDevice device("127.0.0.98");
-    gige::GigECamera camera(settings_for(device));
+    device::GigECamera camera(settings_for(device));
     ASSERT_TRUE(camera.connect());
     const auto threads = count_entries("/proc/self/task");
     const auto fds = count_entries("/proc/self/fd");

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "korvalite/gige/stream/receive_pacer.hpp"
+#include "korvalite/gige/stream/detail/receive_pacer.hpp"
 
 using korvalite::gige::stream::ReceivePacer;
 using namespace std::chrono_literals;

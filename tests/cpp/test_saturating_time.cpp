@@ -4,8 +4,8 @@
 
 #include <thread>
 
-#include "korvalite/gige/control_port.hpp"
-#include "korvalite/gige/response_handle.hpp"
+#include "korvalite/gige/control/control_port.hpp"
+#include "korvalite/gige/control/response_handle.hpp"
 #include "korvalite/saturating_time.hpp"
 
 using namespace korvalite;

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "korvalite/gige/stream/frame.hpp"
-#include "korvalite/gige/stream/record_arena.hpp"
+#include "korvalite/gige/stream/detail/record_arena.hpp"
 #include "korvalite/gige/stream/stats.hpp"
 
 using namespace korvalite;

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "capture_sink.hpp"
-#include "korvalite/gige/camera.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/net/packet_ring.hpp"
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/pattern.hpp"
@@ -41,10 +41,10 @@ struct SimStream {
         config.image.frame_count = kFrames;
         camera = std::move(*sim::SimulatedCamera::create(config));
         EXPECT_TRUE(camera->start());
-        gige::CameraSettings settings;
+        device::CameraSettings settings;
         settings.device = camera->endpoint();
         settings.local_ip = ip(host_ip);
-        driver = std::make_unique<gige::GigECamera>(settings);
+        driver = std::make_unique<device::GigECamera>(settings);
         EXPECT_TRUE(driver->connect());
     }
     ~SimStream() {
@@ -80,7 +80,7 @@ struct SimStream {
     }
 
     std::unique_ptr<sim::SimulatedCamera> camera;
-    std::unique_ptr<gige::GigECamera> driver;
+    std::unique_ptr<device::GigECamera> driver;
     std::optional<gs::StreamChannel> stream;
 };
 

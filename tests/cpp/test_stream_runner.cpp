@@ -5,7 +5,7 @@
 
 #include "capture_sink.hpp"
 #include "gvsp_packets.hpp"
-#include "korvalite/gige/stream/runner.hpp"
+#include "korvalite/gige/stream/detail/stream_runner.hpp"
 
 using namespace korvalite;
 using namespace korvalite::gige::stream;

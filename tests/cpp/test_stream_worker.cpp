@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "gvsp_packets.hpp"
-#include "korvalite/gige/stream/worker.hpp"
+#include "korvalite/gige/stream/stream_worker.hpp"
 
 using namespace korvalite;
 using namespace korvalite::gige::stream;

@@ -2,7 +2,7 @@
 // in flight and what it leaves for the worker to send or hand on.
 #include <gtest/gtest.h>
 
-#include "korvalite/gige/runner_inbound.hpp"
+#include "korvalite/gige/control/detail/inbound.hpp"
 
 using namespace korvalite;
 using namespace korvalite::gige;

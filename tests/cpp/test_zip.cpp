@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "korvalite/genicam/zip.hpp"
+#include "shared_descriptions.hpp"
 
 using namespace korvalite::genicam;
 
@@ -208,8 +209,9 @@ TEST(Zip, LittleEndianFieldsStopAtTheEnd) {
 
 // Every zipped description of the collection unpacks to XML whose CRC matches the directory's.
 TEST(Zip, SharedArchivesExtract) {
+    KORVALITE_REQUIRE_SHARED_DESCRIPTIONS();
     int archives = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(KORVALITE_SHARED_DIR "/genicam-xml")) {
+    for (const auto& entry : std::filesystem::directory_iterator(korvalite::test_support::shared_descriptions())) {
         if (entry.path().extension() != ".zip") continue;
         std::ifstream file(entry.path(), std::ios::binary);
         const std::string raw{std::istreambuf_iterator<char>(file), {}};

@@ -3,7 +3,7 @@
 // The host side binds 127.0.0.20; each test picks its own device address in 127.0.0.21-29.
 #include <chrono>
 
-#include "korvalite/gige/control_channel.hpp"
+#include "korvalite/gige/control/control_channel.hpp"
 #include "scripted_device.hpp"
 
 namespace korvalite::test_support {

@@ -1,4 +1,6 @@
 import logging
+import os
+import pathlib
 
 import pytest
 
@@ -88,3 +90,20 @@ def capture_log(caplog):
     from capture_rig import capture_logs
 
     yield capture_logs(caplog)
+
+
+def shared_descriptions() -> pathlib.Path:
+    """The real camera descriptions: $KORVALITE_GENICAM_XML, else ../shared/genicam-xml beside the repository."""
+    given = os.environ.get("KORVALITE_GENICAM_XML")
+    if given:
+        return pathlib.Path(given)
+    return pathlib.Path(__file__).resolve().parents[2].parent / "shared" / "genicam-xml"
+
+
+@pytest.fixture
+def genicam_xml():
+    """The folder of real camera descriptions; the test skips, saying why, when it is absent."""
+    folder = shared_descriptions()
+    if not folder.is_dir():
+        pytest.skip(f"no real descriptions at {folder} (set KORVALITE_GENICAM_XML)")
+    return folder

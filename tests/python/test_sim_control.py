@@ -201,15 +201,10 @@ def test_events_reach_the_controlling_application(clients):
         assert cam.counters()["events_sent"] == 2
 
 
-SHARED = pathlib.Path(__file__).resolve().parents[2].parent / "shared" / "genicam-xml"
-
-
 @pytest.mark.parametrize("name, zip_method", [("basler__pypylon__HelloWorld.xml", "deflated"),
                                               ("genicam__harvesters__issue_66_altered_zip.zip", None)])
-def test_another_description_can_be_served(clients, name, zip_method):
-    path = SHARED / name
-    if not path.exists():
-        pytest.skip(f"{path} not available")
+def test_another_description_can_be_served(clients, genicam_xml, name, zip_method):
+    path = genicam_xml / name
     with SimulatedCamera(CAMERA_IP, 0, description_file=str(path), zip=zip_method) as cam:
         c = clients(cam=cam)
         url = c.read_memory(0x0200, 512).split(b"\0")[0].decode()

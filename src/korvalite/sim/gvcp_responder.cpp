@@ -20,7 +20,6 @@ namespace st = gige::proto::status;
 constexpr std::size_t kMaxRemembered = 256;
 // Commands held back behind a PENDING_ACK; beyond this the device answers "busy".
 constexpr std::size_t kMaxDeferred = 256;
-constexpr std::uint16_t kInvalidHeader = 0x800E;
 
 ByteVec nak(const GvcpDatagram& cmd, std::uint16_t status) {
     return gige::proto::encode_ack(status, static_cast<std::uint16_t>(cmd.code + 1), cmd.id);
@@ -63,7 +62,7 @@ void GvcpResponder::handle(ByteView datagram, const net::Endpoint& peer, Clock::
             header.flags = gige::proto::u8_at(datagram, 1);
             header.code = gige::proto::u16_at(datagram, 2);
             header.id = gige::proto::u16_at(datagram, 6);
-            reply(header, nak(header, kInvalidHeader), peer, out);
+            reply(header, nak(header, st::kInvalidHeader), peer, out);
         }
         return;
     }

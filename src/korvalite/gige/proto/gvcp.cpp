@@ -31,38 +31,6 @@ const char* command_name(std::uint16_t command) {
     }
 }
 
-const char* GvcpStatus::name() const {
-    switch (code) {
-        case 0x0000: return "success";
-        case 0x0100: return "packet resend";
-        case 0x8001: return "not implemented";
-        case 0x8002: return "invalid parameter";
-        case 0x8003: return "invalid address";
-        case 0x8004: return "write protect";
-        case 0x8005: return "bad alignment";
-        case 0x8006: return "access denied";
-        case 0x8007: return "busy";
-        case 0x800C: return "packet unavailable";
-        case 0x800D: return "data overrun";
-        case 0x800E: return "invalid header";
-        case 0x8010: return "packet not yet available";
-        case 0x8011: return "packet and previous removed from memory";
-        case 0x8012: return "packet removed from memory";
-        case 0x8013: return "no reference time";
-        case 0x8014: return "packet temporarily unavailable";
-        case 0x8015: return "overflow";
-        case 0x8016: return "action late";
-        case 0x8017: return "leader/trailer overflow";
-        case 0x8FFF: return "generic error";
-        default: return nullptr;
-    }
-}
-
-std::string GvcpStatus::display() const {
-    if (const char* n = name()) return std::string(n) + " (" + hex_code(code, 4) + ")";
-    return "status " + hex_code(code, 4);
-}
-
 ByteVec encode_read_reg(std::span<const std::uint32_t> addresses, std::uint16_t request_id) {
     ByteVec out(kGvcpHeaderSize + 4 * addresses.size());
     put_command_header(out, kFlagAckRequired, code::kReadRegCmd, static_cast<std::uint16_t>(4 * addresses.size()),

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "korvalite/gige/proto/bytes.hpp"
+#include "korvalite/gvcp_status.hpp"
 
 namespace korvalite::gige::proto {
 
@@ -42,31 +43,9 @@ inline constexpr std::uint16_t kEventDataAck = 0x00C3;
 // "READMEM" for a command code, or nullptr for one without a name.
 const char* command_name(std::uint16_t command);
 
-// A 16-bit GVCP status; bit 15 marks an error.
-struct GvcpStatus {
-    std::uint16_t code = 0;
-
-    bool is_error() const { return (code & 0x8000) != 0; }
-    // The status name, or nullptr for a code without one.
-    const char* name() const;
-    // "access denied (0x8006)", or "status 0x800f" for a code without a name.
-    std::string display() const;
-    bool operator==(const GvcpStatus&) const = default;
-};
-
-namespace status {
-inline constexpr std::uint16_t kSuccess = 0x0000;
-inline constexpr std::uint16_t kPacketResend = 0x0100;
-inline constexpr std::uint16_t kNotImplemented = 0x8001;
-inline constexpr std::uint16_t kInvalidParameter = 0x8002;
-inline constexpr std::uint16_t kInvalidAddress = 0x8003;
-inline constexpr std::uint16_t kWriteProtect = 0x8004;
-inline constexpr std::uint16_t kBadAlignment = 0x8005;
-inline constexpr std::uint16_t kAccessDenied = 0x8006;
-inline constexpr std::uint16_t kBusy = 0x8007;
-inline constexpr std::uint16_t kPacketUnavailable = 0x800C;
-inline constexpr std::uint16_t kGenericError = 0x8FFF;
-}  // namespace status
+// Status codes and names live in the one table of korvalite/gvcp_status.hpp.
+using korvalite::GvcpStatus;
+namespace status = korvalite::gvcp_status;
 
 // --- Host-side encoders ---------------------------------------------------------------------
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "korvalite/channel.hpp"
+#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 
 namespace korvalite::gige::stream {

@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "korvalite/channel.hpp"
+#include "korvalite/mpmc_channel.hpp"
 
 namespace korvalite::gige::stream {
 

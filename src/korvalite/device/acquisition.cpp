@@ -1,0 +1,116 @@
+#include "korvalite/device/acquisition.hpp"
+#include "korvalite/device/layers.hpp"
+
+#include <algorithm>
+
+namespace korvalite::device {
+
+namespace {
+
+using log::Level;
+
+constexpr std::size_t kSnapshotSubscription = 4;
+constexpr Duration kSnapSlice = std::chrono::milliseconds(100);
+
+void debug(const log::Target& target, const std::string& text) { KORVALITE_LOG(target, Level::Debug, text); }
+
+void lock_transport(GenICamera& camera, const log::Target& target) {
+    if (auto r = camera.set_integer("TLParamsLocked", 1); !r)
+        debug(target, "TLParamsLocked not set: " + r.error().message());
+}
+
+void unlock_transport(GenICamera& camera, const log::Target& target) {
+    if (auto r = camera.set_integer("TLParamsLocked", 0); !r)
+        debug(target, "TLParamsLocked not cleared: " + r.error().message());
+}
+
+GenicamResult<gige::stream::StreamChannel> open_stream(GenICamera& camera, gige::stream::StreamOptions& options) {
+    if (auto r = camera.fill_payload_size(options); !r) return std::unexpected(r.error());
+    auto stream = camera.gige().open_stream(options);
+    if (!stream) return std::unexpected(GenicamError::transport(stream.error()));
+    return std::move(*stream);
+}
+
+// Waits in slices so that `interrupted` is asked at least every kSnapSlice.
+gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel& frames, Duration timeout,
+                                     const std::function<bool()>& interrupted) {
+    if (!interrupted) return frames.wait_for(timeout);
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const Duration waited = std::chrono::steady_clock::now() - start;
+        if (waited >= timeout) return nullptr;
+        if (auto frame = frames.wait_for(std::min<Duration>(timeout - waited, kSnapSlice))) return frame;
+        if (frames.has_ended() || interrupted()) return nullptr;
+    }
+}
+
+}  // namespace
+
+GenicamResult<AcquisitionState> start_acquisition(GenICamera& camera, gige::stream::StreamOptions options,
+                                                  const log::Target& target) {
+    auto stream = open_stream(camera, options);
+    if (!stream) return std::unexpected(stream.error());
+    gige::stream::FrameChannel frames = stream->subscribe(options.n_buffers);
+    lock_transport(camera, target);
+    if (auto started = camera.execute("AcquisitionStart"); !started) {
+        unlock_transport(camera, target);
+        return std::unexpected(started.error());  // the subscription and the stream close here
+    }
+    return AcquisitionState{std::move(*stream), std::move(frames)};
+}
+
+GenicamResult<void> stop_acquisition(GenICamera& camera, AcquisitionState& state, const log::Target& target) {
+    auto stopped = camera.execute("AcquisitionStop");
+    unlock_transport(camera, target);
+    state.stream.close();
+    return stopped;
+}
+
+GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::StreamOptions options,
+                                           const log::Target& target) {
+    std::optional<std::string> restore_mode;
+    bool single_frame = false;
+    if (auto mode = camera.get_enum("AcquisitionMode"); !mode) {
+        debug(target, "AcquisitionMode unavailable, stopping per snap: " + mode.error().message());
+    } else if (*mode == "SingleFrame") {
+        single_frame = true;
+    } else if (auto set = camera.set_enum("AcquisitionMode", "SingleFrame"); !set) {
+        debug(target, "SingleFrame mode unavailable, stopping per snap: " + set.error().message());
+    } else {
+        single_frame = true;
+        restore_mode = std::move(*mode);
+    }
+    auto stream = open_stream(camera, options);
+    if (!stream) {
+        if (restore_mode) (void)camera.set_enum("AcquisitionMode", *restore_mode);
+        return std::unexpected(stream.error());
+    }
+    lock_transport(camera, target);
+    gige::stream::FrameChannel frames = stream->subscribe(kSnapshotSubscription);
+    return SnapshotState{std::move(restore_mode), std::move(*stream), std::move(frames), single_frame};
+}
+
+GenicamResult<gige::stream::FramePtr> snap_once(GenICamera& camera, SnapshotState& state, Duration timeout,
+                                                const log::Target& target, const std::function<bool()>& interrupted) {
+    state.frames.clear();
+    if (auto started = camera.execute("AcquisitionStart"); !started) return std::unexpected(started.error());
+    gige::stream::FramePtr frame = wait_for_snap(state.frames, timeout, interrupted);
+    if (!(frame && state.single_frame)) {
+        if (auto stopped = camera.execute("AcquisitionStop"); !stopped)
+            KORVALITE_LOG(target, Level::Warn, "AcquisitionStop after snap failed: " + stopped.error().message());
+    }
+    if (!frame) return std::unexpected(GenicamError::snap_timeout());
+    return frame;
+}
+
+void close_snapshot(GenICamera& camera, SnapshotState& state, const log::Target& target) {
+    unlock_transport(camera, target);
+    if (state.restore_mode) {
+        if (auto r = camera.set_enum("AcquisitionMode", *state.restore_mode); !r)
+            debug(target, "AcquisitionMode not restored: " + r.error().message());
+    }
+    state.stream.close();
+    state.frames.clear();
+}
+
+}  // namespace korvalite::device

@@ -1,0 +1,59 @@
+#pragma once
+// Driving image capture through the standard features: continuous acquisition (start, stop)
+// and on-demand single frames in a snapshot session (open, snap, close). The callers hold the
+// camera's mutex for every call; events go to the target the caller names.
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "korvalite/error.hpp"
+#include "korvalite/device/genicamera.hpp"
+#include "korvalite/gige/stream/stream_channel.hpp"
+#include "korvalite/gige/stream/frame_channel.hpp"
+#include "korvalite/gige/stream/options.hpp"
+#include "korvalite/log.hpp"
+#include "korvalite/device/layers.hpp"
+
+namespace korvalite::device {
+
+using Duration = std::chrono::steady_clock::duration;
+
+// A running acquisition: the open stream and its built-in subscription.
+struct AcquisitionState {
+    gige::stream::StreamChannel stream;
+    gige::stream::FrameChannel frames;
+};
+
+// Fills the payload size, opens the stream, subscribes (capacity `n_buffers`, before the camera
+// starts, so the first frame is delivered), locks the transport parameters and starts the
+// camera. On failure nothing stays open and TLParamsLocked is written back to 0.
+GenicamResult<AcquisitionState> start_acquisition(GenICamera& camera, gige::stream::StreamOptions options,
+                                                  const log::Target& target);
+
+// Stops the camera, unlocks the transport parameters and closes the stream. Every step runs;
+// the result is AcquisitionStop's.
+GenicamResult<void> stop_acquisition(GenICamera& camera, AcquisitionState& state, const log::Target& target);
+
+// An open snapshot session: the mode to restore, the stream, its subscription (capacity 4) and
+// whether the camera is in SingleFrame mode for this session.
+struct SnapshotState {
+    std::optional<std::string> restore_mode;
+    gige::stream::StreamChannel stream;
+    gige::stream::FrameChannel frames;
+    bool single_frame = false;
+};
+
+GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::StreamOptions options,
+                                           const log::Target& target);
+// One frame: start the camera, wait up to `timeout`, stop it unless a frame came in SingleFrame
+// mode. SnapTimeout when no frame arrived. `interrupted`, when given, is asked between waits of
+// at most 100 ms; true ends the wait early as if the time were up (the camera is still stopped).
+GenicamResult<gige::stream::FramePtr> snap_once(GenICamera& camera, SnapshotState& state, Duration timeout,
+                                                const log::Target& target,
+                                                const std::function<bool()>& interrupted = {});
+// Unlocks the transport parameters, restores the acquisition mode and closes the stream. Never
+// fails; trouble is logged.
+void close_snapshot(GenICamera& camera, SnapshotState& state, const log::Target& target);
+
+}  // namespace korvalite::device

@@ -1,0 +1,152 @@
+#include "korvalite/device/genicamera.hpp"
+
+#include "korvalite/genicam/node_read.hpp"
+#include "korvalite/genicam/node_write.hpp"
+#include "korvalite/genicam/registers.hpp"
+#include "korvalite/log.hpp"
+#include "korvalite/device/layers.hpp"
+
+namespace korvalite::device {
+
+namespace {
+
+using log::Level;
+
+GenicamError model_not_loaded() { return GenicamError::description("feature model not loaded"); }
+
+}  // namespace
+
+GenicamResult<GenICamera::Access> GenICamera::access() {
+    if (auto error = camera_.connection_error()) return std::unexpected(GenicamError::transport(std::move(*error)));
+    Genicam* model = camera_.model();
+    if (!model) return std::unexpected(model_not_loaded());
+    return Access{*model, FeaturePort(camera_.connection()->channel.port)};
+}
+
+template <class Fn>
+auto GenICamera::on_feature(std::string_view name, Fn&& fn)
+    -> decltype(fn(std::declval<Genicam&>(), NodeId{}, std::declval<PortIo&>())) {
+    auto checked = access();
+    if (!checked) return std::unexpected(std::move(checked.error()));
+    auto id = checked->model.lookup(name);
+    if (!id) return std::unexpected(std::move(id.error()));
+    return fn(checked->model, *id, checked->port);
+}
+
+GenicamResult<void> GenICamera::connect() {
+    if (auto r = camera_.connect(); !r) return std::unexpected(GenicamError::transport(r.error()));
+    auto loaded = camera_.ensure_genicam();
+    if (!loaded) {
+        const device::Connection* connection = camera_.connection();
+        camera_.disconnect(connection ? connection->port().wait_timeout() : device::Duration::zero());
+    }
+    return loaded;
+}
+
+const Genicam* GenICamera::kept_model() const { return camera_.connection() ? camera_.model() : nullptr; }
+
+GenicamResult<std::vector<std::string>> GenICamera::feature_names() const {
+    const Genicam* model = kept_model();
+    if (!model) return std::unexpected(model_not_loaded());
+    return model->node_names();
+}
+
+bool GenICamera::has_feature(std::string_view name) const {
+    const Genicam* model = kept_model();
+    return model && model->lookup(name).has_value();
+}
+
+GenicamResult<std::int64_t> GenICamera::get_integer(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return int_value(g, id, port); });
+}
+
+GenicamResult<void> GenICamera::set_integer(std::string_view name, std::int64_t value) {
+    KORVALITE_LOG(log::targets::genicam, Level::Trace, "set integer",
+                  {{"feature", std::string(name)}, {"value", value}});
+    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return set_int_value(g, id, value, port); });
+}
+
+GenicamResult<std::pair<std::int64_t, std::int64_t>> GenICamera::integer_bounds(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return int_bounds(g, id, port); });
+}
+
+GenicamResult<std::int64_t> GenICamera::integer_increment(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return int_increment(g, id, port); });
+}
+
+GenicamResult<double> GenICamera::get_float(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return float_value(g, id, port); });
+}
+
+GenicamResult<void> GenICamera::set_float(std::string_view name, double value) {
+    KORVALITE_LOG(log::targets::genicam, Level::Trace, "set float", {{"feature", std::string(name)}, {"value", value}});
+    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return set_float_value(g, id, value, port); });
+}
+
+GenicamResult<std::pair<double, double>> GenICamera::float_bounds(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return genicam::float_bounds(g, id, port); });
+}
+
+GenicamResult<bool> GenICamera::get_boolean(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return bool_value(g, id, port); });
+}
+
+GenicamResult<void> GenICamera::set_boolean(std::string_view name, bool value) {
+    KORVALITE_LOG(log::targets::genicam, Level::Trace, "set boolean",
+                  {{"feature", std::string(name)}, {"value", value}});
+    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return set_bool_value(g, id, value, port); });
+}
+
+GenicamResult<std::string> GenICamera::get_string(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return string_value(g, id, port); });
+}
+
+GenicamResult<void> GenICamera::set_string(std::string_view name, std::string_view value) {
+    KORVALITE_LOG(log::targets::genicam, Level::Trace, "set string",
+                  {{"feature", std::string(name)}, {"value", std::string(value)}});
+    return on_feature(name,
+                      [&](Genicam& g, NodeId id, PortIo& port) { return set_string_value(g, id, value, port); });
+}
+
+GenicamResult<std::string> GenICamera::get_enum(std::string_view name) { return get_string(name); }
+
+GenicamResult<void> GenICamera::set_enum(std::string_view name, std::string_view entry) {
+    KORVALITE_LOG(log::targets::genicam, Level::Trace, "set enum",
+                  {{"feature", std::string(name)}, {"entry", std::string(entry)}});
+    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return set_enum_entry(g, id, entry, port); });
+}
+
+GenicamResult<std::vector<std::string>> GenICamera::enum_entries(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo&) { return genicam::enum_entries(g, id); });
+}
+
+GenicamResult<void> GenICamera::execute(std::string_view name) {
+    KORVALITE_LOG(log::targets::genicam, Level::Trace, "execute command", {{"feature", std::string(name)}});
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return genicam::execute(g, id, port); });
+}
+
+GenicamResult<AccessMode> GenICamera::access_mode(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return genicam::access_mode(g, id, port); });
+}
+
+GenicamResult<void> GenICamera::invalidate_caches() {
+    auto checked = access();
+    if (!checked) return std::unexpected(std::move(checked.error()));
+    clear_register_caches(checked->model);
+    return {};
+}
+
+GenicamResult<void> GenICamera::fill_payload_size(gige::stream::StreamOptions& options) {
+    if (options.payload_size) return {};
+    auto size = on_feature("PayloadSize", [](Genicam& g, NodeId id, PortIo& port) {
+        // The buffers must fit what the device sends now, whatever was cached before.
+        clear_register_caches(g);
+        return int_value(g, id, port);
+    });
+    if (!size) return std::unexpected(std::move(size.error()));
+    if (*size < 0) return std::unexpected(GenicamError::description("negative PayloadSize"));
+    options.payload_size = static_cast<std::uint64_t>(*size);
+    return {};
+}
+
+}  // namespace korvalite::device

@@ -1,0 +1,102 @@
+#pragma once
+// One GigE Vision device: its connection settings, the live connection (control worker,
+// identity, capability), the feature model and the cached description. The model and the
+// cache belong to the camera, not to the connection: they survive a disconnect.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "korvalite/error.hpp"
+#include "korvalite/genicam/graph.hpp"
+#include "korvalite/gige/control/control_channel.hpp"
+#include "korvalite/gige/proto/bootstrap.hpp"
+#include "korvalite/gige/proto/bytes.hpp"
+#include "korvalite/gige/stream/stream_channel.hpp"
+#include "korvalite/gige/stream/options.hpp"
+#include "korvalite/net/address.hpp"
+#include "korvalite/thread_util.hpp"
+#include "korvalite/device/layers.hpp"
+
+namespace korvalite::device {
+
+using Duration = std::chrono::steady_clock::duration;
+
+struct CameraSettings {
+    net::Endpoint device;                     // GVCP endpoint, port 3956 unless given
+    std::optional<net::Ipv4Address> local_ip;  // control socket bind address; absent: any
+    Duration gvcp_timeout = std::chrono::milliseconds(500);
+    std::uint8_t retries = 4;
+    std::uint32_t heartbeat_timeout_ms = 3000;
+    bool exclusive = false;
+    ThreadConfig thread;
+};
+
+// A live connection: present from a successful connect until disconnect, or until a later
+// connect finds it dead. Dropping it stops and joins the control worker.
+struct Connection {
+    ControlChannel channel;
+    proto::DeviceInfo device_info;
+    net::Endpoint device;
+    std::uint32_t gvcp_capability = 0;
+
+    proto::GvcpCapability capability() const { return {gvcp_capability}; }
+
+    const ControlPort& port() const { return channel.port; }
+    bool is_alive() const { return channel.worker.is_alive(); }
+    // The error every operation meets on this connection once its worker has ended.
+    CameraError dead_error() const {
+        return channel.shared->control_lost.load() ? CameraError::control_lost() : CameraError::not_connected();
+    }
+};
+
+enum class ConnectionState { Disconnected, Connected, Dead };
+
+class GigECamera {
+public:
+    explicit GigECamera(CameraSettings settings) : settings_(std::move(settings)) {}
+    GigECamera(GigECamera&&) noexcept = default;
+    GigECamera& operator=(GigECamera&&) noexcept = default;
+
+    // Starts the worker, takes control privilege, arms the heartbeat, reads the capability and
+    // the identity. Connecting while connected sends nothing; a dead connection is replaced.
+    CameraResult<void> connect();
+    // Gives control back and joins the worker, waiting at most `deadline` for its confirmation.
+    void disconnect(Duration deadline);
+    // The description bytes (unzipped), from the first URL register that yields them.
+    CameraResult<proto::ByteVec> genicam_xml();
+    // Loads the feature model unless one is present: from the cached description, else from the
+    // device. Needs a live connection; the model is stored only if the connection is still live.
+    GenicamResult<void> ensure_genicam();
+
+    // The feature model, or nullptr before one is loaded. It survives disconnects.
+    genicam::Genicam* model() { return model_.get(); }
+    const genicam::Genicam* model() const { return model_.get(); }
+    void set_model(std::unique_ptr<genicam::Genicam> model) { model_ = std::move(model); }
+
+    // Binds the stream socket, programs the channel's stream registers (negotiating the packet
+    // size unless one is given) and starts the receive worker.
+    CameraResult<stream::StreamChannel> open_stream(const stream::StreamOptions& options);
+
+    ConnectionState state() const;
+    const CameraSettings& settings() const { return settings_; }
+    Connection* connection() { return connection_.get(); }
+    const Connection* connection() const { return connection_.get(); }
+    // No connection: NotConnected. A dead one: ControlLost or NotConnected. Else nothing.
+    std::optional<CameraError> connection_error() const;
+
+    // The description bytes as last fetched (shared, immutable), if any.
+    const std::shared_ptr<const proto::ByteVec>& description_cache() const { return description_cache_; }
+    void set_description_cache(std::shared_ptr<const proto::ByteVec> bytes) { description_cache_ = std::move(bytes); }
+
+private:
+    CameraResult<Connection> establish(ControlChannel channel);
+    CameraResult<proto::ByteVec> description_from(std::uint32_t url_register);
+
+    CameraSettings settings_;
+    std::unique_ptr<Connection> connection_;
+    std::shared_ptr<const proto::ByteVec> description_cache_;
+    std::unique_ptr<genicam::Genicam> model_;
+};
+
+}  // namespace korvalite::device

@@ -1,0 +1,108 @@
+// Opening a stream channel: the host socket, the device's stream registers, the packet size
+// and the receive worker.
+#include <algorithm>
+#include <string>
+
+#include "korvalite/device/gige_camera.hpp"
+#include "korvalite/device/packet_size.hpp"
+#include "korvalite/device/stream_setup.hpp"
+#include "korvalite/log.hpp"
+#include "korvalite/net/udp_socket.hpp"
+#include "korvalite/device/layers.hpp"
+
+namespace korvalite::device {
+
+namespace {
+
+using log::Level;
+namespace reg = proto::reg;
+
+void size_receive_buffer(net::UdpSocket& socket, const stream::StreamOptions& options) {
+    const std::size_t request = receive_buffer_request(options);
+    if (auto granted = socket.set_receive_buffer(request); !granted)
+        KORVALITE_LOG(log::targets::gige, Level::Warn,
+                      "SO_RCVBUF=" + std::to_string(request) + " not applied: " + granted.error().text());
+}
+
+// Device timestamp ticks per second; 0 when the device does not tell.
+std::uint64_t read_tick_frequency(const ControlPort& port) {
+    auto words = wait_plain(port.read_registers({reg::kTickFrequencyHigh, reg::kTickFrequencyLow}), port.wait_timeout());
+    if (!words || words->size() != 2) return 0;
+    return (std::uint64_t{(*words)[0]} << 32) | (*words)[1];
+}
+
+}  // namespace
+
+std::size_t receive_buffer_request(const stream::StreamOptions& options) {
+    if (options.receive_buffer != 0) return options.receive_buffer;
+    const std::uint64_t payload = std::min<std::uint64_t>(options.payload_size.value_or(0), kMaxAutoReceiveBuffer);
+    return std::clamp<std::size_t>(static_cast<std::size_t>(payload) + 1024, kMinAutoReceiveBuffer,
+                                   kMaxAutoReceiveBuffer);
+}
+
+CameraResult<net::Endpoint> stream_bind_address(const stream::StreamOptions& options, const net::Endpoint& control_local,
+                                                const net::Endpoint& device) {
+    if (options.local_addr) return *options.local_addr;
+    if (control_local.address != net::Ipv4Address::any()) return net::Endpoint{control_local.address, 0};
+    // The address the host routes to the device from, as a connected scratch socket learns it.
+    auto scratch = net::UdpSocket::bind({net::Ipv4Address::any(), 0});
+    if (!scratch) return std::unexpected(scratch.error());
+    if (auto r = scratch->connect(device); !r) return std::unexpected(r.error());
+    auto route = scratch->local_endpoint();
+    if (!route) return std::unexpected(route.error());
+    return net::Endpoint{route->address, 0};
+}
+
+CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::StreamOptions& options) {
+    if (!options.payload_size || *options.payload_size == 0)
+        return std::unexpected(CameraError::malformed("payload_size must be set"));
+    if (auto error = connection_error()) return std::unexpected(*error);
+    const Connection& connection = *connection_;
+    const ControlPort& port = connection.port();
+    const auto write = [&](std::uint32_t address, std::uint32_t value) {
+        return wait_plain(port.write_register(address, value), port.wait_timeout());
+    };
+
+    auto bind_to = stream_bind_address(options, connection.channel.local, connection.device);
+    if (!bind_to) return std::unexpected(bind_to.error());
+    auto socket = net::UdpSocket::bind(*bind_to);
+    if (!socket) return std::unexpected(socket.error());
+    auto local = socket->local_endpoint();
+    if (!local) return std::unexpected(local.error());
+    if (local->address == net::Ipv4Address::any())
+        KORVALITE_LOG(log::targets::gige, Level::Debug,
+                      "stream host IP unresolved; advertising SCDA=0 (device streams to the GVCP requester)",
+                      {{"local", local->to_string()}});
+    size_receive_buffer(*socket, options);
+
+    const std::uint32_t base = reg::stream_channel_base(options.channel);
+    if (auto r = write(base + reg::kScdaOffset, local->address.value); !r) return std::unexpected(r.error());
+    if (auto r = write(base + reg::kScpOffset, local->port); !r) return std::unexpected(r.error());
+    std::uint16_t packet_size = 0;
+    if (options.packet_size) {
+        packet_size = *options.packet_size;
+        if (auto r = write(base + reg::kScpsOffset, packet_size); !r) return std::unexpected(r.error());
+    } else {
+        auto negotiated = negotiate_packet_size({port, base + reg::kScpsOffset, *socket, connection.device.address});
+        if (!negotiated) return std::unexpected(negotiated.error());
+        packet_size = *negotiated;
+    }
+    if (options.packet_delay)
+        if (auto r = write(base + reg::kScpdOffset, *options.packet_delay); !r) return std::unexpected(r.error());
+
+    stream::StreamWorkerParams params;
+    params.device = connection.device;
+    params.packet_size = packet_size;
+    params.tick_frequency = read_tick_frequency(port);
+    // A device without PACKETRESEND is never asked; what would have been asked is counted.
+    params.resend_enabled = !options.no_resend && connection.capability().packet_resend();
+    params.resend_unsupported = !options.no_resend && !connection.capability().packet_resend();
+    auto worker = stream::StreamWorker::spawn(std::move(*socket), options, params);
+    if (!worker) return std::unexpected(worker.error());
+
+    KORVALITE_LOG(log::targets::gige, Level::Debug, "stream channel opened",
+                  {{"channel", options.channel}, {"local", local->to_string()}, {"packet_size", packet_size}});
+    return stream::StreamChannel(*local, std::move(*worker), port, base, options.channel, packet_size);
+}
+
+}  // namespace korvalite::device

@@ -1,0 +1,49 @@
+#pragma once
+// What the control worker makes of one datagram from the device, kept apart from its socket:
+// the transaction in flight is completed, failed or extended here, and what is left to send or
+// hand on comes back as an outcome. Internal to the worker.
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "korvalite/gige/control/link_stats.hpp"
+#include "korvalite/gige/control/detail/operations.hpp"
+
+namespace korvalite::gige {
+
+// The one transaction the worker waits for.
+struct Inflight {
+    proto::ByteVec packet;  // exactly what was sent, for retries
+    op::Op op;
+    std::chrono::steady_clock::time_point deadline;
+    std::uint16_t request_id = 0;
+    std::uint8_t tries_left = 0;
+};
+
+// What remains for the worker once a datagram has been taken in.
+struct InboundOutcome {
+    std::optional<op::Op> next;                         // a chunked transfer goes on with this op
+    std::optional<std::array<std::byte, 8>> event_ack;  // to send back to the event's sender
+    std::optional<proto::GvcpEvent> event;              // to offer to the event subscribers
+    bool control_lost = false;                          // a heartbeat showed control is gone
+};
+
+// How the worker treats PENDING_ACK: believed only from a device that announces it, and never
+// for longer than `limit`.
+struct PendingAckRule {
+    static constexpr std::chrono::milliseconds kMaxLimit{5000};
+    bool accepted = true;
+    std::chrono::milliseconds limit = kMaxLimit;
+};
+
+// The error a refusal of `command` with `status` becomes; NOT_IMPLEMENTED names the command.
+CameraError refusal(std::uint16_t command, std::uint16_t status);
+
+// Takes in one datagram from the device at `now`: an acknowledge of the transaction in flight
+// ends it (completing or failing its slot; `inflight` is emptied) or, as PENDING_ACK, moves its
+// deadline as `pending` allows; an event command is decoded. Counts what it saw in `shared`.
+InboundOutcome take_inbound(proto::ByteView datagram, std::optional<Inflight>& inflight, Shared& shared,
+                            std::chrono::steady_clock::time_point now, const PendingAckRule& pending = {});
+
+}  // namespace korvalite::gige

@@ -1,0 +1,263 @@
+#include "korvalite/gige/control/worker.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "korvalite/gige/proto/bootstrap.hpp"
+#include "korvalite/gige/control/detail/runner.hpp"
+#include "korvalite/log.hpp"
+#include "korvalite/saturating_time.hpp"
+
+namespace korvalite::gige {
+
+namespace {
+
+constexpr int kReadinessWaitMs = 10;
+constexpr std::size_t kReceiveBufferSize = 65535;
+
+const log::Target& target() { return log::targets::gige_runner; }
+
+CameraError spawn_error(const CameraError& cause) { return CameraError::thread_spawn(cause.text()); }
+
+}  // namespace
+
+std::chrono::milliseconds heartbeat_interval(std::uint32_t heartbeat_timeout_ms) {
+    const std::uint32_t third = heartbeat_timeout_ms / 3;
+    return std::chrono::milliseconds(std::clamp<std::uint32_t>(third, 10, 1000));
+}
+
+CameraResult<SpawnedWorker> spawn(Receiver<ToWorker> receiver, std::shared_ptr<Shared> shared,
+                                  const WorkerSettings& settings) {
+    const net::Endpoint bind_to = settings.local.value_or(net::Endpoint{net::Ipv4Address::any(), 0});
+    auto socket = net::UdpSocket::bind(bind_to);
+    if (!socket)
+        return std::unexpected(
+            CameraError::thread_spawn("bind control socket " + bind_to.to_string() + ": " + socket.error().text()));
+    if (auto r = socket->set_nonblocking(true); !r) return std::unexpected(spawn_error(r.error()));
+    auto local = socket->local_endpoint();
+    if (!local) return std::unexpected(spawn_error(local.error()));
+    auto poller = net::Poller::create();
+    if (!poller) return std::unexpected(spawn_error(poller.error()));
+    if (auto r = poller->add_readable(socket->fd(), net::kSocketToken); !r)
+        return std::unexpected(spawn_error(r.error()));
+    auto waker = net::Waker::create();
+    if (!waker) return std::unexpected(spawn_error(waker.error()));
+    if (auto r = poller->add_readable((*waker)->fd(), net::kWakerToken); !r)
+        return std::unexpected(spawn_error(r.error()));
+
+    auto handle = ThreadHandle::create();
+    handle.set_waker(*waker);
+    Runner::Parts parts{.settings = settings,
+                        .socket = std::move(*socket),
+                        .poller = std::move(*poller),
+                        .waker = *waker,
+                        .receiver = std::move(receiver),
+                        .shared = std::move(shared),
+                        .alive = handle.alive_flag(),
+                        .stop = handle.stop_flag()};
+    auto thread = spawn_named("korvalite-gvcp", [parts = std::move(parts)]() mutable {
+        Runner runner(std::move(parts));
+        runner.run();
+    });
+    if (!thread) return std::unexpected(thread.error());
+    handle.set_handle(std::move(*thread));
+    return SpawnedWorker{std::move(handle), *local};
+}
+
+Runner::Runner(Parts parts)
+    : settings_(std::move(parts.settings)),
+      socket_(std::move(parts.socket)),
+      poller_(std::move(parts.poller)),
+      waker_(std::move(parts.waker)),
+      receiver_(std::move(parts.receiver)),
+      shared_(std::move(parts.shared)),
+      alive_(std::move(parts.alive)),
+      stop_(std::move(parts.stop)),
+      heartbeat_interval_(heartbeat_interval(settings_.heartbeat_timeout_ms)),
+      next_heartbeat_(Clock::now() + heartbeat_interval_),
+      receive_buffer_(kReceiveBufferSize) {}
+
+void Runner::run() {
+    settings_.thread.apply_logged();
+    while (!stop_->load() && !control_lost_) {
+        if (!iterate()) break;
+    }
+    shutdown();
+}
+
+bool Runner::iterate() {
+    auto ready = poller_.wait(events_, kReadinessWaitMs);
+    if (!ready) {
+        KORVALITE_LOG(target(), log::Level::Error, "gvcp worker poll error: " + ready.error().text());
+        return false;
+    }
+    for (int i = 0; i < *ready; ++i) {
+        if (events_[i].data.u64 == net::kSocketToken) drain_socket();
+        else if (events_[i].data.u64 == net::kWakerToken) waker_->drain();
+    }
+    if (!take_messages()) return false;
+    check_deadline();
+    if (!heartbeat_timer()) return true;
+    send_next();
+    return true;
+}
+
+void Runner::drain_socket() {
+    for (;;) {
+        auto datagram = socket_.receive_from(receive_buffer_);
+        if (!datagram) {
+            const int err = datagram.error();
+            if (err == EINTR) continue;
+            if (err != EAGAIN && err != EWOULDBLOCK)
+                KORVALITE_LOG(target(), log::Level::Warn, std::string("gvcp recv error: ") + std::strerror(err));
+            return;
+        }
+        if (!from_device(proto::ByteView(receive_buffer_).first(datagram->size), datagram->from)) continue;
+        handle_datagram(proto::ByteView(receive_buffer_).first(datagram->size), datagram->from);
+    }
+}
+
+// Acknowledges count only from the device's GVCP endpoint, so no other sender can answer for
+// it; device commands (events) may come from any port of its address.
+bool Runner::from_device(proto::ByteView datagram, const net::Endpoint& from) const {
+    if (from.address != settings_.device.address) return false;
+    if (from.port == settings_.device.port) return true;
+    if (!datagram.empty() && proto::u8_at(datagram, 0) == proto::kCommandKey) return true;
+    KORVALITE_LOG(target(), log::Level::Trace, "datagram from another port of the device ignored",
+                  {{"from", from.to_string()}});
+    return false;
+}
+
+bool Runner::take_messages() {
+    for (;;) {
+        auto message = receiver_.try_recv();
+        if (!message) return true;
+        if (std::holds_alternative<to_worker::Shutdown>(*message)) return false;
+        if (auto* subscribe = std::get_if<to_worker::Subscribe>(&*message)) {
+            subscribers_.push_back(std::move(subscribe->events));
+            continue;
+        }
+        if (auto* rules = std::get_if<to_worker::DeviceRules>(&*message)) {
+            take_device_rules(*rules);
+            continue;
+        }
+        if (auto op = op::from_message(std::move(*message), rules_)) queue_.push_back(std::move(*op));
+    }
+}
+
+void Runner::take_device_rules(const to_worker::DeviceRules& rules) {
+    rules_ = op::TransferRules::of(rules.capability);
+    pending_ack_.accepted = rules.capability.pending_ack();
+    if (rules.pending_ack_limit.count() > 0)
+        pending_ack_.limit = std::min(rules.pending_ack_limit, PendingAckRule::kMaxLimit);
+    KORVALITE_LOG(target(), log::Level::Debug, "device capability applied",
+                  {{"concatenation", rules_.concatenation},
+                   {"write_memory", rules_.write_memory},
+                   {"pending_ack", pending_ack_.accepted},
+                   {"pending_ack_limit_ms", static_cast<std::uint64_t>(pending_ack_.limit.count())}});
+}
+
+void Runner::check_deadline() {
+    if (!inflight_) return;
+    const auto now = Clock::now();
+    if (now >= op::expires(inflight_->op)) {
+        // Its caller has stopped waiting: the transaction gives way to the next one.
+        expire_inflight();
+        return;
+    }
+    if (now < inflight_->deadline) return;
+    if (inflight_->tries_left > 0) {
+        --inflight_->tries_left;
+        inflight_->deadline = saturating_deadline(now, settings_.gvcp_timeout);
+        count(&LinkStats::retries);
+        KORVALITE_LOG(target(), log::Level::Trace, "ack overdue, retrying transaction",
+                      {{"id", inflight_->request_id}, {"tries_left", inflight_->tries_left}});
+        if (auto sent = socket_.send_to(inflight_->packet, settings_.device); !sent)
+            KORVALITE_LOG(target(), log::Level::Warn, "retry send failed: " + sent.error().text());
+        return;
+    }
+    count(&LinkStats::timeouts);
+    Inflight expired = std::move(*inflight_);
+    inflight_.reset();
+    if (op::is_heartbeat(expired.op)) {
+        KORVALITE_LOG(target(), log::Level::Warn, "heartbeat timed out, considering control lost");
+        control_lost_ = true;
+    } else {
+        op::fail(expired.op, CameraError::ack_timeout());
+    }
+}
+
+void Runner::expire_inflight() {
+    count(&LinkStats::timeouts);
+    KORVALITE_LOG(target(), log::Level::Debug, "transaction outlived its caller's wait, given up",
+                  {{"id", inflight_->request_id}});
+    op::fail(inflight_->op, CameraError::ack_timeout());
+    inflight_.reset();
+}
+
+bool Runner::heartbeat_timer() {
+    const auto now = Clock::now();
+    if (now < next_heartbeat_) return true;
+    next_heartbeat_ = now + heartbeat_interval_;
+    if (inflight_ && op::is_heartbeat(inflight_->op)) return false;
+    for (const auto& queued : queue_)
+        if (op::is_heartbeat(queued)) return true;
+    queue_.push_front(op::Heartbeat{});
+    return true;
+}
+
+// Sends the first queued op whose caller still waits; those that expired in the queue fail.
+void Runner::send_next() {
+    const auto now = Clock::now();
+    while (!inflight_ && !queue_.empty()) {
+        op::Op next = std::move(queue_.front());
+        queue_.pop_front();
+        if (now >= op::expires(next)) {
+            count(&LinkStats::timeouts);
+            op::fail(next, CameraError::ack_timeout());
+            continue;
+        }
+        send_op(std::move(next));
+    }
+}
+
+std::uint16_t Runner::next_request_id() {
+    // 0 and 0xFFFF are never used on the control channel.
+    last_request_id_ = last_request_id_ >= 0xFFFE ? 1 : static_cast<std::uint16_t>(last_request_id_ + 1);
+    return last_request_id_;
+}
+
+void Runner::send_op(op::Op op) {
+    const std::uint16_t id = next_request_id();
+    proto::ByteVec packet = op::build_packet(op, id);
+    if (auto sent = socket_.send_to(packet, settings_.device); !sent) {
+        op::fail(op, sent.error());
+        return;
+    }
+    count(&LinkStats::commands);
+    inflight_ = Inflight{std::move(packet), std::move(op), saturating_deadline(Clock::now(), settings_.gvcp_timeout), id,
+                         settings_.retries};
+}
+
+void Runner::shutdown() {
+    KORVALITE_LOG(target(), log::Level::Debug, "gvcp worker shutting down", {{"control_lost", control_lost_}});
+    if (control_lost_) shared_->control_lost.store(true);
+    const auto failure = [&] { return control_lost_ ? CameraError::control_lost() : CameraError::not_connected(); };
+
+    if (inflight_) op::fail(inflight_->op, failure());
+    inflight_.reset();
+    for (const auto& queued : queue_) op::fail(queued, failure());
+    queue_.clear();
+
+    if (!control_lost_) {
+        const std::pair<std::uint32_t, std::uint32_t> release[] = {{proto::reg::kControlChannelPrivilege, 0}};
+        (void)socket_.send_to(proto::encode_write_reg(release, next_request_id()), settings_.device);
+    }
+    subscribers_.clear();
+    alive_->store(false);
+    // Submitters that raced the flag: their messages are still in the channel.
+    for (auto& message : receiver_.drain()) op::fail_message(message, failure());
+}
+
+}  // namespace korvalite::gige

@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""Checks the core's include graph against its layering (docs/architecture.md).
+
+Every file under src/korvalite belongs to one layer, named by its folder. A layer may include
+only the layers listed for it below, the folder graph must have no cycle, a folder's detail/
+headers are included only from inside that folder, and the bindings (src/python) include only
+what the layers they may see offer. Prints each violation and exits 1 if there is any.
+"""
+
+import re
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+CORE = ROOT / "src" / "korvalite"
+INCLUDE = re.compile(r'^\s*#\s*include\s+"korvalite/([^"]+)"', re.M)
+
+# Layer -> the layers it may include (itself always allowed). Longest folder prefix wins.
+ALLOWED = {
+    "base": set(),
+    "gige/proto": {"base"},
+    "gige/control": {"gige/proto", "base"},
+    "gige/stream": {"gige/control", "gige/proto", "base"},
+    "gige": {"gige/proto", "base"},
+    "genicam": {"base"},
+    "pixel": {"base"},
+    "sim": {"gige/proto", "base"},
+    "device": {"gige/stream", "gige/control", "gige/proto", "gige", "genicam", "pixel", "base"},
+}
+BASE_FOLDERS = {"", "net"}
+
+
+def layer_of(relative: str) -> str:
+    parts = relative.split("/")[:-1]
+    while parts and parts[-1] == "detail":
+        parts.pop()
+    folder = "/".join(parts)
+    if folder in BASE_FOLDERS:
+        return "base"
+    for candidate in sorted(ALLOWED, key=len, reverse=True):
+        if folder == candidate or folder.startswith(candidate + "/"):
+            return candidate
+    return folder
+
+
+def includes(path: Path) -> list[str]:
+    return INCLUDE.findall(path.read_text(encoding="utf-8", errors="replace"))
+
+
+def main() -> int:
+    problems = []
+    edges: dict[str, set[str]] = {}
+    for path in sorted(CORE.rglob("*")):
+        if path.suffix not in (".cpp", ".hpp"):
+            continue
+        relative = path.relative_to(CORE).as_posix()
+        layer = layer_of(relative)
+        if layer not in ALLOWED:
+            problems.append(f"{relative}: folder '{layer}' has no layer (add it to tools/check_layers.py)")
+            continue
+        for target in includes(path):
+            target_layer = layer_of(target)
+            if target_layer != layer:
+                edges.setdefault(layer, set()).add(target_layer)
+                if target_layer not in ALLOWED[layer]:
+                    problems.append(f"{relative}: {layer} may not include {target} ({target_layer})")
+            if "/detail/" in target:
+                owner = target.split("/detail/")[0]
+                if not relative.startswith(owner + "/"):
+                    problems.append(f"{relative}: includes {target}, internal to {owner}/")
+
+    # No cycle among the folders that include each other.
+    state: dict[str, int] = {}
+
+    def visit(node: str, trail: list[str]) -> None:
+        state[node] = 1
+        for nxt in sorted(edges.get(node, ())):
+            if state.get(nxt) == 1:
+                problems.append("folder cycle: " + " -> ".join(trail[trail.index(nxt):] + [nxt]) if nxt in trail
+                                else f"folder cycle through {nxt}")
+            elif nxt not in state:
+                visit(nxt, trail + [nxt])
+        state[node] = 2
+
+    for node in sorted(edges):
+        if node not in state:
+            visit(node, [node])
+
+    for line in problems:
+        print(line)
+    print(f"include graph: {len(problems)} problem(s)")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
