@@ -16,6 +16,15 @@ def core_log(caplog):
 
 
 @pytest.fixture
+def free_ip():
+    """free_ip() -> a loopback address of this test's own (see loopback.py); call it once per
+    address needed."""
+    from loopback import free_ip as take
+
+    return take
+
+
+@pytest.fixture
 def netlab(request, tmp_path):
     """A private network laboratory (see netns.py), torn down even when the test fails."""
     import netns
