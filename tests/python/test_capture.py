@@ -370,3 +370,18 @@ def test_documentation_of_the_capture_objects():
     assert korvalite.Acquisition.wait_for.__doc__.startswith("wait_for(self, timeout: float = 1.0) -> Frame | None")
     with pytest.raises(TypeError):
         korvalite.Acquisition()
+
+
+def test_frames_kept_by_the_application_stall_the_stream_with_one_warning(rig, caplog, free_ip):
+    caplog.set_level("WARNING", logger="korvalite.gige.stream.runner")
+    sim, cam = rig(free_ip(), frame_rate=200.0)
+    with cam.start_acquisition(n_buffers=2) as acq:
+        kept = [acq.wait_for(5.0), acq.wait_for(5.0)]
+        assert None not in kept
+        assert wait_until(lambda: acq.stats().underruns >= 5)
+        assert acq.try_recv() is None  # nothing arrives while every buffer is held
+        warnings = records(caplog, "korvalite.gige.stream.runner")
+        assert [level for level, _ in warnings] == ["WARNING"]
+        assert "all 2 frame buffers (n_buffers)" in warnings[0][1] and "numpy.array(frame.to_numpy())" in warnings[0][1]
+        kept.clear()  # the buffers go back to the pool: delivery resumes
+        assert acq.wait_for(5.0) is not None

@@ -21,6 +21,7 @@
 #include "korvalite/gige/proto/gvsp.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/frame_in_flight.hpp"
+#include "korvalite/gige/stream/held_buffers.hpp"
 #include "korvalite/gige/stream/options.hpp"
 #include "korvalite/gige/stream/packet_place.hpp"
 #include "korvalite/gige/stream/pool.hpp"
@@ -136,6 +137,7 @@ private:
     std::shared_ptr<RecordArena> arena_;
     ResendLink& link_;
     StreamStats stats_;
+    HeldBuffersWarning held_buffers_;
     std::uint64_t last_block_id_ = 0;
     std::array<std::byte, proto::kPacketResendExtendedSize> resend_scratch_{};
     std::uint16_t resend_request_id_ = 0xFF14;
