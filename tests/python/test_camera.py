@@ -35,7 +35,8 @@ def raised(call):
 
 def test_module_attributes_in_their_order():
     public = [name for name in vars(_korvalite_core) if not name.startswith("_")]
-    assert public == ["CameraError", "GenicamError", "Camera", "SnapshotSession", "Acquisition", "Frame",
+    assert public == ["CameraError", "GenicamError", "CameraTimeoutError", "GenicamTimeoutError", "Camera",
+                      "SnapshotSession", "Acquisition", "Frame",
                       "FrameChannel", "FrameStatus", "AccessMode", "StreamStats", "LinkStats", "DeviceInfo",
                       "discover"]
 
@@ -336,7 +337,7 @@ def test_waiting_calls_let_other_python_threads_run(simulated, cameras):
     assert connecting.is_alive() and reading.is_alive()  # both were still waiting
     connecting.join(10)
     reading.join(10)
-    assert outcomes == {"connect": (korvalite.CameraException, "connect timed out"),
+    assert outcomes == {"connect": (korvalite.CameraTimeoutError, "connect timed out"),
                         "read": (korvalite.CameraException, NOT_CONNECTED)}
 
 

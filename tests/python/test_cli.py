@@ -223,6 +223,22 @@ def test_stream_prints_progress_and_the_final_counters(sim):
     assert final.startswith("StreamStats { packets: ") and f"completed_frames: {completed}," in final
 
 
+def test_stream_fails_when_the_camera_is_lost(simulated, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, frame_rate=50.0)
+    with subprocess.Popen([sys.executable, "-m", "korvalite", "stream", ip, "--seconds", "60"],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as streaming:
+        try:
+            assert PROGRESS.fullmatch(streaming.stdout.readline().rstrip("\n"))
+            sim.gone = True
+            out, err = streaming.communicate(timeout=30)
+        finally:
+            streaming.kill()
+    assert streaming.returncode == 1
+    assert err.endswith("error: device control was lost (heartbeat failed)\n"), err
+    assert "StreamStats" not in out
+
+
 class Terminal(io.StringIO):
     def isatty(self):
         return True

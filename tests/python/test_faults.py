@@ -135,12 +135,17 @@ def test_device_vanishing_mid_acquisition(simulated, cameras):
     camera.connect()
     acq = camera.start_acquisition(packet_size=1500)
     assert acq.wait_for(5.0) is not None
+    subscription = acq.subscribe()
 
     iteration_ended = threading.Event()
+    iteration_error = []
 
     def iterate():
-        for _ in acq:
-            pass
+        try:
+            for _ in acq:
+                pass
+        except korvalite.CameraException as error:
+            iteration_error.append(str(error))
         iteration_ended.set()
 
     iterating = threading.Thread(target=iterate, daemon=True)
@@ -151,6 +156,13 @@ def test_device_vanishing_mid_acquisition(simulated, cameras):
     assert time.monotonic() - vanished <= heartbeat_timeout + interval + 0.2
     assert iteration_ended.wait(5.0), "iteration did not end after control was lost"
     iterating.join(1.0)
+    # Every way of waiting for frames raises the loss once the frames already queued are taken.
+    assert iteration_error == [CONTROL_LOST]
+    subscription.clear()
+    for wait in (lambda: acq.wait_for(60.0), lambda: subscription.wait_for(60.0), lambda: next(subscription)):
+        with pytest.raises(korvalite.CameraException) as info:
+            wait()
+        assert str(info.value) == CONTROL_LOST
 
     for call in (lambda: camera.get_integer("Width"), lambda: camera.set_integer("Width", 32),
                  lambda: camera.execute("AcquisitionStart"), acq.stop):
