@@ -1,7 +1,9 @@
 #include "frame_receiving.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <memory>
 
 #include "duration.hpp"
 #include "errors.hpp"
@@ -44,9 +46,11 @@ FramePtr wait_watching(FrameReceiver& receiver, Duration timeout, const LossChec
 
 }  // namespace
 
+// Holds only the worker's flag and the shared record, never the connection's sockets or waker.
 LossCheck loss_check(const gige::Connection& connection) {
-    return [port = connection.port(), shared = connection.channel.shared]() -> std::optional<CameraError> {
-        if (port.is_worker_alive()) return std::nullopt;
+    std::shared_ptr<const std::atomic<bool>> alive = connection.channel.worker.alive_flag();
+    return [alive, shared = connection.channel.shared]() -> std::optional<CameraError> {
+        if (alive && alive->load()) return std::nullopt;
         return shared->control_lost.load() ? CameraError::control_lost() : CameraError::not_connected();
     };
 }
