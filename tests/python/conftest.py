@@ -46,7 +46,7 @@ def core_log(caplog):
     _logging.flush()
 
 
-@pytest.fixture
+@pytest.fixture(scope="session")
 def free_ip():
     """free_ip() -> a loopback address of this test's own (see loopback.py); call it once per
     address needed."""
