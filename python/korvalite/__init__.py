@@ -8,6 +8,7 @@ from . import _korvalite_core
 from ._korvalite_core import *  # noqa: F401,F403
 from ._korvalite_core import CameraError, GenicamError, __version__
 from . import _logging
+from . import _exit  # noqa: F401  (after _logging: its exit hook runs first)
 
 CameraException = CameraError
 GenicamException = GenicamError

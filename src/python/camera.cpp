@@ -14,6 +14,8 @@
 #include "device_info.hpp"
 #include "duration.hpp"
 #include "errors.hpp"
+#include "exit_registry.hpp"
+#include "gil.hpp"
 #include "enums.hpp"
 #include "stats.hpp"
 #include "text_repr.hpp"
@@ -47,7 +49,7 @@ std::uint32_t heartbeat_ms(double seconds) {
 // Runs `op` on the camera with the interpreter lock released and the device record locked.
 template <class F>
 auto with_camera(const CameraShared& shared, F&& op) {
-    nb::gil_scoped_release release;
+    GilRelease release;
     std::lock_guard lock(shared.device->mutex);
     return op(shared.device->camera);
 }
@@ -93,7 +95,10 @@ void bind_camera(nb::module_& m) {
             "connect",
             [](CameraShared& self) {
                 ClaimToken token = claim(self.busy, "a connect");
-                auto result = with_camera(self, [](device::GenICamera& cam) { return cam.connect(); });
+                auto result = with_camera(self, [](device::GenICamera& cam) -> GenicamResult<void> {
+                    if (auto refused = refused_at_exit()) return std::unexpected(*refused);
+                    return cam.connect();
+                });
                 token.release();
                 unwrap(std::move(result));
             },

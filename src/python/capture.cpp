@@ -14,6 +14,7 @@
 #include "camera.hpp"
 #include "duration.hpp"
 #include "errors.hpp"
+#include "exit_registry.hpp"
 #include "frame.hpp"
 #include "frame_channel.hpp"
 #include "frame_receiving.hpp"
@@ -33,6 +34,8 @@ using device::SnapshotState;
 using gige::stream::StreamOptions;
 
 constexpr auto kDropLockWait = std::chrono::milliseconds(200);
+// A snap in flight at exit ends within its 100 ms wait slice, then lets go of the camera.
+constexpr auto kExitLockWait = std::chrono::seconds(2);
 // More buffers than any stream needs; also bounds the built-in subscription's queue.
 constexpr std::size_t kMaxBuffers = 65536;
 
@@ -58,7 +61,7 @@ constexpr const char* kSubscribeDoc =
 // locked for the whole of a snap, so waiting for it with the lock held would stall every thread.
 template <class F>
 auto under_lock(std::mutex& mutex, F&& fn) {
-    nb::gil_scoped_release release;
+    GilRelease release;
     std::lock_guard lock(mutex);
     return fn();
 }
@@ -77,16 +80,17 @@ StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::
     return options;
 }
 
-struct Acquisition {
+struct Acquisition final : ClosedAtExit {
     std::shared_ptr<DeviceRecord> device;
     std::mutex state_mutex;
     std::optional<AcquisitionState> state;
     FrameReceiver frames;  // a copy of the built-in subscription: readable after stop
+    LossCheck loss;        // the camera's control connection, for the waits
     std::mutex token_mutex;
     ClaimToken token;
 
-    Acquisition(std::shared_ptr<DeviceRecord> d, AcquisitionState s, ClaimToken t)
-        : device(std::move(d)), state(std::move(s)), frames(state->frames), token(std::move(t)) {}
+    Acquisition(std::shared_ptr<DeviceRecord> d, AcquisitionState s, LossCheck l, ClaimToken t)
+        : device(std::move(d)), state(std::move(s)), frames(state->frames), loss(std::move(l)), token(std::move(t)) {}
 
     // Stop with the device record locked by the caller; the AcquisitionStop result.
     GenicamResult<void> stop_locked() {
@@ -108,9 +112,24 @@ struct Acquisition {
         return under_lock(state_mutex, [&] { return !state.has_value(); });
     }
 
+    // Interpreter exit: stop as a drop does, quietly.
+    void close_at_exit() override {
+        {
+            std::unique_lock device_lock(device->mutex, kExitLockWait);
+            if (device_lock.owns_lock()) {
+                (void)stop_locked();
+            } else {
+                std::lock_guard lock(state_mutex);
+                state.reset();
+            }
+        }
+        release_claim();
+    }
+
     // Garbage-collected without stop(): stop as stop() would when the camera is free within
     // 200 ms, else close the stream only. The claim goes in every case.
     ~Acquisition() {
+        untrack();
         without_gil([&] {
             if (has_state()) {
                 std::unique_lock device_lock(device->mutex, kDropLockWait);
@@ -134,13 +153,6 @@ struct Acquisition {
         return state.has_value();
     }
 
-    // Running, but the camera's control worker has ended (control lost or disconnected): no
-    // frame will come any more, so iteration ends instead of waiting forever.
-    bool control_lost() {
-        std::lock_guard lock(state_mutex);
-        return state && !state->stream.is_control_alive();
-    }
-
     // Runs `fn(state)` on a running acquisition, else raises "acquisition is stopped".
     template <class F>
     auto running(F&& fn) {
@@ -154,7 +166,7 @@ struct Acquisition {
     }
 };
 
-struct SnapshotSession {
+struct SnapshotSession final : ClosedAtExit {
     std::shared_ptr<DeviceRecord> device;
     std::mutex state_mutex;
     std::optional<SnapshotState> state;
@@ -180,7 +192,7 @@ struct SnapshotSession {
 
     // close() and __exit__: never raises.
     void close() {
-        nb::gil_scoped_release release;
+        GilRelease release;
         {
             std::lock_guard device_lock(device->mutex);
             close_locked();
@@ -192,9 +204,24 @@ struct SnapshotSession {
         return under_lock(state_mutex, [&] { return !state.has_value(); });
     }
 
+    // Interpreter exit: close as a drop does.
+    void close_at_exit() override {
+        {
+            std::unique_lock device_lock(device->mutex, kExitLockWait);
+            if (device_lock.owns_lock()) {
+                close_locked();
+            } else {
+                std::lock_guard lock(state_mutex);
+                state.reset();
+            }
+        }
+        release_claim();
+    }
+
     // Garbage-collected without close(): close as close() would when the camera is free within
     // 200 ms, else close the stream only. The claim goes in every case.
     ~SnapshotSession() {
+        untrack();
         without_gil([&] {
             if (has_state()) {
                 std::unique_lock device_lock(device->mutex, kDropLockWait);
@@ -247,6 +274,7 @@ public:
 
     std::function<bool()> callback() {
         return [this] {
+            if (must_park_at_exit()) return true;  // the interpreter is going: end the snap
             nb::gil_scoped_acquire gil;
             if (PyErr_CheckSignals() == 0) return false;
             PyErr_Fetch(&type_, &value_, &traceback_);
@@ -280,7 +308,7 @@ void bind_capture(nb::module_& m) {
                 bool closed = false;
                 SignalCheck signals;
                 {
-                    nb::gil_scoped_release release;
+                    GilRelease release;
                     std::lock_guard device_lock(self.device->mutex);
                     std::lock_guard lock(self.state_mutex);
                     if (!self.state) closed = true;
@@ -319,7 +347,7 @@ void bind_capture(nb::module_& m) {
     auto stop = [](Acquisition& self) {
         GenicamResult<void> result;
         {
-            nb::gil_scoped_release release;
+            GilRelease release;
             std::lock_guard device_lock(self.device->mutex);
             result = self.stop_locked();
         }
@@ -328,8 +356,11 @@ void bind_capture(nb::module_& m) {
     };
 
     nb::class_<Acquisition>(m, "Acquisition", kAcquisitionDoc, nb::is_weak_referenceable())
-        .def("wait_for", [](Acquisition& self, double timeout) { return wait_for_frame(self.frames, timeout); },
-             "timeout"_a = 1.0, nb::sig("def wait_for(self, timeout: float = 1.0) -> Frame | None"), "Wait up to `timeout` seconds for the next frame; None on time-out or end.")
+        .def("wait_for",
+             [](Acquisition& self, double timeout) { return wait_for_frame(self.frames, timeout, self.loss); },
+             "timeout"_a = 1.0, nb::sig("def wait_for(self, timeout: float = 1.0) -> Frame | None"),
+             "Wait up to `timeout` seconds for the next frame; None on time-out or end. Raises\n"
+             "CameraException once the camera's control is lost and no frame is left.")
         .def("try_recv", [](Acquisition& self) { return try_recv_frame(self.frames); },
              nb::sig("def try_recv(self) -> Frame | None"), "A buffered frame at once, or None.")
         .def("recv_all", [](Acquisition& self) { return recv_all_frames(self.frames); },
@@ -340,7 +371,7 @@ void bind_capture(nb::module_& m) {
             [](Acquisition& self, std::size_t capacity) {
                 if (capacity == 0) throw nb::value_error("capacity must be at least 1");
                 FrameReceiver channel = self.running([&](AcquisitionState& s) { return s.stream.subscribe(capacity); });
-                return make_frame_channel(std::move(channel), self.device);
+                return make_frame_channel(std::move(channel), self.device, self.loss);
             },
             "capacity"_a = 16, nb::sig("def subscribe(self, capacity: int = 16) -> FrameChannel"), kSubscribeDoc)
         .def("local_addr", [](Acquisition& self) {
@@ -365,8 +396,10 @@ void bind_capture(nb::module_& m) {
              "The acquisition itself: iteration yields arriving frames until the stream ends.")
         .def(
             "__next__",
-            [](Acquisition& self) { return next_frame(self.frames, [&self] { return self.control_lost(); }); },
-            nb::sig("def __next__(self) -> Frame"), "The next arriving frame; Ctrl-C interrupts the wait.")
+            [](Acquisition& self) { return next_frame(self.frames, self.loss); },
+            nb::sig("def __next__(self) -> Frame"),
+            "The next arriving frame; Ctrl-C interrupts the wait. Raises CameraException once the\n"
+            "camera's control is lost and no frame is left.")
         .def("__repr__", [](Acquisition& self) {
             return std::string("Acquisition(stopped=") + (self.is_stopped() ? "True" : "False") + ")";
         }, "`Acquisition(stopped=True|False)`.");
@@ -381,16 +414,19 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
                ClaimToken token = claim(self.busy, "an acquisition");
                GenicamResult<AcquisitionState> state = std::unexpected(GenicamError::snap_timeout());
+               LossCheck loss;
                {
-                   nb::gil_scoped_release release;
+                   GilRelease release;
                    std::lock_guard lock(self.device->mutex);
-                   state = device::start_acquisition(self.device->camera, options, log::targets::py);
+                   if (auto refused = refused_at_exit()) state = std::unexpected(*refused);
+                   else state = device::start_acquisition(self.device->camera, options, log::targets::py);
+                   if (state) loss = loss_check(*self.device->camera.gige().connection());
                }
                if (!state) {
                    token.release();
                    raise(state.error());
                }
-               return std::make_unique<Acquisition>(self.device, std::move(*state), std::move(token));
+               return std::make_unique<Acquisition>(self.device, std::move(*state), std::move(loss), std::move(token));
            },
            nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
            "packet_delay"_a = nb::none(), "resend"_a = true,
@@ -403,9 +439,10 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 ClaimToken token = claim(self.busy, "a snapshot session");
                 GenicamResult<SnapshotState> state = std::unexpected(GenicamError::snap_timeout());
                 {
-                    nb::gil_scoped_release release;
+                    GilRelease release;
                     std::lock_guard lock(self.device->mutex);
-                    state = genicam::open_snapshot(self.device->camera, options, log::targets::py);
+                    if (auto refused = refused_at_exit()) state = std::unexpected(*refused);
+                    else state = genicam::open_snapshot(self.device->camera, options, log::targets::py);
                 }
                 if (!state) {
                     token.release();
@@ -426,10 +463,12 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
                 SignalCheck signals;
                 {
-                    nb::gil_scoped_release release;
+                    GilRelease release;
                     std::lock_guard lock(self.device->mutex);
                     const log::Target& target = log::targets::genicam_snapshot;
-                    auto session = genicam::open_snapshot(self.device->camera, options, target);
+                    auto refused = refused_at_exit();
+                    auto session = refused ? GenicamResult<SnapshotState>(std::unexpected(*refused))
+                                           : genicam::open_snapshot(self.device->camera, options, target);
                     if (!session) {
                         frame = std::unexpected(session.error());
                     } else {

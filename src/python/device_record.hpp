@@ -7,6 +7,7 @@
 #include <string>
 
 #include "busy.hpp"
+#include "exit_registry.hpp"
 #include "gil.hpp"
 #include "korvalite/device/genicamera.hpp"
 
@@ -19,10 +20,12 @@ struct DeviceRecord {
 };
 
 // The last reference usually goes in a Python destructor; dropping the camera joins its control
-// worker, which happens with the interpreter lock released.
+// worker, which happens with the interpreter lock released. The exit hook disconnects it.
 inline std::shared_ptr<DeviceRecord> make_device_record(device::CameraSettings settings) {
-    return std::shared_ptr<DeviceRecord>(new DeviceRecord(std::move(settings)),
-                                         [](DeviceRecord* record) { without_gil([record] { delete record; }); });
+    auto record = std::shared_ptr<DeviceRecord>(new DeviceRecord(std::move(settings)),
+                                                [](DeviceRecord* r) { without_gil([r] { delete r; }); });
+    track_device(record);
+    return record;
 }
 
 struct CameraShared {

@@ -5,6 +5,7 @@
 #include "device_info.hpp"
 #include "duration.hpp"
 #include "errors.hpp"
+#include "gil.hpp"
 #include "korvalite/gige/discovery.hpp"
 
 namespace nb = nanobind;
@@ -23,7 +24,7 @@ nb::list discover(double timeout) {
     config.timeout = seconds_to_duration(timeout, "timeout");
     CameraResult<std::vector<gige::DiscoveredDevice>> found;
     {
-        nb::gil_scoped_release release;
+        GilRelease release;
         found = gige::discover(config);
     }
     nb::list devices;

@@ -1,6 +1,8 @@
 #pragma once
 // Error conversion for the Python host: CameraError -> korvalite.CameraException,
 // GenicamError -> korvalite.GenicamException (Transport -> CameraException with the inner text).
+// A time-out raises the subclass CameraTimeoutError or GenicamTimeoutError, which is also the
+// built-in TimeoutError.
 #include <nanobind/nanobind.h>
 
 #include <exception>
@@ -13,15 +15,17 @@ namespace korvalite::py {
 
 // Thrown inside binding code only; a registered translator raises the Python class.
 struct PyCameraError : std::exception {
-    explicit PyCameraError(std::string m) : message(std::move(m)) {}
+    PyCameraError(std::string m, bool t) : message(std::move(m)), timeout(t) {}
     const char* what() const noexcept override { return message.c_str(); }
     std::string message;
+    bool timeout;
 };
 
 struct PyGenicamError : std::exception {
-    explicit PyGenicamError(std::string m) : message(std::move(m)) {}
+    PyGenicamError(std::string m, bool t) : message(std::move(m)), timeout(t) {}
     const char* what() const noexcept override { return message.c_str(); }
     std::string message;
+    bool timeout;
 };
 
 [[noreturn]] void raise(const CameraError& error);
@@ -37,6 +41,8 @@ T unwrap(std::expected<T, E> result) {
 // The exception classes, created once per process on first use.
 nanobind::handle camera_exception_class();
 nanobind::handle genicam_exception_class();
+nanobind::handle camera_timeout_class();
+nanobind::handle genicam_timeout_class();
 
 void bind_errors(nanobind::module_& m);
 

@@ -6,6 +6,7 @@
 
 #include "camera.hpp"
 #include "errors.hpp"
+#include "gil.hpp"
 #include "korvalite/overloaded.hpp"
 
 namespace nb = nanobind;
@@ -47,7 +48,7 @@ template <class F>
 auto with_node(const CameraShared& shared, const std::string& name, F&& op) {
     using R = decltype(op(std::declval<const Genicam&>(), NodeId{}));
     auto result = [&]() -> GenicamResult<R> {
-        nb::gil_scoped_release release;
+        GilRelease release;
         std::lock_guard lock(shared.device->mutex);
         const Genicam* model = shared.device->camera.gige().model();
         if (!model) return std::unexpected(GenicamError::description("feature model not loaded"));

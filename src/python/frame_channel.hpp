@@ -12,12 +12,14 @@ namespace korvalite::py {
 struct FrameChannelObject {
     FrameReceiver receiver;
     std::shared_ptr<void> keep_alive;
+    LossCheck loss;  // may be empty
 };
 
 void bind_frame_channel(nanobind::module_& m);
 
-// A new Python FrameChannel over `receiver`, holding `keep_alive` until it is collected.
-// The class must be bound first.
-nanobind::object make_frame_channel(FrameReceiver receiver, std::shared_ptr<void> keep_alive = {});
+// A new Python FrameChannel over `receiver`, holding `keep_alive` until it is collected; its waits
+// raise once `loss` reports the connection lost. The class must be bound first.
+nanobind::object make_frame_channel(FrameReceiver receiver, std::shared_ptr<void> keep_alive = {},
+                                    LossCheck loss = {});
 
 }  // namespace korvalite::py

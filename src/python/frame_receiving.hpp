@@ -5,7 +5,10 @@
 #include <nanobind/nanobind.h>
 
 #include <functional>
+#include <optional>
 
+#include "korvalite/error.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/mpmc_channel.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/frame_channel.hpp"
@@ -14,10 +17,18 @@ namespace korvalite::py {
 
 using FrameReceiver = gige::stream::FrameChannel;
 
+// Asked without the interpreter lock: the error of the control connection behind a stream once
+// its worker has ended (control lost, or disconnected), else nothing. No frame comes any more then.
+using LossCheck = std::function<std::optional<CameraError>()>;
+
+// The check for the connection a stream is opened on (called with the device record locked).
+LossCheck loss_check(const gige::Connection& connection);
+
 // A Frame, or None when `timeout_seconds` pass or the stream has ended with the queue empty.
-// A time-out too large to add to the current instant waits without limit; a negative,
-// not-a-number or unrepresentable one raises ValueError.
-nanobind::object wait_for_frame(FrameReceiver& receiver, double timeout_seconds);
+// With the queue empty and the connection lost (`loss`), raises its CameraException instead;
+// the wait asks `loss` every 100 ms. A time-out too large to add to the current instant waits
+// without limit; a negative, not-a-number or unrepresentable one raises ValueError.
+nanobind::object wait_for_frame(FrameReceiver& receiver, double timeout_seconds, const LossCheck& loss = {});
 
 // A queued Frame at once, or None.
 nanobind::object try_recv_frame(FrameReceiver& receiver);
@@ -30,8 +41,8 @@ void clear_frames(FrameReceiver& receiver);
 
 // The next Frame for iteration: waits in 100 ms slices; after an empty slice pending signals
 // raise (e.g. KeyboardInterrupt), and once every sender is gone the iteration ends
-// (StopIteration). `source_gone`, when given, is asked (interpreter lock released) after each
-// empty slice too: true ends the iteration once the queue is empty, as if the stream had ended.
-nanobind::object next_frame(FrameReceiver& receiver, const std::function<bool()>& source_gone = {});
+// (StopIteration). `loss`, when given, is asked after each empty slice too: a lost connection
+// raises its CameraException once the queue is empty.
+nanobind::object next_frame(FrameReceiver& receiver, const LossCheck& loss = {});
 
 }  // namespace korvalite::py

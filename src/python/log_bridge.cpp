@@ -157,7 +157,7 @@ void uninstall() {
     std::shared_ptr<BridgeSink> bridge = std::move(g_bridge);
     log::set_sink(nullptr);
     if (bridge) {
-        nb::gil_scoped_release release;
+        GilRelease release;
         bridge->stop();
     }
 }
@@ -181,7 +181,7 @@ void bind_log(nb::module_& m) {
         "flush",
         [] {
             if (auto bridge = g_bridge) {
-                nb::gil_scoped_release release;
+                GilRelease release;
                 bridge->flush();
             }
         },

@@ -1,8 +1,9 @@
 // The extension module `_korvalite_core`. Public attributes are registered in their documented
-// order; private submodules (`_log`, `_testing`) come last.
+// order; private submodules (`_log`, `_exit`, `_testing`) come last.
 //
-// Public order: CameraError, GenicamError, Camera, SnapshotSession, Acquisition, Frame,
-// FrameChannel, FrameStatus, AccessMode, StreamStats, LinkStats, DeviceInfo, discover.
+// Public order: CameraError, GenicamError, CameraTimeoutError, GenicamTimeoutError, Camera,
+// SnapshotSession, Acquisition, Frame, FrameChannel, FrameStatus, AccessMode, StreamStats,
+// LinkStats, DeviceInfo, discover.
 // Classes not bound yet slot in at their place between GenicamError and Frame.
 #include <nanobind/nanobind.h>
 
@@ -11,6 +12,7 @@
 #include "discovery.hpp"
 #include "enums.hpp"
 #include "errors.hpp"
+#include "exit_registry.hpp"
 #include "frame.hpp"
 #include "frame_channel.hpp"
 #include "log_bridge.hpp"
@@ -38,6 +40,7 @@ NB_MODULE(_korvalite_core, m) {
     korvalite::py::bind_discovery(m);
     m.attr("__version__") = KORVALITE_VERSION;
     korvalite::py::bind_log(m);
+    korvalite::py::bind_exit(m);
     korvalite::py::bind_testing(m);
     korvalite::py::bind_sim(m);
     korvalite::py::bind_introspect(m);

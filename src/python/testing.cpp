@@ -8,6 +8,7 @@
 
 #include "device_info.hpp"
 #include "errors.hpp"
+#include "gil.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/log.hpp"
 #include "korvalite/thread_util.hpp"
@@ -32,7 +33,7 @@ std::vector<log::Field> to_fields(const nb::dict& fields) {
 }
 
 void run_on_worker(const std::function<void()>& body) {
-    nb::gil_scoped_release release;
+    GilRelease release;
     auto thread = spawn_named("korvalite-test", body);
     if (thread) thread->join();
 }
@@ -67,6 +68,8 @@ void bind_testing(nb::module_& m) {
         [](const std::string& which) {
             if (which == "status") raise(CameraError::status(0x0082, 0x8006));
             if (which == "transport_ack_timeout") raise(GenicamError::transport(CameraError::ack_timeout()));
+            if (which == "connect_timeout") raise(CameraError::connect_timeout());
+            if (which == "snap_timeout") raise(GenicamError::snap_timeout());
             if (which == "shared_not_connected") {
                 SharedCameraError shared = share(CameraError::not_connected());
                 SharedCameraError slot = shared;  // the completion slot's reference

@@ -1,6 +1,7 @@
 // The stream runner driven by hand: crafted datagrams and a hand-set clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "capture_sink.hpp"
@@ -457,6 +458,38 @@ TEST(StreamRunner, HeldPoolMakesUnderrunsUntilAFrameIsReleased) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0]->frame_id(), 4u);
     EXPECT_EQ(h.stats().missing_frames, 0u);
+}
+
+// Underruns while a frame is still being assembled are not the application's doing; once every
+// buffer is out in delivered frames, one warning, then one per interval while it goes on.
+TEST(StreamRunner, HeldPoolWarnsOncePerInterval) {
+    ScopedCapture capture;
+    Harness h(options_with(kPayload, 2));
+    const auto warnings = [&] { return capture->messages(log::Level::Warn).size(); };
+    h.feed(gvsp_frame(1, kPayload, kPer));
+    h.feed(gvsp_frame(2, kPayload, kPer, {3}));  // still assembling: holds the second buffer
+    h.feed(gvsp_leader(3));
+    EXPECT_EQ(h.stats().underruns, 1u);
+    EXPECT_EQ(warnings(), 0u);
+    h.feed(gvsp_frame(2, kPayload, kPer));  // frame 2 completes: both buffers are delivered
+    auto held = h.take();
+    ASSERT_EQ(held.size(), 2u);
+    const auto interval = HeldBuffersWarning::kInterval;
+    const std::vector<std::pair<std::chrono::nanoseconds, std::size_t>> steps = {
+        {0ns, 1}, {1s, 1}, {interval - 1ms, 1}, {interval, 2}, {interval + 1s, 2}};
+    std::uint64_t block = 4;
+    for (const auto& [at, expected] : steps) {
+        h.feed(gvsp_leader(block++), at);
+        EXPECT_EQ(warnings(), expected) << "at " << at.count() << " ns";
+    }
+    EXPECT_EQ(h.stats().underruns, 1u + steps.size());
+    const auto events = capture->snapshot();
+    const auto first = std::find_if(events.begin(), events.end(), [](const log::Event& e) {
+        return e.level == log::Level::Warn;
+    });
+    ASSERT_NE(first, events.end());
+    EXPECT_EQ(first->target, "korvalite::gige::stream::runner");
+    EXPECT_NE(first->message.find("all 2 frame buffers (n_buffers)"), std::string::npos) << first->message;
 }
 
 TEST(StreamRunner, GapsShowWhatTheBufferHeldBefore) {

@@ -1,11 +1,42 @@
 import logging
 import os
 import pathlib
+import signal
 
 import pytest
 
 import korvalite
 from korvalite import _logging
+
+
+# Without pytest-timeout, its `timeout` setting still limits every test: an alarm fails the test
+# that is running (setup, call and teardown) once its time is up.
+def pytest_addoption(parser, pluginmanager):
+    if not pluginmanager.hasplugin("timeout"):
+        parser.addini("timeout", "time limit of each test in seconds (0: none)", default="0")
+
+
+def _time_is_up(limit):
+    def fail(signum, frame):
+        pytest.fail(f"Timeout >{limit}s", pytrace=True)
+
+    return fail
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_protocol(item, nextitem):
+    plugin = item.config.pluginmanager.hasplugin("timeout")
+    limit = 0.0 if plugin else float(item.config.getini("timeout") or 0)
+    if limit <= 0:
+        yield
+        return
+    previous = signal.signal(signal.SIGALRM, _time_is_up(limit))
+    signal.setitimer(signal.ITIMER_REAL, limit)
+    try:
+        yield
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
 
 
 @pytest.fixture
@@ -15,6 +46,15 @@ def core_log(caplog):
     _logging.flush()
     yield caplog
     _logging.flush()
+
+
+@pytest.fixture(scope="session")
+def free_ip():
+    """free_ip() -> a loopback address of this test's own (see loopback.py); call it once per
+    address needed."""
+    from loopback import free_ip as take
+
+    return take
 
 
 @pytest.fixture

@@ -1,6 +1,6 @@
 """The Python Camera: its surface, argument checks, every feature method against the simulated
-camera, busy claims, and several threads and cameras at once. Simulated cameras live on
-127.0.0.130 to 127.0.0.149."""
+camera, busy claims, and several threads and cameras at once. Simulated cameras take their
+addresses from the free_ip fixture."""
 
 import math
 import threading
@@ -35,7 +35,8 @@ def raised(call):
 
 def test_module_attributes_in_their_order():
     public = [name for name in vars(_korvalite_core) if not name.startswith("_")]
-    assert public == ["CameraError", "GenicamError", "Camera", "SnapshotSession", "Acquisition", "Frame",
+    assert public == ["CameraError", "GenicamError", "CameraTimeoutError", "GenicamTimeoutError", "Camera",
+                      "SnapshotSession", "Acquisition", "Frame",
                       "FrameChannel", "FrameStatus", "AccessMode", "StreamStats", "LinkStats", "DeviceInfo",
                       "discover"]
 
@@ -101,13 +102,14 @@ def test_invalid_ip_texts(text, shown):
 
 
 @pytest.mark.parametrize("value", [-1.0, -1e-9, math.nan, math.inf, 1e300])
-def test_bad_time_outs_are_refused_before_any_traffic(simulated, cameras, value):
+def test_bad_time_outs_are_refused_before_any_traffic(simulated, cameras, value, free_ip):
+    ip = free_ip()
     with pytest.raises(ValueError) as info:
         korvalite.Camera("127.0.0.1", gvcp_timeout=value)
     assert str(info.value).startswith("gvcp_timeout must be a finite, non-negative number of seconds, not ")
 
-    sim = simulated("127.0.0.130")
-    camera = cameras("127.0.0.130")
+    sim = simulated(ip)
+    camera = cameras(ip)
     camera.connect()
     writes = len(sim.writes())
     for call, name in ((lambda: camera.disconnect(value), "deadline"), (lambda: camera.snap(value), "timeout"),
@@ -128,10 +130,11 @@ def test_arguments_outside_their_range_or_type(settings, name):
     assert f"kwargs = {{ {name}: " in str(info.value)
 
 
-def test_long_time_outs_are_kept(simulated, cameras):
+def test_long_time_outs_are_kept(simulated, cameras, free_ip):
     """An acknowledge time-out far beyond any real wait still connects and reads."""
-    simulated("127.0.0.131")
-    camera = cameras("127.0.0.131", gvcp_timeout=9e9, retries=255)
+    ip = free_ip()
+    simulated(ip)
+    camera = cameras(ip, gvcp_timeout=9e9, retries=255)
     camera.connect()
     assert camera.get_integer("Width") == 640
     camera.disconnect(deadline=9e9)
@@ -141,28 +144,30 @@ def test_long_time_outs_are_kept(simulated, cameras):
 @pytest.mark.parametrize("seconds, written", [
     (1.2345, 1234), (0.0005, 0), (-1.0, 0), (math.nan, 0), (1e12, 4294967295), (math.inf, 4294967295),
 ])
-def test_heartbeat_timeout_conversion(simulated, cameras, seconds, written):
-    sim = simulated("127.0.0.132")
-    cameras("127.0.0.132", heartbeat_timeout=seconds).connect()
+def test_heartbeat_timeout_conversion(simulated, cameras, seconds, written, free_ip):
+    ip = free_ip()
+    sim = simulated(ip)
+    cameras(ip, heartbeat_timeout=seconds).connect()
     assert sim.register_writes()[1] == (0x0938, written)
 
 
 # --- a connected camera ------------------------------------------------------------------------------
 
 
-def test_identity_repr_and_link_counters(simulated, cameras):
-    simulated("127.0.0.133", manufacturer="Acme", model="Model-7", device_version="3.1", manufacturer_info="bench",
+def test_identity_repr_and_link_counters(simulated, cameras, free_ip):
+    ip = free_ip()
+    simulated(ip, manufacturer="Acme", model="Model-7", device_version="3.1", manufacturer_info="bench",
               serial="SN123", user_name="left", mac="02:1a:2b:3c:4d:5e", subnet_mask="255.255.0.0",
               gateway="127.0.0.1", version=(2, 1))
-    camera = cameras("127.0.0.133")
-    assert repr(camera) == "Camera(127.0.0.133, connected=False)"
+    camera = cameras(ip)
+    assert repr(camera) == f"Camera({ip}, connected=False)"
     assert camera.link_stats() is None
     camera.connect()
-    assert repr(camera) == "Camera(127.0.0.133, connected=True)"
+    assert repr(camera) == f"Camera({ip}, connected=True)"
     info = camera.device_info()
     assert (info.manufacturer, info.model, info.device_version, info.manufacturer_info, info.serial,
             info.user_defined_name, info.mac, info.ip, info.subnet_mask, info.gateway, info.spec_version) == (
-        "Acme", "Model-7", "3.1", "bench", "SN123", "left", "02:1a:2b:3c:4d:5e", "127.0.0.133", "255.255.0.0",
+        "Acme", "Model-7", "3.1", "bench", "SN123", "left", "02:1a:2b:3c:4d:5e", ip, "255.255.0.0",
         "127.0.0.1", (2, 1))
 
     before = camera.link_stats()
@@ -178,9 +183,10 @@ def test_identity_repr_and_link_counters(simulated, cameras):
     assert camera.link_stats().naks == 1
 
 
-def test_typed_getters_and_setters(simulated, cameras):
-    sim = simulated("127.0.0.134", manufacturer="Acme")
-    camera = cameras("127.0.0.134")
+def test_typed_getters_and_setters(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, manufacturer="Acme")
+    camera = cameras(ip)
     camera.connect()
 
     assert (camera.get_integer("Width"), camera.integer_bounds("Width"), camera.integer_increment("Width")) == (
@@ -222,9 +228,10 @@ def test_typed_getters_and_setters(simulated, cameras):
     assert all(type(m) is AccessMode for m in modes.values())
 
 
-def test_feature_errors(simulated, cameras):
-    simulated("127.0.0.135")
-    camera = cameras("127.0.0.135")
+def test_feature_errors(simulated, cameras, free_ip):
+    ip = free_ip()
+    simulated(ip)
+    camera = cameras(ip)
     camera.connect()
     G, C = korvalite.GenicamException, korvalite.CameraException
     cases = [
@@ -248,9 +255,10 @@ def test_feature_errors(simulated, cameras):
     assert camera.get_integer("Width") == 640  # nothing above changed the camera
 
 
-def test_a_silent_device_turns_is_connected_false(simulated, cameras):
-    sim = simulated("127.0.0.136")
-    camera = cameras("127.0.0.136", gvcp_timeout=0.1, retries=0, heartbeat_timeout=0.3)
+def test_a_silent_device_turns_is_connected_false(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip)
+    camera = cameras(ip, gvcp_timeout=0.1, retries=0, heartbeat_timeout=0.3)
     camera.connect()
     sim.gone = True
     deadline = time.monotonic() + 5
@@ -277,9 +285,10 @@ def test_a_never_connected_camera():
     camera.disconnect()  # nothing to do, nothing raised
 
 
-def test_busy_claims(simulated, cameras):
-    sim = simulated("127.0.0.137", width=64, height=48)
-    camera = cameras("127.0.0.137")
+def test_busy_claims(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, width=64, height=48)
+    camera = cameras(ip)
     camera.connect()
 
     acq = camera.start_acquisition()
@@ -304,7 +313,7 @@ def test_busy_claims(simulated, cameras):
 
     camera.disconnect()
     sim.gone = True
-    slow = cameras("127.0.0.137", gvcp_timeout=0.2, retries=2)
+    slow = cameras(ip, gvcp_timeout=0.2, retries=2)
     connecting = threading.Thread(target=lambda: raised(slow.connect))
     connecting.start()
     time.sleep(0.2)
@@ -317,10 +326,11 @@ def test_busy_claims(simulated, cameras):
 # --- threads ---------------------------------------------------------------------------------------------
 
 
-def test_waiting_calls_let_other_python_threads_run(simulated, cameras):
-    sim = simulated("127.0.0.138")
+def test_waiting_calls_let_other_python_threads_run(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip)
     sim.gone = True
-    camera = cameras("127.0.0.138", gvcp_timeout=0.2, retries=3)  # a connect that fails after 0.8 s
+    camera = cameras(ip, gvcp_timeout=0.2, retries=3)  # a connect that fails after 0.8 s
     outcomes = {}
     connecting = threading.Thread(target=lambda: outcomes.setdefault("connect", raised(camera.connect)))
     connecting.start()
@@ -336,13 +346,14 @@ def test_waiting_calls_let_other_python_threads_run(simulated, cameras):
     assert connecting.is_alive() and reading.is_alive()  # both were still waiting
     connecting.join(10)
     reading.join(10)
-    assert outcomes == {"connect": (korvalite.CameraException, "connect timed out"),
+    assert outcomes == {"connect": (korvalite.CameraTimeoutError, "connect timed out"),
                         "read": (korvalite.CameraException, NOT_CONNECTED)}
 
 
-def test_two_threads_hammer_features_while_a_third_disconnects(simulated, cameras):
-    simulated("127.0.0.139")
-    camera = cameras("127.0.0.139")
+def test_two_threads_hammer_features_while_a_third_disconnects(simulated, cameras, free_ip):
+    ip = free_ip()
+    simulated(ip)
+    camera = cameras(ip)
     camera.connect()
     defined = {(korvalite.CameraException, NOT_CONNECTED)}
     unexpected, counts = [], [0, 0]
@@ -378,8 +389,8 @@ def test_two_threads_hammer_features_while_a_third_disconnects(simulated, camera
     assert raised(lambda: camera.get_integer("Width")) == (korvalite.CameraException, NOT_CONNECTED)
 
 
-def test_several_cameras_at_once(simulated, cameras):
-    addresses = [f"127.0.0.{n}" for n in range(140, 144)]
+def test_several_cameras_at_once(simulated, cameras, free_ip):
+    addresses = [free_ip() for _ in range(4)]
     for n, ip in enumerate(addresses):
         simulated(ip, width=100 + n)
     results = {}

@@ -1,7 +1,7 @@
 """Connecting a Camera to the simulated camera end to end: control privilege, time-outs, the
 description sources, heartbeats and lost control, the stream channel, the facade's edge cases,
-and no thread or socket left behind. Simulated cameras live on 127.0.0.110 to 127.0.0.129 and
-127.0.0.181 to 127.0.0.183."""
+and no thread or socket left behind. Simulated cameras take their addresses from the free_ip
+fixture."""
 
 import os
 import time
@@ -44,8 +44,9 @@ def native_threads(name_prefix=""):
 # --- control privilege and connecting -----------------------------------------------------------
 
 
-@pytest.mark.parametrize("exclusive, privilege, ip", [(False, 2, "127.0.0.110"), (True, 3, "127.0.0.111")])
-def test_connect_takes_privilege_then_arms_the_heartbeat(simulated, cameras, exclusive, privilege, ip):
+@pytest.mark.parametrize("exclusive, privilege", [(False, 2), (True, 3)])
+def test_connect_takes_privilege_then_arms_the_heartbeat(simulated, cameras, exclusive, privilege, free_ip):
+    ip = free_ip()
     sim = simulated(ip)
     camera = cameras(ip, exclusive=exclusive, heartbeat_timeout=2.5)
     camera.connect()
@@ -56,9 +57,10 @@ def test_connect_takes_privilege_then_arms_the_heartbeat(simulated, cameras, exc
     assert sim.privilege_holder is None
 
 
-def test_a_second_client_is_refused_and_stays_disconnected(simulated, cameras):
-    simulated("127.0.0.112")
-    first, second = cameras("127.0.0.112"), cameras("127.0.0.112")
+def test_a_second_client_is_refused_and_stays_disconnected(simulated, cameras, free_ip):
+    ip = free_ip()
+    simulated(ip)
+    first, second = cameras(ip), cameras(ip)
     first.connect()
     for _ in range(2):  # a failed connect leaves no claim behind: the second attempt fails alike
         with pytest.raises(korvalite.CameraException) as info:
@@ -71,10 +73,11 @@ def test_a_second_client_is_refused_and_stays_disconnected(simulated, cameras):
     assert second.is_connected()
 
 
-def test_a_silent_device_times_out_after_every_retry(simulated, cameras):
-    sim = simulated("127.0.0.113")
+def test_a_silent_device_times_out_after_every_retry(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip)
     sim.gone = True
-    camera = cameras("127.0.0.113", gvcp_timeout=0.1, retries=2)
+    camera = cameras(ip, gvcp_timeout=0.1, retries=2)
     start = time.monotonic()
     with pytest.raises(korvalite.CameraException) as info:
         camera.connect()
@@ -85,9 +88,10 @@ def test_a_silent_device_times_out_after_every_retry(simulated, cameras):
     assert wait_until(lambda: not native_threads("korvalite-gvcp"))  # the worker was joined
 
 
-def test_a_refused_user_name_register_still_connects(simulated, cameras, core_log):
-    simulated("127.0.0.114", user_name="left", refuse=[0x00E8])
-    camera = cameras("127.0.0.114")
+def test_a_refused_user_name_register_still_connects(simulated, cameras, core_log, free_ip):
+    ip = free_ip()
+    simulated(ip, user_name="left", refuse=[0x00E8])
+    camera = cameras(ip)
     camera.connect()
     assert camera.device_info().user_defined_name == ""
     assert camera.device_info().serial == "SIM00001"
@@ -96,9 +100,10 @@ def test_a_refused_user_name_register_still_connects(simulated, cameras, core_lo
     ]
 
 
-def test_connecting_twice_sends_nothing(simulated, cameras):
-    sim = simulated("127.0.0.115")
-    camera = cameras("127.0.0.115")
+def test_connecting_twice_sends_nothing(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip)
+    camera = cameras(ip)
     camera.connect()
     before, writes = camera.link_stats(), len(sim.writes())
     camera.connect()
@@ -115,27 +120,30 @@ def test_connecting_twice_sends_nothing(simulated, cameras):
     [{}, {"zip": "stored"}, {"zip": "deflated"}],
     ids=["plain", "zip-stored", "zip-deflated"],
 )
-def test_description_from_device_memory(simulated, cameras, options):
-    sim = simulated("127.0.0.116", **options)
+def test_description_from_device_memory(simulated, cameras, options, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, **options)
     assert sim.first_url.lower().endswith(".zip;100000;%x" % len(sim.description_file)) == ("zip" in options)
-    camera = cameras("127.0.0.116")
+    camera = cameras(ip)
     camera.connect()
     assert camera.get_enum("PixelFormat") == "Mono8"
     assert "PayloadSizeCalc" in camera.feature_names()
 
 
-def test_description_from_a_host_file(simulated, cameras, builtin_description, tmp_path):
+def test_description_from_a_host_file(simulated, cameras, builtin_description, tmp_path, free_ip):
+    ip = free_ip()
     path = tmp_path / "camera.xml"
     path.write_text(builtin_description.replace('Name="Gain"', 'Name="HostGain"'))
-    simulated("127.0.0.117", first_url=f"file://{path}")
-    camera = cameras("127.0.0.117")
+    simulated(ip, first_url=f"file://{path}")
+    camera = cameras(ip)
     camera.connect()
     assert camera.has_feature("HostGain") and not camera.has_feature("Gain")
 
 
-def test_web_first_url_falls_back_to_the_second(simulated, cameras, core_log):
-    simulated("127.0.0.118", first_url="http://example.invalid/camera.xml", second_url="local")
-    camera = cameras("127.0.0.118")
+def test_web_first_url_falls_back_to_the_second(simulated, cameras, core_log, free_ip):
+    ip = free_ip()
+    simulated(ip, first_url="http://example.invalid/camera.xml", second_url="local")
+    camera = cameras(ip)
     camera.connect()
     assert camera.get_integer("Width") == 640
     assert [m for m in messages(core_log, "korvalite.gige") if m.startswith("GenICam URL")] == [
@@ -143,9 +151,10 @@ def test_web_first_url_falls_back_to_the_second(simulated, cameras, core_log):
     ]
 
 
-def test_both_urls_failing_report_the_second(simulated, cameras, core_log):
-    sim = simulated("127.0.0.119", first_url="http://example.invalid/camera.xml", second_url="Local:cam.xml;100000")
-    camera = cameras("127.0.0.119")
+def test_both_urls_failing_report_the_second(simulated, cameras, core_log, free_ip):
+    ip = free_ip()
+    simulated(ip, first_url="http://example.invalid/camera.xml", second_url="Local:cam.xml;100000")
+    camera = cameras(ip)
     with pytest.raises(korvalite.CameraException) as info:
         camera.connect()
     assert str(info.value) == "malformed packet: missing size"
@@ -162,11 +171,12 @@ def test_both_urls_failing_report_the_second(simulated, cameras, core_log):
 
 
 def test_a_failed_connect_gives_control_back_and_a_retry_works_at_once(simulated, cameras, builtin_description,
-                                                                        tmp_path):
+                                                                        tmp_path, free_ip):
     path = tmp_path / "camera.xml"
     path.write_text("<RegisterDescription><Integer>")
-    sim = simulated("127.0.0.181", first_url=f"file://{path}")
-    camera = cameras("127.0.0.181")
+    ip = free_ip()
+    sim = simulated(ip, first_url=f"file://{path}")
+    camera = cameras(ip)
     with pytest.raises(korvalite.GenicamException, match="^device description: "):
         camera.connect()
     assert not camera.is_connected()
@@ -178,12 +188,13 @@ def test_a_failed_connect_gives_control_back_and_a_retry_works_at_once(simulated
 
 
 @pytest.mark.parametrize("kind", ["/dev/zero", "fifo", "directory"])
-def test_a_description_path_that_is_no_regular_file_fails_at_once(simulated, cameras, tmp_path, kind):
+def test_a_description_path_that_is_no_regular_file_fails_at_once(simulated, cameras, tmp_path, kind, free_ip):
     path = {"/dev/zero": "/dev/zero", "fifo": str(tmp_path / "fifo.xml"), "directory": str(tmp_path)}[kind]
     if kind == "fifo":
         os.mkfifo(path)  # no writer: opening it for reading would wait forever
-    sim = simulated("127.0.0.182", first_url=f"file://{path}")
-    camera = cameras("127.0.0.182")
+    ip = free_ip()
+    sim = simulated(ip, first_url=f"file://{path}")
+    camera = cameras(ip)
     with pytest.raises(korvalite.CameraException) as info:
         camera.connect()
     assert str(info.value) == f"io error: GenICam XML file {path}: not a regular file"
@@ -194,9 +205,10 @@ def test_a_description_path_that_is_no_regular_file_fails_at_once(simulated, cam
 # --- heartbeats and lost control -------------------------------------------------------------------
 
 
-def test_heartbeats_keep_control_until_the_device_goes_silent(simulated, cameras, core_log):
-    sim = simulated("127.0.0.120")
-    camera = cameras("127.0.0.120", gvcp_timeout=0.1, retries=1, heartbeat_timeout=0.3)
+def test_heartbeats_keep_control_until_the_device_goes_silent(simulated, cameras, core_log, free_ip):
+    ip = free_ip()
+    sim = simulated(ip)
+    camera = cameras(ip, gvcp_timeout=0.1, retries=1, heartbeat_timeout=0.3)
     camera.connect()
     time.sleep(1.2)  # four heartbeat time-outs
     assert camera.is_connected()
@@ -208,7 +220,7 @@ def test_heartbeats_keep_control_until_the_device_goes_silent(simulated, cameras
     assert wait_until(lambda: not camera.is_connected())
     assert wait_until(lambda: not native_threads("korvalite-gvcp"))  # the worker ended
     assert "heartbeat timed out, considering control lost" in messages(core_log, "korvalite.gige.runner")
-    assert repr(camera) == "Camera(127.0.0.120, connected=False)"
+    assert repr(camera) == f"Camera({ip}, connected=False)"
     for call in (
         lambda: camera.get_integer("Width"),
         lambda: camera.set_integer("Width", 320),
@@ -244,8 +256,9 @@ def test_heartbeats_keep_control_until_the_device_goes_silent(simulated, cameras
 # --- the stream channel ----------------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("path_mtu, ip", [(9000, "127.0.0.121"), (4000, "127.0.0.122"), (1500, "127.0.0.123")])
-def test_negotiated_packet_size_fits_the_path_and_frames_stream(simulated, cameras, path_mtu, ip):
+@pytest.mark.parametrize("path_mtu", [9000, 4000, 1500])
+def test_negotiated_packet_size_fits_the_path_and_frames_stream(simulated, cameras, path_mtu, free_ip):
+    ip = free_ip()
     sim = simulated(ip, path_mtu=path_mtu, width=160, height=120)
     camera = cameras(ip)
     camera.connect()
@@ -261,9 +274,10 @@ def test_negotiated_packet_size_fits_the_path_and_frames_stream(simulated, camer
     assert frame.data() == expected_pattern(frame.frame_id, 160, 120, "Mono8")
 
 
-def test_no_test_packet_through_the_path_falls_back_to_1500(simulated, cameras, core_log):
-    sim = simulated("127.0.0.124", path_mtu=500)
-    camera = cameras("127.0.0.124")
+def test_no_test_packet_through_the_path_falls_back_to_1500(simulated, cameras, core_log, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, path_mtu=500)
+    camera = cameras(ip)
     camera.connect()
     with camera.start_acquisition() as acq:
         assert acq.packet_size() == 1500
@@ -271,9 +285,10 @@ def test_no_test_packet_through_the_path_falls_back_to_1500(simulated, cameras, 
     assert "packet size fire-test unsupported, falling back to 1500" in messages(core_log, "korvalite.gige")
 
 
-def test_channel_1_registers(simulated, cameras):
-    sim = simulated("127.0.0.125")
-    camera = cameras("127.0.0.125")
+def test_channel_1_registers(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip)
+    camera = cameras(ip)
     camera.connect()
     sim.clear_writes()
     with camera.start_acquisition(channel=1, packet_size=1400, packet_delay=7) as acq:
@@ -296,11 +311,12 @@ def test_a_refused_write_on_a_never_connected_camera_is_still_logged(core_log):
     assert record.fields == {"feature": "Width", "value": 320}
 
 
-def test_negative_payload_size_is_refused_and_frees_the_camera(simulated, cameras, builtin_description):
+def test_negative_payload_size_is_refused_and_frees_the_camera(simulated, cameras, builtin_description, free_ip):
+    ip = free_ip()
     description = builtin_description.replace("<pValue>PayloadSizeCalc</pValue>", "<Value>-1</Value>")
     assert description != builtin_description
-    simulated("127.0.0.126", description=description)
-    camera = cameras("127.0.0.126")
+    simulated(ip, description=description)
+    camera = cameras(ip)
     camera.connect()
     for _ in range(2):  # the claim is given back, so the second start fails the same way
         with pytest.raises(korvalite.GenicamException) as info:
@@ -308,20 +324,22 @@ def test_negative_payload_size_is_refused_and_frees_the_camera(simulated, camera
         assert str(info.value) == "device description: negative PayloadSize"
 
 
-def test_get_enum_reads_string_and_string_register_features(simulated, cameras, builtin_description):
+def test_get_enum_reads_string_and_string_register_features(simulated, cameras, builtin_description, free_ip):
+    ip = free_ip()
     description = builtin_description.replace(
         '<Port Name="Device"', '<String Name="Greeting"><Value>hello</Value></String>\n    <Port Name="Device"'
     )
-    simulated("127.0.0.127", description=description, manufacturer="Acme")
-    camera = cameras("127.0.0.127")
+    simulated(ip, description=description, manufacturer="Acme")
+    camera = cameras(ip)
     camera.connect()
     assert camera.get_enum("Greeting") == "hello"
     assert camera.get_enum("DeviceVendorName") == "Acme"
 
 
-def test_invalidate_caches_makes_the_next_read_go_to_the_device(simulated, cameras):
-    sim = simulated("127.0.0.128")
-    camera = cameras("127.0.0.128")
+def test_invalidate_caches_makes_the_next_read_go_to_the_device(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip)
+    camera = cameras(ip)
     camera.connect()
     camera.set_integer("Width", 320)
     sim.write_register(FEATURE_REGISTERS["Width"], 100)  # behind the host's back
@@ -333,8 +351,8 @@ def test_invalidate_caches_makes_the_next_read_go_to_the_device(simulated, camer
 
 
 @pytest.mark.parametrize("reconnect", [True, False], ids=["reconnected", "connected"])
-def test_width_changed_behind_the_cameras_back(simulated, cameras, reconnect):
-    ip = "127.0.0.183"
+def test_width_changed_behind_the_cameras_back(simulated, cameras, reconnect, free_ip):
+    ip = free_ip()
     sim = simulated(ip, width=64, height=48)
     camera = cameras(ip)
     camera.connect()
@@ -357,9 +375,10 @@ def resources():
     return len(os.listdir("/proc/self/task")), len(os.listdir("/proc/self/fd"))
 
 
-def test_connect_and_stream_cycles_leave_no_thread_or_socket(simulated):
-    simulated("127.0.0.129", width=64, height=48)
-    camera = korvalite.Camera("127.0.0.129")
+def test_connect_and_stream_cycles_leave_no_thread_or_socket(simulated, free_ip):
+    ip = free_ip()
+    simulated(ip, width=64, height=48)
+    camera = korvalite.Camera(ip)
     camera.connect()  # warm up whatever starts once per process
     camera.start_acquisition(packet_size=1500).stop()
     camera.disconnect()
@@ -370,7 +389,7 @@ def test_connect_and_stream_cycles_leave_no_thread_or_socket(simulated):
         camera.connect()
         camera.disconnect()
     for _ in range(10):  # dropped while connected
-        dropped = korvalite.Camera("127.0.0.129")
+        dropped = korvalite.Camera(ip)
         dropped.connect()
         del dropped
     camera.connect()

@@ -8,8 +8,6 @@ from korvalite import FrameStatus
 from korvalite import _korvalite_core
 from korvalite.sim import expected_pattern
 
-IP = "127.0.0.250"
-
 ALL = _korvalite_core._sim.Config().gvcp_capability  # everything the simulated camera serves
 BITS = {
     "concatenation": 0x01,
@@ -22,9 +20,10 @@ BITS = {
 
 
 @pytest.mark.parametrize("cleared", sorted(BITS))
-def test_connect_features_and_200_frames_with_one_capability_bit_cleared(simulated, cameras, cleared):
-    sim = simulated(IP, gvcp_capability=ALL & ~BITS[cleared], width=64, height=32, exposure_us=500.0, frame_rate=1000.0)
-    cam = cameras(IP)
+def test_connect_features_and_200_frames_with_one_capability_bit_cleared(simulated, cameras, free_ip, cleared):
+    ip = free_ip()
+    sim = simulated(ip, gvcp_capability=ALL & ~BITS[cleared], width=64, height=32, exposure_us=500.0, frame_rate=1000.0)
+    cam = cameras(ip)
     cam.connect()
     info = cam.device_info()
     assert (info.manufacturer, info.model, info.serial) == ("korvalite", "SimCam-1", "SIM00001")
@@ -51,10 +50,11 @@ def test_connect_features_and_200_frames_with_one_capability_bit_cleared(simulat
     assert snap.is_complete and snap.data() == expected_pattern(snap.frame_id, 96, 40, "Mono8")
 
 
-def test_without_packet_resend_nothing_is_asked_and_the_losses_are_counted(simulated, cameras):
-    sim = simulated(IP, gvcp_capability=ALL & ~BITS["packet_resend"], width=160, height=120,
+def test_without_packet_resend_nothing_is_asked_and_the_losses_are_counted(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, gvcp_capability=ALL & ~BITS["packet_resend"], width=160, height=120,
                     exposure_us=1000.0, frame_rate=200.0, seed=3, stream_drop=0.02)
-    cam = cameras(IP)
+    cam = cameras(ip)
     cam.connect()
     with cam.start_acquisition(packet_size=576, n_buffers=8) as acq:
         for count, frame in enumerate(acq, 1):

@@ -1,4 +1,4 @@
-"""Continuous acquisition end to end against the simulated camera on 127.0.0.150."""
+"""Continuous acquisition end to end against the simulated camera."""
 
 import os
 import signal
@@ -11,11 +11,15 @@ from capture_rig import BUSY, DENIED, feature_writes, gvsp_threads, next_sequenc
 from korvalite import FrameStatus
 from korvalite.sim import FEATURE_REGISTERS as REG, PIXEL_FORMATS, expected_pattern, payload_size
 
-IP = "127.0.0.150"
+
+@pytest.fixture
+def ip(free_ip):
+    """This test's camera address."""
+    return free_ip()
 
 
-def test_500_frames_arrive_complete_in_order_with_the_pattern_and_the_counters_agree(rig):
-    sim, cam = rig(IP, frame_rate=250.0)
+def test_500_frames_arrive_complete_in_order_with_the_pattern_and_the_counters_agree(rig, ip):
+    sim, cam = rig(ip, frame_rate=250.0)
     acq = cam.start_acquisition(packet_size=1500, n_buffers=32)
     ids, wrong = [], []
     for frame in acq:
@@ -45,8 +49,8 @@ def big_frames(**options):
     return dict(width=160, height=120, seed=7, stream_drop=0.05, **options)
 
 
-def test_lost_packets_are_resent_and_every_frame_completes(rig):
-    sim, cam = rig(IP, **big_frames(resend_history=32))
+def test_lost_packets_are_resent_and_every_frame_completes(rig, ip):
+    sim, cam = rig(ip, **big_frames(resend_history=32))
     seen = []
     with cam.start_acquisition(packet_size=576, n_buffers=16) as acq:
         for frame in acq:  # each checked and let go at once: frames hold pool buffers
@@ -61,9 +65,9 @@ def test_lost_packets_are_resent_and_every_frame_completes(rig):
     assert (stats.failed_frames, stats.missing_packets) == (0, 0)
 
 
-def test_without_resend_frames_miss_packets_and_their_holes_hold_stale_bytes(rig):
+def test_without_resend_frames_miss_packets_and_their_holes_hold_stale_bytes(rig, ip):
     per_packet = 540
-    sim, cam = rig(IP, **big_frames())
+    sim, cam = rig(ip, **big_frames())
     with cam.start_acquisition(packet_size=576, n_buffers=2, resend=False) as acq:
         frames = []
         for _ in range(30):
@@ -96,8 +100,8 @@ def test_without_resend_frames_miss_packets_and_their_holes_hold_stale_bytes(rig
     assert (stats.resend_requests, sim.counters()["resend_requests"]) == (0, 0)
 
 
-def test_start_and_stop_write_the_features_in_order_and_a_second_stop_sends_nothing(rig):
-    sim, cam = rig(IP)
+def test_start_and_stop_write_the_features_in_order_and_a_second_stop_sends_nothing(rig, ip):
+    sim, cam = rig(ip)
     since = next_sequence(sim)
     acq = cam.start_acquisition(packet_size=1000, packet_delay=7)
     assert repr(acq) == "Acquisition(stopped=False)" and not acq.is_stopped()
@@ -119,8 +123,8 @@ def test_start_and_stop_write_the_features_in_order_and_a_second_stop_sends_noth
     assert gvsp_threads() == []
 
 
-def test_after_stop_buffered_frames_stay_readable_and_the_stream_calls_raise(rig):
-    sim, cam = rig(IP, acquisition_mode="MultiFrame", frame_count=5)
+def test_after_stop_buffered_frames_stay_readable_and_the_stream_calls_raise(rig, ip):
+    sim, cam = rig(ip, acquisition_mode="MultiFrame", frame_count=5)
     acq = cam.start_acquisition()
     assert wait_until(lambda: acq.stats().completed_frames == 5)
     acq.stop()
@@ -138,8 +142,8 @@ def test_after_stop_buffered_frames_stay_readable_and_the_stream_calls_raise(rig
             call()
 
 
-def test_iteration_yields_the_buffered_frames_and_ends_when_another_thread_stops(rig):
-    sim, cam = rig(IP, frame_rate=50.0)
+def test_iteration_yields_the_buffered_frames_and_ends_when_another_thread_stops(rig, ip):
+    sim, cam = rig(ip, frame_rate=50.0)
     acq = cam.start_acquisition(n_buffers=64)
     stopper = threading.Timer(0.3, acq.stop)
     stopper.start()
@@ -149,8 +153,8 @@ def test_iteration_yields_the_buffered_frames_and_ends_when_another_thread_stops
     assert acq.is_stopped()
 
 
-def test_a_later_subscription_sees_only_later_frames_and_a_full_one_drops(rig):
-    sim, cam = rig(IP, frame_rate=50.0)
+def test_a_later_subscription_sees_only_later_frames_and_a_full_one_drops(rig, ip):
+    sim, cam = rig(ip, frame_rate=50.0)
     with cam.start_acquisition() as acq:
         first = acq.wait_for(5.0)
         cam.execute("AcquisitionStop")
@@ -176,8 +180,8 @@ def test_a_later_subscription_sees_only_later_frames_and_a_full_one_drops(rig):
     assert isinstance(full, korvalite.FrameChannel)
 
 
-def test_a_failing_acquisition_start_leaves_the_transport_unlocked_no_stream_and_the_camera_free(rig, capture_log):
-    sim, cam = rig(IP, refuse=[REG["AcquisitionStart"]])
+def test_a_failing_acquisition_start_leaves_the_transport_unlocked_no_stream_and_the_camera_free(rig, capture_log, ip):
+    sim, cam = rig(ip, refuse=[REG["AcquisitionStart"]])
     since = next_sequence(sim)
     for _ in range(2):  # not busy after the first failure
         with pytest.raises(korvalite.CameraException) as info:
@@ -191,8 +195,8 @@ def test_a_failing_acquisition_start_leaves_the_transport_unlocked_no_stream_and
     cam.start_acquisition().stop()
 
 
-def test_a_failing_acquisition_stop_is_raised_after_the_clean_up(rig):
-    sim, cam = rig(IP, refuse=[REG["AcquisitionStop"]])
+def test_a_failing_acquisition_stop_is_raised_after_the_clean_up(rig, ip):
+    sim, cam = rig(ip, refuse=[REG["AcquisitionStop"]])
     acq = cam.start_acquisition()
     since = next_sequence(sim)
     with pytest.raises(korvalite.CameraException) as info:
@@ -205,8 +209,8 @@ def test_a_failing_acquisition_stop_is_raised_after_the_clean_up(rig):
     cam.snapshot_session().close()  # the claim went with the failed stop
 
 
-def test_transport_lock_failures_are_logged_and_do_not_stop_the_acquisition(rig, capture_log):
-    sim, cam = rig(IP, refuse=[REG["TLParamsLocked"]])
+def test_transport_lock_failures_are_logged_and_do_not_stop_the_acquisition(rig, capture_log, ip):
+    sim, cam = rig(ip, refuse=[REG["TLParamsLocked"]])
     with cam.start_acquisition() as acq:
         assert acq.wait_for(5.0).is_complete
     assert records(capture_log, "korvalite.py") == [
@@ -215,8 +219,8 @@ def test_transport_lock_failures_are_logged_and_do_not_stop_the_acquisition(rig,
     ]
 
 
-def test_the_context_manager_stops_and_lets_the_exception_through(rig):
-    sim, cam = rig(IP)
+def test_the_context_manager_stops_and_lets_the_exception_through(rig, ip):
+    sim, cam = rig(ip)
     with pytest.raises(KeyError):
         with cam.start_acquisition() as acq:
             assert acq.wait_for(5.0) is not None
@@ -224,8 +228,8 @@ def test_the_context_manager_stops_and_lets_the_exception_through(rig):
     assert acq.is_stopped() and not sim.acquiring
 
 
-def test_busy_claims_name_the_activity_in_progress(rig):
-    sim, cam = rig(IP, acquisition_mode="SingleFrame")
+def test_busy_claims_name_the_activity_in_progress(rig, ip):
+    sim, cam = rig(ip, acquisition_mode="SingleFrame")
 
     def claims():
         return {"connect": cam.connect, "disconnect": cam.disconnect, "snap": cam.snap,
@@ -267,8 +271,8 @@ def test_busy_claims_name_the_activity_in_progress(rig):
 
 
 @pytest.mark.parametrize("call", ["start_acquisition", "snapshot_session", "snap"])
-def test_capture_on_a_camera_never_connected_raises_and_leaves_it_free(call):
-    cam = korvalite.Camera(IP)
+def test_capture_on_a_camera_never_connected_raises_and_leaves_it_free(call, ip):
+    cam = korvalite.Camera(ip)
     for _ in range(2):
         with pytest.raises(korvalite.CameraException, match="^driver is not connected$"):
             getattr(cam, call)()
@@ -280,8 +284,8 @@ def test_capture_on_a_camera_never_connected_raises_and_leaves_it_free(call):
     (dict(packet_size=-1), TypeError, None),
     (dict(packet_delay=2**32), TypeError, None),
 ])
-def test_stream_options_are_checked_before_the_camera_is_claimed(rig, arguments, error, text):
-    sim, cam = rig(IP)
+def test_stream_options_are_checked_before_the_camera_is_claimed(rig, arguments, error, text, ip):
+    sim, cam = rig(ip)
     for call in (cam.start_acquisition, cam.snapshot_session, cam.snap):
         with pytest.raises(error) as info:
             call(**arguments)
@@ -291,8 +295,8 @@ def test_stream_options_are_checked_before_the_camera_is_claimed(rig, arguments,
 
 
 @pytest.mark.parametrize("flowing", [False, True], ids=["idle", "flowing"])
-def test_ctrl_c_stops_a_for_loop_over_an_acquisition(rig, flowing):
-    sim, cam = rig(IP, frame_rate=100.0)
+def test_ctrl_c_stops_a_for_loop_over_an_acquisition(rig, flowing, ip):
+    sim, cam = rig(ip, frame_rate=100.0)
     acq = cam.start_acquisition()
     assert acq.wait_for(5.0) is not None
     if not flowing:
@@ -319,10 +323,10 @@ def test_ctrl_c_stops_a_for_loop_over_an_acquisition(rig, flowing):
 
 
 @pytest.mark.parametrize("pixel_format, bits", [("Mono8", 8), ("Mono16", 16), ("RGB8", 24)])
-def test_frame_properties_of_a_streamed_frame(rig, pixel_format, bits):
+def test_frame_properties_of_a_streamed_frame(rig, pixel_format, bits, ip):
     import time
 
-    sim, cam = rig(IP, width=40, height=10, offset_x=3, offset_y=4, pixel_format=pixel_format,
+    sim, cam = rig(ip, width=40, height=10, offset_x=3, offset_y=4, pixel_format=pixel_format,
                    tick_frequency=125_000_000)
     before = time.time_ns()
     frame = cam.snap()
@@ -370,3 +374,18 @@ def test_documentation_of_the_capture_objects():
     assert korvalite.Acquisition.wait_for.__doc__.startswith("wait_for(self, timeout: float = 1.0) -> Frame | None")
     with pytest.raises(TypeError):
         korvalite.Acquisition()
+
+
+def test_frames_kept_by_the_application_stall_the_stream_with_one_warning(rig, caplog, ip):
+    caplog.set_level("WARNING", logger="korvalite.gige.stream.runner")
+    sim, cam = rig(ip, frame_rate=200.0)
+    with cam.start_acquisition(n_buffers=2) as acq:
+        kept = [acq.wait_for(5.0), acq.wait_for(5.0)]
+        assert None not in kept
+        assert wait_until(lambda: acq.stats().underruns >= 5)
+        assert acq.try_recv() is None  # nothing arrives while every buffer is held
+        warnings = records(caplog, "korvalite.gige.stream.runner")
+        assert [level for level, _ in warnings] == ["WARNING"]
+        assert "all 2 frame buffers (n_buffers)" in warnings[0][1] and "numpy.array(frame.to_numpy())" in warnings[0][1]
+        kept.clear()  # the buffers go back to the pool: delivery resumes
+        assert acq.wait_for(5.0) is not None

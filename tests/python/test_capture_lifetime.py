@@ -1,5 +1,5 @@
 """Acquisitions and snapshot sessions that Python drops without stop()/close(), and waits that
-must leave the interpreter to other threads (simulated camera on 127.0.0.170)."""
+must leave the interpreter to other threads (against the simulated camera)."""
 
 import gc
 import threading
@@ -12,7 +12,11 @@ import korvalite
 from capture_rig import DENIED, feature_writes, gvsp_threads, next_sequence, records, wait_until
 from korvalite.sim import FEATURE_REGISTERS as REG, SimulatedCamera
 
-IP = "127.0.0.170"
+
+@pytest.fixture
+def ip(free_ip):
+    """This test's camera address."""
+    return free_ip()
 
 
 def start_acquisition(cam):
@@ -36,10 +40,10 @@ DROPS = {
 
 
 @pytest.mark.parametrize("kind", DROPS)
-def test_a_dropped_capture_object_cleans_up_even_after_its_camera_is_gone(kind, capture_log):
+def test_a_dropped_capture_object_cleans_up_even_after_its_camera_is_gone(kind, capture_log, ip):
     start, cleanup, _ = DROPS[kind]
-    with SimulatedCamera(IP, width=64, height=32) as sim:
-        cam = korvalite.Camera(IP)
+    with SimulatedCamera(ip, width=64, height=32) as sim:
+        cam = korvalite.Camera(ip)
         cam.connect()
         running = start(cam)
         camera_gone = weakref.ref(cam)
@@ -60,9 +64,9 @@ def test_a_dropped_capture_object_cleans_up_even_after_its_camera_is_gone(kind, 
 
 
 @pytest.mark.parametrize("kind", DROPS)
-def test_a_dropped_capture_object_frees_the_camera(rig, kind):
+def test_a_dropped_capture_object_frees_the_camera(rig, kind, ip):
     start, cleanup, _ = DROPS[kind]
-    sim, cam = rig(IP)
+    sim, cam = rig(ip)
     running = start(cam)
     since = next_sequence(sim)
     del running
@@ -71,8 +75,8 @@ def test_a_dropped_capture_object_frees_the_camera(rig, kind):
     assert cam.snap().is_complete  # the claim went with it
 
 
-def test_a_failed_acquisition_stop_on_drop_is_a_warning(rig, capture_log):
-    sim, cam = rig(IP, refuse=[REG["AcquisitionStop"]])
+def test_a_failed_acquisition_stop_on_drop_is_a_warning(rig, capture_log, ip):
+    sim, cam = rig(ip, refuse=[REG["AcquisitionStop"]])
     acq = start_acquisition(cam)
     since = next_sequence(sim)
     del acq
@@ -101,9 +105,9 @@ class Ticker:
 
 
 @pytest.mark.parametrize("kind", DROPS)
-def test_a_capture_object_dropped_while_the_camera_is_busy_closes_only_its_stream(rig, capture_log, kind):
+def test_a_capture_object_dropped_while_the_camera_is_busy_closes_only_its_stream(rig, capture_log, kind, ip):
     start, _, warning = DROPS[kind]
-    sim, cam = rig(IP)
+    sim, cam = rig(ip)
     running = start(cam)
     # A feature read that holds the camera for about a second: the device answers late.
     sim.set_faults(pending_ack=["READREG"], pending_ack_announce_ms=3000, pending_ack_delay_ms=1000)
@@ -132,8 +136,8 @@ def test_a_capture_object_dropped_while_the_camera_is_busy_closes_only_its_strea
     cam.snapshot_session().close()  # the claim went with it
 
 
-def test_session_calls_during_a_snap_on_another_thread_leave_the_interpreter_free(rig):
-    sim, cam = rig(IP, stream_drop=1.0)
+def test_session_calls_during_a_snap_on_another_thread_leave_the_interpreter_free(rig, ip):
+    sim, cam = rig(ip, stream_drop=1.0)
     session = cam.snapshot_session()
     since = next_sequence(sim)
     answers, outcome = [], []

@@ -1,5 +1,5 @@
-"""The command line, run as `python -m korvalite` against a simulated camera on 127.0.0.200
-(127.0.0.201 answers nothing); `discover` runs inside network namespaces of its own."""
+"""The command line, run as `python -m korvalite` against a simulated camera (addresses from the
+free_ip fixture); `discover` runs inside network namespaces of its own."""
 
 import io
 import re
@@ -16,7 +16,6 @@ from korvalite import cli
 from korvalite.sim import FEATURE_REGISTERS, SimulatedCamera, expected_pattern
 from png_reader import read_png
 
-IP, SILENT_IP = "127.0.0.200", "127.0.0.201"
 COMMANDS = ["discover", "info", "features", "get", "set", "execute", "snap", "stream", "sim", "demo"]
 
 
@@ -25,8 +24,14 @@ def korvalite_cli(*args, timeout=60, prefix=(sys.executable, "-m", "korvalite"))
 
 
 @pytest.fixture
-def sim():
-    with SimulatedCamera(IP, serial="CLI00001", frame_rate=100.0, exposure_us=1000.0) as camera:
+def ip(free_ip):
+    """The address of this test's camera."""
+    return free_ip()
+
+
+@pytest.fixture
+def sim(ip):
+    with SimulatedCamera(ip, serial="CLI00001", frame_rate=100.0, exposure_us=1000.0) as camera:
         yield camera
 
 
@@ -49,23 +54,23 @@ def test_top_level_help_lists_commands_and_exit_codes_also_from_the_console_scri
     assert missing.returncode == 2 and "the following arguments are required: COMMAND" in missing.stderr
 
 
-def test_info_shows_identity_and_link_counters(sim):
-    done = korvalite_cli("info", IP)
+def test_info_shows_identity_and_link_counters(sim, ip):
+    done = korvalite_cli("info", ip)
     assert (done.returncode, done.stderr) == (0, "")
     lines = done.stdout.splitlines()
     assert lines[:3] == ["manufacturer       korvalite", "model              SimCam-1", "serial             CLI00001"]
-    assert "ip                 127.0.0.200" in lines and "spec_version       2.0" in lines
+    assert f"ip                 {ip}" in lines and "spec_version       2.0" in lines
     assert re.fullmatch(r"link counters      commands (\d+), acks \1, retries 0, timeouts 0, naks 0, "
                         r"pending_acks 0, heartbeats \d+, events 0, unsolicited 0", lines[-1])
 
 
-def test_features_flat_and_as_a_tree_with_values(sim):
-    flat = korvalite_cli("features", IP)
+def test_features_flat_and_as_a_tree_with_values(sim, ip):
+    flat = korvalite_cli("features", ip)
     assert flat.returncode == 0
     assert "Width  [integer, RW]" in flat.stdout.splitlines()
     assert "AcquisitionStart  [command, RW]" in flat.stdout.splitlines()  # the mode of its register
 
-    tree = korvalite_cli("features", IP, "--tree", "--values").stdout.splitlines()
+    tree = korvalite_cli("features", ip, "--tree", "--values").stdout.splitlines()
     assert tree[0] == "Root  [category]"
     image = tree.index("  ImageFormatControl  [category]")
     assert tree[image + 1:image + 3] == ["    SensorWidth  [integer, RO] = 1280",
@@ -80,56 +85,60 @@ def test_features_flat_and_as_a_tree_with_values(sim):
     ("AcquisitionFrameRateEnable", "off", "False", 0),
     ("Gain", "2.5", "2.5", None),
 ])
-def test_set_parses_by_kind_and_get_reads_back(sim, name, text, shown, register):
-    done = korvalite_cli("set", IP, name, text)
+def test_set_parses_by_kind_and_get_reads_back(sim, name, text, shown, register, ip):
+    done = korvalite_cli("set", ip, name, text)
     assert (done.returncode, done.stdout, done.stderr) == (0, f"{name} = {shown}\n", "")
     if register is not None:
         assert sim.read_register(FEATURE_REGISTERS[name]) == register
-    assert korvalite_cli("get", IP, name).stdout == shown + "\n"
+    assert korvalite_cli("get", ip, name).stdout == shown + "\n"
 
 
-def test_execute_runs_a_command(sim):
-    done = korvalite_cli("execute", IP, "AcquisitionStart")
+def test_execute_runs_a_command(sim, ip):
+    done = korvalite_cli("execute", ip, "AcquisitionStart")
     assert (done.returncode, done.stdout) == (0, "executed AcquisitionStart\n")
     assert (FEATURE_REGISTERS["AcquisitionStart"], 1) in sim.register_writes()
 
 
 @pytest.mark.parametrize("args, code, message", [
-    (["get", IP, "Nope"], 1, "error: feature 'Nope' not found"),
-    (["get", IP, "Root"], 2, "error: feature 'Root' is a category; it has no value to read"),
-    (["set", IP, "SensorWidth", "10"], 1, "error: node 'SensorWidthReg' is not accessible this way (access mode)"),
-    (["set", IP, "Width", "abc"], 2, "error: not a number: 'abc' (the feature is an integer)"),
-    (["set", IP, "AcquisitionFrameRateEnable", "maybe"], 2,
+    (["get", "{ip}", "Nope"], 1, "error: feature 'Nope' not found"),
+    (["get", "{ip}", "Root"], 2, "error: feature 'Root' is a category; it has no value to read"),
+    (["set", "{ip}", "SensorWidth", "10"], 1,
+     "error: node 'SensorWidthReg' is not accessible this way (access mode)"),
+    (["set", "{ip}", "Width", "abc"], 2, "error: not a number: 'abc' (the feature is an integer)"),
+    (["set", "{ip}", "AcquisitionFrameRateEnable", "maybe"], 2,
      "error: not a boolean: 'maybe' (use true/false, 1/0, on/off)"),
-    (["set", IP, "AcquisitionStart", "1"], 2, "error: feature 'AcquisitionStart' is a command; it cannot be set"),
-    (["execute", IP, "Width"], 1, None),
+    (["set", "{ip}", "AcquisitionStart", "1"], 2,
+     "error: feature 'AcquisitionStart' is a command; it cannot be set"),
+    (["execute", "{ip}", "Width"], 1, None),
     (["info", "1.2.3.300"], 2, 'error: invalid IP address: "1.2.3.300"'),
-    (["info", SILENT_IP, "--gvcp-timeout", "0.05"], 1, "error: connect timed out"),
-    (["snap", IP, "-o", "/nonexistent-dir/x.png"], 1, "error: No such file or directory: /nonexistent-dir/x.png"),
-    (["snap", IP, "-o", "grey.pgm", "--pixel-format", "RGB8"], 1, "error: RGB8 is a colour format; write it as .ppm"),
-    (["stream", IP, "--seconds", "0"], 2, "error: --seconds must be positive, not 0.0"),
+    (["info", "{silent_ip}", "--gvcp-timeout", "0.05"], 1, "error: connect timed out"),
+    (["snap", "{ip}", "-o", "/nonexistent-dir/x.png"], 1,
+     "error: No such file or directory: /nonexistent-dir/x.png"),
+    (["snap", "{ip}", "-o", "grey.pgm", "--pixel-format", "RGB8"], 1,
+     "error: RGB8 is a colour format; write it as .ppm"),
+    (["stream", "{ip}", "--seconds", "0"], 2, "error: --seconds must be positive, not 0.0"),
 ])
-def test_failures_are_one_line_and_an_exit_code(sim, args, code, message):
-    done = korvalite_cli(*args)
+def test_failures_are_one_line_and_an_exit_code(sim, ip, free_ip, args, code, message):
+    done = korvalite_cli(*(arg.format(ip=ip, silent_ip=free_ip()) for arg in args))
     assert done.returncode == code
     assert len(done.stderr.splitlines()) == 1 and done.stderr.startswith("error: "), done.stderr
     if message is not None:
         assert done.stderr == message + "\n"
 
 
-def test_bad_usage_is_refused_before_any_traffic(sim):
-    for args in (["snap", IP, "-o", "frame.bmp"], ["--log-level", "loud", "info", IP], ["bogus"]):
+def test_bad_usage_is_refused_before_any_traffic(sim, ip):
+    for args in (["snap", ip, "-o", "frame.bmp"], ["--log-level", "loud", "info", ip], ["bogus"]):
         done = korvalite_cli(*args)
         assert done.returncode == 2 and "Traceback" not in done.stderr
-    assert korvalite_cli("snap", IP, "-o", "frame.bmp").stderr == (
+    assert korvalite_cli("snap", ip, "-o", "frame.bmp").stderr == (
         "error: unknown image suffix in 'frame.bmp': use .png, .pgm, .ppm, .npy\n")
     assert sim.counters()["commands_received"] == 0
 
 
-def test_log_level_at_either_place(sim):
-    quiet = korvalite_cli("get", IP, "Width")
+def test_log_level_at_either_place(sim, ip):
+    quiet = korvalite_cli("get", ip, "Width")
     assert (quiet.stdout, quiet.stderr) == ("640\n", "")
-    for args in (["--log-level", "debug", "get", IP, "Width"], ["get", IP, "Width", "--log-level", "debug"]):
+    for args in (["--log-level", "debug", "get", ip, "Width"], ["get", ip, "Width", "--log-level", "debug"]):
         loud = korvalite_cli(*args)
         assert loud.stdout == "640\n"
         assert "DEBUG korvalite.gige: disconnecting" in loud.stderr.splitlines()
@@ -160,8 +169,8 @@ def test_unexpected_errors_and_interrupts_never_show_a_traceback(error, argv, co
         assert "Traceback" in debug.stderr and debug.stderr.endswith(stderr)
 
 
-def test_a_closed_output_pipe_ends_quietly(sim):
-    process = subprocess.Popen([sys.executable, "-m", "korvalite", "features", IP, "--tree", "--values"],
+def test_a_closed_output_pipe_ends_quietly(sim, ip):
+    process = subprocess.Popen([sys.executable, "-m", "korvalite", "features", ip, "--tree", "--values"],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     process.stdout.close()  # the reader is gone before anything is written
     _, stderr = process.communicate(timeout=60)
@@ -181,10 +190,10 @@ def expected_image(frame_id, width, height, pixel_format):
     (".png", "Mono8"), (".png", "RGB8"), (".png", "Mono16"), (".pgm", "Mono12"), (".ppm", "BGR8"),
     (".npy", "Mono10"), (".npy", "RGB8"),
 ])
-def test_snap_writes_the_pattern(sim, tmp_path, suffix, pixel_format):
+def test_snap_writes_the_pattern(sim, tmp_path, suffix, pixel_format, ip):
     width, height = 24, 10
     path = tmp_path / f"frame{suffix}"
-    done = korvalite_cli("snap", IP, "-o", str(path), "--width", str(width), "--height", str(height),
+    done = korvalite_cli("snap", ip, "-o", str(path), "--width", str(width), "--height", str(height),
                          "--pixel-format", pixel_format)
     assert (done.returncode, done.stderr) == (0, "")
     found = re.fullmatch(rf"Frame\(id=(\d+), Complete, {width}x{height} {pixel_format}, \d+ bytes\) -> (.*)\n",
@@ -213,8 +222,8 @@ PROGRESS = re.compile(r" *\d+\.\d s +[\d.]+ frames/s +[\d.]+ MB/s  completed (\d
                       r"dropped (\d+)  underruns (\d+)")
 
 
-def test_stream_prints_progress_and_the_final_counters(sim):
-    done = korvalite_cli("stream", IP, "--seconds", "1.5")
+def test_stream_prints_progress_and_the_final_counters(sim, ip):
+    done = korvalite_cli("stream", ip, "--seconds", "1.5")
     assert (done.returncode, done.stderr) == (0, "")
     *progress, final = done.stdout.splitlines()
     assert len(progress) >= 2 and all(PROGRESS.fullmatch(line) for line in progress)
@@ -223,13 +232,29 @@ def test_stream_prints_progress_and_the_final_counters(sim):
     assert final.startswith("StreamStats { packets: ") and f"completed_frames: {completed}," in final
 
 
+def test_stream_fails_when_the_camera_is_lost(simulated, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, frame_rate=50.0)
+    with subprocess.Popen([sys.executable, "-m", "korvalite", "stream", ip, "--seconds", "60"],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as streaming:
+        try:
+            assert PROGRESS.fullmatch(streaming.stdout.readline().rstrip("\n"))
+            sim.gone = True
+            out, err = streaming.communicate(timeout=30)
+        finally:
+            streaming.kill()
+    assert streaming.returncode == 1
+    assert err.endswith("error: device control was lost (heartbeat failed)\n"), err
+    assert "StreamStats" not in out
+
+
 class Terminal(io.StringIO):
     def isatty(self):
         return True
 
 
-def test_stream_redraws_one_line_on_a_terminal(sim):
-    cam = korvalite.Camera(IP)
+def test_stream_redraws_one_line_on_a_terminal(sim, ip):
+    cam = korvalite.Camera(ip)
     cam.connect()
     try:
         out = Terminal()
@@ -241,11 +266,12 @@ def test_stream_redraws_one_line_on_a_terminal(sim):
     assert PROGRESS.fullmatch(text.split("\r")[-1].rstrip("\n")).group(1) == str(stats.completed_frames)
 
 
-def test_sim_command_runs_a_camera():
-    done = korvalite_cli("sim", "--address", "127.0.0.202", "--port", "0", "--duration", "0.3", "--serial", "S-1")
+def test_sim_command_runs_a_camera(free_ip):
+    ip = free_ip()
+    done = korvalite_cli("sim", "--address", ip, "--port", "0", "--duration", "0.3", "--serial", "S-1")
     assert done.returncode == 0, done.stderr
     first, *_, last = done.stdout.splitlines()
-    assert re.fullmatch(r"simulated camera SimCam-1 serial S-1 listening on 127\.0\.0\.202:\d+", first)
+    assert re.fullmatch(rf"simulated camera SimCam-1 serial S-1 listening on {re.escape(ip)}:\d+", first)
     assert last == "counters: all zero"
     refused = korvalite_cli("--log-level", "debug", "sim", "--bogus")
     assert refused.returncode == 2 and refused.stderr.startswith("usage: korvalite sim")

@@ -1,4 +1,4 @@
-"""The examples run against simulated cameras (127.0.0.210 to 127.0.0.212) and pass mypy; the
+"""The examples run against simulated cameras (addresses from free_ip) and pass mypy; the
 type stub is the generator's output for the installed module; every class and method says what
 it does; and the demo ends with a PNG of the test pattern."""
 
@@ -33,9 +33,10 @@ def simulated(address):
     return SimulatedCamera(address, frame_rate=50.0, exposure_us=1000.0)
 
 
-def test_snap_png_example(tmp_path):
-    with simulated("127.0.0.210"):
-        done = run(EXAMPLES / "snap_png.py", "127.0.0.210", "-o", tmp_path / "snap.png")
+def test_snap_png_example(tmp_path, free_ip):
+    ip = free_ip()
+    with simulated(ip):
+        done = run(EXAMPLES / "snap_png.py", ip, "-o", tmp_path / "snap.png")
     assert done.returncode == 0, done.stderr
     found = re.fullmatch(rf"Frame\(id=(\d+), Complete, {WIDTH}x{HEIGHT} Mono8, \d+ bytes\) saved to (.*)\n",
                          done.stdout)
@@ -44,9 +45,10 @@ def test_snap_png_example(tmp_path):
     assert b"".join(png.rows) == expected_pattern(int(found.group(1)), WIDTH, HEIGHT, "Mono8")
 
 
-def test_acquire_stats_example_prints_the_statistics_of_each_frame():
-    with simulated("127.0.0.210"):
-        done = run(EXAMPLES / "acquire_stats.py", "127.0.0.210", "--frames", "4")
+def test_acquire_stats_example_prints_the_statistics_of_each_frame(free_ip):
+    ip = free_ip()
+    with simulated(ip):
+        done = run(EXAMPLES / "acquire_stats.py", ip, "--frames", "4")
     assert done.returncode == 0, done.stderr
     *lines, final = done.stdout.splitlines()
     frames = [line for line in lines if not line.startswith("skipped Frame(")]  # lost on a busy host
@@ -58,23 +60,26 @@ def test_acquire_stats_example_prints_the_statistics_of_each_frame():
                         f"min {image.min()} max {image.max()}")
 
 
-def test_two_cameras_example_acquires_from_both():
-    with simulated("127.0.0.211"), simulated("127.0.0.212"):
-        done = run(EXAMPLES / "two_cameras.py", "127.0.0.211", "127.0.0.212", "--frames", "5")
+def test_two_cameras_example_acquires_from_both(free_ip):
+    ip1 = free_ip()
+    ip2 = free_ip()
+    with simulated(ip1), simulated(ip2):
+        done = run(EXAMPLES / "two_cameras.py", ip1, ip2, "--frames", "5")
     assert done.returncode == 0, done.stderr
     frame_bytes = WIDTH * HEIGHT
     lines = done.stdout.splitlines()
-    assert [line.split(":")[0] for line in lines] == ["127.0.0.211", "127.0.0.212"]
+    assert [line.split(":")[0] for line in lines] == [ip1, ip2]
     for line in lines:
         summary = re.fullmatch(r"[\d.]+: (\d+) frames, (\d+) bytes, (\d+) failed", line)
         count, received, failed = map(int, summary.groups())
         assert (count, failed) == (5, 0) and received >= 5 * frame_bytes
 
 
-def test_feature_dump_example_as_tree_and_json():
-    with simulated("127.0.0.210"):
-        tree = run(EXAMPLES / "feature_dump.py", "127.0.0.210")
-        dumped = run(EXAMPLES / "feature_dump.py", "127.0.0.210", "--json")
+def test_feature_dump_example_as_tree_and_json(free_ip):
+    ip = free_ip()
+    with simulated(ip):
+        tree = run(EXAMPLES / "feature_dump.py", ip)
+        dumped = run(EXAMPLES / "feature_dump.py", ip, "--json")
     assert tree.returncode == 0 and tree.stdout.splitlines()[0] == "Root  [category]"
     assert "    Width  [integer, RW] = 640" in tree.stdout.splitlines()
     values = json.loads(dumped.stdout)

@@ -1,8 +1,8 @@
 """Faults end to end against the simulated camera: stream loss with resends, dropped control
 acknowledges, a device that vanishes mid-acquisition, PENDING_ACK beyond the caller's wait,
 duplicated and reordered packets, a flood of foreign block ids, broken descriptions, a ZIP bomb,
-a payload grown mid-acquisition, and misuse from Python. Simulated cameras live on 127.0.0.231 to
-127.0.0.245 and 127.0.0.184."""
+a payload grown mid-acquisition, and misuse from Python. Simulated cameras take their addresses from the
+free_ip fixture."""
 
 import gc
 import math
@@ -61,8 +61,9 @@ def interrupt_main_after(seconds):
 LOSS_WIDTH, LOSS_HEIGHT, LOSS_FRAMES = 640, 96, 100
 
 
-@pytest.mark.parametrize("loss, ip", [(0.01, "127.0.0.231"), (0.05, "127.0.0.232"), (0.20, "127.0.0.233")])
-def test_stream_loss_is_repaired_by_resends(simulated, cameras, loss, ip, record_property):
+@pytest.mark.parametrize("loss", [0.01, 0.05, 0.20])
+def test_stream_loss_is_repaired_by_resends(simulated, cameras, loss, record_property, free_ip):
+    ip = free_ip()
     simulated(ip, width=LOSS_WIDTH, height=LOSS_HEIGHT, frame_rate=50.0, stream_drop=loss, seed=7,
               resend_history=32)
     camera = cameras(ip)
@@ -89,9 +90,10 @@ def test_stream_loss_is_repaired_by_resends(simulated, cameras, loss, ip, record
 # --- the control channel ---------------------------------------------------------------------------
 
 
-def test_dropped_acknowledges_are_retried_until_every_call_succeeds(simulated, cameras):
-    sim = simulated("127.0.0.234", ack_drop=0.2, seed=3)
-    camera = cameras("127.0.0.234", gvcp_timeout=0.05, retries=6)
+def test_dropped_acknowledges_are_retried_until_every_call_succeeds(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, ack_drop=0.2, seed=3)
+    camera = cameras(ip, gvcp_timeout=0.05, retries=6)
     camera.connect()
     for width in range(100, 300, 4):
         camera.set_integer("Width", width)
@@ -107,9 +109,10 @@ def test_dropped_acknowledges_are_retried_until_every_call_succeeds(simulated, c
     assert stats.retries >= stats.commands // 10, stats
 
 
-def test_pending_ack_beyond_the_callers_wait(simulated, cameras):
-    sim = simulated("127.0.0.235")
-    camera = cameras("127.0.0.235", gvcp_timeout=0.1, retries=1)  # the caller waits 0.7 s
+def test_pending_ack_beyond_the_callers_wait(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip)
+    camera = cameras(ip, gvcp_timeout=0.1, retries=1)  # the caller waits 0.7 s
     camera.connect()
     sim.set_faults(pending_ack=["WRITEREG"], pending_ack_announce_ms=3000, pending_ack_delay_ms=1500)
     unsolicited = camera.link_stats().unsolicited
@@ -129,19 +132,25 @@ def test_pending_ack_beyond_the_callers_wait(simulated, cameras):
     assert camera.is_connected()
 
 
-def test_device_vanishing_mid_acquisition(simulated, cameras):
-    sim = simulated("127.0.0.236", width=64, height=48, frame_rate=50.0)
+def test_device_vanishing_mid_acquisition(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, width=64, height=48, frame_rate=50.0)
     heartbeat_timeout, interval = 1.5, 0.5
-    camera = cameras("127.0.0.236", gvcp_timeout=0.1, retries=2, heartbeat_timeout=heartbeat_timeout)
+    camera = cameras(ip, gvcp_timeout=0.1, retries=2, heartbeat_timeout=heartbeat_timeout)
     camera.connect()
     acq = camera.start_acquisition(packet_size=1500)
     assert acq.wait_for(5.0) is not None
+    subscription = acq.subscribe()
 
     iteration_ended = threading.Event()
+    iteration_error = []
 
     def iterate():
-        for _ in acq:
-            pass
+        try:
+            for _ in acq:
+                pass
+        except korvalite.CameraException as error:
+            iteration_error.append(str(error))
         iteration_ended.set()
 
     iterating = threading.Thread(target=iterate, daemon=True)
@@ -152,6 +161,13 @@ def test_device_vanishing_mid_acquisition(simulated, cameras):
     assert time.monotonic() - vanished <= heartbeat_timeout + interval + 0.2
     assert iteration_ended.wait(5.0), "iteration did not end after control was lost"
     iterating.join(1.0)
+    # Every way of waiting for frames raises the loss once the frames already queued are taken.
+    assert iteration_error == [CONTROL_LOST]
+    subscription.clear()
+    for wait in (lambda: acq.wait_for(60.0), lambda: subscription.wait_for(60.0), lambda: next(subscription)):
+        with pytest.raises(korvalite.CameraException) as info:
+            wait()
+        assert str(info.value) == CONTROL_LOST
 
     for call in (lambda: camera.get_integer("Width"), lambda: camera.set_integer("Width", 32),
                  lambda: camera.execute("AcquisitionStart"), acq.stop):
@@ -177,10 +193,11 @@ def test_device_vanishing_mid_acquisition(simulated, cameras):
 # --- the stream ------------------------------------------------------------------------------------
 
 
-def test_duplicated_and_reordered_packets_still_make_exact_frames(simulated, cameras):
-    simulated("127.0.0.237", width=320, height=64, frame_rate=100.0, stream_duplicate=0.1,
+def test_duplicated_and_reordered_packets_still_make_exact_frames(simulated, cameras, free_ip):
+    ip = free_ip()
+    simulated(ip, width=320, height=64, frame_rate=100.0, stream_duplicate=0.1,
               stream_reorder=0.1, seed=11)
-    camera = cameras("127.0.0.237")
+    camera = cameras(ip)
     camera.connect()
     with camera.start_acquisition(packet_size=1500, n_buffers=16) as acq:
         statuses = take_frames(acq, 40, 320, 64)
@@ -190,8 +207,8 @@ def test_duplicated_and_reordered_packets_still_make_exact_frames(simulated, cam
     assert stats.completed_frames >= 40 and stats.failed_frames == 0
 
 
-def test_a_payload_grown_during_acquisition_is_a_size_mismatch(simulated, cameras):
-    ip = "127.0.0.184"
+def test_a_payload_grown_during_acquisition_is_a_size_mismatch(simulated, cameras, free_ip):
+    ip = free_ip()
     sim = simulated(ip, width=64, height=48, frame_rate=50.0)
     camera = cameras(ip)
     camera.connect()
@@ -212,23 +229,23 @@ def gvsp_payload_packet(block_id, packet_id, data):
     return struct.pack(">HHB", 0, block_id, 3) + packet_id.to_bytes(3, "big") + data
 
 
-def test_a_flood_of_new_block_ids_is_survived_and_counted(simulated, cameras):
-    ip = "127.0.0.238"
+def test_a_flood_of_new_block_ids_is_survived_and_counted(simulated, cameras, free_ip):
+    ip = free_ip()
     simulated(ip, width=64, height=48, frame_rate=50.0)
     camera = cameras(ip)
     camera.connect()
     with camera.start_acquisition(packet_size=1500, n_buffers=8) as acq:
-        flood_a_running_acquisition(ip, acq)
+        flood_a_running_acquisition(ip, free_ip(), acq)
     assert camera.is_connected()
 
 
-def flood_a_running_acquisition(ip, acq):
+def flood_a_running_acquisition(ip, stranger_ip, acq):
     first = acq.wait_for(5.0)
     assert first is not None
     host, port = acq.local_addr().rsplit(":", 1)
 
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as stranger:
-        stranger.bind(("127.0.0.245", 0))  # not the device: dropped before counting
+        stranger.bind((stranger_ip, 0))  # not the device: dropped before counting
         before = acq.stats()
         for i in range(1000):
             stranger.sendto(gvsp_payload_packet(5000 + i, 1, bytes(1000)), (host, int(port)))
@@ -278,10 +295,11 @@ BROKEN_NODES = """
 """
 
 
-def test_reference_cycles_and_dangling_links_fail_per_feature(simulated, cameras, builtin_description):
+def test_reference_cycles_and_dangling_links_fail_per_feature(simulated, cameras, builtin_description, free_ip):
+    ip = free_ip()
     xml = builtin_description.replace("</RegisterDescription>", BROKEN_NODES + "</RegisterDescription>")
-    simulated("127.0.0.239", description=xml)
-    camera = cameras("127.0.0.239")
+    simulated(ip, description=xml)
+    camera = cameras(ip)
     camera.connect()  # a description with such links still loads
     cases = [
         (lambda: camera.get_integer("LoopA"), "circular reference through 'LoopA'"),
@@ -329,14 +347,15 @@ def deflated_zeros(total):
     (4096, "malformed packet: deflate: output exceeds the limit of 67108864 bytes"),
     (512 << 20, "malformed packet: archive entry too large"),
 ])
-def test_a_zip_bomb_description_fails_cleanly_and_bounded(simulated, cameras, claimed, message):
+def test_a_zip_bomb_description_fails_cleanly_and_bounded(simulated, cameras, claimed, message, free_ip):
+    ip = free_ip()
     total = 512 << 20
     compressed, crc = deflated_zeros(total)
     assert len(compressed) < 1 << 20
     # Both URL registers name the archive, so the error reported is the archive's own.
-    simulated("127.0.0.240", description=zip_archive("bomb.xml", compressed, crc, len(compressed), claimed),
+    simulated(ip, description=zip_archive("bomb.xml", compressed, crc, len(compressed), claimed),
               second_url="local")
-    camera = cameras("127.0.0.240", gvcp_timeout=0.2)
+    camera = cameras(ip, gvcp_timeout=0.2)
     peak_before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
     with pytest.raises(korvalite.CameraException) as info:
         camera.connect()
@@ -351,9 +370,10 @@ def test_a_zip_bomb_description_fails_cleanly_and_bounded(simulated, cameras, cl
 # --- misuse from Python ----------------------------------------------------------------------------
 
 
-def test_bad_capture_arguments_are_refused(simulated, cameras):
-    sim = simulated("127.0.0.241", width=64, height=48, stream_channels=2)
-    camera = cameras("127.0.0.241")
+def test_bad_capture_arguments_are_refused(simulated, cameras, free_ip):
+    ip = free_ip()
+    sim = simulated(ip, width=64, height=48, stream_channels=2)
+    camera = cameras(ip)
     camera.connect()
     for capture in (camera.start_acquisition, camera.snapshot_session, camera.snap):
         with pytest.raises(ValueError, match="^n_buffers must be at least 1$"):
@@ -374,9 +394,10 @@ def test_bad_capture_arguments_are_refused(simulated, cameras):
 
 
 @pytest.mark.parametrize("value", [-1.0, math.nan, math.inf, 1e300])
-def test_bad_wait_times_on_capture_objects(simulated, cameras, value):
-    simulated("127.0.0.242", width=64, height=48)
-    camera = cameras("127.0.0.242")
+def test_bad_wait_times_on_capture_objects(simulated, cameras, value, free_ip):
+    ip = free_ip()
+    simulated(ip, width=64, height=48)
+    camera = cameras(ip)
     camera.connect()
     with camera.start_acquisition(packet_size=1500) as acq:
         with pytest.raises(ValueError, match="^timeout must be a finite, non-negative number of seconds, not "):
@@ -390,9 +411,10 @@ def test_bad_wait_times_on_capture_objects(simulated, cameras, value):
         assert session.snap(5.0).status == Complete
 
 
-def test_stopped_and_closed_objects_and_orphaned_frames(simulated):
-    simulated("127.0.0.243", width=64, height=48)
-    camera = korvalite.Camera("127.0.0.243")
+def test_stopped_and_closed_objects_and_orphaned_frames(simulated, free_ip):
+    ip = free_ip()
+    simulated(ip, width=64, height=48)
+    camera = korvalite.Camera(ip)
     camera.connect()
     acq = camera.start_acquisition(packet_size=1500)
     channel = acq.subscribe()
@@ -425,10 +447,11 @@ def test_stopped_and_closed_objects_and_orphaned_frames(simulated):
         assert bytes(memoryview(frame)) == frame.data()
 
 
-def test_ctrl_c_during_iteration_and_snap(simulated, cameras):
+def test_ctrl_c_during_iteration_and_snap(simulated, cameras, free_ip):
+    ip = free_ip()
     # Packets larger than the path never arrive: the camera streams, nothing is received.
-    sim = simulated("127.0.0.244", width=64, height=48, frame_rate=50.0, path_mtu=576)
-    camera = cameras("127.0.0.244")
+    sim = simulated(ip, width=64, height=48, frame_rate=50.0, path_mtu=576)
+    camera = cameras(ip)
     camera.connect()
 
     acq = camera.start_acquisition(packet_size=1500)

@@ -20,6 +20,9 @@ def test_exception_classes():
         assert cls.__name__ == name
         assert cls.__doc__ == doc
     assert korvalite.CameraException is korvalite.CameraError
+    for cls, name, base in ((korvalite.CameraTimeoutError, "CameraTimeoutError", korvalite.CameraError),
+                            (korvalite.GenicamTimeoutError, "GenicamTimeoutError", korvalite.GenicamError)):
+        assert (cls.__module__, cls.__name__, cls.__bases__) == ("korvalite", name, (base, TimeoutError))
     assert _korvalite_core.CameraError is korvalite.CameraError
 
 
@@ -27,9 +30,11 @@ def test_exception_classes():
     "which, cls, text",
     [
         ("status", korvalite.CameraError, "device answered command 0x0082 with access denied (0x8006)"),
-        ("transport_ack_timeout", korvalite.CameraError, "timed out waiting for acknowledge"),
+        ("transport_ack_timeout", korvalite.CameraTimeoutError, "timed out waiting for acknowledge"),
+        ("connect_timeout", korvalite.CameraTimeoutError, "connect timed out"),
         ("shared_not_connected", korvalite.CameraError, "driver is not connected"),
         ("feature_not_found", korvalite.GenicamError, "feature 'Gain' not found"),
+        ("snap_timeout", korvalite.GenicamTimeoutError, "no frame arrived within the snap timeout"),
     ],
 )
 def test_error_conversion(which, cls, text):
@@ -37,6 +42,9 @@ def test_error_conversion(which, cls, text):
         _korvalite_core._testing.raise_error(which)
     assert type(info.value) is cls
     assert info.value.args == (text,)
+    # A time-out keeps its korvalite class and is the built-in TimeoutError too.
+    assert isinstance(info.value, TimeoutError) == ("timeout" in which)
+    assert isinstance(info.value, korvalite.GenicamError if "Genicam" in cls.__name__ else korvalite.CameraError)
 
 
 def test_worker_event_reaches_logging_with_fields(core_log):

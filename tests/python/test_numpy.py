@@ -1,5 +1,5 @@
 """Frame.to_numpy and the buffer protocol: arrays over the pooled buffer without copies, shaped
-by pixel format and line padding, keeping their frame alive (simulated camera on 127.0.0.191)."""
+by pixel format and line padding, keeping their frame alive (against the simulated camera)."""
 
 import gc
 import subprocess
@@ -14,7 +14,6 @@ from korvalite import _korvalite_core
 from korvalite.sim import PIXEL_FORMATS, SimulatedCamera, expected_pattern
 
 testing = _korvalite_core._testing
-CAMERA_IP = "127.0.0.191"
 MONO8, MONO16, RGB8 = PIXEL_FORMATS["Mono8"], PIXEL_FORMATS["Mono16"], PIXEL_FORMATS["RGB8"]
 
 
@@ -44,9 +43,10 @@ def test_views_share_the_pooled_buffer_and_keep_the_frame_alive():
 
 
 @pytest.fixture(scope="module")
-def cam():
-    with SimulatedCamera(CAMERA_IP, frame_rate=200.0, exposure_us=1000.0):
-        camera = korvalite.Camera(CAMERA_IP)
+def cam(free_ip):
+    ip = free_ip()
+    with SimulatedCamera(ip, frame_rate=200.0, exposure_us=1000.0):
+        camera = korvalite.Camera(ip)
         camera.connect()
         yield camera
         camera.disconnect()

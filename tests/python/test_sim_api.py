@@ -1,5 +1,5 @@
 """The Python face of the simulated camera: life cycle, configuration errors, the pattern
-helper, and the command line (cameras on 127.0.0.35 to 127.0.0.37)."""
+helper, and the command line (cameras on addresses from the free_ip fixture)."""
 
 import gc
 import os
@@ -38,14 +38,15 @@ def settles_at(count: int) -> bool:
     return sim_threads() == count
 
 
-def test_life_cycle_and_threads():
+def test_life_cycle_and_threads(free_ip):
+    ip = free_ip()
     before = sim_threads()
-    cam = SimulatedCamera("127.0.0.35", 0)
+    cam = SimulatedCamera(ip, 0)
     assert not cam.running and sim_threads() == before
     with cam:
         assert cam.running and cam.port != 0
         assert settles_at(before + 2)
-        assert repr(cam) == f"SimulatedCamera(127.0.0.35:{cam.port}, running)"
+        assert repr(cam) == f"SimulatedCamera({ip}:{cam.port}, running)"
     assert not cam.running and sim_threads() == before
     cam.start()
     ref = weakref.ref(cam)
@@ -55,11 +56,13 @@ def test_life_cycle_and_threads():
     assert sim_threads() == before  # collected while running: threads stopped and joined
 
 
-def test_several_cameras_share_a_port_on_their_own_addresses():
-    with SimulatedCamera("127.0.0.35", 0) as a:
-        with SimulatedCamera("127.0.0.36", a.port, serial="B") as b, pytest.raises(ValueError, match="already in use"):
+def test_several_cameras_share_a_port_on_their_own_addresses(free_ip):
+    ip1 = free_ip()
+    ip2 = free_ip()
+    with SimulatedCamera(ip1, 0) as a:
+        with SimulatedCamera(ip2, a.port, serial="B") as b, pytest.raises(ValueError, match="already in use"):
             assert b.port == a.port
-            SimulatedCamera("127.0.0.35", a.port).start()
+            SimulatedCamera(ip1, a.port).start()
 
 
 @pytest.mark.parametrize("options, message", [
@@ -74,9 +77,10 @@ def test_several_cameras_share_a_port_on_their_own_addresses():
     (dict(first_block_id=0x10000), "first_block_id must be 1 to 65535"),
     (dict(frame_rate=200.0), "frame_rate must be at most 1000000 / exposure_us"),
 ])
-def test_bad_configurations_are_refused_with_a_reason(options, message):
+def test_bad_configurations_are_refused_with_a_reason(options, message, free_ip):
+    ip = free_ip()
     with pytest.raises(ValueError, match=re.escape(message)):
-        SimulatedCamera("127.0.0.35", 0, **options)
+        SimulatedCamera(ip, 0, **options)
 
 
 @pytest.mark.parametrize("pixel_format", sorted(PIXEL_FORMATS))
@@ -87,9 +91,10 @@ def test_expected_pattern_matches_the_documented_formula(pixel_format):
         assert len(data) == payload_size(37, 5, pixel_format)
 
 
-def test_description_can_be_replaced():
+def test_description_can_be_replaced(free_ip):
+    ip = free_ip()
     xml = '<RegisterDescription><Integer Name="Answer"><Value>42</Value></Integer></RegisterDescription>'
-    with SimulatedCamera("127.0.0.35", 0, description=xml, first_url="file:///tmp/none.xml",
+    with SimulatedCamera(ip, 0, description=xml, first_url="file:///tmp/none.xml",
                          second_url="local") as cam:
         assert cam.description == xml
         assert cam.first_url == "file:///tmp/none.xml"
@@ -108,16 +113,17 @@ def test_help_documents_every_option():
         assert action.help, action.option_strings
 
 
-def test_command_line_runs_until_interrupted():
-    proc = subprocess.Popen([sys.executable, "-m", "korvalite.sim", "--address", "127.0.0.37", "--port", "0",
+def test_command_line_runs_until_interrupted(free_ip):
+    ip = free_ip()
+    proc = subprocess.Popen([sys.executable, "-m", "korvalite.sim", "--address", ip, "--port", "0",
                              "--serial", "CLI-1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         line = proc.stdout.readline()
-        port = int(re.search(r"listening on 127\.0\.0\.37:(\d+)", line).group(1))
+        port = int(re.search(rf"listening on {re.escape(ip)}:(\d+)", line).group(1))
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
             s.settimeout(2.0)
-            s.bind(("127.0.0.37", 0))
-            s.sendto(bytes.fromhex("42110002 0000 FFFF"), ("127.0.0.37", port))
+            s.bind((ip, 0))
+            s.sendto(bytes.fromhex("42110002 0000 FFFF"), (ip, port))
             reply = s.recv(1024)
         assert reply[8 + 0xD8:8 + 0xDD] == b"CLI-1"
         proc.send_signal(signal.SIGINT)
@@ -130,8 +136,9 @@ def test_command_line_runs_until_interrupted():
     assert "discovery_requests=1" in out
 
 
-def test_command_line_reports_bad_settings():
-    proc = subprocess.run([sys.executable, "-m", "korvalite.sim", "--address", "127.0.0.37", "--drop", "3"],
+def test_command_line_reports_bad_settings(free_ip):
+    ip = free_ip()
+    proc = subprocess.run([sys.executable, "-m", "korvalite.sim", "--address", ip, "--drop", "3"],
                           capture_output=True, text=True, timeout=60)
     assert proc.returncode == 2
     assert proc.stderr.strip() == "korvalite.sim: stream_drop must be between 0 and 1"

@@ -1,8 +1,9 @@
-"""The simulated camera's control side, driven over raw UDP sockets (camera on 127.0.0.30,
-clients on 127.0.0.31 and 127.0.0.32)."""
+"""The simulated camera's control side, driven over raw UDP sockets (camera and clients on
+addresses from the free_ip fixture)."""
 
 import io
 import pathlib
+import socket
 import struct
 import time
 import xml.etree.ElementTree as ET
@@ -13,16 +14,30 @@ import pytest
 from gev_raw import CCP, HEARTBEAT_TIMEOUT, Gvcp
 from korvalite.sim import FEATURE_REGISTERS, SimulatedCamera
 
-CAMERA_IP, HOST_A, HOST_B = "127.0.0.30", "127.0.0.31", "127.0.0.32"
 WIDTH = FEATURE_REGISTERS["Width"]
 
 
 @pytest.fixture
-def clients():
+def camera_ip(free_ip):
+    return free_ip()
+
+
+@pytest.fixture
+def host_a(free_ip):
+    return free_ip()
+
+
+@pytest.fixture
+def host_b(free_ip):
+    return free_ip()
+
+
+@pytest.fixture
+def clients(host_a):
     made = []
 
-    def make(ip=HOST_A, cam=None):
-        c = Gvcp(ip, cam.endpoint)
+    def make(ip=None, cam=None):
+        c = Gvcp(ip or host_a, cam.endpoint)
         made.append(c)
         return c
 
@@ -40,8 +55,8 @@ def wait_for(condition, timeout=5.0):
     return condition()
 
 
-def test_discovery_answer_carries_the_identity_block(clients):
-    with SimulatedCamera(CAMERA_IP, 0, manufacturer="Acme", model="Model-7", device_version="3.1",
+def test_discovery_answer_carries_the_identity_block(clients, camera_ip):
+    with SimulatedCamera(camera_ip, 0, manufacturer="Acme", model="Model-7", device_version="3.1",
                          manufacturer_info="bench unit", serial="SN123", user_name="left",
                          mac="02:1a:2b:3c:4d:5e", subnet_mask="255.255.0.0", gateway="127.0.0.1") as cam:
         c = clients(cam=cam)
@@ -53,7 +68,7 @@ def test_discovery_answer_carries_the_identity_block(clients):
         assert len(block) == 248
         assert block[0:4] == bytes.fromhex("00020000")  # GigE Vision 2.0
         assert block[10:16] == bytes.fromhex("021a2b3c4d5e")
-        assert block[0x24:0x28] == bytes([127, 0, 0, 30])
+        assert block[0x24:0x28] == socket.inet_aton(camera_ip)
         assert block[0x34:0x38] == bytes([255, 255, 0, 0])
         assert block[0x44:0x48] == bytes([127, 0, 0, 1])
         for offset, width, text in ((0x48, 32, b"Acme"), (0x68, 32, b"Model-7"), (0x88, 32, b"3.1"),
@@ -68,8 +83,8 @@ def test_discovery_answer_carries_the_identity_block(clients):
         assert cam.counters()["discovery_requests"] == 1
 
 
-def test_register_and_memory_round_trips(clients):
-    with SimulatedCamera(CAMERA_IP, 0) as cam:
+def test_register_and_memory_round_trips(clients, camera_ip):
+    with SimulatedCamera(camera_ip, 0) as cam:
         c = clients(cam=cam)
         c.take_control()
         assert c.write_regs((WIDTH, 320), (FEATURE_REGISTERS["Height"], 200)).payload == bytes.fromhex("00000002")
@@ -97,9 +112,9 @@ def test_register_and_memory_round_trips(clients):
         assert len(cam.writes()) == 4  # raw writes are not host writes
 
 
-def test_second_client_is_refused_and_privilege_expires_without_heartbeat(clients):
-    with SimulatedCamera(CAMERA_IP, 0) as cam:
-        a, b = clients(HOST_A, cam), clients(HOST_B, cam)
+def test_second_client_is_refused_and_privilege_expires_without_heartbeat(clients, camera_ip, host_a, host_b):
+    with SimulatedCamera(camera_ip, 0) as cam:
+        a, b = clients(host_a, cam), clients(host_b, cam)
         a.take_control()
         a.write_reg(HEARTBEAT_TIMEOUT, 300)
         assert b.write_regs((CCP, 2)).status == 0x8006
@@ -123,8 +138,8 @@ def test_second_client_is_refused_and_privilege_expires_without_heartbeat(client
 
 
 @pytest.mark.parametrize("zip_method", [None, "stored", "deflated"])
-def test_description_is_served_from_device_memory(clients, zip_method):
-    with SimulatedCamera(CAMERA_IP, 0, zip=zip_method, second_url="http://cameras.example/simcam.xml") as cam:
+def test_description_is_served_from_device_memory(clients, zip_method, camera_ip):
+    with SimulatedCamera(camera_ip, 0, zip=zip_method, second_url="http://cameras.example/simcam.xml") as cam:
         c = clients(cam=cam)
         url = c.read_memory(0x0200, 512).split(b"\0")[0].decode()
         assert c.read_memory(0x0400, 512).split(b"\0")[0] == b"http://cameras.example/simcam.xml"
@@ -143,8 +158,8 @@ def test_description_is_served_from_device_memory(clients, zip_method):
         assert {"Width", "PixelFormat", "PayloadSize", "ExposureTime", "GevSCPSPacketSize"} <= names
 
 
-def test_pending_ack_dropped_acks_and_retransmission(clients):
-    with SimulatedCamera(CAMERA_IP, 0, pending_ack=["WRITEREG"], pending_ack_announce_ms=900,
+def test_pending_ack_dropped_acks_and_retransmission(clients, camera_ip):
+    with SimulatedCamera(camera_ip, 0, pending_ack=["WRITEREG"], pending_ack_announce_ms=900,
                          pending_ack_delay_ms=150) as cam:
         c = clients(cam=cam)
         c.send(0x0082, struct.pack(">II", CCP, 2))
@@ -168,8 +183,8 @@ def test_pending_ack_dropped_acks_and_retransmission(clients):
         assert cam.counters()["acks_dropped"] == 1
 
 
-def test_refused_register_and_vanished_device(clients):
-    with SimulatedCamera(CAMERA_IP, 0, refuse={0x00A8: 0x8003}) as cam:
+def test_refused_register_and_vanished_device(clients, camera_ip):
+    with SimulatedCamera(camera_ip, 0, refuse={0x00A8: 0x8003}) as cam:
         c = clients(cam=cam)
         assert c.read_mem(0x00A8, 48).status == 0x8003
         assert c.read_mem(0x0088, 32).status == 0
@@ -182,8 +197,8 @@ def test_refused_register_and_vanished_device(clients):
         assert c.read_reg(0x0000) == 0x00020000
 
 
-def test_events_reach_the_controlling_application(clients):
-    with SimulatedCamera(CAMERA_IP, 0) as cam:
+def test_events_reach_the_controlling_application(clients, camera_ip):
+    with SimulatedCamera(camera_ip, 0) as cam:
         with pytest.raises(ValueError, match="no event destination"):
             cam.send_event(0x9000)
         c = clients(cam=cam)
@@ -203,9 +218,9 @@ def test_events_reach_the_controlling_application(clients):
 
 @pytest.mark.parametrize("name, zip_method", [("basler__pypylon__HelloWorld.xml", "deflated"),
                                               ("genicam__harvesters__issue_66_altered_zip.zip", None)])
-def test_another_description_can_be_served(clients, genicam_xml, name, zip_method):
+def test_another_description_can_be_served(clients, genicam_xml, name, zip_method, camera_ip):
     path = genicam_xml / name
-    with SimulatedCamera(CAMERA_IP, 0, description_file=str(path), zip=zip_method) as cam:
+    with SimulatedCamera(camera_ip, 0, description_file=str(path), zip=zip_method) as cam:
         c = clients(cam=cam)
         url = c.read_memory(0x0200, 512).split(b"\0")[0].decode()
         _, file_name, address, size = url.replace(":", ";", 1).split(";")

@@ -1,5 +1,5 @@
-"""The simulated camera's stream side, reassembled by a raw GVSP receiver (camera on
-127.0.0.33, host on 127.0.0.34)."""
+"""The simulated camera's stream side, reassembled by a raw GVSP receiver (camera and host on
+addresses from the free_ip fixture)."""
 
 import struct
 
@@ -8,16 +8,19 @@ import pytest
 from gev_raw import SCP, SCPS, FIRE_TEST, Gvcp, Receiver, program_stream, reference_pattern
 from korvalite.sim import FEATURE_REGISTERS as REG, PIXEL_FORMATS, SimulatedCamera, expected_pattern
 
-CAMERA_IP, HOST_IP = "127.0.0.33", "127.0.0.34"
+@pytest.fixture
+def camera_ip(free_ip):
+    return free_ip()
 
 
 @pytest.fixture
-def rig():
+def rig(free_ip, camera_ip):
     opened = []
+    host_ip = free_ip()
 
     def make(**options):
-        cam = SimulatedCamera(CAMERA_IP, 0, **options).start()
-        ctl, rx = Gvcp(HOST_IP, cam.endpoint), Receiver(HOST_IP)
+        cam = SimulatedCamera(camera_ip, 0, **options).start()
+        ctl, rx = Gvcp(host_ip, cam.endpoint), Receiver(host_ip)
         opened.append((cam, ctl, rx))
         ctl.take_control()
         return cam, ctl, rx
@@ -108,13 +111,13 @@ def test_resend_faults_are_separate_from_stream_faults(rig):
     assert [p.status for p in rx.packets[3:]] == [0x0100, 0x0100]
 
 
-def test_fire_test_packet_honours_the_path_mtu(rig):
+def test_fire_test_packet_honours_the_path_mtu(rig, camera_ip):
     cam, ctl, rx = rig(path_mtu=4000)
     program_stream(ctl, rx, 1500)
     ctl.write_reg(SCPS, FIRE_TEST | 0x40000000 | 4000)
     data, source = rx.sock.recvfrom(65536)
     assert len(data) + 28 == 4000
-    assert source[0] == CAMERA_IP
+    assert source[0] == camera_ip
     ctl.write_reg(SCPS, FIRE_TEST | 0x40000000 | 4016)
     assert rx.drain(quiet=0.2) == 0
     assert ctl.read_reg(SCPS) == 0x40000000 | 4016  # the size stays, the fire bit clears

@@ -1,6 +1,6 @@
 """Soak: many frames and many connect/disconnect cycles, after which the process has the same
 threads and file descriptors as before and its resident memory is back near its baseline.
-Simulated cameras live on 127.0.0.246 to 127.0.0.250."""
+Simulated cameras take their addresses from the free_ip fixture."""
 
 import gc
 import os
@@ -46,10 +46,11 @@ def warm_up(camera):
     camera.disconnect()
 
 
-def test_ten_thousand_frames(simulated):
+def test_ten_thousand_frames(simulated, free_ip):
+    ip = free_ip()
     width, height, total = 64, 48, 10_000
-    simulated("127.0.0.246", width=width, height=height, frame_rate=2000.0, exposure_us=100.0)
-    camera = korvalite.Camera("127.0.0.246")
+    simulated(ip, width=width, height=height, frame_rate=2000.0, exposure_us=100.0)
+    camera = korvalite.Camera(ip)
     warm_up(camera)
     baseline = settled(footprint())
 
@@ -79,9 +80,10 @@ def test_ten_thousand_frames(simulated):
     assert after[2] - baseline[2] < RSS_SLACK
 
 
-def test_thousand_connect_disconnect_cycles(simulated):
-    simulated("127.0.0.247", width=64, height=48)
-    camera = korvalite.Camera("127.0.0.247")
+def test_thousand_connect_disconnect_cycles(simulated, free_ip):
+    ip = free_ip()
+    simulated(ip, width=64, height=48)
+    camera = korvalite.Camera(ip)
     warm_up(camera)
     baseline = settled(footprint())
 

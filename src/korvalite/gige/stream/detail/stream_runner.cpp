@@ -71,7 +71,8 @@ StreamRunner::StreamRunner(const StreamOptions& options, const StreamWorkerParam
       // from the heap.
       arena_(std::make_shared<RecordArena>(std::min<std::size_t>(options.n_buffers, kMaxRecordBlocks) + 4,
                                            kRecordBlockSize)),
-      link_(link) {
+      link_(link),
+      held_buffers_(options.n_buffers) {
     frames_.reserve(std::clamp<std::size_t>(options.n_buffers, 4, kMaxRecordBlocks));
     runs_.reserve(64);
 }
@@ -212,6 +213,7 @@ FrameInFlight* StreamRunner::find_or_create_frame(const GvspPacket& packet, Inst
     if (!slot) {
         last_block_id_ = b;
         ++stats_.underruns;
+        held_buffers_.on_underrun(frames_.size(), now, kLog);
         return nullptr;
     }
     slot->packets.assign(shape->expected, PacketEntry{});

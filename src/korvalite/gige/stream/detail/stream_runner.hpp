@@ -21,6 +21,7 @@
 #include "korvalite/gige/proto/gvsp.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/detail/frame_in_flight.hpp"
+#include "korvalite/gige/stream/held_buffers.hpp"
 #include "korvalite/gige/stream/options.hpp"
 #include "korvalite/gige/stream/detail/packet_place.hpp"
 #include "korvalite/gige/stream/pool.hpp"
@@ -144,6 +145,7 @@ private:
     std::shared_ptr<RecordArena> arena_;
     ResendLink& link_;
     StreamStats stats_;
+    HeldBuffersWarning held_buffers_;
     std::uint64_t last_block_id_ = 0;
     std::optional<std::uint16_t> source_port_;  // the device's stream source port, once seen
     std::array<std::byte, proto::kPacketResendExtendedSize> resend_scratch_{};
