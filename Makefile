@@ -16,7 +16,7 @@ ASAN_DIR ?= build/asan
 TSAN_DIR ?= build/tsan
 FUZZ_DIR ?= build/fuzz
 
-.PHONY: all deps deps-apt deps-pip deps-interop build-cpp install-py test test-cpp test-py demo bench clean \
+.PHONY: all deps deps-apt deps-pip deps-interop test-layers build-cpp install-py test test-cpp test-py demo bench clean \
 	test-asan test-tsan fuzz
 
 all: install-py
@@ -63,7 +63,11 @@ test-cpp: build-cpp
 test-py: install-py deps-interop
 	cd tests/python && $(PYTHON) -m pytest -q -p no:cacheprovider .
 
-test: test-cpp test-py test-asan
+test: test-layers test-cpp test-py test-asan
+
+# The core's include graph follows its layering (docs/architecture.md).
+test-layers:
+	$(PYTHON) tools/check_layers.py
 
 # The captured PNG goes to DEMO_OUT (the demo prints its full path).
 DEMO_OUT ?= build/demo

@@ -12,11 +12,12 @@ import os
 import sys
 import time
 from pathlib import Path
-from typing import Callable, Optional, Sequence, TextIO
+from typing import Callable, Optional, Sequence
 
 import korvalite
 
-from . import _features, _logging
+from . import _logging, features
+from ._progress import progress_line, run_stream  # noqa: F401  (part of the CLI's API)
 from .images import SUFFIXES, ImageError, save_frame
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_BROKEN_PIPE = 0, 1, 2, 130, 141
@@ -85,11 +86,11 @@ def cmd_features(args: argparse.Namespace) -> int:
     cam = _connect(args)
     try:
         if args.tree:
-            for depth, name in _features.walk_tree(cam):
-                print("  " * depth + _features.describe(cam, name, with_value=args.values))
+            for depth, name in features.walk_tree(cam):
+                print("  " * depth + features.describe(cam, name, with_value=args.values))
         else:
-            for name in _features.feature_list(cam):
-                print(_features.describe(cam, name, with_value=args.values))
+            for name in features.feature_list(cam):
+                print(features.describe(cam, name, with_value=args.values))
     finally:
         cam.disconnect()
     return EXIT_OK
@@ -99,7 +100,7 @@ def cmd_get(args: argparse.Namespace) -> int:
     """Prints one feature's value."""
     cam = _connect(args)
     try:
-        print(_features.read_value(cam, args.name))
+        print(features.read_value(cam, args.name))
     finally:
         cam.disconnect()
     return EXIT_OK
@@ -109,8 +110,8 @@ def cmd_set(args: argparse.Namespace) -> int:
     """Writes one feature from text parsed by its kind and prints the value read back."""
     cam = _connect(args)
     try:
-        _features.write_value(cam, args.name, args.value)
-        print(f"{args.name} = {_features.read_value(cam, args.name)}")
+        features.write_value(cam, args.name, args.value)
+        print(f"{args.name} = {features.read_value(cam, args.name)}")
     finally:
         cam.disconnect()
     return EXIT_OK
@@ -154,36 +155,6 @@ def cmd_snap(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
-def progress_line(stats: korvalite.StreamStats, elapsed: float) -> str:
-    """One status line: average rates since the start and the counters that tell loss."""
-    rate = stats.completed_frames / elapsed if elapsed > 0 else 0.0
-    mbps = stats.bytes / elapsed / 1e6 if elapsed > 0 else 0.0
-    return (f"{elapsed:6.1f} s  {rate:7.1f} frames/s  {mbps:8.1f} MB/s  completed {stats.completed_frames}  "
-            f"failed {stats.failed_frames}  resends {stats.resent_packets}  dropped {stats.frames_dropped}  "
-            f"underruns {stats.underruns}")
-
-
-def run_stream(cam: korvalite.Camera, seconds: float, out: TextIO = sys.stdout) -> korvalite.StreamStats:
-    """Streams for `seconds`, drawing one progress line; returns the final counters.
-
-    A terminal gets the line redrawn in place four times a second; a pipe or a log gets one line
-    per second."""
-    tty = out.isatty()
-    with cam.start_acquisition() as acq:
-        start = time.monotonic()
-        last_draw = 0.0
-        while (elapsed := time.monotonic() - start) < seconds:
-            acq.wait_for(min(0.1, max(0.0, seconds - elapsed)))
-            acq.clear()
-            if elapsed - last_draw >= (0.25 if tty else 1.0):
-                out.write(("\r" if tty else "") + progress_line(acq.stats(), elapsed) + ("" if tty else "\n"))
-                out.flush()
-                last_draw = elapsed
-        stats = acq.stats()
-        out.write(("\r" if tty else "") + progress_line(stats, time.monotonic() - start) + "\n")
-    return stats
-
-
 def cmd_stream(args: argparse.Namespace) -> int:
     """Streams with a live progress line and prints the final counters."""
     if not args.seconds > 0:
@@ -205,7 +176,7 @@ def cmd_demo(args: argparse.Namespace) -> int:
 
 
 def _sim_main(argv: list[str]) -> int:
-    from .sim.__main__ import main as sim_main  # noqa: PLC0415
+    from .sim._cli import main as sim_main  # noqa: PLC0415
 
     return sim_main(argv, prog="korvalite sim")
 

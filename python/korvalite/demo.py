@@ -10,8 +10,8 @@ from pathlib import Path
 
 import korvalite
 
-from . import _features
-from .cli import run_stream
+from . import features
+from ._progress import run_stream
 from .images import save_frame
 
 DEMO_ADDRESSES = [f"127.0.0.{n}" for n in range(5, 15)]
@@ -39,10 +39,10 @@ def _section(title: str) -> None:
 
 def _short_tree(cam, limit: int = 24) -> None:
     shown = 0
-    for depth, name in _features.walk_tree(cam):
+    for depth, name in features.walk_tree(cam):
         if depth > 2:
             continue
-        print("  " * depth + _features.describe(cam, name, with_value=True))
+        print("  " * depth + features.describe(cam, name, with_value=True))
         shown += 1
         if shown >= limit:
             print("  ...")

@@ -135,14 +135,4 @@ using CameraResult = std::expected<T, CameraError>;
 template <class T>
 using GenicamResult = std::expected<T, GenicamError>;
 
-// Lifts a transport failure into the feature layer unchanged.
-template <class T>
-GenicamResult<T> lift(CameraResult<T> result) {
-    if (result) {
-        if constexpr (std::is_void_v<T>) return {};
-        else return std::move(*result);
-    }
-    return std::unexpected(GenicamError::transport(std::move(result.error())));
-}
-
 }  // namespace korvalite

@@ -313,7 +313,7 @@ void bind_capture(nb::module_& m) {
                     std::lock_guard lock(self.state_mutex);
                     if (!self.state) closed = true;
                     else
-                        frame = genicam::snap_once(self.device->camera, *self.state, wait, log::targets::py,
+                        frame = device::snap_once(self.device->camera, *self.state, wait, log::targets::py,
                                                    signals.callback());
                 }
                 if (closed) throw nb::value_error("snapshot session is closed");
@@ -442,7 +442,7 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                     GilRelease release;
                     std::lock_guard lock(self.device->mutex);
                     if (auto refused = refused_at_exit()) state = std::unexpected(*refused);
-                    else state = genicam::open_snapshot(self.device->camera, options, log::targets::py);
+                    else state = device::open_snapshot(self.device->camera, options, log::targets::py);
                 }
                 if (!state) {
                     token.release();
@@ -468,11 +468,11 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                     const log::Target& target = log::targets::genicam_snapshot;
                     auto refused = refused_at_exit();
                     auto session = refused ? GenicamResult<SnapshotState>(std::unexpected(*refused))
-                                           : genicam::open_snapshot(self.device->camera, options, target);
+                                           : device::open_snapshot(self.device->camera, options, target);
                     if (!session) {
                         frame = std::unexpected(session.error());
                     } else {
-                        frame = genicam::snap_once(self.device->camera, *session, wait, target, signals.callback());
+                        frame = device::snap_once(self.device->camera, *session, wait, target, signals.callback());
                         device::close_snapshot(self.device->camera, *session, target);
                     }
                 }

@@ -47,7 +47,7 @@ FramePtr wait_watching(FrameReceiver& receiver, Duration timeout, const LossChec
 }  // namespace
 
 // Holds only the worker's flag and the shared record, never the connection's sockets or waker.
-LossCheck loss_check(const gige::Connection& connection) {
+LossCheck loss_check(const device::Connection& connection) {
     std::shared_ptr<const std::atomic<bool>> alive = connection.channel.worker.alive_flag();
     return [alive, shared = connection.channel.shared]() -> std::optional<CameraError> {
         if (alive && alive->load()) return std::nullopt;

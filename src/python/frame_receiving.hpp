@@ -7,11 +7,11 @@
 #include <functional>
 #include <optional>
 
-#include "korvalite/error.hpp"
 #include "korvalite/device/gige_camera.hpp"
-#include "korvalite/mpmc_channel.hpp"
+#include "korvalite/error.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/frame_channel.hpp"
+#include "korvalite/mpmc_channel.hpp"
 
 namespace korvalite::py {
 
@@ -22,7 +22,7 @@ using FrameReceiver = gige::stream::FrameChannel;
 using LossCheck = std::function<std::optional<CameraError>()>;
 
 // The check for the connection a stream is opened on (called with the device record locked).
-LossCheck loss_check(const gige::Connection& connection);
+LossCheck loss_check(const device::Connection& connection);
 
 // A Frame, or None when `timeout_seconds` pass or the stream has ended with the queue empty.
 // With the queue empty and the connection lost (`loss`), raises its CameraException instead;

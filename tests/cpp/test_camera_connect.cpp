@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 
 #include "capture_sink.hpp"
-#include "korvalite/genicam/zip.hpp"
-#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/device/description_file.hpp"
+#include "korvalite/device/gige_camera.hpp"
+#include "korvalite/genicam/zip.hpp"
 #include "scripted_device.hpp"
 #include "shared_descriptions.hpp"
 

@@ -52,12 +52,3 @@ TEST(SharedCameraError, ConvertsBackUnchangedWhetherOrNotTheSlotStillHoldsIt) {
     SharedCameraError status = share(CameraError::status(0x0084, 0x8003));
     EXPECT_EQ(unshare(status), CameraError::status(0x0084, 0x8003));
 }
-
-TEST(GenicamError, LiftKeepsTheTransportError) {
-    CameraResult<int> failed = std::unexpected(CameraError::control_lost());
-    GenicamResult<int> lifted = lift(failed);
-    ASSERT_FALSE(lifted);
-    EXPECT_EQ(lifted.error().kind(), GenicamError::Kind::Transport);
-    EXPECT_EQ(*lifted.error().transport_error(), CameraError::control_lost());
-    EXPECT_EQ(*lift(CameraResult<int>(7)), 7);
-}

@@ -3,8 +3,8 @@
 
 #include <thread>
 
-#include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/detail/record_arena.hpp"
+#include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/stats.hpp"
 
 using namespace korvalite;

@@ -16,7 +16,7 @@ import pytest
 
 from gev_raw import reference_pattern
 from korvalite.sim import PIXEL_FORMATS, SimulatedCamera, expected_pattern, payload_size
-from korvalite.sim.__main__ import parser
+from korvalite.sim._cli import parser
 
 
 def sim_threads() -> int:

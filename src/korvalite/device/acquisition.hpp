@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 
-#include "korvalite/error.hpp"
 #include "korvalite/device/genicamera.hpp"
-#include "korvalite/gige/stream/stream_channel.hpp"
+#include "korvalite/device/layers.hpp"
+#include "korvalite/error.hpp"
 #include "korvalite/gige/stream/frame_channel.hpp"
 #include "korvalite/gige/stream/options.hpp"
+#include "korvalite/gige/stream/stream_channel.hpp"
 #include "korvalite/log.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

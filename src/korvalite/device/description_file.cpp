@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "korvalite/device/layers.hpp"
 #include "korvalite/genicam/zip.hpp"
 #include "korvalite/net/unique_fd.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

@@ -2,9 +2,9 @@
 // Reading a device description that a `file:` URL names on the host.
 #include <string>
 
+#include "korvalite/device/layers.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/gige/proto/bytes.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

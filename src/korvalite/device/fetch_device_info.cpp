@@ -1,8 +1,8 @@
 #include "korvalite/device/fetch_device_info.hpp"
 
+#include "korvalite/device/layers.hpp"
 #include "korvalite/hex.hpp"
 #include "korvalite/log.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

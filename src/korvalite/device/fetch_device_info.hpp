@@ -1,8 +1,8 @@
 #pragma once
 // Reading a connected device's identity over the control channel.
+#include "korvalite/device/layers.hpp"
 #include "korvalite/gige/control/control_port.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

@@ -1,10 +1,10 @@
 #include "korvalite/device/genicamera.hpp"
 
+#include "korvalite/device/layers.hpp"
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/genicam/node_write.hpp"
 #include "korvalite/genicam/registers.hpp"
 #include "korvalite/log.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

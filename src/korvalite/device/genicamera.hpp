@@ -9,13 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "korvalite/device/feature_port.hpp"
+#include "korvalite/device/gige_camera.hpp"
+#include "korvalite/device/layers.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/genicam/graph.hpp"
 #include "korvalite/genicam/port.hpp"
-#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/gige/stream/options.hpp"
-#include "korvalite/device/feature_port.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

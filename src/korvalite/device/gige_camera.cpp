@@ -2,18 +2,18 @@
 
 #include <thread>
 
+#include "korvalite/device/description_file.hpp"
+#include "korvalite/device/fetch_device_info.hpp"
+#include "korvalite/device/layers.hpp"
 #include "korvalite/genicam/registers.hpp"
 #include "korvalite/genicam/url.hpp"
 #include "korvalite/genicam/xml.hpp"
 #include "korvalite/genicam/zip.hpp"
-#include "korvalite/device/description_file.hpp"
-#include "korvalite/device/fetch_device_info.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/hex.hpp"
 #include "korvalite/log.hpp"
 #include "korvalite/saturating_time.hpp"
 #include "korvalite/utf8.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

@@ -7,16 +7,16 @@
 #include <memory>
 #include <optional>
 
+#include "korvalite/device/layers.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/genicam/graph.hpp"
 #include "korvalite/gige/control/control_channel.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/proto/bytes.hpp"
-#include "korvalite/gige/stream/stream_channel.hpp"
 #include "korvalite/gige/stream/options.hpp"
+#include "korvalite/gige/stream/stream_channel.hpp"
 #include "korvalite/net/address.hpp"
 #include "korvalite/thread_util.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

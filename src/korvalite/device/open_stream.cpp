@@ -4,11 +4,11 @@
 #include <string>
 
 #include "korvalite/device/gige_camera.hpp"
+#include "korvalite/device/layers.hpp"
 #include "korvalite/device/packet_size.hpp"
 #include "korvalite/device/stream_setup.hpp"
 #include "korvalite/log.hpp"
 #include "korvalite/net/udp_socket.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

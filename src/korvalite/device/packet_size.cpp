@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "korvalite/device/layers.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/log.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

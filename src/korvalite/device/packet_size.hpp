@@ -6,11 +6,11 @@
 #include <functional>
 #include <optional>
 
+#include "korvalite/device/layers.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/gige/control/control_port.hpp"
 #include "korvalite/net/address.hpp"
 #include "korvalite/net/udp_socket.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

@@ -2,10 +2,10 @@
 // The host-side choices open_stream makes before it touches the device.
 #include <cstddef>
 
+#include "korvalite/device/layers.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/gige/stream/options.hpp"
 #include "korvalite/net/address.hpp"
-#include "korvalite/device/layers.hpp"
 
 namespace korvalite::device {
 

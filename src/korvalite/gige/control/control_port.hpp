@@ -12,9 +12,9 @@
 #include <span>
 #include <vector>
 
-#include "korvalite/mpmc_channel.hpp"
-#include "korvalite/gige/control/response_handle.hpp"
 #include "korvalite/gige/control/messages.hpp"
+#include "korvalite/gige/control/response_handle.hpp"
+#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/net/poller.hpp"
 #include "korvalite/saturating_time.hpp"
 

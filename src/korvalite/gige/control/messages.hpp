@@ -6,10 +6,10 @@
 #include <variant>
 #include <vector>
 
-#include "korvalite/mpmc_channel.hpp"
+#include "korvalite/gige/control/response_handle.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
-#include "korvalite/gige/control/response_handle.hpp"
+#include "korvalite/mpmc_channel.hpp"
 
 namespace korvalite::gige {
 

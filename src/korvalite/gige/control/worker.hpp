@@ -7,10 +7,10 @@
 #include <memory>
 #include <optional>
 
-#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/gige/control/link_stats.hpp"
 #include "korvalite/gige/control/messages.hpp"
+#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/net/address.hpp"
 #include "korvalite/thread_util.hpp"
 

@@ -35,14 +35,4 @@ void FrameChannel::clear() {
     (void)frames_.drain();
 }
 
-std::expected<FramePtr, IterationEnd> FrameChannel::next(const std::function<bool()>& keep_waiting) {
-    for (;;) {
-        auto frame = frames_.recv_timeout(kIterationSlice);
-        if (frame) return std::move(*frame);
-        // Disconnected is reported only with the queue empty, so no frame is left behind.
-        if (frame.error() == RecvTimeoutError::Disconnected) return std::unexpected(IterationEnd::StreamEnded);
-        if (!keep_waiting()) return std::unexpected(IterationEnd::Interrupted);
-    }
-}
-
 }  // namespace korvalite::gige::stream

@@ -4,17 +4,12 @@
 // When the worker ends, the subscription reports its end once its queue is empty.
 #include <chrono>
 #include <cstddef>
-#include <expected>
-#include <functional>
 #include <vector>
 
-#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/gige/stream/frame.hpp"
+#include "korvalite/mpmc_channel.hpp"
 
 namespace korvalite::gige::stream {
-
-// Why iteration over a subscription stopped.
-enum class IterationEnd { StreamEnded, Interrupted };
 
 class FrameChannel {
 public:
@@ -34,11 +29,6 @@ public:
     std::vector<FramePtr> recv_all();
     // Discards every frame queued at this moment.
     void clear();
-
-    // The next frame for iteration: waits in slices of kIterationSlice; after each empty slice
-    // calls `keep_waiting` (the caller's check for pending signals), which ends the wait with
-    // Interrupted by returning false. StreamEnded once the worker is gone and the queue is empty.
-    std::expected<FramePtr, IterationEnd> next(const std::function<bool()>& keep_waiting);
 
     // The worker's sending end is gone (frames may still be queued).
     bool has_ended() const { return frames_.is_disconnected(); }

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "korvalite/log.hpp"
 #include "korvalite/gige/stream/detail/receive_pacer.hpp"
 #include "korvalite/gige/stream/detail/ring_receive.hpp"
+#include "korvalite/log.hpp"
 #include "korvalite/net/datagram_batch.hpp"
 
 namespace korvalite::gige::stream {

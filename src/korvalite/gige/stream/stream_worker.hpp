@@ -5,12 +5,12 @@
 #include <cstddef>
 #include <memory>
 
-#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/error.hpp"
+#include "korvalite/gige/stream/detail/stream_runner.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/options.hpp"
-#include "korvalite/gige/stream/detail/stream_runner.hpp"
 #include "korvalite/gige/stream/stats.hpp"
+#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/net/poller.hpp"
 #include "korvalite/net/udp_socket.hpp"
 #include "korvalite/thread_util.hpp"

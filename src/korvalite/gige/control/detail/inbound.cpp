@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/control/detail/runner.hpp"
+#include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/hex.hpp"
 #include "korvalite/log.hpp"
 #include "korvalite/overloaded.hpp"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "korvalite/gige/control/link_stats.hpp"
 #include "korvalite/gige/control/detail/operations.hpp"
+#include "korvalite/gige/control/link_stats.hpp"
 
 namespace korvalite::gige {
 

@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
-#include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/gige/control/messages.hpp"
+#include "korvalite/gige/proto/gvcp.hpp"
 
 namespace korvalite::gige::op {
 

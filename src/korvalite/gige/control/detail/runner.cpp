@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/control/detail/runner.hpp"
+#include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/log.hpp"
 #include "korvalite/saturating_time.hpp"
 

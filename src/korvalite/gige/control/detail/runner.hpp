@@ -11,9 +11,9 @@
 #include <optional>
 #include <vector>
 
-#include "korvalite/gige/control/worker.hpp"
 #include "korvalite/gige/control/detail/inbound.hpp"
 #include "korvalite/gige/control/detail/operations.hpp"
+#include "korvalite/gige/control/worker.hpp"
 #include "korvalite/net/poller.hpp"
 #include "korvalite/net/udp_socket.hpp"
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <optional>
 
-#include "korvalite/gige/stream/options.hpp"
 #include "korvalite/gige/stream/detail/stream_runner.hpp"
+#include "korvalite/gige/stream/options.hpp"
 #include "korvalite/net/packet_ring.hpp"
 #include "korvalite/net/udp_socket.hpp"
 

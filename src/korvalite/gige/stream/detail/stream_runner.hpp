@@ -15,18 +15,18 @@
 #include <variant>
 #include <vector>
 
-#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/gige/proto/gvsp.hpp"
-#include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/detail/frame_in_flight.hpp"
-#include "korvalite/gige/stream/held_buffers.hpp"
-#include "korvalite/gige/stream/options.hpp"
+#include "korvalite/gige/stream/detail/held_buffers.hpp"
 #include "korvalite/gige/stream/detail/packet_place.hpp"
-#include "korvalite/gige/stream/pool.hpp"
 #include "korvalite/gige/stream/detail/record_arena.hpp"
+#include "korvalite/gige/stream/frame.hpp"
+#include "korvalite/gige/stream/options.hpp"
+#include "korvalite/gige/stream/pool.hpp"
 #include "korvalite/gige/stream/stats.hpp"
+#include "korvalite/mpmc_channel.hpp"
 #include "korvalite/net/address.hpp"
 
 namespace korvalite::gige::stream {

@@ -1,4 +1,4 @@
-#include "korvalite/gige/stream/held_buffers.hpp"
+#include "korvalite/gige/stream/detail/held_buffers.hpp"
 
 #include <string>
 
