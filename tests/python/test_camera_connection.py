@@ -153,7 +153,7 @@ def test_web_first_url_falls_back_to_the_second(simulated, cameras, core_log, fr
 
 def test_both_urls_failing_report_the_second(simulated, cameras, core_log, free_ip):
     ip = free_ip()
-    simulated(ip, first_url="http://example.invalid/camera.xml", second_url="Local:cam.xml;100000")
+    sim = simulated(ip, first_url="http://example.invalid/camera.xml", second_url="Local:cam.xml;100000")
     camera = cameras(ip)
     with pytest.raises(korvalite.CameraException) as info:
         camera.connect()
