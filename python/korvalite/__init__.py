@@ -8,6 +8,7 @@ from . import _korvalite_core
 from ._korvalite_core import *  # noqa: F401,F403
 from ._korvalite_core import CameraError, GenicamError, __version__
 from . import _logging
+from .images import demosaic, yuv422_to_rgb
 
 CameraException = CameraError
 GenicamException = GenicamError
@@ -17,4 +18,6 @@ _logging.install()
 __all__ = [name for name in dir(_korvalite_core) if not name.startswith("_")] + [
     "CameraException",
     "GenicamException",
+    "demosaic",
+    "yuv422_to_rgb",
 ]

@@ -20,8 +20,8 @@ struct ImageLayout {
     std::uint64_t line_stride = 0;
 };
 
-// Channels and bytes per sample of the formats an image can be shaped for: 8-bit mono and Bayer,
-// the 16-bit mono formats (one little-endian word per pixel), RGB8 and BGR8. Nullopt otherwise.
+// Channels and bytes per sample of the formats a view can be shaped for: those whose pixels do
+// not share bytes (16-bit samples one little-endian word each). Nullopt otherwise.
 struct SampleShape {
     std::uint32_t channels;
     std::uint32_t sample_bytes;

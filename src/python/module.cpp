@@ -2,7 +2,7 @@
 // order; private submodules (`_log`, `_testing`) come last.
 //
 // Public order: CameraError, GenicamError, Camera, SnapshotSession, Acquisition, Frame,
-// FrameChannel, FrameStatus, AccessMode, StreamStats, LinkStats, DeviceInfo, discover.
+// PixelFormatInfo, pixel_formats, FrameChannel, FrameStatus, AccessMode, StreamStats, LinkStats, DeviceInfo, discover.
 // Classes not bound yet slot in at their place between GenicamError and Frame.
 #include <nanobind/nanobind.h>
 
@@ -14,6 +14,7 @@
 #include "frame.hpp"
 #include "frame_channel.hpp"
 #include "log_bridge.hpp"
+#include "pixel_format.hpp"
 #include "stats.hpp"
 
 namespace korvalite::py {
@@ -29,6 +30,7 @@ NB_MODULE(_korvalite_core, m) {
     korvalite::py::bind_camera(m);
     korvalite::py::bind_capture(m);
     korvalite::py::bind_frame(m);
+    korvalite::py::bind_pixel_format(m);
     korvalite::py::bind_frame_channel(m);
     korvalite::py::bind_frame_status(m);
     korvalite::py::bind_access_mode(m);

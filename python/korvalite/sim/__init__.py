@@ -115,9 +115,9 @@ def _pixel_format_code(pixel_format: Union[str, int]) -> int:
 
 
 def payload_size(width: int, height: int, pixel_format: Union[str, int]) -> int:
-    """Bytes of one frame: ``width * height * bytes per pixel``."""
+    """Bytes of one frame: ``width * height * bits per pixel / 8``, rounded up."""
     code = _pixel_format_code(pixel_format)
-    return width * height * (((code >> 16) & 0xFF) // 8)
+    return (width * height * ((code >> 16) & 0xFF) + 7) // 8
 
 
 def expected_pattern(frame_number: int, width: int, height: int, pixel_format: Union[str, int],
