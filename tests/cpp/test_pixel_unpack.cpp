@@ -54,11 +54,12 @@ TEST(PixelUnpack, GoldenBytes) {
     }
 }
 
-// Lengths around the fast loops' four-pixel steps and their eight-byte loads.
+// Lengths around the eight-pixel vector steps and their 16-byte loads, the four-pixel steps and
+// their 8-byte loads, and the pixel-by-pixel tail.
 TEST(PixelUnpack, PackAndUnpackRoundTripAtEveryLength) {
     for (const Packing packing : {Packing::Lsb10, Packing::Lsb12, Packing::Msb12Pairs}) {
         const unsigned bits = packing == Packing::Lsb10 ? 10 : 12;
-        for (std::size_t count = 0; count <= 37; ++count) {
+        for (std::size_t count = 0; count <= 45; ++count) {
             const auto pixels = samples(count, bits);
             std::vector<std::byte> packed(packed_bytes(packing, count));
             ASSERT_TRUE(pack(packing, pixels, packed));

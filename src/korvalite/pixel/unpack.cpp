@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "korvalite/pixel/unpack_simd.hpp"
+
 namespace korvalite::pixel {
 
 namespace {
@@ -93,16 +95,23 @@ std::size_t unpack4_msb12(const std::byte* in, std::size_t in_size, std::uint16_
     return 4 * groups;
 }
 
+std::size_t unpack4(Packing packing, const std::byte* in, std::size_t in_size, std::uint16_t* out, std::size_t n) {
+    switch (packing) {
+        case Packing::Lsb10: return unpack4_lsb10(in, in_size, out, n);
+        case Packing::Lsb12: return unpack4_lsb12(in, in_size, out, n);
+        case Packing::Msb12Pairs: return unpack4_msb12(in, in_size, out, n);
+        case Packing::None: break;
+    }
+    return 0;
+}
+
 // All of out from the stream starting at in[0]; `in` holds at least packed_bytes(out.size()).
+// Eight pixels at a time where the CPU can, then four, then one by one up to the end.
 void unpack_run(Packing packing, std::span<const std::byte> in, std::span<std::uint16_t> out) {
     const std::size_t n = out.size();
-    std::size_t done = 0;
-    switch (packing) {
-        case Packing::Lsb10: done = unpack4_lsb10(in.data(), in.size(), out.data(), n); break;
-        case Packing::Lsb12: done = unpack4_lsb12(in.data(), in.size(), out.data(), n); break;
-        case Packing::Msb12Pairs: done = unpack4_msb12(in.data(), in.size(), out.data(), n); break;
-        case Packing::None: return;
-    }
+    std::size_t done = detail::unpack8_simd(packing, in.data(), in.size(), out.data(), n);
+    const std::size_t skip = packed_bytes(packing, done);  // eight pixels end on a byte
+    done += unpack4(packing, in.data() + skip, in.size() - skip, out.data() + done, n - done);
     for (std::size_t i = done; i < n; ++i)
         out[i] = packing == Packing::Msb12Pairs ? msb12_pixel(in, i) : lsb_pixel(in, i, bits_of(packing));
 }
