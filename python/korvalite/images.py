@@ -48,7 +48,7 @@ def _numpy() -> Any:
 
 
 def _neighbour_sum(padded: "np.ndarray", kernel: tuple[tuple[int, ...], ...], height: int, width: int) -> "np.ndarray":
-    total = 0
+    total: Any = 0
     for dy, row in enumerate(kernel):
         for dx, weight in enumerate(row):
             if weight:
@@ -135,7 +135,7 @@ def image_array(frame: Frame, *, bits: Optional[int] = None, raw: bool = False) 
     elif info.layout == "bgr":
         samples = samples[..., ::-1]
     elif info.layout == "bayer" and not raw:
-        samples = demosaic(samples, info.bayer_pattern)
+        samples = demosaic(samples, info.bayer_pattern or "")
     return _scaled(samples, significant, bits or (8 if significant == 8 else 16))
 
 

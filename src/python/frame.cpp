@@ -24,6 +24,8 @@ constexpr const char* kFrameDoc = "One captured frame. The pixel payload is copi
 constexpr const char* kIsCompleteDoc = "`True` when every packet of the frame arrived.";
 constexpr const char* kPixelFormatDoc =
     "Pixel format name (e.g. `\"Mono8\"`), or the raw GigE Vision code in hex for formats without a known name.";
+constexpr const char* kPixelFormatInfoDoc =
+    "What korvalite knows about the pixel format (bits per pixel, layout), None for an unknown code.";
 constexpr const char* kPixelFormatCodeDoc = "The raw 32-bit GigE Vision pixel format code.";
 constexpr const char* kDataDoc =
     "The payload bytes (e.g. for `numpy.frombuffer`). For an incomplete\n"
@@ -50,6 +52,10 @@ constexpr const char* kSaveDoc =
 
 const Frame& frame(const FrameObject& object) { return *object.frame; }
 
+std::string format_name(const FrameObject& object) { return pixel::format_name(frame(object).pixel_format().code); }
+
+nb::object format_info(const FrameObject& object) { return pixel_format_info(frame(object).pixel_format().code); }
+
 nb::object save(nb::handle self, nb::handle path, nb::kwargs options) {
     return nb::module_::import_("korvalite.images").attr("save_frame")(self, path, **options);
 }
@@ -62,8 +68,8 @@ nb::bytes data(const FrameObject& object) {
 std::string repr(const FrameObject& object) {
     const Frame& f = frame(object);
     return "Frame(id=" + std::to_string(f.frame_id()) + ", " + gige::stream::frame_status_name(f.status()) + ", " +
-           std::to_string(f.width()) + "x" + std::to_string(f.height()) + " " + pixel::format_name(f.pixel_format().code) + ", " +
-           std::to_string(f.received_size()) + " bytes)";
+           std::to_string(f.width()) + "x" + std::to_string(f.height()) + " " +
+           pixel::format_name(f.pixel_format().code) + ", " + std::to_string(f.received_size()) + " bytes)";
 }
 
 // Buffer protocol: a read-only, one-dimensional byte view over the frame's data, without copying.
@@ -95,11 +101,9 @@ void bind_frame(nb::module_& m) {
                      "Horizontal offset from the leader.")
         .def_prop_ro("y_offset", [](const FrameObject& o) { return frame(o).y_offset(); },
                      "Vertical offset from the leader.")
-        .def_prop_ro("pixel_format", [](const FrameObject& o) { return pixel::format_name(frame(o).pixel_format().code); },
-                     kPixelFormatDoc)
-        .def_prop_ro("pixel_format_info", [](const FrameObject& o) { return pixel_format_info(frame(o).pixel_format().code); },
-                     nb::sig("def pixel_format_info(self) -> PixelFormatInfo | None"),
-                     "What korvalite knows about the pixel format (bits per pixel, layout), None for an unknown code.")
+        .def_prop_ro("pixel_format", [](const FrameObject& o) { return format_name(o); }, kPixelFormatDoc)
+        .def_prop_ro("pixel_format_info", [](const FrameObject& o) { return format_info(o); },
+                     nb::sig("def pixel_format_info(self) -> PixelFormatInfo | None"), kPixelFormatInfoDoc)
         .def_prop_ro("pixel_format_code", [](const FrameObject& o) { return frame(o).pixel_format().code; },
                      kPixelFormatCodeDoc)
         .def_prop_ro("bits_per_pixel", [](const FrameObject& o) { return frame(o).bits_per_pixel(); },
