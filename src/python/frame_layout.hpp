@@ -1,8 +1,8 @@
 #pragma once
 // How a frame's payload reads as an image: `height` rows of `width` pixels, each pixel `channels`
 // samples of `sample_bytes` bytes, rows `line_stride` bytes apart (the leader's line padding
-// included). Frame.to_numpy shapes its array from it, and the pure-Python image writers read it
-// through Frame._layout, so both agree on every format.
+// included). Frame.to_numpy shapes its views from it, and Frame._layout hands it to Python.
+// Packed formats have no such layout: to_numpy unpacks them instead.
 #include <cstdint>
 #include <expected>
 #include <optional>
