@@ -5,7 +5,7 @@ PYTHON ?= python3
 JOBS ?= $(shell nproc)
 BUILD_DIR ?= build/cpp
 DEB_PACKAGES := g++ cmake ninja-build libpugixml-dev zlib1g-dev libgtest-dev libbenchmark-dev iproute2
-PY_PACKAGES := scikit-build-core nanobind pytest pytest-timeout numpy mypy
+PY_PACKAGES := scikit-build-core nanobind pytest pytest-timeout numpy mypy tifffile
 # Sanitizer and fuzz builds: GCC's sanitizer runtimes; clang 19 for libFuzzer (clang 14 and 16
 # from Debian cannot compile the standard library's std::expected).
 SAN_DEB_PACKAGES := libasan8 libubsan1 libtsan2

@@ -47,6 +47,7 @@ def steps(build_dir: Path, quick: bool) -> list[tuple[str, list[str]]]:
         exe("connect_time", "3" if quick else "5"),
         exe("graph_build", *([str(HERE.parent.parent / "shared" / "genicam-xml"), "3", "5"] if quick else [])),
         exe("formula_eval"),
+        exe("pixel_unpack", *(["2048", "2048"] if quick else [])),
         ("python_paths", [sys.executable, str(HERE / "python_paths.py"), *(["--quick"] if quick else [])]),
         exe("receive_memory", "2000" if quick else "10000"),
     ]
@@ -203,6 +204,9 @@ def summary_table(results: list[dict]) -> Table:
         if "to_numpy_only_us" in r:
             t.add(f"to_numpy() alone, {r['size']}", f"{r['to_numpy_only_us']:.2f} us", f"< {TO_NUMPY_TARGET_US:g} us",
                   r["to_numpy_only_us"] < TO_NUMPY_TARGET_US)
+
+    for r in measured(results, "pixel_unpack"):
+        t.add(f"unpack {r['format']} to uint16", f"{r['out_gbps']:.2f} GB/s written ({r['to_memcpy']:.2f}x memcpy)")
 
     m = first(results, "receive_memory")
     if m:

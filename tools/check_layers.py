@@ -24,7 +24,7 @@ ALLOWED = {
     "gige": {"gige/proto", "base"},
     "genicam": {"base"},
     "pixel": {"base"},
-    "sim": {"gige/proto", "base"},
+    "sim": {"gige/proto", "pixel", "base"},
     "device": {"gige/stream", "gige/control", "gige/proto", "gige", "genicam", "pixel", "base"},
 }
 BASE_FOLDERS = {"", "net"}

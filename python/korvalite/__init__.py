@@ -9,6 +9,7 @@ from ._korvalite_core import *  # noqa: F401,F403
 from ._korvalite_core import CameraError, GenicamError, __version__
 from . import _logging
 from . import _exit  # noqa: F401  (after _logging: its exit hook runs first)
+from .images import demosaic, yuv422_to_rgb
 
 CameraException = CameraError
 GenicamException = GenicamError
@@ -18,4 +19,6 @@ _logging.install()
 __all__ = [name for name in dir(_korvalite_core) if not name.startswith("_")] + [
     "CameraException",
     "GenicamException",
+    "demosaic",
+    "yuv422_to_rgb",
 ]

@@ -147,7 +147,7 @@ def cmd_snap(args: argparse.Namespace) -> int:
         frame = cam.snap(timeout=args.timeout)
     finally:
         cam.disconnect()
-    path = save_frame(frame, args.output)
+    path = save_frame(frame, args.output, bits=args.bits, raw=args.raw)
     print(f"{frame!r} -> {path}")
     if not frame.is_complete:
         print(f"error: the frame arrived incomplete ({frame.status!r})", file=sys.stderr)
@@ -231,11 +231,15 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = command("snap", cmd_snap, "capture one frame to an image file", camera,
                 description="Capture one frame and write it by the file's suffix: .png (Pillow when installed), "
-                            ".pgm/.ppm (binary netpbm) or .npy (numpy array file); no extra packages needed.")
+                            ".tif/.tiff (tifffile), .pgm/.ppm (binary netpbm) or .npy (numpy array file). "
+                            "10- to 16-bit samples fill the file's range; Bayer frames are saved demosaiced.")
     p.add_argument("-o", "--output", required=True, help="file to write: " + ", ".join(SUFFIXES))
     p.add_argument("--width", type=int, help="set Width first")
     p.add_argument("--height", type=int, help="set Height first")
     p.add_argument("--pixel-format", help="set PixelFormat first, e.g. Mono8 or RGB8")
+    p.add_argument("--bits", type=int, choices=(8, 16),
+                   help="depth of a PNG, TIFF or netpbm file (default: 8 for 8-bit formats, else 16)")
+    p.add_argument("--raw", action="store_true", help="keep a Bayer mosaic as grey instead of demosaicing it")
     p.add_argument("--timeout", type=float, default=5.0, help="seconds to wait for the frame (default %(default)s)")
 
     p = command("stream", cmd_stream, "stream with a live progress line, then print the stream counters", camera)

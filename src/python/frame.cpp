@@ -7,8 +7,11 @@
 
 #include "enums.hpp"
 #include "frame_array.hpp"
+#include "korvalite/pixel/formats.hpp"
+#include "pixel_format.hpp"
 
 namespace nb = nanobind;
+using namespace nb::literals;
 
 namespace korvalite::py {
 
@@ -21,6 +24,8 @@ constexpr const char* kFrameDoc = "One captured frame. The pixel payload is copi
 constexpr const char* kIsCompleteDoc = "`True` when every packet of the frame arrived.";
 constexpr const char* kPixelFormatDoc =
     "Pixel format name (e.g. `\"Mono8\"`), or the raw GigE Vision code in hex for formats without a known name.";
+constexpr const char* kPixelFormatInfoDoc =
+    "What korvalite knows about the pixel format (bits per pixel, layout), None for an unknown code.";
 constexpr const char* kPixelFormatCodeDoc = "The raw 32-bit GigE Vision pixel format code.";
 constexpr const char* kDataDoc =
     "The payload bytes (e.g. for `numpy.frombuffer`). For an incomplete\n"
@@ -29,16 +34,31 @@ constexpr const char* kDataDoc =
 constexpr const char* kToNumpyDoc =
     "The payload as a read-only numpy array over the frame's buffer, without copying.\n\n"
     "Shaped (height, width) `uint8` for 8-bit mono and Bayer formats, (height, width)\n"
-    "`uint16` for Mono10/12/16, (height, width, 3) `uint8` for RGB8/BGR8, with rows as\n"
+    "`uint16` for Mono10/12/16 and Bayer 10/12, (height, width, 3) `uint8` for RGB8/BGR8,\n"
+    "(height, width, 2) `uint8` for YUV422_8/YCbCr422_8 (bytes as sent), with rows as\n"
     "far apart as the leader's line padding says; any other format gives a 1-D\n"
     "`uint8` array of the bytes `data()` returns. The array keeps the frame and its\n"
-    "buffer alive. Raises `ValueError` when the frame is too short for its image and\n"
+    "buffer alive. Packed formats (Mono10p, Mono12p, Mono12Packed, Bayer 10p/12p/12Packed)\n"
+    "are unpacked into a new, writable (height, width) `uint16` array instead.\n"
+    "Raises `ValueError` when the frame is too short for its image and\n"
     "`ImportError` when numpy is not installed.";
 constexpr const char* kLayoutDoc =
     "(height, width, channels, bytes per sample, line stride) of the frame's image, or\n"
     "None for a pixel format without one; `ValueError` when the frame is too short.";
 
+constexpr const char* kSaveDoc =
+    "Writes the frame to `path` by its suffix (.png, .tif/.tiff, .pgm/.ppm, .npy); see\n"
+    "`korvalite.images.save_frame` for the options (`bits=8`, `raw=True`). Returns the path.";
+
 const Frame& frame(const FrameObject& object) { return *object.frame; }
+
+std::string format_name(const FrameObject& object) { return pixel::format_name(frame(object).pixel_format().code); }
+
+nb::object format_info(const FrameObject& object) { return pixel_format_info(frame(object).pixel_format().code); }
+
+nb::object save(nb::handle self, nb::handle path, nb::kwargs options) {
+    return nb::module_::import_("korvalite.images").attr("save_frame")(self, path, **options);
+}
 
 nb::bytes data(const FrameObject& object) {
     const auto bytes = frame(object).data();
@@ -48,8 +68,8 @@ nb::bytes data(const FrameObject& object) {
 std::string repr(const FrameObject& object) {
     const Frame& f = frame(object);
     return "Frame(id=" + std::to_string(f.frame_id()) + ", " + gige::stream::frame_status_name(f.status()) + ", " +
-           std::to_string(f.width()) + "x" + std::to_string(f.height()) + " " + f.pixel_format().name() + ", " +
-           std::to_string(f.received_size()) + " bytes)";
+           std::to_string(f.width()) + "x" + std::to_string(f.height()) + " " +
+           pixel::format_name(f.pixel_format().code) + ", " + std::to_string(f.received_size()) + " bytes)";
 }
 
 // Buffer protocol: a read-only, one-dimensional byte view over the frame's data, without copying.
@@ -81,8 +101,9 @@ void bind_frame(nb::module_& m) {
                      "Horizontal offset from the leader.")
         .def_prop_ro("y_offset", [](const FrameObject& o) { return frame(o).y_offset(); },
                      "Vertical offset from the leader.")
-        .def_prop_ro("pixel_format", [](const FrameObject& o) { return frame(o).pixel_format().name(); },
-                     kPixelFormatDoc)
+        .def_prop_ro("pixel_format", [](const FrameObject& o) { return format_name(o); }, kPixelFormatDoc)
+        .def_prop_ro("pixel_format_info", [](const FrameObject& o) { return format_info(o); },
+                     nb::sig("def pixel_format_info(self) -> PixelFormatInfo | None"), kPixelFormatInfoDoc)
         .def_prop_ro("pixel_format_code", [](const FrameObject& o) { return frame(o).pixel_format().code; },
                      kPixelFormatCodeDoc)
         .def_prop_ro("bits_per_pixel", [](const FrameObject& o) { return frame(o).bits_per_pixel(); },
@@ -98,6 +119,8 @@ void bind_frame(nb::module_& m) {
         .def("data", &data, kDataDoc)
         .def("to_numpy", &frame_to_numpy, kToNumpyDoc,
              nb::sig("def to_numpy(self) -> typing.Annotated[numpy.typing.NDArray, dict(writable=False)]"))
+        .def("save", &save, kSaveDoc, "path"_a, "options"_a,
+             nb::sig("def save(self, path: str | os.PathLike, **options) -> pathlib.Path"))
         .def("_layout", &frame_layout_tuple, kLayoutDoc,
              nb::sig("def _layout(self) -> tuple[int, int, int, int, int] | None"))
         .def("__repr__", &repr, "`Frame(id=<id>, <status>, <width>x<height> <pixel format>, <received size> bytes)`.");

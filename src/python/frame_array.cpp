@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "frame_layout.hpp"
+#include "frame_unpack.hpp"
 
 namespace nb = nanobind;
 
@@ -51,6 +52,8 @@ nb::object frame_layout_tuple(const FrameObject& object) {
 nb::object frame_to_numpy(nb::handle_t<FrameObject> self) {
     require_numpy();
     const gige::stream::Frame& f = *nb::inst_ptr<FrameObject>(self)->frame;
+    const pixel::FormatInfo* format = pixel::find_format(f.pixel_format().code);
+    if (format != nullptr && format->packing != pixel::Packing::None) return unpacked_array(f, *format);
     const auto layout = layout_or_raise(f);
     const auto bytes = f.data();
     static const std::byte no_bytes{};

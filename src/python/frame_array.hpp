@@ -1,6 +1,6 @@
 #pragma once
 // A frame's payload as a numpy array over the pooled buffer (Frame.to_numpy), and the image
-// layout behind it as a tuple (Frame._layout) for the pure-Python image writers.
+// layout behind a view as a tuple (Frame._layout).
 #include <nanobind/nanobind.h>
 
 #include "frame.hpp"

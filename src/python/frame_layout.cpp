@@ -1,5 +1,7 @@
 #include "frame_layout.hpp"
 
+#include "korvalite/pixel/formats.hpp"
+
 namespace korvalite::py {
 
 namespace {
@@ -19,7 +21,7 @@ std::string decimal(Wide value) {
 
 std::string short_text(const gige::stream::Frame& frame, const ImageLayout& layout, Wide needed) {
     std::string text = "frame too short for its image: " + std::to_string(layout.width) + "x" +
-                       std::to_string(layout.height) + " " + frame.pixel_format().name();
+                       std::to_string(layout.height) + " " + pixel::format_name(frame.pixel_format().code);
     if (frame.padding_x() != 0) text += " with " + std::to_string(frame.padding_x()) + " bytes of line padding";
     return text + " needs " + decimal(needed) + " bytes, the frame holds " +
            std::to_string(frame.data().size());
@@ -28,17 +30,9 @@ std::string short_text(const gige::stream::Frame& frame, const ImageLayout& layo
 }  // namespace
 
 std::optional<SampleShape> sample_shape(PixelFormat format) {
-    switch (format.code) {
-        case PixelFormat::kMono8:
-        case PixelFormat::kBayerRG8:
-        case PixelFormat::kBayerGB8: return SampleShape{1, 1};
-        case PixelFormat::kMono10:
-        case PixelFormat::kMono12:
-        case PixelFormat::kMono16: return SampleShape{1, 2};
-        case PixelFormat::kRGB8:
-        case PixelFormat::kBGR8: return SampleShape{3, 1};
-        default: return std::nullopt;
-    }
+    const pixel::FormatInfo* info = pixel::find_format(format.code);
+    if (info == nullptr || info->packing != pixel::Packing::None) return std::nullopt;
+    return SampleShape{info->channels, info->sample_bytes};
 }
 
 std::expected<std::optional<ImageLayout>, std::string> image_layout(const gige::stream::Frame& frame) {

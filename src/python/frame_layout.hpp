@@ -1,8 +1,8 @@
 #pragma once
 // How a frame's payload reads as an image: `height` rows of `width` pixels, each pixel `channels`
 // samples of `sample_bytes` bytes, rows `line_stride` bytes apart (the leader's line padding
-// included). Frame.to_numpy shapes its array from it, and the pure-Python image writers read it
-// through Frame._layout, so both agree on every format.
+// included). Frame.to_numpy shapes its views from it, and Frame._layout hands it to Python.
+// Packed formats have no such layout: to_numpy unpacks them instead.
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -20,8 +20,8 @@ struct ImageLayout {
     std::uint64_t line_stride = 0;
 };
 
-// Channels and bytes per sample of the formats an image can be shaped for: 8-bit mono and Bayer,
-// the 16-bit mono formats (one little-endian word per pixel), RGB8 and BGR8. Nullopt otherwise.
+// Channels and bytes per sample of the formats a view can be shaped for: those whose pixels do
+// not share bytes (16-bit samples one little-endian word each). Nullopt otherwise.
 struct SampleShape {
     std::uint32_t channels;
     std::uint32_t sample_bytes;

@@ -2,8 +2,8 @@
 // order; private submodules (`_log`, `_exit`, `_testing`) come last.
 //
 // Public order: CameraError, GenicamError, CameraTimeoutError, GenicamTimeoutError, Camera,
-// SnapshotSession, Acquisition, Frame, FrameChannel, FrameStatus, AccessMode, StreamStats,
-// LinkStats, DeviceInfo, discover.
+// SnapshotSession, Acquisition, Frame, PixelFormatInfo, pixel_formats, FrameChannel, FrameStatus,
+// AccessMode, StreamStats, LinkStats, DeviceInfo, discover.
 // Classes not bound yet slot in at their place between GenicamError and Frame.
 #include <nanobind/nanobind.h>
 
@@ -16,6 +16,7 @@
 #include "frame.hpp"
 #include "frame_channel.hpp"
 #include "log_bridge.hpp"
+#include "pixel_format.hpp"
 #include "stats.hpp"
 
 namespace korvalite::py {
@@ -31,6 +32,7 @@ NB_MODULE(_korvalite_core, m) {
     korvalite::py::bind_camera(m);
     korvalite::py::bind_capture(m);
     korvalite::py::bind_frame(m);
+    korvalite::py::bind_pixel_format(m);
     korvalite::py::bind_frame_channel(m);
     korvalite::py::bind_frame_status(m);
     korvalite::py::bind_access_mode(m);

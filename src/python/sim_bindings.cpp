@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "gil.hpp"
+#include "korvalite/pixel/formats.hpp"
 #include "korvalite/sim/description.hpp"
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/pattern.hpp"
@@ -296,7 +297,7 @@ void bind_helpers(nb::module_& m) {
         }, "frame_number"_a, "width"_a, "height"_a, "pixel_format"_a, "offset_x"_a = 0, "offset_y"_a = 0);
     nb::dict formats;
     for (std::uint32_t code : sim::supported_pixel_formats())
-        formats[nb::str(gige::proto::PixelFormat{code}.name().c_str())] = code;
+        formats[nb::str(pixel::format_name(code).c_str())] = code;
     m.attr("PIXEL_FORMATS") = formats;
     namespace f = sim::features;
     nb::dict registers;

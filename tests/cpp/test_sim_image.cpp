@@ -6,6 +6,8 @@
 
 #include "bytes_util.hpp"
 #include "korvalite/gige/proto/gvsp.hpp"
+#include "korvalite/pixel/formats.hpp"
+#include "korvalite/pixel/unpack.hpp"
 #include "korvalite/sim/pattern.hpp"
 #include "korvalite/sim/register_space.hpp"
 #include "korvalite/sim/stream_packets.hpp"
@@ -36,6 +38,11 @@ TEST(SimPattern, BytesFollowTheDocumentedFormula) {
              // RGB8 and BGR8: pixel (3, 0) of frame 0 has g = 3 -> (3, 88, 173).
              {PixelFormat::kRGB8, {4, 1, 0, 0, PixelFormat::kRGB8}, 0, 9, "03 58 AD"},
              {PixelFormat::kBGR8, {4, 1, 0, 0, PixelFormat::kBGR8}, 0, 9, "AD 58 03"},
+             // 4:2:2: pixels 4 and 5 of frame 0 have g = 4, 5; chroma g + 85 at even x, g + 170 at odd x.
+             {pixel::code::kYUV422_8, {8, 1, 0, 0, pixel::code::kYUV422_8}, 0, 8, "59 04 AF 05"},
+             {pixel::code::kYCbCr422_8, {8, 1, 0, 0, pixel::code::kYCbCr422_8}, 0, 8, "04 59 05 AF"},
+             // Mono12p 8x1: pixels 6 and 7 (g = 6, 7) in bytes 9 to 11.
+             {pixel::code::kMono12p, {8, 1, 0, 0, pixel::code::kMono12p}, 0, 9, "06 70 00"},
          }) {
         gige::proto::ByteVec out(image_payload_size(c.geometry));
         fill_pattern(out, c.frame, c.geometry);
@@ -47,7 +54,25 @@ TEST(SimPattern, BytesFollowTheDocumentedFormula) {
     fill_pattern(tiny, 0x030201, {3, 1, 0, 0, PixelFormat::kMono8});
     EXPECT_EQ(tiny, hex_bytes("01 02 03"));  // all stamp
     EXPECT_EQ(image_payload_size({640, 480, 0, 0, PixelFormat::kRGB8}), 921600u);
-    EXPECT_EQ(image_payload_size({640, 480, 0, 0, PixelFormat::kYUV422_8}), 0u);  // not offered
+    EXPECT_EQ(image_payload_size({640, 480, 0, 0, 0x01100025}), 0u);  // Mono14: not offered
+}
+
+// Each packed format carries the values of the unpacked format of its depth (past the stamp).
+TEST(SimPattern, PackedFormatsCarryTheUnpackedValues) {
+    for (const pixel::FormatInfo& f : pixel::known_formats()) {
+        if (f.packing == pixel::Packing::None) continue;
+        const std::uint32_t unpacked = f.pixel_bits == 10 ? PixelFormat::kMono10 : PixelFormat::kMono12;
+        const ImageGeometry packed_geometry{13, 5, 2, 7, f.code}, word_geometry{13, 5, 2, 7, unpacked};
+        gige::proto::ByteVec packed(image_payload_size(packed_geometry)), words(image_payload_size(word_geometry));
+        ASSERT_EQ(packed.size(), pixel::packed_bytes(f.packing, 13 * 5)) << f.name;
+        fill_pattern(packed, 0x1234, packed_geometry);
+        fill_pattern(words, 0x1234, word_geometry);
+        std::vector<std::uint16_t> values(13 * 5), expected(13 * 5);
+        ASSERT_TRUE(pixel::unpack(f.packing, packed, values)) << f.name;
+        std::memcpy(expected.data(), words.data(), words.size());
+        EXPECT_TRUE(std::equal(values.begin() + 8, values.end(), expected.begin() + 8)) << f.name;
+        EXPECT_EQ(gige::proto::ByteVec(packed.begin(), packed.begin() + 8), hex_bytes("34 12 00 00 00 00 00 00"));
+    }
 }
 
 TEST(SimStreamPackets, FrameIsCutIntoLeaderPayloadAndTrailer) {

@@ -4,6 +4,7 @@ Every wait is bounded."""
 
 from __future__ import annotations
 
+import re
 import socket
 import struct
 from dataclasses import dataclass, field
@@ -214,24 +215,40 @@ def program_stream(ctl: Gvcp, rx: Receiver, packet_size: int, channel: int = 0) 
     ctl.write_reg(SCP + base, rx.endpoint[1])
 
 
+def _packed(values: list, bits: int, msb_pairs: bool) -> bytearray:
+    """Samples packed least significant bit first, or two in three bytes with the high bits outside."""
+    if msb_pairs:
+        out = bytearray()
+        for i in range(0, len(values), 2):
+            p0, p1 = values[i], values[i + 1] if i + 1 < len(values) else None
+            out += bytes((p0 >> 4, (p0 & 0xF) | ((p1 & 0xF) << 4 if p1 is not None else 0)))
+            if p1 is not None:
+                out.append(p1 >> 4)
+        return out
+    stream = sum(v << (bits * i) for i, v in enumerate(values))
+    return bytearray(stream.to_bytes((bits * len(values) + 7) // 8, "little"))
+
+
 def reference_pattern(frame: int, width: int, height: int, pixel_format: str, offset_x: int = 0,
                       offset_y: int = 0) -> bytes:
     """The test image, computed here independently of the camera's own code."""
-    out = bytearray()
-    for y in range(height):
-        for x in range(width):
-            g = (x + offset_x) + 2 * (y + offset_y) + 3 * frame
-            if pixel_format in ("Mono8", "BayerRG8", "BayerGB8"):
-                out.append(g & 0xFF)
-            elif pixel_format in ("Mono10", "Mono12", "Mono16"):
-                bits = int(pixel_format[4:])
-                out += (g & ((1 << bits) - 1)).to_bytes(2, "little")
-            elif pixel_format == "RGB8":
-                out += bytes(((g) & 0xFF, (g + 85) & 0xFF, (g + 170) & 0xFF))
-            elif pixel_format == "BGR8":
-                out += bytes(((g + 170) & 0xFF, (g + 85) & 0xFF, (g) & 0xFF))
-            else:
-                raise ValueError(pixel_format)
+    depth = re.fullmatch(r"(?:Mono|Bayer(?:RG|GB|GR|BG))(8|10|12|16)(p|Packed)?", pixel_format)
+    bits = int(depth.group(1)) if depth else 8
+    samples = [((x + offset_x) + 2 * (y + offset_y) + 3 * frame, x) for y in range(height) for x in range(width)]
+    packing = depth.group(2) if depth else None
+    out = _packed([g & ((1 << bits) - 1) for g, _ in samples], bits, packing == "Packed") if packing else bytearray()
+    for g, x in [] if packing else samples:
+        if depth:
+            out += (g & ((1 << bits) - 1)).to_bytes(1 if bits == 8 else 2, "little")
+        elif pixel_format == "RGB8":
+            out += bytes(((g) & 0xFF, (g + 85) & 0xFF, (g + 170) & 0xFF))
+        elif pixel_format == "BGR8":
+            out += bytes(((g + 170) & 0xFF, (g + 85) & 0xFF, (g) & 0xFF))
+        elif pixel_format in ("YUV422_8", "YCbCr422_8"):
+            luma, chroma = g & 0xFF, (g + (85 if x % 2 == 0 else 170)) & 0xFF
+            out += bytes((chroma, luma) if pixel_format == "YUV422_8" else (luma, chroma))
+        else:
+            raise ValueError(pixel_format)
     stamp = frame.to_bytes(8, "little")[: min(8, len(out))]
     out[: len(stamp)] = stamp
     return bytes(out)

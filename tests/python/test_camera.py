@@ -36,7 +36,7 @@ def raised(call):
 def test_module_attributes_in_their_order():
     public = [name for name in vars(_korvalite_core) if not name.startswith("_")]
     assert public == ["CameraError", "GenicamError", "CameraTimeoutError", "GenicamTimeoutError", "Camera",
-                      "SnapshotSession", "Acquisition", "Frame",
+                      "SnapshotSession", "Acquisition", "Frame", "PixelFormatInfo", "pixel_formats",
                       "FrameChannel", "FrameStatus", "AccessMode", "StreamStats", "LinkStats", "DeviceInfo",
                       "discover"]
 

@@ -131,7 +131,7 @@ def test_bad_usage_is_refused_before_any_traffic(sim, ip):
         done = korvalite_cli(*args)
         assert done.returncode == 2 and "Traceback" not in done.stderr
     assert korvalite_cli("snap", ip, "-o", "frame.bmp").stderr == (
-        "error: unknown image suffix in 'frame.bmp': use .png, .pgm, .ppm, .npy\n")
+        "error: unknown image suffix in 'frame.bmp': use .png, .tif, .tiff, .pgm, .ppm, .npy\n")
     assert sim.counters()["commands_received"] == 0
 
 
@@ -181,6 +181,9 @@ def expected_image(frame_id, width, height, pixel_format):
     """The pattern as image files hold it: RGB order, 16-bit samples big-endian."""
     data = np.frombuffer(expected_pattern(frame_id, width, height, pixel_format),
                          "<u2" if pixel_format.startswith("Mono1") else np.uint8)
+    bits = {"Mono10": 10, "Mono12": 12}.get(pixel_format)
+    if bits:  # scaled to the full 16-bit range
+        data = np.rint(data.astype(np.float64) * 65535 / ((1 << bits) - 1)).astype("<u2")
     if pixel_format == "BGR8":
         data = data.reshape(-1, 3)[:, ::-1]
     return data.astype(data.dtype.newbyteorder(">")).tobytes()
@@ -216,6 +219,26 @@ def test_snap_writes_the_pattern(sim, tmp_path, suffix, pixel_format, ip):
         magic, maxval = ("P5", 65535) if channels == 1 else ("P6", 255)
         header = f"{magic}\n{width} {height}\n{maxval}\n".encode()
         assert path.read_bytes() == header + expected_image(frame_id, width, height, pixel_format)
+
+
+@pytest.mark.parametrize("pixel_format, options, shape, to_bits", [
+    ("BayerRG12p", [], (10, 24, 3), 16),
+    ("BayerRG12p", ["--raw"], (10, 24), 16),
+    ("Mono12p", ["--bits", "8"], (10, 24), 8),
+])
+def test_snap_writes_tiff(sim, ip, tmp_path, pixel_format, options, shape, to_bits):
+    tifffile = pytest.importorskip("tifffile")
+    path = tmp_path / "frame.tif"
+    done = korvalite_cli("snap", ip, "-o", str(path), "--width", "24", "--height", "10", "--pixel-format",
+                         pixel_format, *options)
+    assert (done.returncode, done.stderr) == (0, "")
+    frame_id = int(re.match(r"Frame\(id=(\d+),", done.stdout).group(1))
+    image = tifffile.imread(path)
+    assert image.shape == shape and image.dtype.itemsize * 8 == to_bits
+    if len(shape) == 2:  # the samples past the frame-number stamp, scaled from 12 bits
+        words = np.frombuffer(expected_pattern(frame_id, 24, 10, "Mono12"), "<u2")
+        expected = np.rint(words[8:].astype(np.float64) * ((1 << to_bits) - 1) / 4095)
+        assert np.array_equal(image.reshape(-1)[8:], expected)
 
 
 PROGRESS = re.compile(r" *\d+\.\d s +[\d.]+ frames/s +[\d.]+ MB/s  completed (\d+)  failed (\d+)  resends (\d+)  "

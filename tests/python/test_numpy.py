@@ -122,7 +122,7 @@ def test_line_padding_from_the_leader_sets_the_row_stride(pixel_format, width, s
 
 
 @pytest.mark.parametrize("code, writes, status", [
-    (0x02100032, [(0, b"\x01\x02\x03\x04")], 0),  # YUV422_8
+    (0x01100025, [(0, b"\x01\x02\x03\x04")], 0),  # Mono14: a name korvalite does not shape
     (0x010C00F0, [(0, b"\x05\x06\x07")], 0),  # a code without a name
     (0, [(0, b"\x09"), (6, b"\x0a")], 1),       # no leader information, holes
 ])

@@ -24,7 +24,9 @@ def test_frame_properties_read_only_and_in_order():
     frame = pool.frame([(0, bytes(range(32)))], status=0, frame_id=2**64 - 1, width=8, height=4, x_offset=2**32 - 1,
                        y_offset=7, pixel_format=0x01080001, timestamp_ticks=5_000_000_000,
                        timestamp_ns=5_000_000_000, system_timestamp_ns=1_700_000_000_123_456_789)
-    assert public_names(korvalite.Frame) == FRAME_PROPERTIES + ["data", "to_numpy"]
+    at = FRAME_PROPERTIES.index("pixel_format") + 1
+    assert public_names(korvalite.Frame) == (FRAME_PROPERTIES[:at] + ["pixel_format_info"] + FRAME_PROPERTIES[at:]
+                                             + ["data", "to_numpy", "save"])
     assert {name: getattr(frame, name) for name in FRAME_PROPERTIES} == {
         "status": FrameStatus.Complete,
         "is_complete": True,
@@ -42,7 +44,8 @@ def test_frame_properties_read_only_and_in_order():
         "received_size": 32,
     }
     assert frame.status is FrameStatus.Complete
-    for name in FRAME_PROPERTIES:
+    assert frame.pixel_format_info.name == "Mono8"
+    for name in FRAME_PROPERTIES + ["pixel_format_info"]:
         with pytest.raises(AttributeError):
             setattr(frame, name, getattr(frame, name))
     with pytest.raises(TypeError):

@@ -17,12 +17,17 @@ window placed at ``(offset_x, offset_y)`` on the sensor::
 
     g = (x + offset_x) + 2 * (y + offset_y) + 3 * f
 
-    Mono8, BayerRG8, BayerGB8   one byte:  g mod 256
-    Mono10, Mono12, Mono16      16-bit little-endian word: g mod 2**10, 2**12, 2**16
-    RGB8                        three bytes R, G, B = g, g + 85, g + 170 (each mod 256)
-    BGR8                        the same colour as the three bytes B, G, R
+    Mono8, Bayer*8                  one byte:  g mod 256
+    Mono10/12/16, Bayer*10, *12     16-bit little-endian word: g mod 2**10, 2**12, 2**16
+    Mono10p/12p, Mono12Packed,      the same 10- or 12-bit values as the unpacked format of
+    Bayer*10p/12p, Bayer*12Packed   that depth, packed over the whole image without row breaks
+    RGB8                            three bytes R, G, B = g, g + 85, g + 170 (each mod 256)
+    BGR8                            the same colour as the three bytes B, G, R
+    YUV422_8 / YCbCr422_8           two bytes: chroma, luma / luma, chroma, with luma g and
+                                    chroma g + 85 at even x (U, Cb), g + 170 at odd x (V, Cr)
 
-Rows follow each other without padding (payload size = width * height * bytes per pixel).
+Rows follow each other without padding (payload size = width * height * bits per pixel / 8,
+rounded up).
 Finally the first eight bytes of the payload (all of it, when shorter) are replaced by ``f``
 as a 64-bit little-endian number. ``expected_pattern`` computes these bytes.
 
@@ -110,9 +115,9 @@ def _pixel_format_code(pixel_format: Union[str, int]) -> int:
 
 
 def payload_size(width: int, height: int, pixel_format: Union[str, int]) -> int:
-    """Bytes of one frame: ``width * height * bytes per pixel``."""
+    """Bytes of one frame: ``width * height * bits per pixel / 8``, rounded up."""
     code = _pixel_format_code(pixel_format)
-    return width * height * (((code >> 16) & 0xFF) // 8)
+    return (width * height * ((code >> 16) & 0xFF) + 7) // 8
 
 
 def expected_pattern(frame_number: int, width: int, height: int, pixel_format: Union[str, int],

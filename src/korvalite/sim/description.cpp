@@ -243,6 +243,31 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
       <EnumEntry Name="BayerGB8"><Value>17301514</Value></EnumEntry>
       <EnumEntry Name="RGB8"><Value>35127316</Value></EnumEntry>
       <EnumEntry Name="BGR8"><Value>35127317</Value></EnumEntry>
+      <EnumEntry Name="Mono10p"><Value>17432646</Value></EnumEntry>
+      <EnumEntry Name="Mono12p"><Value>17563719</Value></EnumEntry>
+      <EnumEntry Name="Mono12Packed"><Value>17563654</Value></EnumEntry>
+      <EnumEntry Name="BayerGR8"><Value>17301512</Value></EnumEntry>
+      <EnumEntry Name="BayerBG8"><Value>17301515</Value></EnumEntry>
+      <EnumEntry Name="BayerRG10"><Value>17825805</Value></EnumEntry>
+      <EnumEntry Name="BayerGB10"><Value>17825806</Value></EnumEntry>
+      <EnumEntry Name="BayerGR10"><Value>17825804</Value></EnumEntry>
+      <EnumEntry Name="BayerBG10"><Value>17825807</Value></EnumEntry>
+      <EnumEntry Name="BayerRG10p"><Value>17432664</Value></EnumEntry>
+      <EnumEntry Name="BayerGB10p"><Value>17432660</Value></EnumEntry>
+      <EnumEntry Name="BayerGR10p"><Value>17432662</Value></EnumEntry>
+      <EnumEntry Name="BayerBG10p"><Value>17432658</Value></EnumEntry>
+      <EnumEntry Name="BayerRG12"><Value>17825809</Value></EnumEntry>
+      <EnumEntry Name="BayerGB12"><Value>17825810</Value></EnumEntry>
+      <EnumEntry Name="BayerGR12"><Value>17825808</Value></EnumEntry>
+      <EnumEntry Name="BayerBG12"><Value>17825811</Value></EnumEntry>
+      <EnumEntry Name="BayerRG12p"><Value>17563737</Value></EnumEntry>
+      <EnumEntry Name="BayerGB12p"><Value>17563733</Value></EnumEntry>
+      <EnumEntry Name="BayerGR12p"><Value>17563735</Value></EnumEntry>
+      <EnumEntry Name="BayerBG12p"><Value>17563731</Value></EnumEntry>
+      <EnumEntry Name="BayerRG12Packed"><Value>17563691</Value></EnumEntry>
+      <EnumEntry Name="BayerGR12Packed"><Value>17563690</Value></EnumEntry>
+      <EnumEntry Name="YUV422_8"><Value>34603058</Value></EnumEntry>
+      <EnumEntry Name="YCbCr422_8"><Value>34603067</Value></EnumEntry>
       <pValue>PixelFormatReg</pValue>
     </Enumeration>
     <IntReg Name="PixelFormatReg">
@@ -440,7 +465,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
       <pVariable Name="W">WidthReg</pVariable>
       <pVariable Name="H">HeightReg</pVariable>
       <pVariable Name="PF">PixelFormatReg</pVariable>
-      <Formula>W * H * ((PF &gt;&gt; 16) &amp; 0xFF) / 8</Formula>
+      <Formula>(W * H * ((PF &gt;&gt; 16) &amp; 0xFF) + 7) / 8</Formula>
     </IntSwissKnife>
     <Integer Name="TLParamsLocked" NameSpace="Standard">
       <ToolTip>While 1, the features that change the payload cannot be written.</ToolTip>

@@ -1,32 +1,40 @@
 #include "korvalite/sim/pattern.hpp"
 
 #include <algorithm>
-#include <array>
+#include <vector>
 
-#include "korvalite/gige/proto/gvsp.hpp"
+#include "korvalite/pixel/formats.hpp"
+#include "korvalite/pixel/unpack.hpp"
 
 namespace korvalite::sim {
 
 namespace {
 
-using gige::proto::PixelFormat;
+using pixel::FormatInfo;
+using pixel::Layout;
+using pixel::Packing;
 
-constexpr std::array<std::uint32_t, 8> kSupported = {
-    PixelFormat::kMono8,    PixelFormat::kMono10,   PixelFormat::kMono12, PixelFormat::kMono16,
-    PixelFormat::kBayerRG8, PixelFormat::kBayerGB8, PixelFormat::kRGB8,   PixelFormat::kBGR8,
-};
+const std::vector<std::uint32_t>& supported_codes() {
+    static const auto codes = [] {
+        std::vector<std::uint32_t> out;
+        for (const FormatInfo& f : pixel::known_formats()) out.push_back(f.code);
+        return out;
+    }();
+    return codes;
+}
 
-// Bits kept from g in the 16-bit formats.
-std::uint32_t word_mask(std::uint32_t pixel_format) {
-    switch (pixel_format) {
-        case PixelFormat::kMono10: return 0x03FF;
-        case PixelFormat::kMono12: return 0x0FFF;
-        default: return 0xFFFF;
-    }
+// Only the low 16 bits of g ever matter, so sums may wrap freely.
+std::uint16_t row_base(const ImageGeometry& geometry, std::uint32_t y, std::uint64_t frame_number) {
+    return static_cast<std::uint16_t>(geometry.offset_x + 2 * (std::uint64_t{y} + geometry.offset_y) +
+                                      3 * frame_number);
 }
 
 void fill_row_8(std::byte* row, std::uint32_t width, std::uint8_t base) {
     for (std::uint32_t x = 0; x < width; ++x) row[x] = static_cast<std::byte>(static_cast<std::uint8_t>(base + x));
+}
+
+void fill_words(std::uint16_t* row, std::uint32_t width, std::uint16_t base, std::uint16_t mask) {
+    for (std::uint32_t x = 0; x < width; ++x) row[x] = static_cast<std::uint16_t>((base + x) & mask);
 }
 
 void fill_row_16(std::byte* row, std::uint32_t width, std::uint16_t base, std::uint16_t mask) {
@@ -47,44 +55,67 @@ void fill_row_rgb(std::byte* row, std::uint32_t width, std::uint8_t base, bool b
     }
 }
 
+void fill_row_422(std::byte* row, std::uint32_t width, std::uint8_t base, bool luma_first) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+        const auto g = static_cast<std::uint8_t>(base + x);
+        const auto chroma = static_cast<std::uint8_t>(g + (x % 2 == 0 ? 85 : 170));
+        row[2 * x + (luma_first ? 0 : 1)] = static_cast<std::byte>(g);
+        row[2 * x + (luma_first ? 1 : 0)] = static_cast<std::byte>(chroma);
+    }
+}
+
+std::uint16_t sample_mask(const FormatInfo& f) { return static_cast<std::uint16_t>((1u << f.pixel_bits) - 1); }
+
+// Packed formats: the unpacked pattern's words, packed as one run.
+void fill_packed(gige::proto::MutableBytes out, std::uint64_t frame_number, const ImageGeometry& geometry,
+                 const FormatInfo& f) {
+    std::vector<std::uint16_t> words(std::size_t{geometry.width} * geometry.height);
+    for (std::uint32_t y = 0; y < geometry.height; ++y)
+        fill_words(words.data() + std::size_t{y} * geometry.width, geometry.width, row_base(geometry, y, frame_number),
+                   sample_mask(f));
+    [[maybe_unused]] const bool packed = pixel::pack(f.packing, words, out);
+}
+
+void fill_row(std::byte* row, const ImageGeometry& geometry, std::uint16_t base, const FormatInfo& f) {
+    const auto base8 = static_cast<std::uint8_t>(base);
+    switch (f.layout) {
+        case Layout::Rgb:
+        case Layout::Bgr: fill_row_rgb(row, geometry.width, base8, f.layout == Layout::Bgr); break;
+        case Layout::Yuv422:
+        case Layout::YCbCr422: fill_row_422(row, geometry.width, base8, f.layout == Layout::YCbCr422); break;
+        case Layout::Mono:
+        case Layout::Bayer:
+            if (f.sample_bytes == 2)
+                fill_row_16(row, geometry.width, base, sample_mask(f));
+            else
+                fill_row_8(row, geometry.width, base8);
+            break;
+    }
+}
+
 }  // namespace
 
-std::span<const std::uint32_t> supported_pixel_formats() { return kSupported; }
+std::span<const std::uint32_t> supported_pixel_formats() { return supported_codes(); }
 
-bool is_supported_pixel_format(std::uint32_t pixel_format) {
-    return std::find(kSupported.begin(), kSupported.end(), pixel_format) != kSupported.end();
-}
-
-std::uint32_t bytes_per_pixel(std::uint32_t pixel_format) {
-    if (!is_supported_pixel_format(pixel_format)) return 0;
-    return PixelFormat{pixel_format}.bits_per_pixel() / 8;
-}
+bool is_supported_pixel_format(std::uint32_t pixel_format) { return pixel::find_format(pixel_format) != nullptr; }
 
 std::uint64_t image_payload_size(const ImageGeometry& geometry) {
-    return std::uint64_t{geometry.width} * geometry.height * bytes_per_pixel(geometry.pixel_format);
+    const FormatInfo* f = pixel::find_format(geometry.pixel_format);
+    if (f == nullptr) return 0;
+    const std::uint64_t pixels = std::uint64_t{geometry.width} * geometry.height;
+    if (f->packing != Packing::None) return pixel::packed_bytes(f->packing, pixels);
+    return pixels * f->wire_bits / 8;
 }
 
 void fill_pattern(gige::proto::MutableBytes out, std::uint64_t frame_number, const ImageGeometry& geometry) {
-    const std::uint32_t bpp = bytes_per_pixel(geometry.pixel_format);
-    const std::size_t row_bytes = std::size_t{geometry.width} * bpp;
-    for (std::uint32_t y = 0; y < geometry.height; ++y) {
-        std::byte* row = out.data() + y * row_bytes;
-        // Only the low 16 bits of g ever matter, so the sum may wrap freely.
-        const std::uint64_t base = geometry.offset_x + 2 * (std::uint64_t{y} + geometry.offset_y) + 3 * frame_number;
-        switch (geometry.pixel_format) {
-            case PixelFormat::kMono10:
-            case PixelFormat::kMono12:
-            case PixelFormat::kMono16:
-                fill_row_16(row, geometry.width, static_cast<std::uint16_t>(base),
-                            static_cast<std::uint16_t>(word_mask(geometry.pixel_format)));
-                break;
-            case PixelFormat::kRGB8:
-            case PixelFormat::kBGR8:
-                fill_row_rgb(row, geometry.width, static_cast<std::uint8_t>(base),
-                             geometry.pixel_format == PixelFormat::kBGR8);
-                break;
-            default: fill_row_8(row, geometry.width, static_cast<std::uint8_t>(base)); break;
-        }
+    const FormatInfo* f = pixel::find_format(geometry.pixel_format);
+    if (f == nullptr) return;
+    if (f->packing != Packing::None) {
+        fill_packed(out, frame_number, geometry, *f);
+    } else {
+        const std::size_t row_bytes = std::size_t{geometry.width} * f->wire_bits / 8;
+        for (std::uint32_t y = 0; y < geometry.height; ++y)
+            fill_row(out.data() + y * row_bytes, geometry, row_base(geometry, y, frame_number), *f);
     }
     const std::size_t stamp = std::min<std::size_t>(8, out.size());
     for (std::size_t i = 0; i < stamp; ++i) out[i] = static_cast<std::byte>((frame_number >> (8 * i)) & 0xFF);

@@ -4,10 +4,15 @@
 //
 //   g = (x + offset_x) + 2 * (y + offset_y) + 3 * f
 //
-//   Mono8, BayerRG8, BayerGB8   one byte:  g mod 256
-//   Mono10, Mono12, Mono16      16-bit little-endian word: g mod 2^10, 2^12, 2^16
-//   RGB8                        three bytes R, G, B: g, g + 85, g + 170 (each mod 256)
-//   BGR8                        three bytes B, G, R of the same colour
+//   Mono8, Bayer*8                  one byte:  g mod 256
+//   Mono10/12/16, Bayer*10, *12     16-bit little-endian word: g mod 2^10, 2^12, 2^16
+//   Mono10p/12p, Mono12Packed,      the same 10- or 12-bit values as the unpacked format of
+//   Bayer*10p/12p, Bayer*12Packed   that depth, packed over the whole image without row breaks
+//   RGB8                            three bytes R, G, B: g, g + 85, g + 170 (each mod 256)
+//   BGR8                            three bytes B, G, R of the same colour
+//   YUV422_8                        two bytes: chroma then luma
+//   YCbCr422_8                      two bytes: luma then chroma
+//       luma g, chroma g + 85 at even x (U, Cb) and g + 170 at odd x (V, Cr), each mod 256
 //
 // Rows follow each other without padding. Finally the first eight bytes of the payload (or all
 // of it, when shorter) are replaced by f as a 64-bit little-endian number.
@@ -26,12 +31,10 @@ struct ImageGeometry {
     std::uint32_t pixel_format = 0;
 };
 
-// The pixel formats the simulated camera can stream.
+// The pixel formats the simulated camera can stream: every format korvalite knows.
 std::span<const std::uint32_t> supported_pixel_formats();
 bool is_supported_pixel_format(std::uint32_t pixel_format);
-// Bytes per pixel of a supported format (0 for any other).
-std::uint32_t bytes_per_pixel(std::uint32_t pixel_format);
-// width * height * bytes per pixel.
+// Payload bytes of one image (packed formats rounded up to whole bytes); 0 for an unsupported format.
 std::uint64_t image_payload_size(const ImageGeometry& geometry);
 
 // Fills `out` (exactly image_payload_size bytes) with frame `frame_number` of the pattern.
