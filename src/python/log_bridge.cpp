@@ -89,13 +89,17 @@ private:
         for (;;) {
             std::deque<log::Event> batch;
             bool refresh = false;
+            bool last = false;
             {
                 std::unique_lock lock(mutex_);
                 cv_.wait_for(lock, std::chrono::milliseconds(100),
                              [&] { return stopping_ || !queue_.empty() || refresh_requested_; });
-                if (stopping_) break;
+                // What was queued before the stop is still delivered, so the last events of a
+                // program (its disconnect, say) reach its log.
                 batch.swap(queue_);
-                refresh = refresh_requested_ || std::chrono::steady_clock::now() - last_refresh >= kLevelRefreshInterval;
+                last = stopping_;
+                refresh = !last && (refresh_requested_ ||
+                                    std::chrono::steady_clock::now() - last_refresh >= kLevelRefreshInterval);
             }
             if (!batch.empty() || refresh) {
                 if (interpreter_is_finalizing()) break;
@@ -112,6 +116,7 @@ private:
                 if (refresh) refresh_requested_ = false;
             }
             done_cv_.notify_all();
+            if (last) break;
         }
         std::lock_guard lock(mutex_);
         stopped_ = true;
