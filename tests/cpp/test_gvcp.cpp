@@ -137,3 +137,48 @@ TEST(GvcpStatus, Display) {
     };
     for (const auto& [code, text] : cases) EXPECT_EQ(GvcpStatus{code}.display(), text);
 }
+
+TEST(GvcpDevice, AcknowledgesGoldenBytes) {
+    const std::uint32_t values[] = {0x11223344, 0x2};
+    EXPECT_EQ(encode_read_reg_ack(0, 5, values), hex_bytes("00 00 00 81 00 08 00 05 11 22 33 44 00 00 00 02"));
+    EXPECT_EQ(encode_write_ack(0x8006, 0x0083, 6, 0), hex_bytes("80 06 00 83 00 04 00 06 00 00 00 00"));
+    EXPECT_EQ(encode_write_ack(0, 0x0087, 7, 12), hex_bytes("00 00 00 87 00 04 00 07 00 00 00 0C"));
+    EXPECT_EQ(encode_read_mem_ack(0, 8, 0x0200, hex_bytes("41 42")), hex_bytes("00 00 00 85 00 06 00 08 00 00 02 00 41 42"));
+    EXPECT_EQ(encode_pending_ack(9, 1000), hex_bytes("00 00 00 89 00 04 00 09 00 00 03 E8"));
+    EXPECT_EQ(encode_event_command(true, 0x0A, 0x9001, 0, 0x0102, 0x1122334455667788, std::nullopt),
+              hex_bytes("42 01 00 C0 00 10 00 0A 00 00 90 01 00 00 01 02 11 22 33 44 55 66 77 88"));
+    EXPECT_EQ(encode_event_command(false, 0x0B, 0x9002, 1, 3, 4, hex_bytes("AA")),
+              hex_bytes("42 00 00 C2 00 11 00 0B 00 00 90 02 00 01 00 03 00 00 00 00 00 00 00 04 AA"));
+}
+
+// Device-side decoders read exactly what the host-side encoders write, and refuse malformed
+// payloads.
+TEST(GvcpDevice, CommandsDecodeAsEncodedAndMalformedOnesAreRefused) {
+    const auto command = [](const std::vector<std::byte>& bytes) { return *parse_datagram(bytes); };
+    const std::uint32_t addresses[] = {0x0A00, 0x0934};
+    EXPECT_EQ(decode_read_reg(command(encode_read_reg(addresses, 1))),
+              (std::vector<std::uint32_t>{0x0A00, 0x0934}));
+    const std::pair<std::uint32_t, std::uint32_t> pairs[] = {{0x0A00, 2}, {0x0938, 3000}};
+    EXPECT_EQ(decode_write_reg(command(encode_write_reg(pairs, 2))),
+              (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{0x0A00, 2}, {0x0938, 3000}}));
+    const auto read = decode_read_mem(command(encode_read_mem(0x0200, 512, 3)));
+    ASSERT_TRUE(read);
+    EXPECT_EQ((std::pair{read->address, read->count}), (std::pair<std::uint32_t, std::uint32_t>{0x0200, 512}));
+    const auto data = hex_bytes("01 02 03 04");
+    const auto write = decode_write_mem(command(encode_write_mem(0x1000, data, 4)));
+    ASSERT_TRUE(write);
+    EXPECT_EQ(write->address, 0x1000u);
+    EXPECT_EQ(to_vec(write->data), data);
+
+    EXPECT_FALSE(decode_read_reg(command(hex_bytes("42 01 00 80 00 00 00 01"))));           // no address
+    EXPECT_FALSE(decode_read_reg(command(hex_bytes("42 01 00 80 00 02 00 01 0A 00"))));     // half a word
+    EXPECT_FALSE(decode_write_reg(command(hex_bytes("42 01 00 82 00 04 00 01 00 00 0A 00"))));  // no value
+    EXPECT_FALSE(decode_read_mem(command(hex_bytes("42 01 00 84 00 04 00 01 00 00 02 00"))));   // no count
+    EXPECT_FALSE(decode_write_mem(command(hex_bytes("42 01 00 86 00 02 00 01 00 00"))));        // no address
+
+    std::array<std::byte, 28> buf{};
+    const std::size_t n = encode_packet_resend(buf, 0x0102030405060708, 5, 9, true, 0xFF15);
+    const auto resend = command(std::vector<std::byte>(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n)));
+    EXPECT_EQ(decode_packet_resend(resend.flags, resend.payload), (ResendRequest{0, 0x0102030405060708, 5, 9, true}));
+    EXPECT_FALSE(decode_packet_resend(0, hex_bytes("00 00 12 34")));
+}

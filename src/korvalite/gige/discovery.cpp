@@ -99,12 +99,9 @@ std::vector<net::Endpoint> discovery_destinations(const NetworkAdapter& adapter,
 }
 
 std::optional<proto::DeviceInfo> parse_discovery_answer(proto::ByteView datagram) {
-    if (datagram.size() < proto::kGvcpHeaderSize) return std::nullopt;
-    const std::uint16_t status = proto::u16_at(datagram, 0);
-    const std::uint16_t ack_code = proto::u16_at(datagram, 2);
-    const std::uint16_t length = proto::u16_at(datagram, 4);
-    if (status >= 0x8000 || ack_code != proto::code::kDiscoveryAck) return std::nullopt;
-    if (length > datagram.size() - proto::kGvcpHeaderSize) return std::nullopt;
+    // The acknowledge is judged by the protocol's one rule; the identity block is read from
+    // everything after the header.
+    if (!proto::discovery_ack_payload(datagram)) return std::nullopt;
     return proto::DeviceInfo::parse(datagram.subspan(proto::kGvcpHeaderSize));
 }
 

@@ -25,11 +25,9 @@ ByteVec nak(const GvcpDatagram& cmd, std::uint16_t status) {
     return gige::proto::encode_ack(status, static_cast<std::uint16_t>(cmd.code + 1), cmd.id);
 }
 
-// WRITEREG and WRITEMEM acknowledges: 16 reserved bits, then how many registers or bytes were written.
 ByteVec write_ack(const GvcpDatagram& cmd, std::uint16_t status, std::uint32_t done) {
-    std::array<std::byte, 4> payload{};
-    gige::proto::put_u16(payload, 2, static_cast<std::uint16_t>(done));
-    return gige::proto::encode_ack(status, static_cast<std::uint16_t>(cmd.code + 1), cmd.id, payload);
+    return gige::proto::encode_write_ack(status, static_cast<std::uint16_t>(cmd.code + 1), cmd.id,
+                                         static_cast<std::uint16_t>(done));
 }
 
 bool is_register_or_memory(std::uint16_t c) {
@@ -150,55 +148,44 @@ ByteVec GvcpResponder::execute(const GvcpDatagram& cmd, ByteView command, const 
 }
 
 ByteVec GvcpResponder::read_registers(const GvcpDatagram& cmd, const net::Endpoint& peer) {
-    if (cmd.length % 4 != 0 || cmd.length == 0 || cmd.length / 4 > kMaxReadRegisters)
-        return nak(cmd, st::kInvalidParameter);
+    auto addresses = gige::proto::decode_read_reg(cmd);
+    if (!addresses || addresses->size() > kMaxReadRegisters) return nak(cmd, st::kInvalidParameter);
     // Without concatenation only the first address is read.
-    const std::size_t n = device_.capability().concatenation() ? cmd.length / 4 : 1;
-    std::vector<std::uint32_t> addresses(n);
-    for (std::size_t i = 0; i < n; ++i) addresses[i] = gige::proto::u32_at(cmd.payload, 4 * i);
-    HostReadResult r = device_.read_registers(peer, addresses);
-    ByteVec values(4 * r.values.size());
-    for (std::size_t i = 0; i < r.values.size(); ++i) gige::proto::put_u32(values, 4 * i, r.values[i]);
-    return gige::proto::encode_ack(r.status, code::kReadRegAck, cmd.id, values);
+    if (!device_.capability().concatenation()) addresses->resize(1);
+    HostReadResult r = device_.read_registers(peer, *addresses);
+    return gige::proto::encode_read_reg_ack(r.status, cmd.id, r.values);
 }
 
 ByteVec GvcpResponder::write_registers(const GvcpDatagram& cmd, const net::Endpoint& peer, Clock::time_point now,
                                        ResponderOutput& out) {
-    if (cmd.length % 8 != 0 || cmd.length == 0 || cmd.length / 8 > kMaxWriteRegisters)
-        return write_ack(cmd, st::kInvalidParameter, 0);
+    auto pairs = gige::proto::decode_write_reg(cmd);
+    if (!pairs || pairs->size() > kMaxWriteRegisters) return write_ack(cmd, st::kInvalidParameter, 0);
     // Without concatenation only the first pair is written.
-    const std::size_t n = device_.capability().concatenation() ? cmd.length / 8 : 1;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs(n);
-    for (std::size_t i = 0; i < n; ++i)
-        pairs[i] = {gige::proto::u32_at(cmd.payload, 8 * i), gige::proto::u32_at(cmd.payload, 8 * i + 4)};
-    HostWriteResult r = device_.write_registers(peer, pairs, now);
+    if (!device_.capability().concatenation()) pairs->resize(1);
+    HostWriteResult r = device_.write_registers(peer, *pairs, now);
     out.fire_tests.insert(out.fire_tests.end(), r.fire_tests.begin(), r.fire_tests.end());
     return write_ack(cmd, r.status, r.done);
 }
 
 ByteVec GvcpResponder::read_memory(const GvcpDatagram& cmd, const net::Endpoint& peer) {
-    if (cmd.length != 8) return nak(cmd, st::kInvalidParameter);
-    const std::uint32_t address = gige::proto::u32_at(cmd.payload, 0);
-    const std::uint32_t count = gige::proto::u32_at(cmd.payload, 4);
+    auto request = gige::proto::decode_read_mem(cmd);
+    if (!request) return nak(cmd, st::kInvalidParameter);
     ByteVec data;
-    const std::uint16_t status = device_.read_memory(peer, address, count, data);
-    ByteVec payload(4 + data.size());
-    gige::proto::put_u32(payload, 0, address);
-    std::copy(data.begin(), data.end(), payload.begin() + 4);
-    return gige::proto::encode_ack(status, code::kReadMemAck, cmd.id, payload);
+    const std::uint16_t status = device_.read_memory(peer, request->address, request->count, data);
+    return gige::proto::encode_read_mem_ack(status, cmd.id, request->address, data);
 }
 
 ByteVec GvcpResponder::write_memory(const GvcpDatagram& cmd, const net::Endpoint& peer, Clock::time_point now,
                                     ResponderOutput& out) {
-    if (cmd.length < 4) return write_ack(cmd, st::kInvalidParameter, 0);
-    const std::uint32_t address = gige::proto::u32_at(cmd.payload, 0);
-    HostWriteResult r = device_.write_memory(peer, address, cmd.payload.subspan(4), now);
+    auto request = gige::proto::decode_write_mem(cmd);
+    if (!request) return write_ack(cmd, st::kInvalidParameter, 0);
+    HostWriteResult r = device_.write_memory(peer, request->address, request->data, now);
     out.fire_tests.insert(out.fire_tests.end(), r.fire_tests.begin(), r.fire_tests.end());
     return write_ack(cmd, r.status, r.done);
 }
 
 void GvcpResponder::handle_resend(const GvcpDatagram& cmd) {
-    auto request = parse_resend(cmd.flags, cmd.payload);
+    auto request = gige::proto::decode_packet_resend(cmd.flags, cmd.payload);
     if (!request) return;
     device_.counters().add(Counter::ResendRequests);
     if (!device_.capability().packet_resend()) return;  // counted, never served
@@ -219,10 +206,7 @@ bool GvcpResponder::is_deferred(ByteView datagram, const net::Endpoint& peer) co
 }
 
 ByteVec GvcpResponder::pending_ack(std::uint16_t request_id) const {
-    // 16 reserved bits, then the time to completion in milliseconds.
-    std::array<std::byte, 4> payload{};
-    gige::proto::put_u16(payload, 2, static_cast<std::uint16_t>(faults_.pending_ack_announce_ms));
-    return gige::proto::encode_ack(st::kSuccess, code::kPendingAck, request_id, payload);
+    return gige::proto::encode_pending_ack(request_id, static_cast<std::uint16_t>(faults_.pending_ack_announce_ms));
 }
 
 void GvcpResponder::reply(const GvcpDatagram& cmd, ByteVec ack, const net::Endpoint& to, ResponderOutput& out) {

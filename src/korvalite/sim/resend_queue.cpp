@@ -9,27 +9,6 @@ namespace {
 constexpr std::size_t kMaxQueued = 4096;
 }
 
-std::optional<ResendRequest> parse_resend(std::uint8_t flags, gige::proto::ByteView payload) {
-    using gige::proto::u16_at;
-    using gige::proto::u32_at;
-    ResendRequest r;
-    r.extended = (flags & gige::proto::kFlagBroadcastOrExtended) != 0;
-    if (r.extended) {
-        if (payload.size() < 20) return std::nullopt;
-        r.channel = u16_at(payload, 0);
-        r.first_packet = u32_at(payload, 4);
-        r.last_packet = u32_at(payload, 8);
-        r.block_id = gige::proto::u64_at(payload, 12);
-        return r;
-    }
-    if (payload.size() < 12) return std::nullopt;
-    r.channel = u16_at(payload, 0);
-    r.block_id = u16_at(payload, 2);
-    r.first_packet = u32_at(payload, 4) & 0x00FFFFFF;
-    r.last_packet = u32_at(payload, 8) & 0x00FFFFFF;
-    return r;
-}
-
 void ResendQueue::set_waker(std::shared_ptr<net::Waker> waker) {
     std::lock_guard lock(mutex_);
     waker_ = std::move(waker);

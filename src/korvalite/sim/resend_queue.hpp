@@ -6,24 +6,12 @@
 #include <optional>
 #include <vector>
 
-#include "korvalite/gige/proto/bytes.hpp"
+#include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/net/poller.hpp"
 
 namespace korvalite::sim {
 
-struct ResendRequest {
-    std::uint32_t channel = 0;
-    std::uint64_t block_id = 0;
-    std::uint32_t first_packet = 0;
-    std::uint32_t last_packet = 0;
-    bool extended = false;  // asked in the extended form
-
-    bool operator==(const ResendRequest&) const = default;
-};
-
-// Decodes the payload of a PACKETRESEND command (normal form, or extended when the header's
-// flag 0x10 is set); nothing when the payload is too short.
-std::optional<ResendRequest> parse_resend(std::uint8_t flags, gige::proto::ByteView payload);
+using gige::proto::ResendRequest;
 
 class ResendQueue {
 public:

@@ -1,5 +1,8 @@
 #include "korvalite/gige/proto/gvcp.hpp"
 
+#include <algorithm>
+#include <array>
+
 #include "korvalite/hex.hpp"
 
 namespace korvalite::gige::proto {
@@ -132,6 +135,90 @@ std::optional<GvcpDatagram> parse_datagram(ByteView datagram) {
     if (datagram.size() - kGvcpHeaderSize < d.length) return std::nullopt;
     d.payload = datagram.subspan(kGvcpHeaderSize, d.length);
     return d;
+}
+
+ByteVec encode_read_reg_ack(std::uint16_t status, std::uint16_t ack_id, std::span<const std::uint32_t> values) {
+    ByteVec payload(4 * values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) put_u32(payload, 4 * i, values[i]);
+    return encode_ack(status, code::kReadRegAck, ack_id, payload);
+}
+
+ByteVec encode_write_ack(std::uint16_t status, std::uint16_t ack_code, std::uint16_t ack_id, std::uint16_t done) {
+    // 16 reserved bits, then how many registers or bytes were written.
+    std::array<std::byte, 4> payload{};
+    put_u16(payload, 2, done);
+    return encode_ack(status, ack_code, ack_id, payload);
+}
+
+ByteVec encode_read_mem_ack(std::uint16_t status, std::uint16_t ack_id, std::uint32_t address, ByteView data) {
+    ByteVec payload(4 + data.size());
+    put_u32(payload, 0, address);
+    std::copy(data.begin(), data.end(), payload.begin() + 4);
+    return encode_ack(status, code::kReadMemAck, ack_id, payload);
+}
+
+ByteVec encode_pending_ack(std::uint16_t ack_id, std::uint16_t milliseconds) {
+    // 16 reserved bits, then the time to completion.
+    std::array<std::byte, 4> payload{};
+    put_u16(payload, 2, milliseconds);
+    return encode_ack(status::kSuccess, code::kPendingAck, ack_id, payload);
+}
+
+ByteVec encode_event_command(bool ack_required, std::uint16_t request_id, std::uint16_t event_id,
+                             std::uint16_t stream_channel, std::uint16_t block_id, std::uint64_t timestamp,
+                             std::optional<ByteView> data) {
+    ByteVec payload(16 + (data ? data->size() : 0));
+    put_u16(payload, 2, event_id);
+    put_u16(payload, 4, stream_channel);
+    put_u16(payload, 6, block_id);
+    put_u64(payload, 8, timestamp);
+    if (data) std::copy(data->begin(), data->end(), payload.begin() + 16);
+    return encode_command(ack_required ? kFlagAckRequired : 0, data ? code::kEventDataCmd : code::kEventCmd,
+                          request_id, payload);
+}
+
+std::optional<std::vector<std::uint32_t>> decode_read_reg(const GvcpDatagram& command) {
+    if (command.payload.empty() || command.payload.size() % 4 != 0) return std::nullopt;
+    std::vector<std::uint32_t> addresses(command.payload.size() / 4);
+    for (std::size_t i = 0; i < addresses.size(); ++i) addresses[i] = u32_at(command.payload, 4 * i);
+    return addresses;
+}
+
+std::optional<std::vector<std::pair<std::uint32_t, std::uint32_t>>> decode_write_reg(const GvcpDatagram& command) {
+    if (command.payload.empty() || command.payload.size() % 8 != 0) return std::nullopt;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs(command.payload.size() / 8);
+    for (std::size_t i = 0; i < pairs.size(); ++i)
+        pairs[i] = {u32_at(command.payload, 8 * i), u32_at(command.payload, 8 * i + 4)};
+    return pairs;
+}
+
+std::optional<ReadMemRequest> decode_read_mem(const GvcpDatagram& command) {
+    if (command.payload.size() != 8) return std::nullopt;
+    return ReadMemRequest{u32_at(command.payload, 0), u32_at(command.payload, 4)};
+}
+
+std::optional<WriteMemRequest> decode_write_mem(const GvcpDatagram& command) {
+    if (command.payload.size() < 4) return std::nullopt;
+    return WriteMemRequest{u32_at(command.payload, 0), command.payload.subspan(4)};
+}
+
+std::optional<ResendRequest> decode_packet_resend(std::uint8_t flags, ByteView payload) {
+    ResendRequest r;
+    r.extended = (flags & kFlagBroadcastOrExtended) != 0;
+    if (r.extended) {
+        if (payload.size() < 20) return std::nullopt;
+        r.channel = u16_at(payload, 0);
+        r.first_packet = u32_at(payload, 4);
+        r.last_packet = u32_at(payload, 8);
+        r.block_id = u64_at(payload, 12);
+        return r;
+    }
+    if (payload.size() < 12) return std::nullopt;
+    r.channel = u16_at(payload, 0);
+    r.block_id = u16_at(payload, 2);
+    r.first_packet = u32_at(payload, 4) & 0x00FFFFFF;
+    r.last_packet = u32_at(payload, 8) & 0x00FFFFFF;
+    return r;
 }
 
 std::optional<std::uint32_t> pending_ack_delay_ms(const GvcpDatagram& ack) {

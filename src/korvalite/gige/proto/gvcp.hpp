@@ -3,6 +3,7 @@
 // Pure functions over byte spans; no sockets.
 #include <array>
 #include <cstdint>
+#include <vector>
 #include <optional>
 #include <span>
 #include <string>
@@ -72,6 +73,18 @@ ByteVec encode_ack(std::uint16_t status, std::uint16_t ack_code, std::uint16_t a
 // A command header with payload (device commands such as EVENT, or any host command).
 ByteVec encode_command(std::uint8_t flags, std::uint16_t command, std::uint16_t request_id, ByteView payload);
 
+// The acknowledges a device sends: READREG values; WRITEREG/WRITEMEM with the number of
+// registers or bytes written; READMEM with the echoed address and the data; PENDING_ACK with its
+// time to completion.
+ByteVec encode_read_reg_ack(std::uint16_t status, std::uint16_t ack_id, std::span<const std::uint32_t> values);
+ByteVec encode_write_ack(std::uint16_t status, std::uint16_t ack_code, std::uint16_t ack_id, std::uint16_t done);
+ByteVec encode_read_mem_ack(std::uint16_t status, std::uint16_t ack_id, std::uint32_t address, ByteView data);
+ByteVec encode_pending_ack(std::uint16_t ack_id, std::uint16_t milliseconds);
+// An EVENT (or, with data, EVENTDATA) command of one 16-byte record.
+ByteVec encode_event_command(bool ack_required, std::uint16_t request_id, std::uint16_t event_id,
+                             std::uint16_t stream_channel, std::uint16_t block_id, std::uint64_t timestamp,
+                             std::optional<ByteView> data);
+
 // --- Recognition --------------------------------------------------------------------------
 
 // A well-formed datagram, split into header fields and its `length`-byte payload.
@@ -106,6 +119,40 @@ inline bool is_accepted_device_command(std::uint16_t command) {
 
 // The identity payload of an acceptable discovery acknowledge, else nullopt.
 std::optional<ByteView> discovery_ack_payload(ByteView datagram);
+
+// --- Device-side decoders (what a device reads from the host's commands) ----------------------
+
+// READREG: the addresses; nullopt unless the payload is one or more whole words.
+std::optional<std::vector<std::uint32_t>> decode_read_reg(const GvcpDatagram& command);
+// WRITEREG: the (address, value) pairs; nullopt unless the payload is one or more whole pairs.
+std::optional<std::vector<std::pair<std::uint32_t, std::uint32_t>>> decode_write_reg(const GvcpDatagram& command);
+
+struct ReadMemRequest {
+    std::uint32_t address = 0;
+    std::uint32_t count = 0;
+};
+// READMEM: address and byte count; nullopt unless the payload is exactly 8 bytes.
+std::optional<ReadMemRequest> decode_read_mem(const GvcpDatagram& command);
+
+struct WriteMemRequest {
+    std::uint32_t address = 0;
+    ByteView data;
+};
+// WRITEMEM: address and data; nullopt when the payload is under 4 bytes.
+std::optional<WriteMemRequest> decode_write_mem(const GvcpDatagram& command);
+
+struct ResendRequest {
+    std::uint32_t channel = 0;
+    std::uint64_t block_id = 0;
+    std::uint32_t first_packet = 0;
+    std::uint32_t last_packet = 0;
+    bool extended = false;  // asked in the extended form
+
+    bool operator==(const ResendRequest&) const = default;
+};
+// PACKETRESEND (normal form, or extended when the header's flag 0x10 is set); nullopt when the
+// payload is too short.
+std::optional<ResendRequest> decode_packet_resend(std::uint8_t flags, ByteView payload);
 
 // --- Events -----------------------------------------------------------------------------
 
