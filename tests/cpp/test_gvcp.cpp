@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <list>
+
 #include "bytes_util.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
 
@@ -154,7 +156,11 @@ TEST(GvcpDevice, AcknowledgesGoldenBytes) {
 // Device-side decoders read exactly what the host-side encoders write, and refuse malformed
 // payloads.
 TEST(GvcpDevice, CommandsDecodeAsEncodedAndMalformedOnesAreRefused) {
-    const auto command = [](const std::vector<std::byte>& bytes) { return *parse_datagram(bytes); };
+    // The datagrams stay alive here: the decoded views point into them.
+    std::list<std::vector<std::byte>> kept;
+    const auto command = [&](std::vector<std::byte> bytes) {
+        return *parse_datagram(kept.emplace_back(std::move(bytes)));
+    };
     const std::uint32_t addresses[] = {0x0A00, 0x0934};
     EXPECT_EQ(decode_read_reg(command(encode_read_reg(addresses, 1))),
               (std::vector<std::uint32_t>{0x0A00, 0x0934}));
