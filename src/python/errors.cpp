@@ -34,7 +34,8 @@ nb::handle genicam_exception_class() {
 void raise(const CameraError& error) { throw PyCameraError(error.message()); }
 
 void raise(const GenicamError& error) {
-    if (error.kind() == GenicamError::Kind::Transport && error.transport_error()) raise(*error.transport_error());
+    // The message names the feature the transport failed for, when there is one.
+    if (error.kind() == GenicamError::Kind::Transport && error.transport_error()) throw PyCameraError(error.message());
     throw PyGenicamError(error.message());
 }
 

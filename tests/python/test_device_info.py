@@ -57,7 +57,7 @@ def test_class_documentation_and_repr():
 
 
 def test_module_attributes_follow_the_documented_order():
-    documented = ["CameraError", "GenicamError", "Camera", "SnapshotSession", "Acquisition", "Frame",
+    documented = ["CameraError", "GenicamError", "Camera", "EnumEntryInfo", "FeatureInfo", "SnapshotSession", "Acquisition", "Frame",
                   "FrameChannel", "FrameStatus", "AccessMode", "StreamStats", "LinkStats", "DeviceInfo", "discover"]
     public = [name for name in vars(_korvalite_core) if not name.startswith("_")]
     assert public == [name for name in documented if name in public]
