@@ -125,6 +125,10 @@ def save_features(cam: Camera, path: Union[str, os.PathLike]) -> list:
         for target in info.selected:
             if target in infos and target != name:
                 selected_by.setdefault(target, name)
+    # Features that lock others come first: written while the rest is still to come, a saved
+    # "unlocked" lets the others be written.
+    lockers = {info.locked_by for info in infos.values()}
+    infos = {name: infos[name] for name in sorted(infos, key=lambda n: n not in lockers)}
     lines = [HEADER, f"# vendor: {_model(cam, 'DeviceVendorName')}", f"# model: {_model(cam, 'DeviceModelName')}"]
     problems = []
 

@@ -71,6 +71,8 @@ void bind_camera_features(nb::module_& m, nb::class_<CameraShared>& cls) {
                      "Beginner, Expert, Guru or Invisible.")
         .def_ro("is_streamable", &FeatureInfo::streamable, "Whether the feature belongs in a settings file.")
         .def_ro("selected", &FeatureInfo::selected, "The features this selector selects.")
+        .def_ro("locked_by", &FeatureInfo::locked_by,
+                "The feature whose non-zero value makes this one read-only (empty when none).")
         .def_prop_ro("min", [](const FeatureInfo& f) { return number_pair(f, false); },
                      nb::sig("def min(self) -> int | float | None"))
         .def_prop_ro("max", [](const FeatureInfo& f) { return number_pair(f, true); },

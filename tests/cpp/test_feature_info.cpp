@@ -25,7 +25,7 @@ constexpr std::string_view kDescription = R"(
       <Value>0</Value>
     </Enumeration>
     <Integer Name="Zero"><Value>0</Value></Integer>
-    <Integer Name="Width"><Value>64</Value><Min>16</Min><Max>640</Max><Inc>16</Inc></Integer>
+    <Integer Name="Width"><pIsLocked>Zero</pIsLocked><Value>64</Value><Min>16</Min><Max>640</Max><Inc>16</Inc></Integer>
     <Integer Name="Hidden"><pIsAvailable>Zero</pIsAvailable><Value>1</Value><Min>0</Min><Max>1</Max></Integer>
     <Command Name="Start"><Value>0</Value></Command>
 )";
@@ -66,6 +66,8 @@ TEST(FeatureInfo, TextsBoundsAndEntriesComeFromTheDescription) {
     ASSERT_TRUE(width);
     EXPECT_EQ(width->int_bounds, (std::pair<std::int64_t, std::int64_t>{16, 640}));
     EXPECT_EQ(width->increment, 16);
+    EXPECT_EQ(width->locked_by, "Zero");
+    EXPECT_EQ(gain->locked_by, "");
 
     auto hidden = feature_info(g, id_of(g, "Hidden"), port);
     ASSERT_TRUE(hidden);

@@ -163,6 +163,21 @@ def test_round_trip_on_real_descriptions(simulated, cameras, tmp_path, descripti
     assert len(lines) >= 10
 
 
+def test_features_that_lock_others_come_first_and_unlock_them(simulated, cameras, builtin_description, tmp_path):
+    lock = '<Integer Name="TLParamsLocked" NameSpace="Standard">\n'
+    simulated("127.0.0.68", description=builtin_description.replace(lock, lock + "<Streamable>Yes</Streamable>\n"))
+    cam = cameras("127.0.0.68")
+    cam.connect()
+    cam.set("Width", 320)
+    path = tmp_path / "settings.txt"
+    cam.save_features(path)
+    assert saved_lines(path)[0] == "TLParamsLocked = 0"
+    cam.set("Width", 100)
+    cam.set("TLParamsLocked", 1)
+    assert cam.load_features(path) == []
+    assert (cam.get("TLParamsLocked"), cam.get("Width")) == (0, 320)
+
+
 def test_load_reports_every_line_it_could_not_apply_and_applies_the_others(rig, tmp_path):
     _, cam = rig("127.0.0.69")
     path = tmp_path / "settings.txt"

@@ -111,6 +111,8 @@ GenicamResult<FeatureInfo> feature_info(Genicam& graph, NodeId id, PortIo& port)
     out.visibility = info.visibility;
     out.streamable = info.streamable;
     out.selected = info.selected;
+    if (const auto& lock = graph[id].conditions.locked)
+        out.locked_by = lock->id() ? graph[*lock->id()].name : *lock->name();
     auto mode = access_mode(graph, id, port);
     if (!mode) return std::unexpected(std::move(mode.error()));
     out.access_mode = *mode;

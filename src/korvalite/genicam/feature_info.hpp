@@ -14,7 +14,9 @@
 namespace korvalite::genicam {
 
 // The interface a feature offers: formulas and registers count as the kind of value they hold.
-enum class FeatureKind : std::uint8_t { Integer, Float, Boolean, Enumeration, String, Command, Category, Register, Port };
+enum class FeatureKind : std::uint8_t {
+    Integer, Float, Boolean, Enumeration, String, Command, Category, Register, Port
+};
 
 FeatureKind feature_kind(const Node& node);
 // "integer", "float", "boolean", "enumeration", "string", "command", "category", "register", "port".
@@ -41,6 +43,7 @@ struct FeatureInfo {
     Visibility visibility = Visibility::Beginner;
     bool streamable = false;
     std::vector<std::string> selected;  // the features a selector selects
+    std::string locked_by;               // the node whose non-zero value locks this one (pIsLocked)
     // Integer features, while implemented and available.
     std::optional<std::pair<std::int64_t, std::int64_t>> int_bounds;
     std::optional<std::int64_t> increment;

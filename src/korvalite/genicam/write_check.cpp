@@ -45,7 +45,8 @@ Check check_writable(Genicam& graph, NodeId id, const std::string& value, PortIo
     }
     auto locked = locked_now(graph, id, port);
     if (!locked) return std::unexpected(std::move(locked.error()));
-    return refuse(graph, id, value, *locked ? "is refused: the feature is locked" : "is refused: the feature is read-only");
+    return refuse(graph, id, value,
+                  *locked ? "is refused: the feature is locked" : "is refused: the feature is read-only");
 }
 
 bool has_int_rules(const Node& node) {

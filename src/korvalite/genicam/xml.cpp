@@ -204,7 +204,8 @@ void Builder::record_info(NodeId id, const Children& children) {
     if (!std::holds_alternative<Enumeration>(nodes_[id].node)) return;
     children.each(Child::EnumEntry, [&](pugi::xml_node entry) {
         auto text = read_.text(xml_element::child(entry, "Value"));
-        if (attribute(entry, "Name") && text && parse_i64(*text)) info.entries.push_back(read_.entry_info(Children(entry)));
+        if (attribute(entry, "Name") && text && parse_i64(*text))
+            info.entries.push_back(read_.entry_info(Children(entry)));
     });
 }
 
@@ -420,9 +421,11 @@ Genicam Builder::finish() && {
     }
     info_.resize(nodes_.size());
     for (auto& info : info_)
-        for (auto& entry : info.entries)
-            for (auto* condition : {&entry.conditions.implemented, &entry.conditions.available, &entry.conditions.locked})
+        for (auto& entry : info.entries) {
+            NodeConditions& c = entry.conditions;
+            for (auto* condition : {&c.implemented, &c.available, &c.locked})
                 if (*condition) read_.resolve(**condition, by_name_);
+        }
     InvalidationIndex invalidators = invalidation_index();
     return Genicam{std::move(nodes_), {}, std::move(by_name_), std::move(invalidators), std::move(info_)};
 }
