@@ -19,14 +19,6 @@ FeatureKind register_kind_of(const Register& reg) {
                       reg.kind);
 }
 
-GenicamResult<bool> condition_holds(Genicam& graph, const std::optional<Link>& link, PortIo& port) {
-    if (!link || !link->id()) return true;
-    const NodeId target = *link->id();
-    auto value = with_entered(graph, target, [&] { return int_value_inner(graph, target, port); });
-    if (!value) return std::unexpected(std::move(value.error()));
-    return *value != 0;
-}
-
 GenicamResult<void> add_entries(Genicam& graph, NodeId id, FeatureInfo& out, PortIo& port) {
     const auto& entries = std::get<Enumeration>(graph[id].node).entries;
     const auto& infos = graph.info_of(id).entries;
@@ -37,11 +29,9 @@ GenicamResult<void> add_entries(Genicam& graph, NodeId id, FeatureInfo& out, Por
             if (!info.display_name.empty()) entry.display_name = info.display_name;
             entry.tooltip = info.tooltip;
             entry.description = info.description;
-            for (const auto* condition : {&info.conditions.implemented, &info.conditions.available}) {
-                auto holds = condition_holds(graph, *condition, port);
-                if (!holds) return std::unexpected(std::move(holds.error()));
-                entry.available = entry.available && *holds;
-            }
+            auto usable = entry_usable(graph, info, port);
+            if (!usable) return std::unexpected(std::move(usable.error()));
+            entry.available = *usable;
         }
         out.entries.push_back(std::move(entry));
     }

@@ -25,12 +25,9 @@ std::unexpected<GenicamError> refuse(const Genicam& graph, NodeId id, const std:
 
 // Whether the node's own pIsLocked reads non-zero now.
 GenicamResult<bool> locked_now(Genicam& graph, NodeId id, PortIo& port) {
-    const auto& lock = graph[id].conditions.locked;
-    if (!lock || !lock->id()) return false;
-    const NodeId target = *lock->id();
-    auto value = with_entered(graph, target, [&] { return int_value_inner(graph, target, port); });
-    if (!value) return std::unexpected(std::move(value.error()));
-    return *value != 0;
+    auto lock = condition_value(graph, graph[id].conditions.locked, port);
+    if (!lock) return std::unexpected(std::move(lock.error()));
+    return *lock && **lock != 0;
 }
 
 Check check_writable(Genicam& graph, NodeId id, const std::string& value, PortIo& port) {
@@ -96,18 +93,6 @@ Check check_float_rules(Genicam& graph, NodeId id, double value, const std::stri
     if (value < min || value > max)
         return refuse(graph, id, text, "is out of range [" + float_text(min) + ", " + float_text(max) + "]");
     return {};
-}
-
-// Whether an entry may be selected now: its pIsImplemented and pIsAvailable do not read 0.
-GenicamResult<bool> entry_usable(Genicam& graph, const EntryInfo& entry, PortIo& port) {
-    for (const auto* condition : {&entry.conditions.implemented, &entry.conditions.available}) {
-        if (!*condition || !(*condition)->id()) continue;
-        const NodeId target = *(*condition)->id();
-        auto value = with_entered(graph, target, [&] { return int_value_inner(graph, target, port); });
-        if (!value) return std::unexpected(std::move(value.error()));
-        if (*value == 0) return false;
-    }
-    return true;
 }
 
 // The entry of that name (or, without a name, of that value) must exist and be usable.

@@ -22,6 +22,7 @@ GenicamResult<void> checked_set_bool(Genicam& graph, NodeId id, bool value, Port
 GenicamResult<void> checked_set_string(Genicam& graph, NodeId id, std::string_view value, PortIo& port);
 GenicamResult<void> checked_set_enum(Genicam& graph, NodeId id, std::string_view entry, PortIo& port);
 
+
 // How values appear in refusals: floats as Python writes them, the shortest text that reads
 // back exactly ("30.0", "0.01", "10000000.0", "1e+300", "nan"), texts in single quotes with control characters
 // escaped ('a\x00b').
