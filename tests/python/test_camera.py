@@ -35,9 +35,9 @@ def raised(call):
 
 def test_module_attributes_in_their_order():
     public = [name for name in vars(_korvalite_core) if not name.startswith("_")]
-    assert public == ["CameraError", "GenicamError", "Camera", "EnumEntryInfo", "FeatureInfo", "SnapshotSession", "Acquisition", "Frame",
-                      "FrameChannel", "FrameStatus", "AccessMode", "StreamStats", "LinkStats", "DeviceInfo",
-                      "discover"]
+    assert public == ["CameraError", "GenicamError", "Camera", "EnumEntryInfo", "FeatureInfo", "SnapshotSession",
+                      "Acquisition", "Frame", "FrameChannel", "FrameStatus", "AccessMode", "StreamStats", "LinkStats",
+                      "DeviceInfo", "discover"]
 
 
 def test_class_docstring_and_method_signatures():
@@ -151,9 +151,9 @@ def test_heartbeat_timeout_conversion(simulated, cameras, seconds, written):
 
 
 def test_identity_repr_and_link_counters(simulated, cameras):
-    sim = simulated("127.0.0.133", manufacturer="Acme", model="Model-7", device_version="3.1", manufacturer_info="bench",
-              serial="SN123", user_name="left", mac="02:1a:2b:3c:4d:5e", subnet_mask="255.255.0.0",
-              gateway="127.0.0.1", version=(2, 1))
+    sim = simulated("127.0.0.133", manufacturer="Acme", model="Model-7", device_version="3.1",
+                    manufacturer_info="bench", serial="SN123", user_name="left", mac="02:1a:2b:3c:4d:5e",
+                    subnet_mask="255.255.0.0", gateway="127.0.0.1", version=(2, 1))
     camera = cameras("127.0.0.133")
     assert repr(camera) == "Camera(127.0.0.133, connected=False)"
     assert camera.link_stats() is None
@@ -237,7 +237,8 @@ def test_feature_errors(simulated, cameras):
         (lambda: camera.enum_entries("Width"), G, "node 'Width' does not support this access"),
         (lambda: camera.float_bounds("Width"), G, "node 'Width' does not support this access"),
         (lambda: camera.integer_increment("Gain"), G, "node 'Gain' does not support this access"),
-        (lambda: camera.set_enum("PixelFormat", "Mono99"), G, "PixelFormat = Mono99 is not an entry of the enumeration"),
+        (lambda: camera.set_enum("PixelFormat", "Mono99"), G,
+         "PixelFormat = Mono99 is not an entry of the enumeration"),
         (lambda: camera.set_integer("SensorWidth", 5), G, "SensorWidth = 5 is refused: the feature is read-only"),
         (lambda: camera.set_string("DeviceVendorName", "x"), G,
          "DeviceVendorName = 'x' is refused: the feature is read-only"),

@@ -190,7 +190,8 @@ def test_load_reports_every_line_it_could_not_apply_and_applies_the_others(rig, 
     assert [(f.line, f.feature, f.reason) for f in raised.value.failures] == expected
     assert str(raised.value).splitlines()[1:] == [f"line {n}: {name}: {reason}" for n, name, reason in expected]
     assert cam.get("Width") == 320
-    assert [(f.line, f.feature) for f in cam.load_features(path, strict=False)] == [(3, "Gain"), (4, "Nope"), (6, "Height")]
+    assert [(f.line, f.feature) for f in cam.load_features(path, strict=False)] == [
+        (3, "Gain"), (4, "Nope"), (6, "Height")]
     path.write_text("Width = 320\n", encoding="utf-8")
     with pytest.raises(G, match="not a korvalite settings file"):
         cam.load_features(path)
