@@ -16,6 +16,13 @@ GenicamException = GenicamError
 
 _logging.install()
 
+from . import _feature_access, _settings  # noqa: E402
+
+Camera.get = _feature_access.get
+Camera.set = _feature_access.set
+Camera.save_features = _settings.save_features
+Camera.load_features = _settings.load_features
+
 __all__ = [name for name in dir(_korvalite_core) if not name.startswith("_")] + [
     "CameraException",
     "GenicamException",

@@ -7,6 +7,7 @@ and an exit code scripts can rely on (see ``EXIT_CODES``).
 from __future__ import annotations
 
 import argparse
+import json
 import logging
 import os
 import sys
@@ -16,7 +17,7 @@ from typing import Callable, Optional, Sequence
 
 import korvalite
 
-from . import _logging, features
+from . import _cli_features, _logging, features
 from ._progress import progress_line, run_stream  # noqa: F401  (part of the CLI's API)
 from .images import SUFFIXES, ImageError, save_frame
 
@@ -68,6 +69,13 @@ def cmd_info(args: argparse.Namespace) -> int:
     cam = _connect(args)
     try:
         info = cam.device_info()
+        if args.json:
+            fields = {name: getattr(info, name) for name in IDENTITY_FIELDS}
+            stats = cam.link_stats()
+            if stats is not None:
+                fields["link_counters"] = {name: getattr(stats, name) for name in LINK_FIELDS}
+            print(json.dumps(fields, indent=2))
+            return EXIT_OK
         for name in IDENTITY_FIELDS:
             value = getattr(info, name)
             if name == "spec_version":
@@ -85,12 +93,7 @@ def cmd_features(args: argparse.Namespace) -> int:
     """Prints the features, flat or as the category tree, optionally with values."""
     cam = _connect(args)
     try:
-        if args.tree:
-            for depth, name in features.walk_tree(cam):
-                print("  " * depth + features.describe(cam, name, with_value=args.values))
-        else:
-            for name in features.feature_list(cam):
-                print(features.describe(cam, name, with_value=args.values))
+        _cli_features.print_features(cam, args)
     finally:
         cam.disconnect()
     return EXIT_OK
@@ -100,7 +103,8 @@ def cmd_get(args: argparse.Namespace) -> int:
     """Prints one feature's value."""
     cam = _connect(args)
     try:
-        print(features.read_value(cam, args.name))
+        value = features.read_value(cam, args.name)
+        print(json.dumps({"name": args.name, "value": value}) if args.json else value)
     finally:
         cam.disconnect()
     return EXIT_OK
@@ -211,14 +215,16 @@ def build_parser() -> argparse.ArgumentParser:
     p = command("discover", cmd_discover, "list the cameras that answer a discovery broadcast")
     p.add_argument("--timeout", type=float, default=1.0, help="seconds to collect answers (default %(default)s)")
 
-    command("info", cmd_info, "identity and control-link counters of a camera", camera)
+    info = command("info", cmd_info, "identity and control-link counters of a camera", camera)
 
     p = command("features", cmd_features, "list the camera's features with their kinds and access modes", camera)
     p.add_argument("--tree", action="store_true", help="show the category tree (Root and its categories)")
     p.add_argument("--values", action="store_true", help="show current values")
 
+    features = p
     p = command("get", cmd_get, "read one feature", camera)
     p.add_argument("name", help="feature name, e.g. Width")
+    _cli_features.add_feature_options(features, p, info)
 
     p = command("set", cmd_set, "write one feature; the value is parsed by the feature's kind", camera,
                 description="Write one feature. Integers accept 0x... hex, booleans true/false, 1/0, on/off, "
@@ -228,6 +234,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = command("execute", cmd_execute, "execute a command feature", camera)
     p.add_argument("name", help="command name, e.g. AcquisitionStart")
+    _cli_features.add_settings_commands(command, camera)
 
     p = command("snap", cmd_snap, "capture one frame to an image file", camera,
                 description="Capture one frame and write it by the file's suffix: .png (Pillow when installed), "

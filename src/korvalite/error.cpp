@@ -63,11 +63,46 @@ std::string CameraError::message() const {
 
 GenicamError GenicamError::transport(CameraError error) {
     GenicamError e(Kind::Transport, {});
-    e.transport_ = std::move(error);
+    e.extra_ = std::make_shared<const Extra>(Extra{std::move(error), {}});
     return e;
 }
 
+const std::optional<CameraError>& GenicamError::transport_error() const {
+    static const std::optional<CameraError> kNone;
+    return extra_ ? extra_->transport : kNone;
+}
+
+const std::string& GenicamError::feature() const {
+    static const std::string kNone;
+    return extra_ ? extra_->feature : kNone;
+}
+
+bool GenicamError::operator==(const GenicamError& other) const {
+    return kind_ == other.kind_ && name_ == other.name_ && detail_ == other.detail_ &&
+           transport_error() == other.transport_error() && feature() == other.feature();
+}
+
+GenicamError GenicamError::device_refused(std::string feature, std::string value, CameraError error) {
+    GenicamError e(Kind::DeviceRefused, std::move(feature), std::move(value));
+    e.extra_ = std::make_shared<const Extra>(Extra{std::move(error), {}});
+    return e;
+}
+
+GenicamError GenicamError::in_feature(std::string feature) && {
+    extra_ = std::make_shared<const Extra>(Extra{transport_error(), std::move(feature)});
+    return std::move(*this);
+}
+
 std::string GenicamError::message() const {
+    std::string text = bare_message();
+    const std::string& asked = feature();
+    const bool named = kind_ == Kind::FeatureNotFound || kind_ == Kind::Refused || kind_ == Kind::DeviceRefused ||
+                       name_ == asked;
+    if (asked.empty() || named) return text;
+    return asked + ": " + text;
+}
+
+std::string GenicamError::bare_message() const {
     switch (kind_) {
         case Kind::FeatureNotFound: return "feature '" + name_ + "' not found";
         case Kind::UnsupportedAccess: return "node '" + name_ + "' does not support this access";
@@ -78,10 +113,13 @@ std::string GenicamError::message() const {
         case Kind::NoEnumEntry: return "enumeration '" + name_ + "' has no entry '" + detail_ + "'";
         case Kind::Description: return "device description: " + name_;
         case Kind::SnapTimeout: return "no frame arrived within the snap timeout";
-        case Kind::Transport: return transport_ ? transport_->message() : std::string{};
+        case Kind::Transport: return transport_error() ? transport_error()->message() : std::string{};
         case Kind::NotAvailable: return "node '" + name_ + "' is not available";
         case Kind::InvalidValue: return "node '" + name_ + "': " + detail_;
         case Kind::TooDeep: return "evaluating '" + name_ + "': " + detail_;
+        case Kind::Refused: return name_ + " = " + detail_;
+        case Kind::DeviceRefused:
+            return name_ + " = " + detail_ + ": " + (transport_error() ? transport_error()->message() : std::string{});
     }
     return {};
 }

@@ -82,6 +82,8 @@ public:
         NotAvailable,
         InvalidValue,
         TooDeep,
+        Refused,
+        DeviceRefused,
     };
 
     static GenicamError feature_not_found(std::string name) { return {Kind::FeatureNotFound, std::move(name)}; }
@@ -109,25 +111,47 @@ public:
         return {Kind::TooDeep, std::move(feature), std::move(description)};
     }
     static GenicamError transport(CameraError error);
+    // A write of `value` (as text) to `feature` refused before it reached the device, by `rule`
+    // ("is out of range [0.0, 24.0]").
+    static GenicamError refused(std::string feature, std::string value, std::string rule) {
+        return {Kind::Refused, std::move(feature), std::move(value) + " " + std::move(rule)};
+    }
+    // The device answered a write of `value` to `feature` with `error`.
+    static GenicamError device_refused(std::string feature, std::string value, CameraError error);
+
+    // The same error, said of `feature`, the feature the caller asked for: the message starts
+    // with it unless the error already names it.
+    GenicamError in_feature(std::string feature) &&;
 
     Kind kind() const { return kind_; }
     // The name or text of the payload: feature, node, referenced name, enumeration, or description text.
     const std::string& name() const { return name_; }
     // Formula, InvalidValue, TooDeep: the fault description. NoEnumEntry: the entry text.
     const std::string& detail() const { return detail_; }
-    // Transport: the wrapped transport error.
-    const std::optional<CameraError>& transport_error() const { return transport_; }
+    // Transport and DeviceRefused: the wrapped transport error.
+    const std::optional<CameraError>& transport_error() const;
+    // The feature the caller asked for, when the error was raised on its behalf; else empty.
+    const std::string& feature() const;
 
     std::string message() const;
-    bool operator==(const GenicamError&) const = default;
+    bool operator==(const GenicamError& other) const;
 
 private:
+    // What few errors carry, kept apart so that the results passed up every level of an
+    // evaluation stay small.
+    struct Extra {
+        std::optional<CameraError> transport;
+        std::string feature;
+    };
+
+    // The message without the feature in front.
+    std::string bare_message() const;
     GenicamError(Kind kind, std::string name, std::string detail = {})
         : kind_(kind), name_(std::move(name)), detail_(std::move(detail)) {}
     Kind kind_;
     std::string name_;
     std::string detail_;
-    std::optional<CameraError> transport_;
+    std::shared_ptr<const Extra> extra_;
 };
 
 template <class T>

@@ -61,7 +61,10 @@ nb::handle genicam_timeout_class() {
 void raise(const CameraError& error) { throw PyCameraError(error.message(), is_timeout(error)); }
 
 void raise(const GenicamError& error) {
-    if (error.kind() == GenicamError::Kind::Transport && error.transport_error()) raise(*error.transport_error());
+    // The message names the feature the transport failed for, when there is one; the class is
+    // the transport error's.
+    if (error.kind() == GenicamError::Kind::Transport && error.transport_error())
+        throw PyCameraError(error.message(), is_timeout(*error.transport_error()));
     throw PyGenicamError(error.message(), error.kind() == GenicamError::Kind::SnapTimeout);
 }
 

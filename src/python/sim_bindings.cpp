@@ -171,6 +171,7 @@ void bind_config(nb::module_& m) {
         .def_rw("first_url", &SimConfig::first_url)
         .def_rw("second_url", &SimConfig::second_url)
         .def_rw("answer_broadcast", &SimConfig::answer_broadcast)
+        .def_rw("spare_memory", &SimConfig::spare_memory)
         .def_rw("max_recorded_writes", &SimConfig::max_recorded_writes)
         .def_rw("faults", &SimConfig::faults);
     c.def_prop_rw(

@@ -186,7 +186,7 @@ def test_a_failing_acquisition_start_leaves_the_transport_unlocked_no_stream_and
     for _ in range(2):  # not busy after the first failure
         with pytest.raises(korvalite.CameraException) as info:
             cam.start_acquisition()
-        assert str(info.value) == DENIED
+        assert str(info.value) == f"AcquisitionStart: {DENIED}"
     assert feature_writes(sim, since) == [("SCP", "open"), ("TLParamsLocked", 1), ("TLParamsLocked", 0), ("SCP", 0)] * 2
     assert sim.read_register(REG["TLParamsLocked"]) == 0 and sim.read_register(0x0D00) == 0
     assert gvsp_threads() == []
@@ -202,7 +202,7 @@ def test_a_failing_acquisition_stop_is_raised_after_the_clean_up(rig, ip):
     with pytest.raises(korvalite.CameraException) as info:
         with acq:
             pass
-    assert str(info.value) == DENIED
+    assert str(info.value) == f"AcquisitionStop: {DENIED}"
     assert feature_writes(sim, since) == [("TLParamsLocked", 0), ("SCP", 0)]
     assert acq.is_stopped() and gvsp_threads() == []
     assert acq.stop() is None
@@ -214,8 +214,8 @@ def test_transport_lock_failures_are_logged_and_do_not_stop_the_acquisition(rig,
     with cam.start_acquisition() as acq:
         assert acq.wait_for(5.0).is_complete
     assert records(capture_log, "korvalite.py") == [
-        ("DEBUG", f"TLParamsLocked not set: {DENIED}"),
-        ("DEBUG", f"TLParamsLocked not cleared: {DENIED}"),
+        ("DEBUG", f"TLParamsLocked not set: TLParamsLocked = 1: {DENIED}"),
+        ("DEBUG", f"TLParamsLocked not cleared: TLParamsLocked = 0: {DENIED}"),
     ]
 
 

@@ -82,7 +82,8 @@ def test_a_failed_acquisition_stop_on_drop_is_a_warning(rig, capture_log, ip):
     del acq
     gc.collect()
     assert feature_writes(sim, since) == [("TLParamsLocked", 0), ("SCP", 0)]
-    assert records(capture_log, "korvalite.py") == [("WARNING", f"AcquisitionStop on drop failed: {DENIED}")]
+    assert records(capture_log, "korvalite.py") == [
+        ("WARNING", f"AcquisitionStop on drop failed: AcquisitionStop: {DENIED}")]
     assert cam.snapshot_session().close() is None
 
 

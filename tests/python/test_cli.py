@@ -2,6 +2,7 @@
 free_ip fixture); `discover` runs inside network namespaces of its own."""
 
 import io
+import json
 import re
 import shutil
 import subprocess
@@ -16,7 +17,7 @@ from korvalite import cli
 from korvalite.sim import FEATURE_REGISTERS, SimulatedCamera, expected_pattern
 from png_reader import read_png
 
-COMMANDS = ["discover", "info", "features", "get", "set", "execute", "snap", "stream", "sim", "demo"]
+COMMANDS = ["discover", "info", "features", "get", "set", "execute", "save", "load", "snap", "stream", "sim", "demo"]
 
 
 def korvalite_cli(*args, timeout=60, prefix=(sys.executable, "-m", "korvalite")):
@@ -79,6 +80,46 @@ def test_features_flat_and_as_a_tree_with_values(sim, ip):
     assert "    AcquisitionFrameRateEnable  [boolean, RW] = True" in tree
 
 
+def test_features_by_visibility_verbose_and_as_json(sim):
+    beginner = korvalite_cli("features", IP).stdout.splitlines()
+    assert "Gain  [float, RW]" in beginner
+    assert not {"WidthReg  [integer, RW]", "GevSCPD  [integer, RW]", "GevHeartbeatTimeout  [integer, RW]",
+                "TLParamsLocked  [integer, RW]"} & set(beginner)
+    expert = korvalite_cli("features", IP, "--visibility", "expert").stdout.splitlines()
+    assert "GevHeartbeatTimeout  [integer, RW]" in expert and "GevSCPD  [integer, RW]" not in expert
+    guru = korvalite_cli("features", IP, "--visibility", "guru").stdout.splitlines()
+    assert {"WidthReg  [integer, RW]", "GevSCPD  [integer, RW]", "TLParamsLocked  [integer, RW]"} <= set(guru)
+
+    verbose = korvalite_cli("features", IP, "--verbose").stdout.splitlines()
+    gain = verbose.index("Gain  [float, RW]")
+    assert verbose[gain + 1:gain + 4] == ["    display name: Gain (dB)", "    tooltip: Sensor gain in dB.",
+                                          "    range: 0.0 .. 24.0 dB"]
+    assert "    entries: Inactive, Active, ErrorStatus" in verbose
+
+    listed = json.loads(korvalite_cli("features", IP, "--json", "--values").stdout)
+    width = next(f for f in listed if f["name"] == "Width")
+    assert (width["kind"], width["access_mode"], width["min"], width["max"], width["value"]) == (
+        "integer", "RW", 1, 1280, 640)
+    assert json.loads(korvalite_cli("get", IP, "Gain", "--json").stdout) == {"name": "Gain", "value": 0.0}
+    assert json.loads(korvalite_cli("info", IP, "--json").stdout)["serial"] == "CLI00001"
+
+
+def test_save_and_load_settings(sim, tmp_path):
+    path = str(tmp_path / "settings.txt")
+    assert korvalite_cli("set", IP, "Width", "320").returncode == 0
+    done = korvalite_cli("save", IP, path)
+    assert (done.returncode, done.stdout) == (0, f"saved to {path}\n")
+    assert korvalite_cli("set", IP, "Width", "100").returncode == 0
+    done = korvalite_cli("load", IP, path)
+    assert (done.returncode, done.stdout) == (0, f"loaded {path}\n")
+    assert sim.read_register(FEATURE_REGISTERS["Width"]) == 320
+    with open(path, "a", encoding="utf-8") as f:
+        f.write("Gain = 99.0\n")
+    done = korvalite_cli("load", IP, path)
+    assert done.returncode == 1
+    assert done.stdout.splitlines()[0].endswith("Gain: Gain = 99.0 is out of range [0.0, 24.0]")
+
+
 @pytest.mark.parametrize("name, text, shown, register", [
     ("Width", "0x140", "320", 320),
     ("PixelFormat", "Mono16", "Mono16", 0x01100007),
@@ -102,8 +143,7 @@ def test_execute_runs_a_command(sim, ip):
 @pytest.mark.parametrize("args, code, message", [
     (["get", "{ip}", "Nope"], 1, "error: feature 'Nope' not found"),
     (["get", "{ip}", "Root"], 2, "error: feature 'Root' is a category; it has no value to read"),
-    (["set", "{ip}", "SensorWidth", "10"], 1,
-     "error: node 'SensorWidthReg' is not accessible this way (access mode)"),
+    (["set", "{ip}", "SensorWidth", "10"], 1, "error: SensorWidth = 10 is refused: the feature is read-only"),
     (["set", "{ip}", "Width", "abc"], 2, "error: not a number: 'abc' (the feature is an integer)"),
     (["set", "{ip}", "AcquisitionFrameRateEnable", "maybe"], 2,
      "error: not a boolean: 'maybe' (use true/false, 1/0, on/off)"),

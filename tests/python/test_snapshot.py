@@ -69,12 +69,13 @@ def test_session_writes_features_in_order_and_snaps_exact_frames(rig, camera, op
 @pytest.mark.parametrize("camera, messages", [
     (NO_ACQUISITION_MODE, [("DEBUG", f"AcquisitionMode unavailable, stopping per snap: {NOT_FOUND}")]),
     (NO_SINGLE_FRAME, [("DEBUG", "SingleFrame mode unavailable, stopping per snap: "
-                                 "enumeration 'AcquisitionMode' has no entry 'SingleFrame'")]),
+                                 "AcquisitionMode = SingleFrame is not an entry of the enumeration")]),
     (dict(acquisition_mode="SingleFrame", refuse=[REG["TLParamsLocked"]]),
-     [("DEBUG", f"TLParamsLocked not set: {DENIED}"), ("DEBUG", f"TLParamsLocked not cleared: {DENIED}")]),
+     [("DEBUG", f"TLParamsLocked not set: TLParamsLocked = 1: {DENIED}"),
+      ("DEBUG", f"TLParamsLocked not cleared: TLParamsLocked = 0: {DENIED}")]),
     (dict(NO_ACQUISITION_MODE, refuse=[REG["AcquisitionStop"]]),
      [("DEBUG", f"AcquisitionMode unavailable, stopping per snap: {NOT_FOUND}"),
-      ("WARNING", f"AcquisitionStop after snap failed: {DENIED}")]),
+      ("WARNING", f"AcquisitionStop after snap failed: AcquisitionStop: {DENIED}")]),
 ], ids=["no-mode", "no-single-frame-entry", "transport-lock-refused", "stop-refused"])
 def test_snap_trouble_is_logged_under_the_target_of_the_caller(rig, capture_log, snap, logger, camera, messages, ip):
     sim, cam = rig(ip, **camera)
@@ -146,5 +147,5 @@ def test_a_mode_that_cannot_be_restored_is_logged_and_close_does_not_raise(rig, 
     assert feature_writes(sim, since) == [("TLParamsLocked", 0), ("SCP", 0)]
     assert records(capture_log, "korvalite.py") == [
         ("DEBUG", "AcquisitionMode not restored: "
-                  "device answered command 0x0082 with access denied (0x8006)")]
+                  "AcquisitionMode = Continuous: device answered command 0x0082 with access denied (0x8006)")]
     assert session.is_closed()

@@ -168,7 +168,8 @@ class SimulatedCamera:
     (stream and test packets larger than this never arrive), ``extended_ids`` (64-bit block
     ids, 32-bit packet ids), ``first_block_id``, ``resend_history`` (frames kept for resends),
     ``answer_broadcast`` (also answer DISCOVERY sent to broadcast addresses),
-    ``max_recorded_writes``.
+    ``max_recorded_writes``, ``spare_memory`` (registers the camera does not model read and
+    write as plain memory, so that another camera's description works in full).
 
     Description: the built-in one unless ``description`` (XML text or bytes, or a ZIP archive)
     or ``description_file`` (a path) names another; ``zip`` ("stored" or "deflated") serves it
@@ -198,7 +199,7 @@ class SimulatedCamera:
                  tick_frequency: int = 1_000_000_000, heartbeat_timeout: float = 3.0,
                  min_heartbeat_timeout: float = 0.1, stream_channels: int = 2, path_mtu: int = 9000,
                  extended_ids: bool = False, first_block_id: int = 1, resend_history: int = 8,
-                 answer_broadcast: bool = True, max_recorded_writes: int = 100_000,
+                 answer_broadcast: bool = True, max_recorded_writes: int = 100_000, spare_memory: bool = False,
                  description: Union[str, bytes, None] = None, description_file: Optional[str] = None,
                  zip: Optional[str] = None, first_url: str = "local", second_url: str = "",
                  sensor_width: int = 1280, sensor_height: int = 960, width: int = 640, height: int = 480,
@@ -225,6 +226,7 @@ class SimulatedCamera:
         c.stream_channels, c.path_mtu = stream_channels, path_mtu
         c.extended_ids, c.first_block_id, c.resend_history_frames = extended_ids, first_block_id, resend_history
         c.answer_broadcast, c.max_recorded_writes = answer_broadcast, max_recorded_writes
+        c.spare_memory = spare_memory
         if description is not None and description_file is not None:
             raise ValueError("give description or description_file, not both")
         if description_file is not None:

@@ -4,6 +4,7 @@
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/genicam/node_write.hpp"
 #include "korvalite/genicam/registers.hpp"
+#include "korvalite/genicam/write_check.hpp"
 #include "korvalite/log.hpp"
 
 namespace korvalite::device {
@@ -30,7 +31,9 @@ auto GenICamera::on_feature(std::string_view name, Fn&& fn)
     if (!checked) return std::unexpected(std::move(checked.error()));
     auto id = checked->model.lookup(name);
     if (!id) return std::unexpected(std::move(id.error()));
-    return fn(checked->model, *id, checked->port);
+    auto result = fn(checked->model, *id, checked->port);
+    if (!result) return std::unexpected(std::move(result.error()).in_feature(std::string(name)));
+    return result;
 }
 
 GenicamResult<void> GenICamera::connect() {
@@ -63,7 +66,7 @@ GenicamResult<std::int64_t> GenICamera::get_integer(std::string_view name) {
 GenicamResult<void> GenICamera::set_integer(std::string_view name, std::int64_t value) {
     KORVALITE_LOG(log::targets::genicam, Level::Trace, "set integer",
                   {{"feature", std::string(name)}, {"value", value}});
-    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return set_int_value(g, id, value, port); });
+    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return checked_set_int(g, id, value, port); });
 }
 
 GenicamResult<std::pair<std::int64_t, std::int64_t>> GenICamera::integer_bounds(std::string_view name) {
@@ -80,7 +83,7 @@ GenicamResult<double> GenICamera::get_float(std::string_view name) {
 
 GenicamResult<void> GenICamera::set_float(std::string_view name, double value) {
     KORVALITE_LOG(log::targets::genicam, Level::Trace, "set float", {{"feature", std::string(name)}, {"value", value}});
-    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return set_float_value(g, id, value, port); });
+    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return checked_set_float(g, id, value, port); });
 }
 
 GenicamResult<std::pair<double, double>> GenICamera::float_bounds(std::string_view name) {
@@ -94,7 +97,7 @@ GenicamResult<bool> GenICamera::get_boolean(std::string_view name) {
 GenicamResult<void> GenICamera::set_boolean(std::string_view name, bool value) {
     KORVALITE_LOG(log::targets::genicam, Level::Trace, "set boolean",
                   {{"feature", std::string(name)}, {"value", value}});
-    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return set_bool_value(g, id, value, port); });
+    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return checked_set_bool(g, id, value, port); });
 }
 
 GenicamResult<std::string> GenICamera::get_string(std::string_view name) {
@@ -105,7 +108,7 @@ GenicamResult<void> GenICamera::set_string(std::string_view name, std::string_vi
     KORVALITE_LOG(log::targets::genicam, Level::Trace, "set string",
                   {{"feature", std::string(name)}, {"value", std::string(value)}});
     return on_feature(name,
-                      [&](Genicam& g, NodeId id, PortIo& port) { return set_string_value(g, id, value, port); });
+                      [&](Genicam& g, NodeId id, PortIo& port) { return checked_set_string(g, id, value, port); });
 }
 
 GenicamResult<std::string> GenICamera::get_enum(std::string_view name) { return get_string(name); }
@@ -113,7 +116,7 @@ GenicamResult<std::string> GenICamera::get_enum(std::string_view name) { return 
 GenicamResult<void> GenICamera::set_enum(std::string_view name, std::string_view entry) {
     KORVALITE_LOG(log::targets::genicam, Level::Trace, "set enum",
                   {{"feature", std::string(name)}, {"entry", std::string(entry)}});
-    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return set_enum_entry(g, id, entry, port); });
+    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) { return checked_set_enum(g, id, entry, port); });
 }
 
 GenicamResult<std::vector<std::string>> GenICamera::enum_entries(std::string_view name) {
@@ -147,6 +150,10 @@ GenicamResult<void> GenICamera::fill_payload_size(gige::stream::StreamOptions& o
     if (*size < 0) return std::unexpected(GenicamError::description("negative PayloadSize"));
     options.payload_size = static_cast<std::uint64_t>(*size);
     return {};
+}
+
+GenicamResult<genicam::FeatureInfo> GenICamera::feature_info(std::string_view name) {
+    return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return genicam::feature_info(g, id, port); });
 }
 
 }  // namespace korvalite::device

@@ -13,6 +13,7 @@
 #include "korvalite/device/gige_camera.hpp"
 #include "korvalite/device/layers.hpp"
 #include "korvalite/error.hpp"
+#include "korvalite/genicam/feature_info.hpp"
 #include "korvalite/genicam/graph.hpp"
 #include "korvalite/genicam/port.hpp"
 #include "korvalite/gige/stream/options.hpp"
@@ -60,6 +61,9 @@ public:
 
     // Empties every register cache, so the next read of each goes to the device.
     GenicamResult<void> invalidate_caches();
+    // Kind, access mode, texts, bounds or entries of one feature.
+    GenicamResult<FeatureInfo> feature_info(std::string_view name);
+
     // Fills in the stream's payload size from the PayloadSize feature, unless already given.
     GenicamResult<void> fill_payload_size(gige::stream::StreamOptions& options);
 

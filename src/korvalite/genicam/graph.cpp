@@ -36,4 +36,9 @@ std::vector<std::string> Genicam::node_names() const {
     return names;
 }
 
+const NodeInfo& Genicam::info_of(NodeId id) const {
+    static const NodeInfo kNone;
+    return id < info.size() ? info[id] : kNone;
+}
+
 }  // namespace korvalite::genicam

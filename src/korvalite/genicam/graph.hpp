@@ -14,6 +14,7 @@
 #include "korvalite/error.hpp"
 #include "korvalite/genicam/name_index.hpp"
 #include "korvalite/genicam/node.hpp"
+#include "korvalite/genicam/node_info.hpp"
 
 namespace korvalite::genicam {
 
@@ -34,6 +35,12 @@ struct Genicam {
     // One entry per distinct name; a later node of the same name shadows the earlier one.
     NameIndex by_name;
     InvalidationIndex invalidators;
+    // What the description says about each node for its users, by id; shorter than `nodes`
+    // (or empty) for graphs built by hand.
+    std::vector<NodeInfo> info = {};
+
+    // The node's information, or an empty one when none was recorded.
+    const NodeInfo& info_of(NodeId id) const;
 
     // The node of that exact name, or FeatureNotFound.
     GenicamResult<NodeId> lookup(std::string_view name) const;

@@ -13,16 +13,6 @@ namespace korvalite::genicam {
 
 namespace {
 
-// The integer a condition's node reads, or nothing for a condition that is absent or names no
-// node.
-GenicamResult<std::optional<std::int64_t>> condition(Genicam& graph, const std::optional<Link>& link, PortIo& port) {
-    if (!link || !link->id()) return std::nullopt;
-    const NodeId target = *link->id();
-    auto value = with_entered(graph, target, [&] { return int_value_inner(graph, target, port); });
-    if (!value) return std::unexpected(std::move(value.error()));
-    return std::optional<std::int64_t>(*value);
-}
-
 // Whether the node is a register of a chunk or event port.
 bool outside_device(const Genicam& graph, NodeId id) {
     const auto* reg = std::get_if<Register>(&graph[id].node);
@@ -36,10 +26,10 @@ bool outside_device(const Genicam& graph, NodeId id) {
 // NI or NA when the node's own conditions say so, else nothing.
 GenicamResult<std::optional<AccessMode>> unusable(Genicam& graph, NodeId id, PortIo& port) {
     const NodeConditions& conditions = graph[id].conditions;
-    auto implemented = condition(graph, conditions.implemented, port);
+    auto implemented = condition_value(graph, conditions.implemented, port);
     if (!implemented) return std::unexpected(std::move(implemented.error()));
     if (*implemented && **implemented == 0) return AccessMode::NI;
-    auto available = condition(graph, conditions.available, port);
+    auto available = condition_value(graph, conditions.available, port);
     if (!available) return std::unexpected(std::move(available.error()));
     if ((*available && **available == 0) || outside_device(graph, id)) return AccessMode::NA;
     return std::nullopt;
@@ -74,6 +64,24 @@ AccessMode locked(AccessMode mode) {
 }
 
 }  // namespace
+
+GenicamResult<std::optional<std::int64_t>> condition_value(Genicam& graph, const std::optional<Link>& link,
+                                                           PortIo& port) {
+    if (!link || !link->id()) return std::nullopt;
+    const NodeId target = *link->id();
+    auto value = with_entered(graph, target, [&] { return int_value_inner(graph, target, port); });
+    if (!value) return std::unexpected(std::move(value.error()));
+    return std::optional<std::int64_t>(*value);
+}
+
+GenicamResult<bool> entry_usable(Genicam& graph, const EntryInfo& entry, PortIo& port) {
+    for (const auto* condition : {&entry.conditions.implemented, &entry.conditions.available}) {
+        auto value = condition_value(graph, *condition, port);
+        if (!value) return std::unexpected(std::move(value.error()));
+        if (*value && **value == 0) return false;
+    }
+    return true;
+}
 
 AccessMode capped(AccessMode mode, AccessMode imposed) {
     if (mode == AccessMode::NI || mode == AccessMode::NA) return mode;
@@ -110,7 +118,7 @@ GenicamResult<AccessMode> access_mode(Genicam& graph, NodeId id, PortIo& port) {
         const NodeConditions& conditions = graph[at].conditions;
         if (conditions.imposed) caps.push_back(*conditions.imposed);
         if (!is_locked) {
-            auto lock = condition(graph, conditions.locked, port);
+            auto lock = condition_value(graph, conditions.locked, port);
             if (!lock) return std::unexpected(std::move(lock.error()));
             is_locked = *lock && **lock != 0;
         }

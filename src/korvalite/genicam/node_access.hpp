@@ -2,6 +2,9 @@
 // Whether a node can be used: its implemented and available conditions, and the access mode
 // a user sees, made of the mode at the end of its value chain, the locks and the imposed modes
 // met on the way.
+#include <cstdint>
+#include <optional>
+
 #include "korvalite/error.hpp"
 #include "korvalite/genicam/graph.hpp"
 #include "korvalite/genicam/port.hpp"
@@ -20,6 +23,15 @@ GenicamResult<void> check_available(Genicam& graph, NodeId id, PortIo& port);
 // of `value` links fails with CircularReference naming the first node reached twice; a chain
 // longer than kMaxEvaluationDepth with TooDeep.
 GenicamResult<AccessMode> access_mode(Genicam& graph, NodeId id, PortIo& port);
+
+// The integer the node of a condition (pIsImplemented, pIsAvailable, pIsLocked) reads, or
+// nothing for a condition that is absent or names no node.
+GenicamResult<std::optional<std::int64_t>> condition_value(Genicam& graph, const std::optional<Link>& link,
+                                                           PortIo& port);
+
+// Whether an enumeration entry may be selected now: its pIsImplemented and pIsAvailable do
+// not read 0.
+GenicamResult<bool> entry_usable(Genicam& graph, const EntryInfo& entry, PortIo& port);
 
 // `mode` capped by `imposed`: RW leaves it, a mode it does not allow becomes NA.
 AccessMode capped(AccessMode mode, AccessMode imposed);

@@ -135,12 +135,15 @@ private:
     void add_struct_entries(const Children& children);
     RegisterCommon register_common(const Children& children);
     NodeId push(std::string name, Node&& node);
+    // Records what the description says about node `id` for its users.
+    void record_info(NodeId id, const Children& children);
     void collect_invalidators(NodeId id, const Children& children);
     InvalidationIndex invalidation_index() const;
 
     ElementReader read_;
     std::deque<pugi::xml_document> default_documents_;
     std::vector<NodeData> nodes_;
+    std::vector<NodeInfo> info_;
     // (node with pInvalidator children, pending link to the node named there), document order.
     std::vector<std::pair<NodeId, Link>> pending_invalidators_;
     NameIndex by_name_;
@@ -188,8 +191,22 @@ std::optional<NodeId> Builder::add_element(pugi::xml_node element) {
     Node node = is_register(kind) ? register_node(kind, children) : node_of_kind(kind, children);
     const NodeId id = push(name ? std::string(*name) : std::move(generated), std::move(node));
     nodes_[id].conditions = read_.conditions(children);
+    record_info(id, children);
     collect_invalidators(id, children);
     return id;
+}
+
+// Entries are kept exactly as `enumeration` keeps them, so both lists stay in step.
+void Builder::record_info(NodeId id, const Children& children) {
+    if (info_.size() <= id) info_.resize(id + 1);
+    NodeInfo& info = info_[id];
+    info = read_.info(children);
+    if (!std::holds_alternative<Enumeration>(nodes_[id].node)) return;
+    children.each(Child::EnumEntry, [&](pugi::xml_node entry) {
+        auto text = read_.text(xml_element::child(entry, "Value"));
+        if (attribute(entry, "Name") && text && parse_i64(*text))
+            info.entries.push_back(read_.entry_info(Children(entry)));
+    });
 }
 
 std::string Builder::anonymous_name(std::string_view kind_name) {
@@ -322,6 +339,7 @@ void Builder::add_struct_entries(const Children& children) {
         if (!fields.has(Child::Endianess)) kind.big_endian = struct_big_endian;
         if (!fields.has(Child::Sign)) kind.is_unsigned = struct_unsigned;
         const NodeId id = push(std::string(*name), Register{std::move(entry_common), kind});
+        record_info(id, fields);
         nodes_[id].conditions = read_.conditions(fields.has(Child::pIsImplemented) || fields.has(Child::pIsAvailable) ||
                                                          fields.has(Child::pIsLocked) ||
                                                          fields.has(Child::ImposedAccessMode)
@@ -401,8 +419,15 @@ Genicam Builder::finish() && {
         for (auto* condition : {&data.conditions.implemented, &data.conditions.available, &data.conditions.locked})
             if (*condition) read_.resolve(**condition, by_name_);
     }
+    info_.resize(nodes_.size());
+    for (auto& info : info_)
+        for (auto& entry : info.entries) {
+            NodeConditions& c = entry.conditions;
+            for (auto* condition : {&c.implemented, &c.available, &c.locked})
+                if (*condition) read_.resolve(**condition, by_name_);
+        }
     InvalidationIndex invalidators = invalidation_index();
-    return Genicam{std::move(nodes_), {}, std::move(by_name_), std::move(invalidators)};
+    return Genicam{std::move(nodes_), {}, std::move(by_name_), std::move(invalidators), std::move(info_)};
 }
 
 }  // namespace

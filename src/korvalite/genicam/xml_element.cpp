@@ -76,6 +76,7 @@ Child classify(std::string_view n) {
             if (n == "pMax") return Child::pMax;
             if (n == "pInc") return Child::pInc;
             if (n == "Sign") return Child::Sign;
+            if (n == "Unit") return Child::Unit;
             break;
         case 5:
             if (n == "pPort") return Child::pPort;
@@ -93,6 +94,7 @@ Child classify(std::string_view n) {
             if (n == "pLength") return Child::pLength;
             if (n == "Formula") return Child::Formula;
             if (n == "OnValue") return Child::OnValue;
+            if (n == "ToolTip") return Child::ToolTip;
             break;
         case 8:
             if (n == "Constant") return Child::Constant;
@@ -103,6 +105,7 @@ Child classify(std::string_view n) {
             break;
         case 9:
             if (n == "pIsLocked") return Child::pIsLocked;
+            if (n == "pSelected") return Child::pSelected;
             if (n == "Endianess") return Child::Endianess;
             if (n == "EnumEntry") return Child::EnumEntry;
             if (n == "pVariable") return Child::pVariable;
@@ -111,10 +114,14 @@ Child classify(std::string_view n) {
         case 10:
             if (n == "Expression") return Child::Expression;
             if (n == "AccessMode") return Child::AccessMode;
+            if (n == "Visibility") return Child::Visibility;
+            if (n == "Streamable") return Child::Streamable;
             break;
         case 11:
             if (n == "FormulaFrom") return Child::FormulaFrom;
             if (n == "StructEntry") return Child::StructEntry;
+            if (n == "DisplayName") return Child::DisplayName;
+            if (n == "Description") return Child::Description;
             break;
         case 12:
             if (n == "ValueIndexed") return Child::ValueIndexed;
@@ -131,6 +138,7 @@ Child classify(std::string_view n) {
             break;
         case 14:
             if (n == "pIsImplemented") return Child::pIsImplemented;
+            if (n == "Representation") return Child::Representation;
             break;
         case 17:
             if (n == "ImposedAccessMode") return Child::ImposedAccessMode;

@@ -63,6 +63,7 @@ enum class Child : std::uint8_t {
     pFeature, pInvalidator, EnumEntry, StructEntry,
     pIndex, ValueIndexed, pValueIndexed, ValueDefault, pValueDefault, Constant, Expression,
     pIsImplemented, pIsAvailable, pIsLocked, ImposedAccessMode, pPort, ChunkID, EventID,
+    ToolTip, Description, DisplayName, Unit, Visibility, Representation, Streamable, pSelected,
     Other,
 };
 

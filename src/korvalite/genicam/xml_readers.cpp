@@ -145,6 +145,41 @@ std::vector<NamedExpression> ElementReader::expressions(const Children& children
     return out;
 }
 
+namespace {
+
+Visibility visibility_of(std::optional<std::string_view> text) {
+    if (text == "Expert") return Visibility::Expert;
+    if (text == "Guru") return Visibility::Guru;
+    if (text == "Invisible") return Visibility::Invisible;
+    return Visibility::Beginner;
+}
+
+}  // namespace
+
+NodeInfo ElementReader::info(const Children& children) {
+    NodeInfo out;
+    auto copy = [&](Child which, std::string& into) {
+        if (auto t = text(children, which)) into = std::string(*t);
+    };
+    copy(Child::DisplayName, out.display_name);
+    copy(Child::ToolTip, out.tooltip);
+    copy(Child::Description, out.description);
+    copy(Child::Unit, out.unit);
+    copy(Child::Representation, out.representation);
+    out.visibility = visibility_of(text(children, Child::Visibility));
+    out.streamable = text(children, Child::Streamable) == "Yes";
+    children.each(Child::pSelected, [&](pugi::xml_node c) {
+        if (auto name = text(c)) out.selected.emplace_back(*name);
+    });
+    return out;
+}
+
+EntryInfo ElementReader::entry_info(const Children& children) {
+    NodeInfo texts = info(children);
+    return EntryInfo{std::move(texts.display_name), std::move(texts.tooltip), std::move(texts.description),
+                     conditions(children)};
+}
+
 NodeConditions ElementReader::conditions(const Children& children) {
     NodeConditions out;
     auto link = [&](Child which) -> std::optional<Link> {

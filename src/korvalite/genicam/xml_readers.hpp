@@ -12,6 +12,7 @@
 
 #include "korvalite/genicam/graph.hpp"
 #include "korvalite/genicam/node.hpp"
+#include "korvalite/genicam/node_info.hpp"
 #include "korvalite/genicam/xml_element.hpp"
 
 namespace korvalite::genicam::xml_readers {
@@ -66,6 +67,10 @@ public:
     std::vector<NamedExpression> expressions(const Children& children);
     // pIsImplemented, pIsAvailable, pIsLocked and ImposedAccessMode.
     NodeConditions conditions(const Children& children);
+    // DisplayName, ToolTip, Description, Unit, Visibility, Representation and Streamable.
+    NodeInfo info(const Children& children);
+    // The same texts and the conditions of one EnumEntry element.
+    EntryInfo entry_info(const Children& children);
     // The `Offset` (Int) or `pOffset` (link) attribute of the `pIndex` child; Absent without.
     ValueRef index_offset(const Children& children);
 

@@ -97,6 +97,9 @@ struct SimConfig {
     std::string first_url = "local";
     std::string second_url;
     bool answer_broadcast = true;  // also listen on the broadcast addresses for DISCOVERY
+    // Registers the camera does not model read and write as plain memory (zero until written),
+    // so that a description from another camera can be served with all of its features.
+    bool spare_memory = false;
     ImageDefaults image;
     FaultConfig faults;
     std::size_t max_recorded_writes = 100000;  // oldest records give way beyond this

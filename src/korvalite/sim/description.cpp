@@ -61,6 +61,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </StringReg>
     <StringReg Name="DeviceUserID" NameSpace="Standard">
       <ToolTip>User-programmable name of the device.</ToolTip>
+      <Streamable>Yes</Streamable>
       <Address>0xE8</Address>
       <Length>16</Length>
       <AccessMode>RW</AccessMode>
@@ -69,9 +70,10 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </StringReg>
     <Enumeration Name="DeviceIndicatorMode" NameSpace="Standard">
       <ToolTip>Behaviour of the status indicator.</ToolTip>
+      <Streamable>Yes</Streamable>
       <EnumEntry Name="Inactive"><Value>0</Value></EnumEntry>
       <EnumEntry Name="Active"><Value>1</Value></EnumEntry>
-      <EnumEntry Name="ErrorStatus"><Value>2</Value></EnumEntry>
+      <EnumEntry Name="ErrorStatus"><DisplayName>Error Status</DisplayName><Value>2</Value></EnumEntry>
       <pValue>DeviceIndicatorModeBits</pValue>
     </Enumeration>
     <StructReg Comment="StatusControl">
@@ -156,6 +158,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntSwissKnife>
     <Integer Name="Width" NameSpace="Standard">
       <ToolTip>Width of the image in pixels.</ToolTip>
+      <Streamable>Yes</Streamable>
       <pIsLocked>TLParamsLocked</pIsLocked>
       <pValue>WidthReg</pValue>
       <Min>1</Min>
@@ -173,6 +176,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Integer Name="Height" NameSpace="Standard">
       <ToolTip>Height of the image in pixels.</ToolTip>
+      <Streamable>Yes</Streamable>
       <pIsLocked>TLParamsLocked</pIsLocked>
       <pValue>HeightReg</pValue>
       <Min>1</Min>
@@ -190,6 +194,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Integer Name="OffsetX" NameSpace="Standard">
       <ToolTip>Horizontal offset of the image window on the sensor.</ToolTip>
+      <Streamable>Yes</Streamable>
       <pValue>OffsetXReg</pValue>
       <Min>0</Min>
       <pMax>OffsetXMaxCalc</pMax>
@@ -212,6 +217,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Integer Name="OffsetY" NameSpace="Standard">
       <ToolTip>Vertical offset of the image window on the sensor.</ToolTip>
+      <Streamable>Yes</Streamable>
       <pValue>OffsetYReg</pValue>
       <Min>0</Min>
       <pMax>OffsetYMaxCalc</pMax>
@@ -234,6 +240,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Enumeration Name="PixelFormat" NameSpace="Standard">
       <ToolTip>Format of the pixels in the image.</ToolTip>
+      <Streamable>Yes</Streamable>
       <pIsLocked>TLParamsLocked</pIsLocked>
       <EnumEntry Name="Mono8"><Value>17301505</Value></EnumEntry>
       <EnumEntry Name="Mono10"><Value>17825795</Value></EnumEntry>
@@ -295,6 +302,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </Category>
     <Enumeration Name="AcquisitionMode" NameSpace="Standard">
       <ToolTip>Number of frames one AcquisitionStart produces.</ToolTip>
+      <Streamable>Yes</Streamable>
       <EnumEntry Name="Continuous"><Value>0</Value></EnumEntry>
       <EnumEntry Name="SingleFrame"><Value>1</Value></EnumEntry>
       <EnumEntry Name="MultiFrame"><Value>2</Value></EnumEntry>
@@ -339,6 +347,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Integer Name="AcquisitionFrameCount" NameSpace="Standard">
       <ToolTip>Frames produced by one AcquisitionStart in MultiFrame mode.</ToolTip>
+      <Streamable>Yes</Streamable>
       <pValue>AcquisitionFrameCountReg</pValue>
       <Min>1</Min>
       <Max>65535</Max>
@@ -355,6 +364,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Boolean Name="AcquisitionFrameRateEnable" NameSpace="Standard">
       <ToolTip>Paces frames at AcquisitionFrameRate; when off, frames follow each other at once.</ToolTip>
+      <Streamable>Yes</Streamable>
       <pValue>AcquisitionFrameRateEnableReg</pValue>
       <OnValue>1</OnValue>
       <OffValue>0</OffValue>
@@ -370,14 +380,15 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Float Name="AcquisitionFrameRate" NameSpace="Standard">
       <ToolTip>Frame rate in Hz; lowered by the device when the exposure no longer fits.</ToolTip>
+      <Streamable>Yes</Streamable>
       <pValue>AcquisitionFrameRateReg</pValue>
       <Min>0.01</Min>
       <pMax>AcquisitionFrameRateMaxCalc</pMax>
       <Unit>Hz</Unit>
     </Float>
     <SwissKnife Name="AcquisitionFrameRateMaxCalc">
-      <pVariable Name="E">ExposureTimeRaw</pVariable>
-      <Formula>(10000000.0 / E) &gt; 1000000.0 ? 1000000.0 : 10000000.0 / E</Formula>
+      <pVariable Name="EXPOSURE">ExposureTimeRaw</pVariable>
+      <Formula>(10000000.0 / EXPOSURE) &gt; 1000000.0 ? 1000000.0 : 10000000.0 / EXPOSURE</Formula>
     </SwissKnife>
     <FloatReg Name="AcquisitionFrameRateReg">
       <pInvalidator>ExposureTimeRaw</pInvalidator>
@@ -388,12 +399,19 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
       <Cachable>WriteThrough</Cachable>
       <Endianess>BigEndian</Endianess>
     </FloatReg>
-    <Converter Name="ExposureTime" NameSpace="Standard">
+    <Float Name="ExposureTime" NameSpace="Standard">
       <ToolTip>Exposure time in microseconds (the device counts tenths of a microsecond).</ToolTip>
+      <DisplayName>Exposure Time</DisplayName>
+      <Streamable>Yes</Streamable>
+      <pValue>ExposureTimeConverter</pValue>
+      <Min>0.1</Min>
+      <Max>10000000.0</Max>
+      <Unit>us</Unit>
+    </Float>
+    <Converter Name="ExposureTimeConverter">
       <FormulaTo>FROM * 10</FormulaTo>
       <FormulaFrom>TO / 10.0</FormulaFrom>
       <pValue>ExposureTimeRaw</pValue>
-      <Unit>us</Unit>
       <Slope>Increasing</Slope>
     </Converter>
     <IntReg Name="ExposureTimeRaw">
@@ -425,6 +443,9 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </Category>
     <Float Name="Gain" NameSpace="Standard">
       <ToolTip>Sensor gain in dB.</ToolTip>
+      <DisplayName>Gain (dB)</DisplayName>
+      <Description>Amplification of the sensor signal before digitisation, in decibels.</Description>
+      <Streamable>Yes</Streamable>
       <pValue>GainReg</pValue>
       <Min>0</Min>
       <Max>24</Max>
@@ -469,6 +490,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntSwissKnife>
     <Integer Name="TLParamsLocked" NameSpace="Standard">
       <ToolTip>While 1, the features that change the payload cannot be written.</ToolTip>
+      <Visibility>Invisible</Visibility>
       <pValue>TLParamsLockedReg</pValue>
       <Min>0</Min>
       <Max>1</Max>
@@ -482,8 +504,13 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
       <Sign>Unsigned</Sign>
       <Endianess>BigEndian</Endianess>
     </IntReg>
-    <MaskedIntReg Name="GevSCPSPacketSize" NameSpace="Standard">
+    <Integer Name="GevSCPSPacketSize" NameSpace="Standard">
       <ToolTip>Stream packet size in bytes, IP and UDP headers included.</ToolTip>
+      <pValue>GevSCPSPacketSizeReg</pValue>
+      <Min>64</Min>
+      <Max>65535</Max>
+    </Integer>
+    <MaskedIntReg Name="GevSCPSPacketSizeReg">
       <Address>0xD04</Address>
       <Length>4</Length>
       <AccessMode>RW</AccessMode>
@@ -516,6 +543,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </MaskedIntReg>
     <IntReg Name="GevSCPD" NameSpace="Standard">
       <ToolTip>Delay between stream packets, in timestamp ticks.</ToolTip>
+      <Visibility>Guru</Visibility>
       <Address>0xD08</Address>
       <Length>4</Length>
       <AccessMode>RW</AccessMode>
@@ -526,6 +554,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <IntReg Name="GevSCDA" NameSpace="Standard">
       <ToolTip>Destination IPv4 address of the stream.</ToolTip>
+      <Visibility>Guru</Visibility>
       <Address>0xD18</Address>
       <Length>4</Length>
       <AccessMode>RW</AccessMode>
@@ -536,6 +565,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <MaskedIntReg Name="GevSCPHostPort" NameSpace="Standard">
       <ToolTip>Destination UDP port of the stream; 0 stops it.</ToolTip>
+      <Visibility>Guru</Visibility>
       <Address>0xD00</Address>
       <Length>4</Length>
       <AccessMode>RW</AccessMode>
@@ -548,6 +578,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </MaskedIntReg>
     <Integer Name="GevHeartbeatTimeout" NameSpace="Standard">
       <ToolTip>Heartbeat timeout in milliseconds.</ToolTip>
+      <Visibility>Expert</Visibility>
       <pValue>GevHeartbeatTimeoutReg</pValue>
       <Min>100</Min>
       <Max>600000</Max>

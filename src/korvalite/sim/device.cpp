@@ -1,5 +1,6 @@
 #include "korvalite/sim/device.hpp"
 
+#include <algorithm>
 #include <bit>
 
 #include "korvalite/hex.hpp"
@@ -61,6 +62,7 @@ Device::Device(const SimConfig& config, net::Ipv4Address current_ip, ByteVec des
       capability_{config.gvcp_capability},
       path_mtu_(config.path_mtu),
       loopback_only_(config.bind.address.is_loopback()),
+      spare_memory_(config.spare_memory),
       writes_(config.max_recorded_writes) {
     boot::map_bootstrap(space_, config, current_ip, first_url, second_url);
     map_feature_registers(space_, config.image);
@@ -93,12 +95,21 @@ std::uint16_t Device::check_write(const net::Endpoint& peer, std::uint32_t addre
     return st::kSuccess;
 }
 
+void Device::map_spare(std::uint32_t address, std::uint64_t size) {
+    if (!spare_memory_ || address % 4 != 0) return;
+    const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{address} + size, std::uint64_t{1} << 32);
+    for (std::uint64_t at = address; at < end; at += 4)
+        if (!space_.is_mapped(static_cast<std::uint32_t>(at), 4))
+            space_.map(static_cast<std::uint32_t>(at), 4, Access::ReadWrite);
+}
+
 // --- Host commands ---------------------------------------------------------------------------
 
 HostReadResult Device::read_registers(const net::Endpoint& peer, std::span<const std::uint32_t> addresses) {
     Lock lock(mutex_);
     HostReadResult result;
     for (std::uint32_t address : addresses) {
+        map_spare(address, 4);
         if (address % 4 != 0) result.status = st::kBadAlignment;
         else result.status = check_read(peer, address, 4);
         if (result.status != st::kSuccess) break;
@@ -113,6 +124,7 @@ HostWriteResult Device::write_registers(const net::Endpoint& peer,
     Lock lock(mutex_);
     HostWriteResult result;
     for (const auto& [address, value] : pairs) {
+        map_spare(address, 4);
         result.status = apply_register(peer, address, value, now, result);
         if (result.status != st::kSuccess) break;
         std::array<std::byte, 4> bytes{};
@@ -129,6 +141,7 @@ std::uint16_t Device::read_memory(const net::Endpoint& peer, std::uint32_t addre
     if (address % 4 != 0 || count % 4 != 0) return st::kBadAlignment;
     if (count == 0 || count > kMaxMemoryAccess) return st::kInvalidParameter;
     Lock lock(mutex_);
+    map_spare(address, count);
     if (auto s = check_read(peer, address, count)) return s;
     out.resize(count);
     space_.load(address, out);
@@ -147,6 +160,7 @@ HostWriteResult Device::write_memory(const net::Endpoint& peer, std::uint32_t ad
         return result;
     }
     Lock lock(mutex_);
+    map_spare(address, data.size());
     if (address != boot::kControlChannelPrivilege || data.size() != 4)
         result.status = check_write(peer, address, data.size());
     std::size_t offset = 0;

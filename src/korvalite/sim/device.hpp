@@ -148,6 +148,8 @@ private:
     double frame_rate_locked() const;
     std::uint64_t ticks_locked(Clock::time_point at) const;
     void bump() { epoch_.fetch_add(1, std::memory_order_acq_rel); }
+    // With spare memory: maps every unmapped word of the range as plain read-write memory.
+    void map_spare(std::uint32_t address, std::uint64_t size);
 
     mutable std::mutex mutex_;
     RegisterSpace space_;
@@ -162,6 +164,7 @@ private:
     std::uint32_t path_mtu_;
     // Bound to a loopback address: stream and events go to loopback destinations only.
     bool loopback_only_;
+    bool spare_memory_;
     std::atomic<std::uint64_t> epoch_{0};
     std::atomic<bool> acquiring_{false};
     std::atomic<std::uint64_t> generation_{0};

@@ -15,7 +15,10 @@ namespace f = features;
 
 // The smallest packet that still carries a GVSP header behind the IP and UDP headers.
 constexpr std::uint32_t kMinPacketSize = 64;
+constexpr double kMinFrameRate = 0.01;
 constexpr double kMaxFrameRate = 1e6;
+constexpr std::uint32_t kMaxFrameCount = 65535;
+constexpr std::uint32_t kMaxExposureRaw = 100'000'000;  // ten seconds in tenths of a microsecond
 constexpr float kMaxGainDb = 24.0f;
 
 }  // namespace
@@ -96,7 +99,7 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
             if (value > f::kModeMultiFrame) return st::kInvalidParameter;
             break;
         case f::kAcquisitionFrameCount:
-            if (value == 0) return st::kInvalidParameter;
+            if (value == 0 || value > kMaxFrameCount) return st::kInvalidParameter;
             break;
         case f::kAcquisitionStart:
             if (value != 0 && !acquiring()) set_acquiring(true);
@@ -114,7 +117,7 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
             break;
         }
         case f::kExposureTimeRaw: {
-            if (value == 0) return st::kInvalidParameter;
+            if (value == 0 || value > kMaxExposureRaw) return st::kInvalidParameter;
             space_.store_u32(address, value);
             // The frame period cannot be shorter than the exposure: lower the rate to fit.
             const double max_rate = std::min(kMaxFrameRate, 1e7 / value);
@@ -137,7 +140,7 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
 std::uint16_t Device::apply_frame_rate(double hz) {
     if (auto s = refused(f::kAcquisitionFrameRate, 8)) return s;
     const double max_rate = std::min(kMaxFrameRate, 1e7 / space_.load_u32(f::kExposureTimeRaw));
-    if (!(hz > 0.0 && hz <= max_rate)) return st::kInvalidParameter;
+    if (!(hz >= kMinFrameRate && hz <= max_rate)) return st::kInvalidParameter;
     return st::kSuccess;
 }
 
