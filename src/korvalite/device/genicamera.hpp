@@ -62,7 +62,7 @@ public:
     // Empties every register cache, so the next read of each goes to the device.
     GenicamResult<void> invalidate_caches();
     // Kind, access mode, texts, bounds or entries of one feature.
-    GenicamResult<FeatureInfo> feature_info(std::string_view name);
+    GenicamResult<genicam::FeatureInfo> feature_info(std::string_view name);
 
     // Fills in the stream's payload size from the PayloadSize feature, unless already given.
     GenicamResult<void> fill_payload_size(gige::stream::StreamOptions& options);
