@@ -80,42 +80,42 @@ def test_features_flat_and_as_a_tree_with_values(sim, ip):
     assert "    AcquisitionFrameRateEnable  [boolean, RW] = True" in tree
 
 
-def test_features_by_visibility_verbose_and_as_json(sim):
-    beginner = korvalite_cli("features", IP).stdout.splitlines()
+def test_features_by_visibility_verbose_and_as_json(sim, ip):
+    beginner = korvalite_cli("features", ip).stdout.splitlines()
     assert "Gain  [float, RW]" in beginner
     assert not {"WidthReg  [integer, RW]", "GevSCPD  [integer, RW]", "GevHeartbeatTimeout  [integer, RW]",
                 "TLParamsLocked  [integer, RW]"} & set(beginner)
-    expert = korvalite_cli("features", IP, "--visibility", "expert").stdout.splitlines()
+    expert = korvalite_cli("features", ip, "--visibility", "expert").stdout.splitlines()
     assert "GevHeartbeatTimeout  [integer, RW]" in expert and "GevSCPD  [integer, RW]" not in expert
-    guru = korvalite_cli("features", IP, "--visibility", "guru").stdout.splitlines()
+    guru = korvalite_cli("features", ip, "--visibility", "guru").stdout.splitlines()
     assert {"WidthReg  [integer, RW]", "GevSCPD  [integer, RW]", "TLParamsLocked  [integer, RW]"} <= set(guru)
 
-    verbose = korvalite_cli("features", IP, "--verbose").stdout.splitlines()
+    verbose = korvalite_cli("features", ip, "--verbose").stdout.splitlines()
     gain = verbose.index("Gain  [float, RW]")
     assert verbose[gain + 1:gain + 4] == ["    display name: Gain (dB)", "    tooltip: Sensor gain in dB.",
                                           "    range: 0.0 .. 24.0 dB"]
     assert "    entries: Inactive, Active, ErrorStatus" in verbose
 
-    listed = json.loads(korvalite_cli("features", IP, "--json", "--values").stdout)
+    listed = json.loads(korvalite_cli("features", ip, "--json", "--values").stdout)
     width = next(f for f in listed if f["name"] == "Width")
     assert (width["kind"], width["access_mode"], width["min"], width["max"], width["value"]) == (
         "integer", "RW", 1, 1280, 640)
-    assert json.loads(korvalite_cli("get", IP, "Gain", "--json").stdout) == {"name": "Gain", "value": 0.0}
-    assert json.loads(korvalite_cli("info", IP, "--json").stdout)["serial"] == "CLI00001"
+    assert json.loads(korvalite_cli("get", ip, "Gain", "--json").stdout) == {"name": "Gain", "value": 0.0}
+    assert json.loads(korvalite_cli("info", ip, "--json").stdout)["serial"] == "CLI00001"
 
 
-def test_save_and_load_settings(sim, tmp_path):
+def test_save_and_load_settings(sim, ip, tmp_path):
     path = str(tmp_path / "settings.txt")
-    assert korvalite_cli("set", IP, "Width", "320").returncode == 0
-    done = korvalite_cli("save", IP, path)
+    assert korvalite_cli("set", ip, "Width", "320").returncode == 0
+    done = korvalite_cli("save", ip, path)
     assert (done.returncode, done.stdout) == (0, f"saved to {path}\n")
-    assert korvalite_cli("set", IP, "Width", "100").returncode == 0
-    done = korvalite_cli("load", IP, path)
+    assert korvalite_cli("set", ip, "Width", "100").returncode == 0
+    done = korvalite_cli("load", ip, path)
     assert (done.returncode, done.stdout) == (0, f"loaded {path}\n")
     assert sim.read_register(FEATURE_REGISTERS["Width"]) == 320
     with open(path, "a", encoding="utf-8") as f:
         f.write("Gain = 99.0\n")
-    done = korvalite_cli("load", IP, path)
+    done = korvalite_cli("load", ip, path)
     assert done.returncode == 1
     assert done.stdout.splitlines()[0].endswith("Gain: Gain = 99.0 is out of range [0.0, 24.0]")
 

@@ -1,5 +1,5 @@
 """Checked writes, errors that name the feature asked for, feature metadata, and get/set by kind,
-against the simulated camera. Simulated cameras live on 127.0.0.60 to 127.0.0.65."""
+against the simulated camera. Simulated cameras take their own loopback addresses."""
 
 import math
 
@@ -7,6 +7,7 @@ import pytest
 
 import korvalite
 from korvalite.sim import FEATURE_REGISTERS
+from loopback import free_ip as take_ip
 
 G = korvalite.GenicamException
 AccessMode = korvalite.AccessMode
@@ -21,7 +22,8 @@ def raised(call):
 
 
 def test_refused_writes_name_feature_value_and_rule_and_never_reach_the_device(rig):
-    sim, cam = rig("127.0.0.60")
+    ip = take_ip()
+    sim, cam = rig(ip)
     cases = [
         (lambda: cam.set_float("Gain", 30.0), "Gain = 30.0 is out of range [0.0, 24.0]"),
         (lambda: cam.set_float("Gain", math.nan), "Gain = nan is not a finite number"),
@@ -40,7 +42,8 @@ def test_refused_writes_name_feature_value_and_rule_and_never_reach_the_device(r
 
 
 def test_a_feature_locked_during_an_acquisition_is_refused_as_locked(rig):
-    sim, cam = rig("127.0.0.61")
+    ip = take_ip()
+    sim, cam = rig(ip)
     with cam.start_acquisition():  # sets TLParamsLocked, which locks Width
         assert cam.access_mode("Width") == AccessMode.RO
         assert raised(lambda: cam.set_integer("Width", 320)) == (G, "Width = 320 is refused: the feature is locked")
@@ -49,18 +52,20 @@ def test_a_feature_locked_during_an_acquisition_is_refused_as_locked(rig):
 
 
 def test_a_device_refusal_names_feature_and_value_and_keeps_the_status(rig):
-    sim, cam = rig("127.0.0.62")
+    ip = take_ip()
+    sim, cam = rig(ip)
     sim.set_faults(refuse={FEATURE_REGISTERS["Gain"]: 0x8002})
     assert raised(lambda: cam.set_float("Gain", 12.5)) == (
         G, "Gain = 12.5: device answered command 0x0082 with invalid parameter (0x8002)")
 
 
 def test_errors_from_inner_nodes_start_with_the_feature_asked_for(simulated, cameras, builtin_description):
-    broken = builtin_description.replace("<Formula>W * H * ((PF &gt;&gt; 16) &amp; 0xFF) / 8</Formula>",
+    ip = take_ip()
+    broken = builtin_description.replace("<Formula>(W * H * ((PF &gt;&gt; 16) &amp; 0xFF) + 7) / 8</Formula>",
                                          "<Formula>W / (H - H)</Formula>")
     assert broken != builtin_description
-    simulated("127.0.0.63", description=broken)
-    cam = cameras("127.0.0.63")
+    simulated(ip, description=broken)
+    cam = cameras(ip)
     cam.connect()
     kind, message = raised(lambda: cam.get_integer("PayloadSize"))
     assert kind is G
@@ -68,7 +73,8 @@ def test_errors_from_inner_nodes_start_with_the_feature_asked_for(simulated, cam
 
 
 def test_feature_info_reads_the_description(rig):
-    _, cam = rig("127.0.0.64")
+    ip = take_ip()
+    _, cam = rig(ip)
     gain = cam.feature_info("Gain")
     assert (gain.name, gain.kind, gain.access_mode, gain.display_name, gain.tooltip, gain.unit, gain.visibility,
             gain.is_streamable, gain.min, gain.max, gain.inc, gain.is_implemented, gain.is_available) == (
@@ -87,7 +93,8 @@ def test_feature_info_reads_the_description(rig):
 
 
 def test_get_and_set_follow_the_kind(rig):
-    _, cam = rig("127.0.0.65")
+    ip = take_ip()
+    _, cam = rig(ip)
     writes = [("Width", 320), ("Gain", 6.5), ("AcquisitionFrameRateEnable", False), ("PixelFormat", "Mono16"),
               ("DeviceUserID", "bench 3"), ("ExposureTime", 1234.5)]
     for name, value in writes:

@@ -1,6 +1,6 @@
 """Settings files: save, change everything, load, and every saved value is back; on the
-simulated camera and on real descriptions it serves. Simulated cameras live on 127.0.0.67 to
-127.0.0.69."""
+simulated camera and on real descriptions it serves. Simulated cameras take their own loopback
+addresses."""
 
 import os
 import re
@@ -9,6 +9,7 @@ import pytest
 
 import korvalite
 from korvalite import _settings, features
+from loopback import free_ip as take_ip
 
 G = korvalite.GenicamException
 XML_DIR = os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "genicam-xml")
@@ -138,7 +139,8 @@ def before_line(path, number):
 
 
 def test_round_trip_on_the_simulator(rig, tmp_path):
-    _, cam = rig("127.0.0.67")
+    ip = take_ip()
+    _, cam = rig(ip)
     for name, value in [("Width", 320), ("OffsetX", 100), ("Gain", 3.5), ("PixelFormat", "Mono16"),
                         ("DeviceUserID", 'bench "3"')]:
         cam.set(name, value)
@@ -152,11 +154,12 @@ def test_round_trip_on_the_simulator(rig, tmp_path):
 
 @pytest.mark.parametrize("description", REAL_DESCRIPTIONS)
 def test_round_trip_on_real_descriptions(simulated, cameras, tmp_path, description):
+    ip = take_ip()
     path = os.path.join(XML_DIR, description)
     if not os.path.exists(path):
         pytest.skip(f"{path} not available")
-    simulated("127.0.0.68", description_file=path, spare_memory=True)
-    cam = cameras("127.0.0.68")
+    simulated(ip, description_file=path, spare_memory=True)
+    cam = cameras(ip)
     cam.connect()
     blank = settle(cam)
     lines, _ = round_trip(cam, tmp_path, unreadable=blank)
@@ -164,9 +167,10 @@ def test_round_trip_on_real_descriptions(simulated, cameras, tmp_path, descripti
 
 
 def test_features_that_lock_others_come_first_and_unlock_them(simulated, cameras, builtin_description, tmp_path):
+    ip = take_ip()
     lock = '<Integer Name="TLParamsLocked" NameSpace="Standard">\n'
-    simulated("127.0.0.68", description=builtin_description.replace(lock, lock + "<Streamable>Yes</Streamable>\n"))
-    cam = cameras("127.0.0.68")
+    simulated(ip, description=builtin_description.replace(lock, lock + "<Streamable>Yes</Streamable>\n"))
+    cam = cameras(ip)
     cam.connect()
     cam.set("Width", 320)
     path = tmp_path / "settings.txt"
@@ -179,7 +183,8 @@ def test_features_that_lock_others_come_first_and_unlock_them(simulated, cameras
 
 
 def test_load_reports_every_line_it_could_not_apply_and_applies_the_others(rig, tmp_path):
-    _, cam = rig("127.0.0.69")
+    ip = take_ip()
+    _, cam = rig(ip)
     path = tmp_path / "settings.txt"
     path.write_text("# korvalite settings 1\n# model: SimCam-1\nGain = 30.0\nNope = 1\nWidth = 320\n"
                     "Height = 2000\nOffsetY = 0\n", encoding="utf-8")

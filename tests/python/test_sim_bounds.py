@@ -1,7 +1,7 @@
 """The simulated camera states the bounds it enforces: every writable feature of its category
 tree takes the bounds its description gives and the checked write refuses just past them; the device itself, written
-directly over GVCP, takes the same bounds and refuses just past them. Simulated cameras live on
-127.0.0.66."""
+directly over GVCP, takes the same bounds and refuses just past them. Simulated cameras take their
+own loopback addresses."""
 
 import struct
 
@@ -10,6 +10,7 @@ from gev_raw import SCPS, Gvcp
 import korvalite
 from korvalite import features
 from korvalite.sim import FEATURE_REGISTERS
+from loopback import free_ip as take_ip
 
 G = korvalite.GenicamException
 RW = korvalite.AccessMode.RW
@@ -44,7 +45,8 @@ def past(info, bound, direction):
 
 
 def test_every_writable_feature_takes_its_bounds_and_refuses_just_past_them(rig):
-    sim, cam = rig("127.0.0.66")
+    ip = take_ip()
+    sim, cam = rig(ip)
     walked, bounds = [], {}
     for name in dict.fromkeys(name for _, name in features.walk_tree(cam)):
         info = cam.feature_info(name)
