@@ -2,7 +2,6 @@
 simulated camera and on real descriptions it serves. Simulated cameras take their own loopback
 addresses."""
 
-import os
 import re
 
 import pytest
@@ -12,7 +11,6 @@ from korvalite import _settings, features
 from loopback import free_ip as take_ip
 
 G = korvalite.GenicamException
-XML_DIR = os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared", "genicam-xml")
 # Descriptions with many streamable features that a simulated camera's blank memory can hold.
 REAL_DESCRIPTIONS = ["Touseefelahi__GigeVision__Imperx.xml", "areaDetector__ADGenICam__FLIR_A35.xml",
                      "areaDetector__ADGenICam__Teledyne_ShadoBox.xml"]
@@ -153,11 +151,9 @@ def test_round_trip_on_the_simulator(rig, tmp_path):
 
 
 @pytest.mark.parametrize("description", REAL_DESCRIPTIONS)
-def test_round_trip_on_real_descriptions(simulated, cameras, tmp_path, description):
+def test_round_trip_on_real_descriptions(simulated, cameras, tmp_path, genicam_xml, description):
     ip = take_ip()
-    path = os.path.join(XML_DIR, description)
-    if not os.path.exists(path):
-        pytest.skip(f"{path} not available")
+    path = str(genicam_xml / description)
     simulated(ip, description_file=path, spare_memory=True)
     cam = cameras(ip)
     cam.connect()
