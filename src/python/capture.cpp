@@ -1,6 +1,8 @@
 // Image capture from Python: Camera.start_acquisition / snapshot_session / snap and the
-// Acquisition and SnapshotSession objects. Lock order: device record, then the object's state,
-// then its claim slot. Objects dropped while running clean up without ever blocking on the GIL.
+// Acquisition and SnapshotSession objects. Lock order: the device record's snap lock, the device
+// record, the object's state, its claim slot. A snap holds the device record only while it starts and
+// stops the camera, never while it waits for the frame, so other threads can use the camera
+// meanwhile. Objects dropped while running clean up without ever blocking on the GIL.
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
@@ -57,8 +59,9 @@ constexpr const char* kSubscribeDoc =
     "An additional subscription with its own buffer; unlike the built-in\n"
     "one it only sees frames completed after this call.";
 
-// Runs `fn` under `mutex`, taken with the interpreter lock released: a session's state stays
-// locked for the whole of a snap, so waiting for it with the lock held would stall every thread.
+// Runs `fn` under `mutex`, taken with the interpreter lock released: a snap keeps a session's
+// state locked while it starts the camera, so waiting for it with the lock held could stall
+// every thread.
 template <class F>
 auto under_lock(std::mutex& mutex, F&& fn) {
     GilRelease release;
@@ -204,9 +207,10 @@ struct SnapshotSession final : ClosedAtExit {
         return under_lock(state_mutex, [&] { return !state.has_value(); });
     }
 
-    // Interpreter exit: close as a drop does.
+    // Interpreter exit: close as a drop does, once a snap in flight has stopped the camera.
     void close_at_exit() override {
         {
+            std::unique_lock snap_lock(device->snap_mutex, kExitLockWait);
             std::unique_lock device_lock(device->mutex, kExitLockWait);
             if (device_lock.owns_lock()) {
                 close_locked();
@@ -257,6 +261,34 @@ struct SnapshotSession final : ClosedAtExit {
 };
 
 std::string endpoint_text(const net::Endpoint& e) { return e.to_string(); }
+
+// What a started snap waits on: a copy of the session's subscription, so the wait needs no lock.
+struct SnapStart {
+    FrameReceiver frames;
+    bool single_frame;
+};
+
+// Called with the device record locked.
+GenicamResult<SnapStart> start_snap(device::GenICamera& camera, SnapshotState& state) {
+    if (auto started = device::begin_snap(camera, state); !started) return std::unexpected(started.error());
+    return SnapStart{state.frames, state.single_frame};
+}
+
+// One snap: `begin` runs with the device record locked, the frame wait with no lock held, and
+// the camera is stopped with the record locked again. Called with the interpreter lock released.
+template <class Begin>
+GenicamResult<gige::stream::FramePtr> snap_with_free_wait(DeviceRecord& device, device::Duration wait,
+                                                          const log::Target& target,
+                                                          const std::function<bool()>& interrupted, Begin&& begin) {
+    GenicamResult<SnapStart> started = [&] {
+        std::lock_guard lock(device.mutex);
+        return begin();
+    }();
+    if (!started) return std::unexpected(started.error());
+    gige::stream::FramePtr frame = device::wait_for_snap(std::move(started->frames), wait, interrupted);
+    std::lock_guard lock(device.mutex);
+    return device::finish_snap(device.camera, started->single_frame, std::move(frame), target);
+}
 
 // Asked from a snap's wait, which runs without the interpreter lock: takes the lock briefly and
 // lets pending signal handlers run. An exception they raise (KeyboardInterrupt, say) ends the
@@ -309,12 +341,15 @@ void bind_capture(nb::module_& m) {
                 SignalCheck signals;
                 {
                     GilRelease release;
-                    std::lock_guard device_lock(self.device->mutex);
-                    std::lock_guard lock(self.state_mutex);
-                    if (!self.state) closed = true;
-                    else
-                        frame = device::snap_once(self.device->camera, *self.state, wait, log::targets::py,
-                                                   signals.callback());
+                    std::lock_guard snap_lock(self.device->snap_mutex);
+                    frame = snap_with_free_wait(
+                        *self.device, wait, log::targets::py, signals.callback(),
+                        [&]() -> GenicamResult<SnapStart> {
+                            std::lock_guard lock(self.state_mutex);
+                            if (self.state) return start_snap(self.device->camera, *self.state);
+                            closed = true;
+                            return std::unexpected(GenicamError::snap_timeout());
+                        });
                 }
                 if (closed) throw nb::value_error("snapshot session is closed");
                 signals.raise_if_caught();
@@ -464,15 +499,19 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 SignalCheck signals;
                 {
                     GilRelease release;
-                    std::lock_guard lock(self.device->mutex);
                     const log::Target& target = log::targets::genicam_snapshot;
-                    auto refused = refused_at_exit();
-                    auto session = refused ? GenicamResult<SnapshotState>(std::unexpected(*refused))
-                                           : device::open_snapshot(self.device->camera, options, target);
-                    if (!session) {
-                        frame = std::unexpected(session.error());
-                    } else {
-                        frame = device::snap_once(self.device->camera, *session, wait, target, signals.callback());
+                    std::optional<SnapshotState> session;
+                    std::lock_guard snap_lock(self.device->snap_mutex);
+                    frame = snap_with_free_wait(
+                        *self.device, wait, target, signals.callback(), [&]() -> GenicamResult<SnapStart> {
+                            if (auto refused = refused_at_exit()) return std::unexpected(*refused);
+                            auto opened = device::open_snapshot(self.device->camera, options, target);
+                            if (!opened) return std::unexpected(opened.error());
+                            session.emplace(std::move(*opened));
+                            return start_snap(self.device->camera, *session);
+                        });
+                    if (session) {
+                        std::lock_guard lock(self.device->mutex);
                         device::close_snapshot(self.device->camera, *session, target);
                     }
                 }
