@@ -91,6 +91,7 @@ struct Acquisition final : ClosedAtExit {
     LossCheck loss;        // the camera's control connection, for the waits
     std::mutex token_mutex;
     ClaimToken token;
+    nb::object callbacks;  // the FrameCallbacks delivering frames, if any; touched with the GIL held
 
     Acquisition(std::shared_ptr<DeviceRecord> d, AcquisitionState s, LossCheck l, ClaimToken t)
         : device(std::move(d)), state(std::move(s)), frames(state->frames), loss(std::move(l)), token(std::move(t)) {}
@@ -262,6 +263,30 @@ struct SnapshotSession final : ClosedAtExit {
 
 std::string endpoint_text(const net::Endpoint& e) { return e.to_string(); }
 
+constexpr const char* kOnFrameDoc =
+    "Call `fn(frame)` for every frame, in order, on one thread korvalite owns, until the\n"
+    "acquisition stops. An exception from `fn` is logged (logger `korvalite.callbacks`, with\n"
+    "its traceback); `on_error=\"stop\"` then stops the acquisition, `\"log\"` goes on. `fn`\n"
+    "may call `stop()`; frames are let go as soon as `fn` returns unless it keeps them. While\n"
+    "callbacks run, the other ways of taking frames share the frames with them. Returns the\n"
+    "delivery: `join(timeout)` waits for it to end, `is_alive()` tells whether it goes on.";
+
+// Starts delivering frames to `fn`; at most one delivery per acquisition.
+nb::object start_callbacks(nb::handle acquisition, nb::object fn, const std::string& on_error) {
+    auto& self = nb::cast<Acquisition&>(acquisition);
+    if (self.callbacks.is_valid() && nb::cast<bool>(self.callbacks.attr("is_alive")()))
+        throw nb::value_error("frames are already delivered to a callback");
+    if (self.is_stopped()) throw nb::value_error("acquisition is stopped");
+    self.callbacks = nb::module_::import_("korvalite._frame_callbacks").attr("FrameCallbacks")(acquisition, fn, on_error);
+    return self.callbacks;
+}
+
+// After stop: waits until the callback in progress has returned, so that none runs after stop()
+// (unless stop() was called from the callback itself).
+void join_callbacks(Acquisition& self) {
+    if (self.callbacks.is_valid()) self.callbacks.attr("join")();
+}
+
 // What a started snap waits on: a copy of the session's subscription, so the wait needs no lock.
 struct SnapStart {
     FrameReceiver frames;
@@ -387,6 +412,7 @@ void bind_capture(nb::module_& m) {
             result = self.stop_locked();
         }
         self.release_claim();
+        join_callbacks(self);
         unwrap(std::move(result));
     };
 
@@ -419,6 +445,10 @@ void bind_capture(nb::module_& m) {
             return to_python(self.running([](AcquisitionState& s) { return s.stream.stats(); }));
         }, nb::sig("def stats(self) -> StreamStats"), "A snapshot of the stream counters.")
         .def("is_stopped", [](Acquisition& self) { return self.is_stopped(); }, "Whether the acquisition has been stopped.")
+        .def("on_frame", &start_callbacks, "fn"_a, nb::kw_only(), "on_error"_a = "log",
+             nb::sig("def on_frame(self, fn: collections.abc.Callable[[Frame], object], *, on_error: str = 'log') "
+                     "-> typing.Any"),
+             kOnFrameDoc)
         .def("stop", stop, kStopDoc)
         .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> Acquisition"),
              "The acquisition itself.")
@@ -445,7 +475,8 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
     cls.def(
            "start_acquisition",
            [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
-              std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+              std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
+              nb::object callback, const std::string& on_error) {
                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
                ClaimToken token = claim(self.busy, "an acquisition");
                GenicamResult<AcquisitionState> state = std::unexpected(GenicamError::snap_timeout());
@@ -461,11 +492,19 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                    token.release();
                    raise(state.error());
                }
-               return std::make_unique<Acquisition>(self.device, std::move(*state), std::move(loss), std::move(token));
+               nb::object acquisition = nb::cast(
+                   std::make_unique<Acquisition>(self.device, std::move(*state), std::move(loss), std::move(token)));
+               if (!callback.is_none()) start_callbacks(acquisition, callback, on_error);
+               return acquisition;
            },
            nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-           "packet_delay"_a = nb::none(), "resend"_a = true,
-           "Open a stream and start the camera in continuous acquisition.")
+           "packet_delay"_a = nb::none(), "resend"_a = true, "callback"_a = nb::none(), "on_error"_a = "log",
+           nb::sig("def start_acquisition(self, *, channel: int = 0, n_buffers: int = 8, packet_size: int | None = None, "
+                   "packet_delay: int | None = None, resend: bool = True, "
+                   "callback: collections.abc.Callable[[Frame], object] | None = None, on_error: str = 'log') "
+                   "-> Acquisition"),
+           "Open a stream and start the camera in continuous acquisition; with `callback`, frames\n"
+           "go to it as with `Acquisition.on_frame`.")
         .def(
             "snapshot_session",
             [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,

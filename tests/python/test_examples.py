@@ -59,6 +59,18 @@ def test_software_trigger_example_captures_one_frame_per_trigger(free_ip):
     assert ids == [ids[0], ids[0] + 1, ids[0] + 2] and ticks == sorted(ticks)
 
 
+def test_frame_callback_example_prints_each_frame_in_order(free_ip):
+    ip = free_ip()
+    with simulated(ip):
+        done = run(EXAMPLES / "frame_callback.py", ip, "--frames", "5")
+    assert done.returncode == 0, done.stderr
+    found = [re.fullmatch(rf"frame {n + 1}: Frame\(id=(\d+), Complete, {WIDTH}x{HEIGHT} Mono8, \d+ bytes\)", line)
+             for n, line in enumerate(done.stdout.splitlines())]
+    assert len(found) == 5 and all(found)
+    ids = [int(f.group(1)) for f in found]
+    assert ids == list(range(ids[0], ids[0] + 5))
+
+
 def test_acquire_stats_example_prints_the_statistics_of_each_frame(free_ip):
     ip = free_ip()
     with simulated(ip):
