@@ -321,6 +321,8 @@ GenicamResult<gige::stream::FramePtr> snap_with_free_wait(DeviceRecord& device, 
 class SignalCheck {
 public:
     SignalCheck() = default;
+    // Also ends the wait once `cancel` (a threading.Event) is set.
+    explicit SignalCheck(nb::object cancel) : cancel_(std::move(cancel)) {}
     SignalCheck(const SignalCheck&) = delete;
     SignalCheck& operator=(const SignalCheck&) = delete;
     ~SignalCheck() {  // runs with the interpreter lock held, like the call that made it
@@ -333,6 +335,7 @@ public:
         return [this] {
             if (must_park_at_exit()) return true;  // the interpreter is going: end the snap
             nb::gil_scoped_acquire gil;
+            if (cancel_.is_valid() && !cancel_.is_none() && nb::cast<bool>(cancel_.attr("is_set")())) return true;
             if (PyErr_CheckSignals() == 0) return false;
             PyErr_Fetch(&type_, &value_, &traceback_);
             return true;
@@ -351,6 +354,7 @@ private:
     PyObject* type_ = nullptr;
     PyObject* value_ = nullptr;
     PyObject* traceback_ = nullptr;
+    nb::object cancel_;
 };
 
 }  // namespace
@@ -449,6 +453,23 @@ void bind_capture(nb::module_& m) {
              nb::sig("def on_frame(self, fn: collections.abc.Callable[[Frame], object], *, on_error: str = 'log') "
                      "-> typing.Any"),
              kOnFrameDoc)
+        .def("_wait_ready",
+             [](Acquisition& self, double timeout) {
+                 const auto wait = seconds_to_duration(timeout, "timeout");
+                 GilRelease release;
+                 return self.frames.wait_ready(wait);
+             },
+             "timeout"_a, "Wait up to `timeout` seconds until a frame is queued or the stream has ended,\n"
+             "without taking the frame; whether either is so (used by `frames_async`).")
+        .def("_ended", [](Acquisition& self) { return self.frames.has_ended() && self.frames.queued() == 0; },
+             "Whether the stream has ended with no frame left (used by `frames_async`).")
+        .def(
+            "frames_async",
+            [](nb::handle self) { return nb::module_::import_("korvalite._aio").attr("frames_async")(self); },
+            nb::sig("def frames_async(self) -> collections.abc.AsyncIterator[Frame]"),
+            "The arriving frames for `async for`, ending with the stream. The wait runs on a\n"
+            "korvalite thread that never takes a frame itself, so cancelling the awaiting task\n"
+            "loses none; the frames stay for the next wait.")
         .def("stop", stop, kStopDoc)
         .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> Acquisition"),
              "The acquisition itself.")
@@ -468,6 +489,36 @@ void bind_capture(nb::module_& m) {
         .def("__repr__", [](Acquisition& self) {
             return std::string("Acquisition(stopped=") + (self.is_stopped() ? "True" : "False") + ")";
         }, "`Acquisition(stopped=True|False)`.");
+}
+
+// Camera.snap: open a snapshot session, snap once, close it. `cancel` (a threading.Event, or
+// None) ends the wait early, as a time-out does.
+nb::object snap_frame(CameraShared& self, double timeout, StreamOptions options, nb::object cancel) {
+    const auto wait = seconds_to_duration(timeout, "timeout");
+    ClaimToken token = claim(self.busy, "a snap");
+    GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
+    SignalCheck signals(std::move(cancel));
+    {
+        GilRelease release;
+        const log::Target& target = log::targets::genicam_snapshot;
+        std::optional<SnapshotState> session;
+        std::lock_guard snap_lock(self.device->snap_mutex);
+        frame = snap_with_free_wait(
+            *self.device, wait, target, signals.callback(), [&]() -> GenicamResult<SnapStart> {
+                if (auto refused = refused_at_exit()) return std::unexpected(*refused);
+                auto opened = device::open_snapshot(self.device->camera, options, target);
+                if (!opened) return std::unexpected(opened.error());
+                session.emplace(std::move(*opened));
+                return start_snap(self.device->camera, *session);
+            });
+        if (session) {
+            std::lock_guard lock(self.device->mutex);
+            device::close_snapshot(self.device->camera, *session, target);
+        }
+    }
+    token.release();
+    signals.raise_if_caught();
+    return to_python(unwrap(std::move(frame)));
 }
 
 // The capture methods of Camera, added to the class bound by bind_camera.
@@ -531,38 +582,38 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
             "snap",
             [](CameraShared& self, double timeout, std::uint16_t channel, std::size_t n_buffers,
                std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
-                const auto wait = seconds_to_duration(timeout, "timeout");
-                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
-                ClaimToken token = claim(self.busy, "a snap");
-                GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
-                SignalCheck signals;
-                {
-                    GilRelease release;
-                    const log::Target& target = log::targets::genicam_snapshot;
-                    std::optional<SnapshotState> session;
-                    std::lock_guard snap_lock(self.device->snap_mutex);
-                    frame = snap_with_free_wait(
-                        *self.device, wait, target, signals.callback(), [&]() -> GenicamResult<SnapStart> {
-                            if (auto refused = refused_at_exit()) return std::unexpected(*refused);
-                            auto opened = device::open_snapshot(self.device->camera, options, target);
-                            if (!opened) return std::unexpected(opened.error());
-                            session.emplace(std::move(*opened));
-                            return start_snap(self.device->camera, *session);
-                        });
-                    if (session) {
-                        std::lock_guard lock(self.device->mutex);
-                        device::close_snapshot(self.device->camera, *session, target);
-                    }
-                }
-                token.release();
-                signals.raise_if_caught();
-                return to_python(unwrap(std::move(frame)));
+                return snap_frame(self, timeout, stream_options(channel, n_buffers, packet_size, packet_delay, resend),
+                                  nb::none());
             },
             "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
             "packet_delay"_a = nb::none(), "resend"_a = true,
             nb::sig("def snap(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
                     "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) -> Frame"),
-            "Capture one frame in SingleFrame mode.");
+            "Capture one frame in SingleFrame mode.")
+        .def(
+            "_snap_cancellable",
+            [](CameraShared& self, nb::object cancel, double timeout, std::uint16_t channel, std::size_t n_buffers,
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+                return snap_frame(self, timeout, stream_options(channel, n_buffers, packet_size, packet_delay, resend),
+                                  std::move(cancel));
+            },
+            "cancel"_a, "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8,
+            "packet_size"_a = nb::none(), "packet_delay"_a = nb::none(), "resend"_a = true,
+            nb::sig("def _snap_cancellable(self, cancel: threading.Event, timeout: float = 5.0, *, channel: int = 0, "
+                    "n_buffers: int = 8, packet_size: int | None = None, packet_delay: int | None = None, "
+                    "resend: bool = True) -> Frame"),
+            "`snap()` that ends early, as on a time-out, once `cancel` is set (used by `snap_async`).")
+        .def(
+            "snap_async",
+            [](nb::handle self, nb::args args, nb::kwargs kwargs) {
+                return nb::module_::import_("korvalite._aio").attr("snap_async")(self, *args, **kwargs);
+            },
+            nb::sig("def snap_async(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
+                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) "
+                    "-> collections.abc.Coroutine[typing.Any, typing.Any, Frame]"),
+            "`snap()` for asyncio: `await cam.snap_async()`. The wait runs on a korvalite thread and wakes\n"
+            "the event loop when the frame is there; cancelling the awaiting task stops the camera and\n"
+            "frees it before the cancellation completes.");
 }
 
 }  // namespace korvalite::py
