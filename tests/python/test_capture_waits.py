@@ -1,6 +1,8 @@
 """A pending capture leaves the camera free: other threads use its features while it waits."""
 
 import contextlib
+import os
+import signal
 import threading
 
 import pytest
@@ -56,3 +58,22 @@ def test_feature_calls_from_another_thread_complete_while_a_capture_waits(rig, c
         assert not thread.is_alive()
     expected_capture = [("capture", None)] if capture is acquisition_wait_for else []
     assert order == [("Width", 64), ("Gain", 3.0)] + expected_capture
+
+
+def test_a_signal_handler_that_uses_the_camera_runs_during_a_snap(rig, ip):
+    sim, cam = rig(ip, stream_drop=1.0)
+    answers = []
+
+    def handler(signum, frame):
+        answers.append((cam.is_connected(), cam.get_integer("Width")))
+
+    previous = signal.signal(signal.SIGUSR1, handler)
+    sender = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGUSR1))
+    sender.start()
+    try:
+        with pytest.raises(korvalite.GenicamException, match="^no frame arrived within the snap timeout$"):
+            cam.snap(timeout=1.5, resend=False)
+    finally:
+        sender.join()
+        signal.signal(signal.SIGUSR1, previous)
+    assert answers == [(True, 64)]
