@@ -1,5 +1,6 @@
 """Frame callbacks: every frame, in order, on one korvalite thread; errors logged; stop inside."""
 
+import gc
 import threading
 import weakref
 
@@ -86,6 +87,10 @@ def test_stop_from_inside_the_callback_ends_the_delivery(rig, ip):
     assert delivery.join(timeout=10.0)
     assert len(calls) == 3 and acq.is_stopped()
     cam.snap()  # the camera is free again
+    gone = weakref.ref(acq)
+    del acq, on_frame
+    gc.collect()
+    assert gone() is None  # the finished delivery keeps nothing alive
 
 
 @pytest.mark.parametrize("arguments, error, text", [
