@@ -73,7 +73,7 @@ public:
                 return std::unexpected(TrySendError<T>{TrySendErrorKind::Full, std::move(value)});
             state_->queue.push_back(std::move(value));
         }
-        state_->readable.notify_one();
+        state_->readable.notify_all();  // a receiver that only watches must not take a taker's wake-up
         return {};
     }
 
@@ -138,6 +138,18 @@ public:
                 return std::unexpected(RecvTimeoutError::Timeout);
             }
         }
+    }
+
+    // Blocks until a value is queued, every sender is gone, or `deadline` passes (none: forever),
+    // without taking anything; whether a value is queued or the senders are gone.
+    bool wait_readable(std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) const {
+        std::unique_lock lock(state_->mutex);
+        const auto readable = [&] { return !state_->queue.empty() || state_->senders == 0; };
+        if (!deadline) {
+            state_->readable.wait(lock, readable);
+            return true;
+        }
+        return state_->readable.wait_until(lock, *deadline, readable);
     }
 
     std::expected<T, RecvTimeoutError> recv_timeout(std::chrono::steady_clock::duration timeout) {

@@ -1,6 +1,8 @@
 // Image capture from Python: Camera.start_acquisition / snapshot_session / snap and the
-// Acquisition and SnapshotSession objects. Lock order: device record, then the object's state,
-// then its claim slot. Objects dropped while running clean up without ever blocking on the GIL.
+// Acquisition and SnapshotSession objects. Lock order: the device record's snap lock, the device
+// record, the object's state, its claim slot. A snap holds the device record only while it starts and
+// stops the camera, never while it waits for the frame, so other threads can use the camera
+// meanwhile. Objects dropped while running clean up without ever blocking on the GIL.
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
@@ -57,8 +59,9 @@ constexpr const char* kSubscribeDoc =
     "An additional subscription with its own buffer; unlike the built-in\n"
     "one it only sees frames completed after this call.";
 
-// Runs `fn` under `mutex`, taken with the interpreter lock released: a session's state stays
-// locked for the whole of a snap, so waiting for it with the lock held would stall every thread.
+// Runs `fn` under `mutex`, taken with the interpreter lock released: a snap keeps a session's
+// state locked while it starts the camera, so waiting for it with the lock held could stall
+// every thread.
 template <class F>
 auto under_lock(std::mutex& mutex, F&& fn) {
     GilRelease release;
@@ -88,6 +91,7 @@ struct Acquisition final : ClosedAtExit {
     LossCheck loss;        // the camera's control connection, for the waits
     std::mutex token_mutex;
     ClaimToken token;
+    nb::object callbacks;  // the FrameCallbacks delivering frames, if any; touched with the GIL held
 
     Acquisition(std::shared_ptr<DeviceRecord> d, AcquisitionState s, LossCheck l, ClaimToken t)
         : device(std::move(d)), state(std::move(s)), frames(state->frames), loss(std::move(l)), token(std::move(t)) {}
@@ -204,9 +208,10 @@ struct SnapshotSession final : ClosedAtExit {
         return under_lock(state_mutex, [&] { return !state.has_value(); });
     }
 
-    // Interpreter exit: close as a drop does.
+    // Interpreter exit: close as a drop does, once a snap in flight has stopped the camera.
     void close_at_exit() override {
         {
+            std::unique_lock snap_lock(device->snap_mutex, kExitLockWait);
             std::unique_lock device_lock(device->mutex, kExitLockWait);
             if (device_lock.owns_lock()) {
                 close_locked();
@@ -258,12 +263,66 @@ struct SnapshotSession final : ClosedAtExit {
 
 std::string endpoint_text(const net::Endpoint& e) { return e.to_string(); }
 
+constexpr const char* kOnFrameDoc =
+    "Call `fn(frame)` for every frame, in order, on one thread korvalite owns, until the\n"
+    "acquisition stops. An exception from `fn` is logged (logger `korvalite.callbacks`, with\n"
+    "its traceback); `on_error=\"stop\"` then stops the acquisition, `\"log\"` goes on. `fn`\n"
+    "may call `stop()`; frames are let go as soon as `fn` returns unless it keeps them. While\n"
+    "callbacks run, the other ways of taking frames share the frames with them. Returns the\n"
+    "delivery: `join(timeout)` waits for it to end, `is_alive()` tells whether it goes on.";
+
+// Starts delivering frames to `fn`; at most one delivery per acquisition.
+nb::object start_callbacks(nb::handle acquisition, nb::object fn, const std::string& on_error) {
+    auto& self = nb::cast<Acquisition&>(acquisition);
+    if (self.callbacks.is_valid() && nb::cast<bool>(self.callbacks.attr("is_alive")()))
+        throw nb::value_error("frames are already delivered to a callback");
+    if (self.is_stopped()) throw nb::value_error("acquisition is stopped");
+    self.callbacks = nb::module_::import_("korvalite._frame_callbacks").attr("FrameCallbacks")(acquisition, fn, on_error);
+    return self.callbacks;
+}
+
+// After stop: waits until the callback in progress has returned, so that none runs after stop()
+// (unless stop() was called from the callback itself).
+void join_callbacks(Acquisition& self) {
+    if (self.callbacks.is_valid()) self.callbacks.attr("join")();
+}
+
+// What a started snap waits on: a copy of the session's subscription, so the wait needs no lock.
+struct SnapStart {
+    FrameReceiver frames;
+    bool single_frame;
+};
+
+// Called with the device record locked.
+GenicamResult<SnapStart> start_snap(device::GenICamera& camera, SnapshotState& state) {
+    if (auto started = device::begin_snap(camera, state); !started) return std::unexpected(started.error());
+    return SnapStart{state.frames, state.single_frame};
+}
+
+// One snap: `begin` runs with the device record locked, the frame wait with no lock held, and
+// the camera is stopped with the record locked again. Called with the interpreter lock released.
+template <class Begin>
+GenicamResult<gige::stream::FramePtr> snap_with_free_wait(DeviceRecord& device, device::Duration wait,
+                                                          const log::Target& target,
+                                                          const std::function<bool()>& interrupted, Begin&& begin) {
+    GenicamResult<SnapStart> started = [&] {
+        std::lock_guard lock(device.mutex);
+        return begin();
+    }();
+    if (!started) return std::unexpected(started.error());
+    gige::stream::FramePtr frame = device::wait_for_snap(std::move(started->frames), wait, interrupted);
+    std::lock_guard lock(device.mutex);
+    return device::finish_snap(device.camera, started->single_frame, std::move(frame), target);
+}
+
 // Asked from a snap's wait, which runs without the interpreter lock: takes the lock briefly and
 // lets pending signal handlers run. An exception they raise (KeyboardInterrupt, say) ends the
 // wait and is kept, to be raised once the snap has stopped the camera and let go of its locks.
 class SignalCheck {
 public:
     SignalCheck() = default;
+    // Also ends the wait once `cancel` (a threading.Event) is set.
+    explicit SignalCheck(nb::object cancel) : cancel_(std::move(cancel)) {}
     SignalCheck(const SignalCheck&) = delete;
     SignalCheck& operator=(const SignalCheck&) = delete;
     ~SignalCheck() {  // runs with the interpreter lock held, like the call that made it
@@ -276,6 +335,7 @@ public:
         return [this] {
             if (must_park_at_exit()) return true;  // the interpreter is going: end the snap
             nb::gil_scoped_acquire gil;
+            if (cancel_.is_valid() && !cancel_.is_none() && nb::cast<bool>(cancel_.attr("is_set")())) return true;
             if (PyErr_CheckSignals() == 0) return false;
             PyErr_Fetch(&type_, &value_, &traceback_);
             return true;
@@ -294,6 +354,7 @@ private:
     PyObject* type_ = nullptr;
     PyObject* value_ = nullptr;
     PyObject* traceback_ = nullptr;
+    nb::object cancel_;
 };
 
 }  // namespace
@@ -309,12 +370,15 @@ void bind_capture(nb::module_& m) {
                 SignalCheck signals;
                 {
                     GilRelease release;
-                    std::lock_guard device_lock(self.device->mutex);
-                    std::lock_guard lock(self.state_mutex);
-                    if (!self.state) closed = true;
-                    else
-                        frame = device::snap_once(self.device->camera, *self.state, wait, log::targets::py,
-                                                   signals.callback());
+                    std::lock_guard snap_lock(self.device->snap_mutex);
+                    frame = snap_with_free_wait(
+                        *self.device, wait, log::targets::py, signals.callback(),
+                        [&]() -> GenicamResult<SnapStart> {
+                            std::lock_guard lock(self.state_mutex);
+                            if (self.state) return start_snap(self.device->camera, *self.state);
+                            closed = true;
+                            return std::unexpected(GenicamError::snap_timeout());
+                        });
                 }
                 if (closed) throw nb::value_error("snapshot session is closed");
                 signals.raise_if_caught();
@@ -352,6 +416,7 @@ void bind_capture(nb::module_& m) {
             result = self.stop_locked();
         }
         self.release_claim();
+        join_callbacks(self);
         unwrap(std::move(result));
     };
 
@@ -384,6 +449,27 @@ void bind_capture(nb::module_& m) {
             return to_python(self.running([](AcquisitionState& s) { return s.stream.stats(); }));
         }, nb::sig("def stats(self) -> StreamStats"), "A snapshot of the stream counters.")
         .def("is_stopped", [](Acquisition& self) { return self.is_stopped(); }, "Whether the acquisition has been stopped.")
+        .def("on_frame", &start_callbacks, "fn"_a, nb::kw_only(), "on_error"_a = "log",
+             nb::sig("def on_frame(self, fn: collections.abc.Callable[[Frame], object], *, on_error: str = 'log') "
+                     "-> typing.Any"),
+             kOnFrameDoc)
+        .def("_wait_ready",
+             [](Acquisition& self, double timeout) {
+                 const auto wait = seconds_to_duration(timeout, "timeout");
+                 GilRelease release;
+                 return self.frames.wait_ready(wait);
+             },
+             "timeout"_a, "Wait up to `timeout` seconds until a frame is queued or the stream has ended,\n"
+             "without taking the frame; whether either is so (used by `frames_async`).")
+        .def("_ended", [](Acquisition& self) { return self.frames.has_ended() && self.frames.queued() == 0; },
+             "Whether the stream has ended with no frame left (used by `frames_async`).")
+        .def(
+            "frames_async",
+            [](nb::handle self) { return nb::module_::import_("korvalite._aio").attr("frames_async")(self); },
+            nb::sig("def frames_async(self) -> collections.abc.AsyncIterator[Frame]"),
+            "The arriving frames for `async for`, ending with the stream. The wait runs on a\n"
+            "korvalite thread that never takes a frame itself, so cancelling the awaiting task\n"
+            "loses none; the frames stay for the next wait.")
         .def("stop", stop, kStopDoc)
         .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> Acquisition"),
              "The acquisition itself.")
@@ -405,12 +491,43 @@ void bind_capture(nb::module_& m) {
         }, "`Acquisition(stopped=True|False)`.");
 }
 
+// Camera.snap: open a snapshot session, snap once, close it. `cancel` (a threading.Event, or
+// None) ends the wait early, as a time-out does.
+nb::object snap_frame(CameraShared& self, double timeout, StreamOptions options, nb::object cancel) {
+    const auto wait = seconds_to_duration(timeout, "timeout");
+    ClaimToken token = claim(self.busy, "a snap");
+    GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
+    SignalCheck signals(std::move(cancel));
+    {
+        GilRelease release;
+        const log::Target& target = log::targets::genicam_snapshot;
+        std::optional<SnapshotState> session;
+        std::lock_guard snap_lock(self.device->snap_mutex);
+        frame = snap_with_free_wait(
+            *self.device, wait, target, signals.callback(), [&]() -> GenicamResult<SnapStart> {
+                if (auto refused = refused_at_exit()) return std::unexpected(*refused);
+                auto opened = device::open_snapshot(self.device->camera, options, target);
+                if (!opened) return std::unexpected(opened.error());
+                session.emplace(std::move(*opened));
+                return start_snap(self.device->camera, *session);
+            });
+        if (session) {
+            std::lock_guard lock(self.device->mutex);
+            device::close_snapshot(self.device->camera, *session, target);
+        }
+    }
+    token.release();
+    signals.raise_if_caught();
+    return to_python(unwrap(std::move(frame)));
+}
+
 // The capture methods of Camera, added to the class bound by bind_camera.
 void bind_camera_capture(nb::class_<CameraShared>& cls) {
     cls.def(
            "start_acquisition",
            [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
-              std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+              std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
+              nb::object callback, const std::string& on_error) {
                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
                ClaimToken token = claim(self.busy, "an acquisition");
                GenicamResult<AcquisitionState> state = std::unexpected(GenicamError::snap_timeout());
@@ -426,11 +543,19 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                    token.release();
                    raise(state.error());
                }
-               return std::make_unique<Acquisition>(self.device, std::move(*state), std::move(loss), std::move(token));
+               nb::object acquisition = nb::cast(
+                   std::make_unique<Acquisition>(self.device, std::move(*state), std::move(loss), std::move(token)));
+               if (!callback.is_none()) start_callbacks(acquisition, callback, on_error);
+               return acquisition;
            },
            nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-           "packet_delay"_a = nb::none(), "resend"_a = true,
-           "Open a stream and start the camera in continuous acquisition.")
+           "packet_delay"_a = nb::none(), "resend"_a = true, "callback"_a = nb::none(), "on_error"_a = "log",
+           nb::sig("def start_acquisition(self, *, channel: int = 0, n_buffers: int = 8, packet_size: int | None = None, "
+                   "packet_delay: int | None = None, resend: bool = True, "
+                   "callback: collections.abc.Callable[[Frame], object] | None = None, on_error: str = 'log') "
+                   "-> Acquisition"),
+           "Open a stream and start the camera in continuous acquisition; with `callback`, frames\n"
+           "go to it as with `Acquisition.on_frame`.")
         .def(
             "snapshot_session",
             [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
@@ -457,34 +582,38 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
             "snap",
             [](CameraShared& self, double timeout, std::uint16_t channel, std::size_t n_buffers,
                std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
-                const auto wait = seconds_to_duration(timeout, "timeout");
-                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
-                ClaimToken token = claim(self.busy, "a snap");
-                GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
-                SignalCheck signals;
-                {
-                    GilRelease release;
-                    std::lock_guard lock(self.device->mutex);
-                    const log::Target& target = log::targets::genicam_snapshot;
-                    auto refused = refused_at_exit();
-                    auto session = refused ? GenicamResult<SnapshotState>(std::unexpected(*refused))
-                                           : device::open_snapshot(self.device->camera, options, target);
-                    if (!session) {
-                        frame = std::unexpected(session.error());
-                    } else {
-                        frame = device::snap_once(self.device->camera, *session, wait, target, signals.callback());
-                        device::close_snapshot(self.device->camera, *session, target);
-                    }
-                }
-                token.release();
-                signals.raise_if_caught();
-                return to_python(unwrap(std::move(frame)));
+                return snap_frame(self, timeout, stream_options(channel, n_buffers, packet_size, packet_delay, resend),
+                                  nb::none());
             },
             "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
             "packet_delay"_a = nb::none(), "resend"_a = true,
             nb::sig("def snap(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
                     "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) -> Frame"),
-            "Capture one frame in SingleFrame mode.");
+            "Capture one frame in SingleFrame mode.")
+        .def(
+            "_snap_cancellable",
+            [](CameraShared& self, nb::object cancel, double timeout, std::uint16_t channel, std::size_t n_buffers,
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+                return snap_frame(self, timeout, stream_options(channel, n_buffers, packet_size, packet_delay, resend),
+                                  std::move(cancel));
+            },
+            "cancel"_a, "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8,
+            "packet_size"_a = nb::none(), "packet_delay"_a = nb::none(), "resend"_a = true,
+            nb::sig("def _snap_cancellable(self, cancel: threading.Event, timeout: float = 5.0, *, channel: int = 0, "
+                    "n_buffers: int = 8, packet_size: int | None = None, packet_delay: int | None = None, "
+                    "resend: bool = True) -> Frame"),
+            "`snap()` that ends early, as on a time-out, once `cancel` is set (used by `snap_async`).")
+        .def(
+            "snap_async",
+            [](nb::handle self, nb::args args, nb::kwargs kwargs) {
+                return nb::module_::import_("korvalite._aio").attr("snap_async")(self, *args, **kwargs);
+            },
+            nb::sig("def snap_async(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
+                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) "
+                    "-> collections.abc.Coroutine[typing.Any, typing.Any, Frame]"),
+            "`snap()` for asyncio: `await cam.snap_async()`. The wait runs on a korvalite thread and wakes\n"
+            "the event loop when the frame is there; cancelling the awaiting task stops the camera and\n"
+            "frees it before the cancellation completes.");
 }
 
 }  // namespace korvalite::py

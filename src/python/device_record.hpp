@@ -15,7 +15,12 @@ namespace korvalite::py {
 
 struct DeviceRecord {
     explicit DeviceRecord(device::CameraSettings settings) : camera(std::move(settings)) {}
-    std::timed_mutex mutex;  // held for every feature operation, connect, disconnect, stream set-up
+    // Held by a snap from the camera's start to its stop, taken before `mutex`: one snap at a
+    // time, and the exit hook lets a snap in flight stop the camera before it disconnects.
+    std::timed_mutex snap_mutex;
+    // Held for every feature operation, connect, disconnect, stream set-up; never while a
+    // capture waits for its frame.
+    std::timed_mutex mutex;
     device::GenICamera camera;
 };
 

@@ -25,6 +25,7 @@ std::vector<ClosedAtExit*> g_objects;
 std::vector<std::weak_ptr<DeviceRecord>> g_devices;
 
 void disconnect(DeviceRecord& device) {
+    std::unique_lock snap_lock(device.snap_mutex, kDeviceLockWait);  // a snap ends within 100 ms at exit
     std::unique_lock lock(device.mutex, kDeviceLockWait);
     if (lock.owns_lock()) device.camera.gige().disconnect(kDisconnectDeadline);
 }

@@ -28,10 +28,19 @@ std::optional<CameraError> lost_and_drained(FrameReceiver& receiver, const LossC
     return loss();
 }
 
-// Waits up to `timeout` in slices, so a lost connection is noticed while waiting.
+// Called without the interpreter lock after an empty slice: takes the lock briefly and runs
+// pending signal handlers; true when one raised (the exception is left set). Never at exit,
+// where the thread parks once its wait is over instead.
+bool signal_raised() {
+    if (must_park_at_exit()) return false;
+    nb::gil_scoped_acquire gil;
+    return PyErr_CheckSignals() != 0;
+}
+
+// Waits up to `timeout` in slices, so a lost connection and host signals are noticed while
+// waiting; a signal is looked at only after an empty slice, so no frame taken is dropped.
 FramePtr wait_watching(FrameReceiver& receiver, Duration timeout, const LossCheck& loss,
-                       std::optional<CameraError>& lost) {
-    if (!loss) return receiver.wait_for(timeout);
+                       std::optional<CameraError>& lost, bool& interrupted) {
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
         if (auto frame = receiver.try_recv()) return frame;
@@ -41,6 +50,7 @@ FramePtr wait_watching(FrameReceiver& receiver, Duration timeout, const LossChec
         if (waited >= timeout) return nullptr;
         if (auto frame = receiver.wait_for(std::min<Duration>(timeout - waited, FrameReceiver::kIterationSlice)))
             return frame;
+        if ((interrupted = signal_raised())) return nullptr;
     }
 }
 
@@ -59,10 +69,12 @@ nb::object wait_for_frame(FrameReceiver& receiver, double timeout_seconds, const
     const auto timeout = seconds_to_duration(timeout_seconds, "timeout");
     FramePtr frame;
     std::optional<CameraError> lost;
+    bool interrupted = false;
     {
         GilRelease release;
-        frame = wait_watching(receiver, timeout, loss, lost);
+        frame = wait_watching(receiver, timeout, loss, lost, interrupted);
     }
+    if (interrupted) throw nb::python_error();
     if (lost) raise(*lost);
     return frame_or_none(std::move(frame));
 }

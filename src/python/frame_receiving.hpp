@@ -26,8 +26,10 @@ LossCheck loss_check(const device::Connection& connection);
 
 // A Frame, or None when `timeout_seconds` pass or the stream has ended with the queue empty.
 // With the queue empty and the connection lost (`loss`), raises its CameraException instead;
-// the wait asks `loss` every 100 ms. A time-out too large to add to the current instant waits
-// without limit; a negative, not-a-number or unrepresentable one raises ValueError.
+// the wait asks `loss` every 100 ms, and runs pending signal handlers after every empty slice:
+// an exception they raise (KeyboardInterrupt, say) ends the wait. A time-out too large to add to
+// the current instant waits without limit; a negative, not-a-number or unrepresentable one
+// raises ValueError.
 nanobind::object wait_for_frame(FrameReceiver& receiver, double timeout_seconds, const LossCheck& loss = {});
 
 // A queued Frame at once, or None.

@@ -267,6 +267,9 @@ void bind_camera(nb::module_& m) {
              "ack_required"_a, "destination"_a.none())
         .def("start_acquisition", [](PyCamera& c) { c.device().start_acquisition(); })
         .def("stop_acquisition", [](PyCamera& c) { c.device().stop_acquisition(); })
+        .def("pulse_line", [](PyCamera& c, std::uint32_t line) {
+            if (!c.device().pulse_line(line)) throw nb::value_error(("no input line " + std::to_string(line)).c_str());
+        })
         .def_prop_ro("acquiring", [](PyCamera& c) { return c.device().acquiring(); })
         .def("stream_to", [](PyCamera& c, const std::string& ip, std::uint16_t port, std::uint32_t packet_size) {
                 unwrap_or_raise(c.camera->stream_to({parse_ip(ip), port}, packet_size));
@@ -310,7 +313,10 @@ void bind_helpers(nb::module_& m) {
              {"AcquisitionFrameRateEnable", f::kAcquisitionFrameRateEnable},
              {"AcquisitionFrameRate", f::kAcquisitionFrameRate}, {"Gain", f::kGain},
              {"ExposureTimeRaw", f::kExposureTimeRaw}, {"StatusControl", f::kStatusControl},
-             {"TLParamsLocked", f::kTLParamsLocked}, {"Description", f::kDescriptionAddress}})
+             {"TLParamsLocked", f::kTLParamsLocked}, {"TriggerSelector", f::kTriggerSelector},
+             {"TriggerMode", f::kTriggerMode}, {"TriggerSource", f::kTriggerSource},
+             {"TriggerSoftware", f::kTriggerSoftware}, {"TriggerActivation", f::kTriggerActivation},
+             {"Description", f::kDescriptionAddress}})
         registers[name] = address;
     m.attr("FEATURE_REGISTERS") = registers;
     m.attr("FRAME_END_EVENT_ID") = f::kFrameEndEventId;

@@ -76,6 +76,26 @@ TEST(Channel, DisconnectionWakesABlockedReceiver) {
     EXPECT_EQ(outcome.load(), static_cast<int>(RecvTimeoutError::Disconnected));
 }
 
+// A watcher waits for a value without taking it, and never takes a blocked taker's wake-up.
+TEST(Channel, WaitReadableLeavesTheValueAndTheTakerIsWoken) {
+    auto [tx, rx] = unbounded<int>();
+    const auto soon = [](auto d) { return std::chrono::steady_clock::now() + d; };
+    EXPECT_FALSE(rx.wait_readable(soon(10ms)));
+    std::atomic<int> taken{-1};
+    std::thread watcher([&, rx = rx] { (void)rx.wait_readable(soon(200ms)); });
+    std::thread taker([&, rx = rx] { taken = const_cast<Receiver<int>&>(rx).recv_timeout(5s).value_or(-1); });
+    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(tx.try_send(7));
+    watcher.join();
+    taker.join();
+    EXPECT_EQ(taken.load(), 7);
+    ASSERT_TRUE(tx.try_send(8));
+    EXPECT_TRUE(rx.wait_readable(soon(10ms)));
+    EXPECT_EQ(*rx.try_recv(), 8);  // still queued after the watch
+    { Sender<int> gone = std::move(tx); }
+    EXPECT_TRUE(rx.wait_readable());  // no sender left: readable at once, with nothing queued
+}
+
 // Several producers and consumers, bounded and unbounded: every value arrives exactly once,
 // and consumers blocked without deadline end when the last producer goes.
 class ChannelStress : public ::testing::TestWithParam<std::optional<std::size_t>> {};

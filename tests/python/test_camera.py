@@ -74,7 +74,8 @@ def test_class_docstring_and_method_signatures():
         "execute": "(self, name: str) -> None",
         "access_mode": "(self, name: str) -> AccessMode",
         "invalidate_caches": "(self) -> None",
-        "start_acquisition": f"(self, *, {options}) -> korvalite._korvalite_core.Acquisition",
+        "start_acquisition": f"(self, *, {options}, callback: collections.abc.Callable[[Frame], object] | None = None,"
+                             " on_error: str = 'log') -> Acquisition",
         "snapshot_session": f"(self, *, {options}) -> korvalite._korvalite_core.SnapshotSession",
     }
     for name, signature in signatures.items():

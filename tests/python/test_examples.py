@@ -45,6 +45,46 @@ def test_snap_png_example(tmp_path, free_ip):
     assert b"".join(png.rows) == expected_pattern(int(found.group(1)), WIDTH, HEIGHT, "Mono8")
 
 
+def test_software_trigger_example_captures_one_frame_per_trigger(free_ip):
+    ip = free_ip()
+    with simulated(ip):
+        done = run(EXAMPLES / "software_trigger.py", ip, "--frames", "3")
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    found = [re.fullmatch(rf"trigger {n}: Frame\(id=(\d+), Complete, {WIDTH}x{HEIGHT} Mono8, \d+ bytes\) "
+                          r"at (\d+) ticks", line) for n, line in enumerate(lines)]
+    assert len(lines) == 3 and all(found)
+    ids = [int(f.group(1)) for f in found]
+    ticks = [int(f.group(2)) for f in found]
+    assert ids == [ids[0], ids[0] + 1, ids[0] + 2] and ticks == sorted(ticks)
+
+
+def test_frame_callback_example_prints_each_frame_in_order(free_ip):
+    ip = free_ip()
+    with simulated(ip):
+        done = run(EXAMPLES / "frame_callback.py", ip, "--frames", "5")
+    assert done.returncode == 0, done.stderr
+    found = [re.fullmatch(rf"frame {n + 1}: Frame\(id=(\d+), Complete, {WIDTH}x{HEIGHT} Mono8, \d+ bytes\)", line)
+             for n, line in enumerate(done.stdout.splitlines())]
+    assert len(found) == 5 and all(found)
+    ids = [int(f.group(1)) for f in found]
+    assert ids == list(range(ids[0], ids[0] + 5))
+
+
+def test_async_capture_example_snaps_and_iterates_without_blocking_the_loop(free_ip):
+    ip = free_ip()
+    with simulated(ip):
+        done = run(EXAMPLES / "async_capture.py", ip, "--frames", "3")
+    assert done.returncode == 0, done.stderr
+    snapped, *frames, last = done.stdout.splitlines()
+    frame = rf"Frame\(id=(\d+), Complete, {WIDTH}x{HEIGHT} Mono8, \d+ bytes\)"
+    assert re.fullmatch("snapped " + frame, snapped) and last == "the event loop kept running"
+    found = [re.fullmatch(rf"frame {n + 1}: " + frame, line) for n, line in enumerate(frames)]
+    assert len(found) == 3 and all(found)
+    ids = [int(f.group(1)) for f in found]
+    assert ids == list(range(ids[0], ids[0] + 3))
+
+
 def test_acquire_stats_example_prints_the_statistics_of_each_frame(free_ip):
     ip = free_ip()
     with simulated(ip):

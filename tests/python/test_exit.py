@@ -37,6 +37,8 @@ PROGRAMS = {
                      "channel = acq.subscribe()\n"
                      "daemon(lambda: forever(lambda: channel.wait_for(60)))\n", 0, ""),
     "snap": ("daemon(lambda: forever(lambda: cam.snap(timeout=60)))\n", 0, ""),
+    "frame callback": ("acq = cam.start_acquisition(callback=lambda frame: time.sleep(0.01))\n"
+                       "time.sleep(0.5)\n", 0, ""),
     "uncaught exception": ("acq = cam.start_acquisition()\n"
                            "daemon(lambda: [f for f in acq])\n"
                            "raise RuntimeError('boom')\n", 1, "RuntimeError: boom\n"),

@@ -398,6 +398,12 @@ class SimulatedCamera:
         """Stop the acquisition as AcquisitionStop would."""
         self._camera.stop_acquisition()
 
+    def pulse_line(self, line: int = 0) -> None:
+        """Pulse input line ``line`` (0 or 1): one frame-start trigger while the camera acquires
+        with ``TriggerMode`` On and ``TriggerSource`` that line (either ``TriggerActivation``
+        edge fires once per pulse). Raises ValueError for a line the camera does not have."""
+        self._camera.pulse_line(line)
+
     @property
     def acquiring(self) -> bool:
         """True while an acquisition runs."""

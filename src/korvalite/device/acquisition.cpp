@@ -31,19 +31,6 @@ GenicamResult<gige::stream::StreamChannel> open_stream(GenICamera& camera, gige:
     return std::move(*stream);
 }
 
-// Waits in slices so that `interrupted` is asked at least every kSnapSlice.
-gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel& frames, Duration timeout,
-                                     const std::function<bool()>& interrupted) {
-    if (!interrupted) return frames.wait_for(timeout);
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
-        const Duration waited = std::chrono::steady_clock::now() - start;
-        if (waited >= timeout) return nullptr;
-        if (auto frame = frames.wait_for(std::min<Duration>(timeout - waited, kSnapSlice))) return frame;
-        if (frames.has_ended() || interrupted()) return nullptr;
-    }
-}
-
 }  // namespace
 
 GenicamResult<AcquisitionState> start_acquisition(GenICamera& camera, gige::stream::StreamOptions options,
@@ -90,12 +77,27 @@ GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::Str
     return SnapshotState{std::move(restore_mode), std::move(*stream), std::move(frames), single_frame};
 }
 
-GenicamResult<gige::stream::FramePtr> snap_once(GenICamera& camera, SnapshotState& state, Duration timeout,
-                                                const log::Target& target, const std::function<bool()>& interrupted) {
+GenicamResult<void> begin_snap(GenICamera& camera, SnapshotState& state) {
     state.frames.clear();
-    if (auto started = camera.execute("AcquisitionStart"); !started) return std::unexpected(started.error());
-    gige::stream::FramePtr frame = wait_for_snap(state.frames, timeout, interrupted);
-    if (!(frame && state.single_frame)) {
+    return camera.execute("AcquisitionStart");
+}
+
+// Waits in slices so that `interrupted` is asked at least every kSnapSlice.
+gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel frames, Duration timeout,
+                                     const std::function<bool()>& interrupted) {
+    if (!interrupted) return frames.wait_for(timeout);
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const Duration waited = std::chrono::steady_clock::now() - start;
+        if (waited >= timeout) return nullptr;
+        if (auto frame = frames.wait_for(std::min<Duration>(timeout - waited, kSnapSlice))) return frame;
+        if (frames.has_ended() || interrupted()) return nullptr;
+    }
+}
+
+GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame,
+                                                  gige::stream::FramePtr frame, const log::Target& target) {
+    if (!(frame && single_frame)) {
         if (auto stopped = camera.execute("AcquisitionStop"); !stopped)
             KORVALITE_LOG(target, Level::Warn, "AcquisitionStop after snap failed: " + stopped.error().message());
     }

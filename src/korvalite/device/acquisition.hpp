@@ -1,7 +1,7 @@
 #pragma once
 // Driving image capture through the standard features: continuous acquisition (start, stop)
 // and on-demand single frames in a snapshot session (open, snap, close). The callers hold the
-// camera's mutex for every call; events go to the target the caller names.
+// camera's mutex for every call except wait_for_snap; events go to the target the caller names.
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -46,12 +46,17 @@ struct SnapshotState {
 
 GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::StreamOptions options,
                                            const log::Target& target);
-// One frame: start the camera, wait up to `timeout`, stop it unless a frame came in SingleFrame
-// mode. SnapTimeout when no frame arrived. `interrupted`, when given, is asked between waits of
-// at most 100 ms; true ends the wait early as if the time were up (the camera is still stopped).
-GenicamResult<gige::stream::FramePtr> snap_once(GenICamera& camera, SnapshotState& state, Duration timeout,
-                                                const log::Target& target,
-                                                const std::function<bool()>& interrupted = {});
+// One frame in three steps, so that the camera's mutex is held only around the feature writes
+// and never during the wait: begin_snap (mutex held) clears the subscription and starts the
+// camera; wait_for_snap (no lock; on a copy of the subscription) waits up to `timeout`;
+// finish_snap (mutex held) stops the camera unless a frame came in SingleFrame mode and turns a
+// missing frame into SnapTimeout. `interrupted`, when given, is asked between waits of at most
+// 100 ms; true ends the wait early as if the time were up.
+GenicamResult<void> begin_snap(GenICamera& camera, SnapshotState& state);
+gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel frames, Duration timeout,
+                                     const std::function<bool()>& interrupted = {});
+GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame,
+                                                  gige::stream::FramePtr frame, const log::Target& target);
 // Unlocks the transport parameters, restores the acquisition mode and closes the stream. Never
 // fails; trouble is logged.
 void close_snapshot(GenICamera& camera, SnapshotState& state, const log::Target& target);

@@ -299,6 +299,11 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
       <pFeature>ExposureTime</pFeature>
       <pFeature>AcquisitionActive</pFeature>
       <pFeature>FrameEndEventEnable</pFeature>
+      <pFeature>TriggerSelector</pFeature>
+      <pFeature>TriggerMode</pFeature>
+      <pFeature>TriggerSource</pFeature>
+      <pFeature>TriggerActivation</pFeature>
+      <pFeature>TriggerSoftware</pFeature>
     </Category>
     <Enumeration Name="AcquisitionMode" NameSpace="Standard">
       <ToolTip>Number of frames one AcquisitionStart produces.</ToolTip>
@@ -435,6 +440,80 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
       <OnValue>1</OnValue>
       <OffValue>0</OffValue>
     </Boolean>
+    <Enumeration Name="TriggerSelector" NameSpace="Standard">
+      <ToolTip>The trigger the other trigger features configure.</ToolTip>
+      <EnumEntry Name="FrameStart"><Value>0</Value></EnumEntry>
+      <pValue>TriggerSelectorReg</pValue>
+    </Enumeration>
+    <IntReg Name="TriggerSelectorReg">
+      <Address>0x10048</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Enumeration Name="TriggerMode" NameSpace="Standard">
+      <ToolTip>Whether each frame waits for a trigger.</ToolTip>
+      <EnumEntry Name="Off"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="On"><Value>1</Value></EnumEntry>
+      <pValue>TriggerModeReg</pValue>
+    </Enumeration>
+    <IntReg Name="TriggerModeReg">
+      <Address>0x1004C</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Enumeration Name="TriggerSource" NameSpace="Standard">
+      <ToolTip>Where the trigger comes from.</ToolTip>
+      <EnumEntry Name="Software"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="Line0"><Value>1</Value></EnumEntry>
+      <EnumEntry Name="Line1"><Value>2</Value></EnumEntry>
+      <pValue>TriggerSourceReg</pValue>
+    </Enumeration>
+    <IntReg Name="TriggerSourceReg">
+      <Address>0x10050</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Enumeration Name="TriggerActivation" NameSpace="Standard">
+      <ToolTip>The edge of the input line that triggers.</ToolTip>
+      <EnumEntry Name="RisingEdge"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="FallingEdge"><Value>1</Value></EnumEntry>
+      <pValue>TriggerActivationReg</pValue>
+    </Enumeration>
+    <IntReg Name="TriggerActivationReg">
+      <Address>0x10058</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Command Name="TriggerSoftware" NameSpace="Standard">
+      <ToolTip>Triggers one frame when the trigger source is Software.</ToolTip>
+      <pValue>TriggerSoftwareReg</pValue>
+      <CommandValue>1</CommandValue>
+    </Command>
+    <IntReg Name="TriggerSoftwareReg">
+      <Address>0x10054</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
   </Group>
 
   <Group Comment="Analog control">

@@ -22,6 +22,7 @@
 #include "korvalite/sim/pattern.hpp"
 #include "korvalite/sim/privilege.hpp"
 #include "korvalite/sim/register_space.hpp"
+#include "korvalite/sim/trigger_queue.hpp"
 #include "korvalite/sim/write_log.hpp"
 
 namespace korvalite::sim {
@@ -104,6 +105,12 @@ public:
     std::optional<FramePlan> begin_frame(Clock::time_point now);
     // Counts a finished frame; ends SingleFrame and MultiFrame acquisitions.
     void end_frame();
+    // Acquiring with the frame-start trigger on and no trigger pending: no frame is due yet.
+    bool awaiting_trigger() const;
+    // A pulse on input line `line` (a rising, then a falling edge): a frame-start trigger when
+    // the trigger is on and sourced from that line, whatever its activation. False when the
+    // camera has no such line.
+    bool pulse_line(std::uint32_t line);
     std::uint64_t ticks(Clock::time_point at) const;
     std::uint32_t stream_channels() const { return stream_channels_; }
     // What the camera serves: it behaves as a device without each capability bit that is clear.
@@ -137,7 +144,10 @@ private:
                                  Clock::time_point now, HostWriteResult& result);
     std::uint16_t apply_privilege(const net::Endpoint& peer, std::uint32_t value, Clock::time_point now);
     std::uint16_t apply_stream_register(std::uint32_t address, std::uint32_t value, HostWriteResult& result);
-    std::uint16_t apply_feature_register(std::uint32_t address, std::uint32_t value);
+    std::uint16_t apply_feature_register(std::uint32_t address, std::uint32_t value, Clock::time_point now);
+    bool trigger_on_locked() const;
+    // Accepts a trigger from `source` while acquiring with the trigger on and set to it.
+    void trigger_locked(std::uint32_t source, Clock::time_point now);
     std::uint16_t apply_frame_rate(double hz);
     bool is_stream_register(std::uint32_t address, std::uint32_t& channel, std::uint32_t& offset) const;
     StreamTarget stream_target_locked(std::uint32_t channel) const;
@@ -169,6 +179,7 @@ private:
     std::atomic<bool> acquiring_{false};
     std::atomic<std::uint64_t> generation_{0};
     std::uint32_t frames_left_ = 0;  // 0: until stopped
+    TriggerQueue triggers_;
     std::shared_ptr<net::Waker> stream_waker_;
     Counters counters_;
     WriteLog writes_;

@@ -30,7 +30,7 @@ std::uint16_t Device::apply_register(const net::Endpoint& peer, std::uint32_t ad
     if (auto s = check_write(peer, address, 4)) return s;
     std::uint32_t channel = 0, offset = 0;
     if (is_stream_register(address, channel, offset)) return apply_stream_register(address, value, result);
-    if (address >= f::kWidth && address < f::kFeatureBlockEnd) return apply_feature_register(address, value);
+    if (address >= f::kWidth && address < f::kFeatureBlockEnd) return apply_feature_register(address, value, now);
     switch (address) {
         case boot::kHeartbeatTimeout:
             space_.store_u32(address, std::max(value, min_heartbeat_timeout_ms_));
@@ -70,7 +70,7 @@ std::uint16_t Device::apply_stream_register(std::uint32_t address, std::uint32_t
     return st::kSuccess;
 }
 
-std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_t value) {
+std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_t value, Clock::time_point now) {
     const bool locked = space_.load_u32(f::kTLParamsLocked) == 1;
     const std::uint32_t sensor_w = space_.load_u32(f::kSensorWidth);
     const std::uint32_t sensor_h = space_.load_u32(f::kSensorHeight);
@@ -109,8 +109,19 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
             return st::kSuccess;
         case f::kAcquisitionFrameRateEnable:
         case f::kTLParamsLocked:
+        case f::kTriggerMode:
+        case f::kTriggerActivation:
             if (value > 1) return st::kInvalidParameter;
             break;
+        case f::kTriggerSelector:
+            if (value != 0) return st::kInvalidParameter;
+            break;
+        case f::kTriggerSource:
+            if (value >= f::kTriggerSourceLine0 + f::kTriggerLines) return st::kInvalidParameter;
+            break;
+        case f::kTriggerSoftware:
+            if (value != 0) trigger_locked(f::kTriggerSourceSoftware, now);
+            return st::kSuccess;
         case f::kGain: {
             const float gain = std::bit_cast<float>(value);
             if (!(gain >= 0.0f && gain <= kMaxGainDb)) return st::kInvalidParameter;

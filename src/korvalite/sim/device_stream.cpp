@@ -29,6 +29,7 @@ void Device::set_acquiring(bool on) {
                        : mode == f::kModeMultiFrame ? space_.load_u32(f::kAcquisitionFrameCount)
                                                     : 0;
         if (!acquiring()) generation_.fetch_add(1, std::memory_order_acq_rel);
+        triggers_.clear();  // triggers count only while acquiring
     }
     if (acquiring_.exchange(on, std::memory_order_acq_rel) != on)
         KORVALITE_LOG(log::targets::sim, log::Level::Debug, on ? "acquisition started" : "acquisition stopped");
@@ -72,6 +73,11 @@ std::optional<FramePlan> Device::begin_frame(Clock::time_point now) {
             plan.period = std::chrono::nanoseconds(static_cast<std::int64_t>(std::min(1e9 / rate, 3.6e12)));
     }
     plan.timestamp = ticks_locked(now);
+    if (trigger_on_locked()) {
+        const auto trigger = triggers_.pop();
+        if (!trigger) return std::nullopt;
+        plan.timestamp = ticks_locked(*trigger);  // the frame starts at its trigger
+    }
     plan.frame_end_event = (space_.load_u32(f::kStatusControl) & f::kStatusFrameEndEventEnable) != 0;
     return plan;
 }
@@ -79,6 +85,26 @@ std::optional<FramePlan> Device::begin_frame(Clock::time_point now) {
 void Device::end_frame() {
     Lock lock(mutex_);
     if (frames_left_ > 0 && --frames_left_ == 0) set_acquiring(false);
+}
+
+bool Device::trigger_on_locked() const { return space_.load_u32(f::kTriggerMode) == 1; }
+
+bool Device::awaiting_trigger() const {
+    Lock lock(mutex_);
+    return acquiring() && trigger_on_locked() && triggers_.empty();
+}
+
+void Device::trigger_locked(std::uint32_t source, Clock::time_point now) {
+    if (!acquiring() || !trigger_on_locked() || space_.load_u32(f::kTriggerSource) != source) return;
+    if (triggers_.push(now) && stream_waker_) (void)stream_waker_->wake();
+}
+
+bool Device::pulse_line(std::uint32_t line) {
+    if (line >= f::kTriggerLines) return false;
+    const auto now = Clock::now();
+    Lock lock(mutex_);
+    trigger_locked(f::kTriggerSourceLine0 + line, now);
+    return true;
 }
 
 std::uint64_t Device::ticks(Clock::time_point at) const {

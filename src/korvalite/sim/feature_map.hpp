@@ -22,12 +22,22 @@ inline constexpr std::uint32_t kGain = 0x10038;                  // 4-byte IEEE 
 inline constexpr std::uint32_t kExposureTimeRaw = 0x1003C;       // units of 0.1 us
 inline constexpr std::uint32_t kStatusControl = 0x10040;         // bit fields, below
 inline constexpr std::uint32_t kTLParamsLocked = 0x10044;
-inline constexpr std::uint32_t kFeatureBlockEnd = 0x10048;
+inline constexpr std::uint32_t kTriggerSelector = 0x10048;  // FrameStart (0) only
+inline constexpr std::uint32_t kTriggerMode = 0x1004C;      // 0 off, 1 on
+inline constexpr std::uint32_t kTriggerSource = 0x10050;    // values below
+inline constexpr std::uint32_t kTriggerSoftware = 0x10054;  // command: write 1
+inline constexpr std::uint32_t kTriggerActivation = 0x10058;  // 0 rising edge, 1 falling edge
+inline constexpr std::uint32_t kFeatureBlockEnd = 0x1005C;
 
 // AcquisitionMode values.
 inline constexpr std::uint32_t kModeContinuous = 0;
 inline constexpr std::uint32_t kModeSingleFrame = 1;
 inline constexpr std::uint32_t kModeMultiFrame = 2;
+
+// TriggerSource values: software, or input line N as kTriggerSourceLine0 + N.
+inline constexpr std::uint32_t kTriggerSourceSoftware = 0;
+inline constexpr std::uint32_t kTriggerSourceLine0 = 1;
+inline constexpr std::uint32_t kTriggerLines = 2;
 
 // StatusControl bits (value bits, least significant = 0).
 inline constexpr std::uint32_t kStatusAcquisitionActive = 1u << 0;   // read-only

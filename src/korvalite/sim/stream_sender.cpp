@@ -46,6 +46,10 @@ void StreamSender::run(const std::atomic<bool>& stop, net::Poller& poller, net::
             generation_ = generation;
             next_frame_at_ = now;
         }
+        if (device_.awaiting_trigger()) {  // a trigger wakes the waker
+            wait(poller, waker, kIdleWait);
+            continue;
+        }
         if (now < next_frame_at_) {
             wait(poller, waker, std::min<std::chrono::nanoseconds>(next_frame_at_ - now, kIdleWait));
             continue;

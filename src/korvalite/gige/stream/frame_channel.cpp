@@ -23,6 +23,10 @@ FramePtr FrameChannel::wait_for(Duration timeout) {
     return frame ? std::move(*frame) : nullptr;
 }
 
+bool FrameChannel::wait_ready(Duration timeout) const {
+    return frames_.wait_readable(deadline_after(timeout));
+}
+
 FramePtr FrameChannel::try_recv() {
     auto frame = frames_.try_recv();
     return frame ? std::move(*frame) : nullptr;

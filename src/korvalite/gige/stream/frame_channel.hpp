@@ -23,6 +23,9 @@ public:
     // stream has ended and the queue is empty. A time-out too large to add to the current
     // instant (Duration::max(), say) waits without limit.
     FramePtr wait_for(Duration timeout);
+    // Waits up to `timeout` until a frame is queued or the stream has ended, without taking
+    // the frame; whether either is so.
+    bool wait_ready(Duration timeout) const;
     // A queued frame, or null, without waiting.
     FramePtr try_recv();
     // Every frame queued at this moment, oldest first, without waiting.

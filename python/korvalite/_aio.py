@@ -1,0 +1,89 @@
+"""asyncio for captures: ``async for frame in acq.frames_async()`` and ``await cam.snap_async()``.
+
+The blocking wait runs on a short-lived korvalite thread with the interpreter lock released;
+when it is over, the thread wakes the event loop with ``call_soon_threadsafe``. The loop never
+polls. A cancelled wait ends its thread within one slice (100 ms)."""
+
+import asyncio
+import contextlib
+import threading
+from typing import Any, AsyncIterator, Callable
+
+_SLICE = 0.1  # seconds: how soon a waiting thread sees that its wait was cancelled
+
+
+def _resolve(future: "asyncio.Future[Any]", value: Any, error: Any) -> None:
+    if future.done():
+        return
+    if error is not None:
+        future.set_exception(error)
+    else:
+        future.set_result(value)
+
+
+def _wake(loop: asyncio.AbstractEventLoop, future: "asyncio.Future[Any]", value: Any = None,
+          error: Any = None) -> None:
+    with contextlib.suppress(RuntimeError):  # the loop has closed: nobody waits any more
+        loop.call_soon_threadsafe(_resolve, future, value, error)
+
+
+async def _until_ready(wait_ready: Callable[[float], bool]) -> None:
+    """Returns once ``wait_ready`` (which waits up to the seconds given, without taking a frame)
+    says a frame is queued or the stream has ended."""
+    loop = asyncio.get_running_loop()
+    ready = loop.create_future()
+    cancelled = threading.Event()
+
+    def wait() -> None:
+        try:
+            while not cancelled.is_set():
+                if wait_ready(_SLICE):
+                    break
+        except BaseException as e:  # noqa: BLE001 - handed to the awaiting task
+            _wake(loop, ready, error=e)
+            return
+        _wake(loop, ready)
+
+    threading.Thread(target=wait, name="korvalite-async-wait", daemon=True).start()
+    try:
+        await ready
+    finally:
+        cancelled.set()
+
+
+async def frames_async(acquisition: Any) -> AsyncIterator[Any]:
+    """The acquisition's frames as they arrive, until its stream ends."""
+    while True:
+        frame = acquisition.wait_for(0)  # never blocks; raises once the camera's control is lost
+        if frame is not None:
+            yield frame
+            del frame
+            continue
+        if acquisition._ended():
+            return
+        await _until_ready(acquisition._wait_ready)
+
+
+async def snap_async(camera: Any, timeout: float = 5.0, **options: Any) -> Any:
+    """``camera.snap(timeout, **options)`` without blocking the event loop. Cancelling the
+    awaiting task ends the snap (the camera is stopped and freed) before the task ends."""
+    loop = asyncio.get_running_loop()
+    done = loop.create_future()
+    cancel = threading.Event()
+
+    def snap() -> None:
+        try:
+            frame = camera._snap_cancellable(cancel, timeout, **options)
+        except BaseException as e:  # noqa: BLE001 - handed to the awaiting task
+            _wake(loop, done, error=e)
+            return
+        _wake(loop, done, frame)
+
+    threading.Thread(target=snap, name="korvalite-async-snap", daemon=True).start()
+    try:
+        return await asyncio.shield(done)
+    except asyncio.CancelledError:
+        cancel.set()
+        with contextlib.suppress(BaseException):
+            await done  # the snap stops within one slice of its wait
+        raise

@@ -1,0 +1,64 @@
+"""Frame callbacks: one korvalite-owned thread per acquisition hands each frame, in order, to
+the application's function. Used by ``Acquisition.on_frame`` and ``start_acquisition(callback=)``."""
+
+import logging
+import threading
+import traceback
+from typing import Any, Callable, Optional
+
+_log = logging.getLogger("korvalite.callbacks")
+ON_ERROR = ("log", "stop")
+
+
+class FrameCallbacks:
+    """The thread that calls ``fn(frame)`` for every frame of an acquisition until it stops.
+
+    An exception from ``fn`` is logged (logger ``korvalite.callbacks``, with its traceback);
+    with ``on_error="stop"`` the acquisition is then stopped, else delivery goes on. The thread
+    lets go of each frame as soon as ``fn`` returns, so only frames ``fn`` keeps stay alive."""
+
+    def __init__(self, acquisition: Any, fn: Callable[[Any], object], on_error: str) -> None:
+        if not callable(fn):
+            raise TypeError("the frame callback must be callable")
+        if on_error not in ON_ERROR:
+            raise ValueError(f"on_error must be one of {ON_ERROR}, not {on_error!r}")
+        self._thread = threading.Thread(target=_deliver, args=(acquisition, fn, on_error),
+                                        name="korvalite-callbacks", daemon=True)
+        self._thread.start()
+
+    def join(self, timeout: Optional[float] = None) -> bool:
+        """Wait up to ``timeout`` seconds (None: without limit) for the delivery to end; whether it has."""
+        if threading.current_thread() is not self._thread:
+            self._thread.join(timeout)
+        return not self._thread.is_alive()
+
+    def is_alive(self) -> bool:
+        """Whether frames are still being delivered."""
+        return self._thread.is_alive()
+
+    def on_delivery_thread(self) -> bool:
+        """Whether the caller is the delivery thread itself (a callback)."""
+        return threading.current_thread() is self._thread
+
+
+def _deliver(acquisition: Any, fn: Callable[[Any], object], on_error: str) -> None:
+    try:
+        _deliver_each(acquisition, fn, on_error)
+    except Exception:  # the camera's control was lost: no frame comes any more
+        _log.exception("frame delivery ended")
+
+
+def _deliver_each(acquisition: Any, fn: Callable[[Any], object], on_error: str) -> None:
+    for frame in acquisition:
+        if acquisition.is_stopped():
+            break  # stopped (perhaps by the previous callback): buffered frames are not delivered
+        try:
+            fn(frame)
+        except Exception as exc:
+            _log.error("frame callback %s raised", getattr(fn, "__qualname__", repr(fn)), exc_info=exc)
+            traceback.clear_frames(exc.__traceback__)  # a kept log record must not keep the frame
+            if on_error == "stop":
+                acquisition.stop()
+        del frame
+        if acquisition.is_stopped():
+            break
