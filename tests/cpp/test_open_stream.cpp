@@ -8,6 +8,7 @@
 #include "gvsp_packets.hpp"
 #include "korvalite/device/gige_camera.hpp"
 #include "korvalite/device/packet_size.hpp"
+#include "korvalite/device/packet_size_memo.hpp"
 #include "korvalite/device/stream_setup.hpp"
 #include "scripted_device.hpp"
 
@@ -94,6 +95,27 @@ TEST(OpenStream, ReceiveBufferRequest) {
         o.payload_size = payload;
         o.receive_buffer = given;
         EXPECT_EQ(device::receive_buffer_request(o), request) << payload << " " << given;
+    }
+}
+
+TEST(PacketSizeMemo, WritesTouchingAPacketSizeRegisterForgetItsChannel) {
+    const std::tuple<std::uint64_t, std::uint64_t, bool, bool> cases[] = {
+        // address, length, channel 0 kept, channel 1 kept
+        {0x0D04, 4, false, true},
+        {0x0D44, 4, true, false},
+        {0x0D00, 4, true, true},   // the port register just before
+        {0x0D08, 4, true, true},   // the delay register just after
+        {0x0D00, 8, false, true},  // a memory write across it
+        {0x0D07, 1, false, true},  // its last byte
+        {0x0D00, 0x80, false, false},
+    };
+    for (auto [address, length, kept0, kept1] : cases) {
+        device::PacketSizeMemo memo;
+        memo.remember(0, 8192);
+        memo.remember(1, 1500);
+        memo.forget_written(address, length);
+        EXPECT_EQ(memo.find(0).has_value(), kept0) << std::hex << address << " " << length;
+        EXPECT_EQ(memo.find(1).has_value(), kept1) << std::hex << address << " " << length;
     }
 }
 

@@ -32,7 +32,8 @@ GenicamResult<AcquisitionState> start_acquisition(GenICamera& camera, gige::stre
                                                   const log::Target& target);
 
 // Stops the camera, unlocks the transport parameters and closes the stream. Every step runs;
-// the result is AcquisitionStop's.
+// the result is AcquisitionStop's. A stream that ended with failed frames and no complete one
+// has its channel's packet size forgotten (as close_snapshot does).
 GenicamResult<void> stop_acquisition(GenICamera& camera, AcquisitionState& state, const log::Target& target);
 
 // An open snapshot session: the mode to restore, the stream, its subscription (capacity 4) and
@@ -47,7 +48,8 @@ struct SnapshotState {
 GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::StreamOptions options,
                                            const log::Target& target);
 // One frame: start the camera, wait up to `timeout`, stop it unless a frame came in SingleFrame
-// mode. SnapTimeout when no frame arrived. `interrupted`, when given, is asked between waits of
+// mode. SnapTimeout when no frame arrived (the channel's packet size is then negotiated again on
+// the next stream). `interrupted`, when given, is asked between waits of
 // at most 100 ms; true ends the wait early as if the time were up (the camera is still stopped).
 GenicamResult<gige::stream::FramePtr> snap_once(GenICamera& camera, SnapshotState& state, Duration timeout,
                                                 const log::Target& target,

@@ -57,7 +57,7 @@ CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::Stream
     if (!options.payload_size || *options.payload_size == 0)
         return std::unexpected(CameraError::malformed("payload_size must be set"));
     if (auto error = connection_error()) return std::unexpected(*error);
-    const Connection& connection = *connection_;
+    Connection& connection = *connection_;
     const ControlPort& port = connection.port();
     const auto write = [&](std::uint32_t address, std::uint32_t value) {
         return wait_plain(port.write_register(address, value), port.wait_timeout());
@@ -78,14 +78,19 @@ CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::Stream
     const std::uint32_t base = reg::stream_channel_base(options.channel);
     if (auto r = write(base + reg::kScdaOffset, local->address.value); !r) return std::unexpected(r.error());
     if (auto r = write(base + reg::kScpOffset, local->port); !r) return std::unexpected(r.error());
+    const std::optional<std::uint16_t> remembered = connection.packet_sizes.find(options.channel);
     std::uint16_t packet_size = 0;
-    if (options.packet_size) {
-        packet_size = *options.packet_size;
-        if (auto r = write(base + reg::kScpsOffset, packet_size); !r) return std::unexpected(r.error());
+    if (options.packet_size || remembered) {
+        packet_size = options.packet_size.value_or(remembered.value_or(0));
+        if (auto r = write(base + reg::kScpsOffset, packet_size); !r) {
+            connection.packet_sizes.forget(options.channel);
+            return std::unexpected(r.error());
+        }
     } else {
         auto negotiated = negotiate_packet_size({port, base + reg::kScpsOffset, *socket, connection.device.address});
         if (!negotiated) return std::unexpected(negotiated.error());
         packet_size = *negotiated;
+        connection.packet_sizes.remember(options.channel, packet_size);
     }
     if (options.packet_delay)
         if (auto r = write(base + reg::kScpdOffset, *options.packet_delay); !r) return std::unexpected(r.error());
