@@ -5,6 +5,7 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/unique_ptr.h>
+#include <nanobind/stl/variant.h>
 
 #include <chrono>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "frame_receiving.hpp"
 #include "gil.hpp"
 #include "korvalite/device/acquisition.hpp"
+#include "packet_ring_mode.hpp"
 #include "stats.hpp"
 
 namespace nb = nanobind;
@@ -67,7 +69,7 @@ auto under_lock(std::mutex& mutex, F&& fn) {
 }
 
 StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::optional<std::uint16_t> packet_size,
-                             std::optional<std::uint32_t> packet_delay, bool resend) {
+                             std::optional<std::uint32_t> packet_delay, bool resend, bool packet_ring) {
     if (n_buffers == 0) throw nb::value_error("n_buffers must be at least 1");
     if (n_buffers > kMaxBuffers)
         throw nb::value_error(("n_buffers must be at most " + std::to_string(kMaxBuffers)).c_str());
@@ -77,6 +79,7 @@ StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::
     if (packet_size) options.packet_size = *packet_size;
     if (packet_delay) options.packet_delay = *packet_delay;
     options.no_resend = !resend;
+    options.packet_ring = packet_ring;
     return options;
 }
 
@@ -410,8 +413,10 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
     cls.def(
            "start_acquisition",
            [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
-              std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
-               StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
+              std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
+              const std::optional<PacketRingArg>& packet_ring) {
+               StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend,
+                                                      stream_packet_ring(*self.device, packet_ring));
                ClaimToken token = claim(self.busy, "an acquisition");
                GenicamResult<AcquisitionState> state = std::unexpected(GenicamError::snap_timeout());
                LossCheck loss;
@@ -429,13 +434,16 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                return std::make_unique<Acquisition>(self.device, std::move(*state), std::move(loss), std::move(token));
            },
            nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-           "packet_delay"_a = nb::none(), "resend"_a = true,
-           "Open a stream and start the camera in continuous acquisition.")
+           "packet_delay"_a = nb::none(), "resend"_a = true, "packet_ring"_a = nb::none(),
+           "Open a stream and start the camera in continuous acquisition.\n"
+            "`packet_ring`: True, False or \"auto\"; None takes `Camera.packet_ring`.")
         .def(
             "snapshot_session",
             [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
-               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
-                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
+              const std::optional<PacketRingArg>& packet_ring) {
+                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend,
+                                                      stream_packet_ring(*self.device, packet_ring));
                 ClaimToken token = claim(self.busy, "a snapshot session");
                 GenicamResult<SnapshotState> state = std::unexpected(GenicamError::snap_timeout());
                 {
@@ -451,14 +459,17 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 return std::make_unique<SnapshotSession>(self.device, std::move(*state), std::move(token));
             },
             nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-            "packet_delay"_a = nb::none(), "resend"_a = true,
-            "Open a stream for on-demand single frames (SingleFrame mode while open).")
+            "packet_delay"_a = nb::none(), "resend"_a = true, "packet_ring"_a = nb::none(),
+            "Open a stream for on-demand single frames (SingleFrame mode while open).\n"
+            "`packet_ring`: True, False or \"auto\"; None takes `Camera.packet_ring`.")
         .def(
             "snap",
             [](CameraShared& self, double timeout, std::uint16_t channel, std::size_t n_buffers,
-               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
+              const std::optional<PacketRingArg>& packet_ring) {
                 const auto wait = seconds_to_duration(timeout, "timeout");
-                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
+                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend,
+                                                      stream_packet_ring(*self.device, packet_ring));
                 ClaimToken token = claim(self.busy, "a snap");
                 GenicamResult<gige::stream::FramePtr> frame = std::unexpected(GenicamError::snap_timeout());
                 SignalCheck signals;
@@ -481,10 +492,12 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 return to_python(unwrap(std::move(frame)));
             },
             "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-            "packet_delay"_a = nb::none(), "resend"_a = true,
+            "packet_delay"_a = nb::none(), "resend"_a = true, "packet_ring"_a = nb::none(),
             nb::sig("def snap(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
-                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) -> Frame"),
-            "Capture one frame in SingleFrame mode.");
+                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True, "
+                    "packet_ring: bool | str | None = None) -> Frame"),
+            "Capture one frame in SingleFrame mode.\n"
+            "`packet_ring`: True, False or \"auto\"; None takes `Camera.packet_ring`.");
 }
 
 }  // namespace korvalite::py

@@ -2,6 +2,7 @@
 // What a Python Camera shares with the objects created from it: the device record (the camera
 // behind its mutex) and the busy record. Both are reference counted, so an acquisition or a frame
 // channel keeps them alive after the Camera object is gone.
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 #include "exit_registry.hpp"
 #include "gil.hpp"
 #include "korvalite/device/genicamera.hpp"
+#include "korvalite/device/receive_path.hpp"
 
 namespace korvalite::py {
 
@@ -17,6 +19,9 @@ struct DeviceRecord {
     explicit DeviceRecord(device::CameraSettings settings) : camera(std::move(settings)) {}
     std::timed_mutex mutex;  // held for every feature operation, connect, disconnect, stream set-up
     device::GenICamera camera;
+    // Whether streams use the packet ring when a capture method does not say.
+    std::atomic<device::PacketRingMode> packet_ring{device::PacketRingMode::Auto};
+    std::atomic<bool> packet_ring_announced{false};  // the automatic choice was logged
 };
 
 // The last reference usually goes in a Python destructor; dropping the camera joins its control

@@ -367,7 +367,7 @@ def test_documentation_of_the_capture_objects():
         "Restore `AcquisitionMode`, unlock transport parameters, and close the\n"
         "stream channel. Idempotent.")
     options = ("*, channel: int = 0, n_buffers: int = 8, packet_size: int | None = None, "
-               "packet_delay: int | None = None, resend: bool = True")
+               "packet_delay: int | None = None, resend: bool = True, packet_ring: bool | str | None = None")
     assert korvalite.Camera.start_acquisition.__doc__.startswith(f"start_acquisition(self, {options}) -> ")
     assert korvalite.Camera.snapshot_session.__doc__.startswith(f"snapshot_session(self, {options}) -> ")
     assert korvalite.Camera.snap.__doc__.startswith(f"snap(self, timeout: float = 5.0, {options}) -> Frame")
