@@ -83,11 +83,11 @@ std::size_t count_entries(const char* dir) {
 
 TEST(OpenStream, ReceiveBufferRequest) {
     const std::tuple<std::uint64_t, std::size_t, std::size_t> cases[] = {
-        // payload, receive_buffer, request
-        {1'000'000, 0, 1'001'024},
-        {100, 0, 262'144},
-        {20'000'000, 0, 8'388'608},
-        {~std::uint64_t{0}, 0, 8'388'608},
+        // payload, receive_buffer, request: four frames within 1 MiB .. 64 MiB, or the given size
+        {1'000'000, 0, 4'000'000},
+        {100, 0, 1'048'576},
+        {20'000'000, 0, 67'108'864},
+        {~std::uint64_t{0}, 0, 67'108'864},
         {100, 5000, 5000},
     };
     for (auto [payload, given, request] : cases) {
@@ -95,6 +95,32 @@ TEST(OpenStream, ReceiveBufferRequest) {
         o.payload_size = payload;
         o.receive_buffer = given;
         EXPECT_EQ(device::receive_buffer_request(o), request) << payload << " " << given;
+    }
+}
+
+TEST(OpenStream, ReceiveBufferCappedAtTheSystemLimit) {
+    struct Case {
+        std::uint64_t payload;
+        std::size_t given;
+        std::optional<std::size_t> limit;
+        std::size_t request;
+        bool capped;
+    };
+    const Case cases[] = {
+        {1'000'000, 0, 4'194'304, 4'000'000, false},
+        {1'048'576, 0, 4'194'304, 4'194'304, false},  // exactly the limit
+        {2'000'000, 0, 4'194'304, 4'194'304, true},
+        {2'000'000, 0, std::nullopt, 8'000'000, false},  // limit unknown
+        {100, 9'000'000, 4'194'304, 4'194'304, true},    // a given size is capped too
+    };
+    for (const Case& c : cases) {
+        StreamOptions o;
+        o.payload_size = c.payload;
+        o.receive_buffer = c.given;
+        const device::ReceiveBufferPlan plan = device::plan_receive_buffer(o, c.limit);
+        EXPECT_EQ(plan.wanted, device::receive_buffer_request(o)) << c.payload;
+        EXPECT_EQ(plan.request, c.request) << c.payload;
+        EXPECT_EQ(plan.capped(), c.capped) << c.payload;
     }
 }
 

@@ -90,3 +90,24 @@ def test_packet_ring_takes_only_true_false_or_auto(rig, value, ip):
         cam.snap(packet_ring=value)
     assert cam.packet_ring == "auto"
     assert korvalite.Camera(ip, packet_ring=False).packet_ring is False
+
+
+def rmem_max():
+    with open("/proc/sys/net/core/rmem_max") as f:
+        return int(f.read())
+
+
+@pytest.mark.skipif(not 1 << 20 <= rmem_max() < 64 << 20, reason="the system limit lies outside the automatic sizes")
+@pytest.mark.parametrize("large, ring, warned", [(False, False, False), (True, False, True), (True, True, False)],
+                         ids=["small-frames", "large-frames", "large-frames-ring"])
+def test_a_receive_buffer_capped_by_the_system_limit_warns_once(rig, caplog, large, ring, warned, ip):
+    limit = rmem_max()
+    width, height = (2048, -(-limit // 2 // 2048)) if large else (64, 32)
+    sim, cam = rig(ip, sensor_width=max(width, 1280), sensor_height=max(height, 960), width=width, height=height)
+    caplog.set_level(logging.WARNING, logger="korvalite.gige")
+    for _ in range(2):
+        assert cam.snap(packet_ring=ring).is_complete
+    wanted = 4 * width * height
+    expected = [("WARNING", f"stream receive buffer capped at {limit} bytes by net.core.rmem_max; frames may be lost "
+                            f"under load: raise it to at least {wanted} (sysctl -w net.core.rmem_max={wanted})")]
+    assert records(caplog, "korvalite.gige") == (expected if warned else [])

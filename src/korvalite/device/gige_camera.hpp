@@ -42,6 +42,8 @@ struct Connection {
     std::uint32_t gvcp_capability = 0;
     // Negotiated stream packet sizes; a new connection starts without any.
     PacketSizeMemo packet_sizes;
+    // The warning that the system limit caps the stream receive buffer was given.
+    bool receive_buffer_capped_told = false;
 
     proto::GvcpCapability capability() const { return {gvcp_capability}; }
 
