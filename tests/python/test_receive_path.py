@@ -6,6 +6,7 @@ import pytest
 
 import korvalite
 from capture_rig import records
+from korvalite import _logging
 from korvalite.sim import expected_pattern
 
 RING_LOGGER = "korvalite.gige.stream.runner"
@@ -24,6 +25,7 @@ def ring_log(caplog):
     """INFO of korvalite.gige and DEBUG of the stream runner (set last: it also sets the handler's level)."""
     caplog.set_level(logging.INFO, logger="korvalite.gige")
     caplog.set_level(logging.DEBUG, logger=RING_LOGGER)
+    _logging.flush()  # the core takes the new levels
     return caplog
 
 
@@ -105,6 +107,7 @@ def test_a_receive_buffer_capped_by_the_system_limit_warns_once(rig, caplog, lar
     width, height = (2048, -(-limit // 2 // 2048)) if large else (64, 32)
     sim, cam = rig(ip, sensor_width=max(width, 1280), sensor_height=max(height, 960), width=width, height=height)
     caplog.set_level(logging.WARNING, logger="korvalite.gige")
+    _logging.flush()
     for _ in range(2):
         assert cam.snap(packet_ring=ring).is_complete
     wanted = 4 * width * height
