@@ -27,6 +27,10 @@ CPU_TO_MEMCPY_TARGET = {9000: 3.0, 1500: 8.0}
 PYTHON_READ_SLACK_US = 40.0
 GRAPH_BUILD_TARGET = 1.5
 TO_NUMPY_TARGET_US = 5.0
+# End-to-end Python streaming: process CPU s/GB by packet size and path; latency at 640x480.
+PYTHON_STREAM_CPU_TARGET = {("ring", 1500): 0.30, ("ring", 9000): 0.15, ("socket", 1500): 0.6, ("socket", 9000): 0.25}
+PYTHON_STREAM_P50_MS = 1.0
+PYTHON_STREAM_P99_MS = 5.0
 
 
 def steps(build_dir: Path, quick: bool) -> list[tuple[str, list[str]]]:
@@ -49,6 +53,7 @@ def steps(build_dir: Path, quick: bool) -> list[tuple[str, list[str]]]:
         exe("formula_eval"),
         exe("pixel_unpack", *(["2048", "2048"] if quick else [])),
         ("python_paths", [sys.executable, str(HERE / "python_paths.py"), *(["--quick"] if quick else [])]),
+        ("python_stream", [sys.executable, str(HERE / "python_stream.py"), *(["--quick"] if quick else [])]),
         exe("receive_memory", "2000" if quick else "10000"),
     ]
 
@@ -204,6 +209,22 @@ def summary_table(results: list[dict]) -> Table:
         if "to_numpy_only_us" in r:
             t.add(f"to_numpy() alone, {r['size']}", f"{r['to_numpy_only_us']:.2f} us", f"< {TO_NUMPY_TARGET_US:g} us",
                   r["to_numpy_only_us"] < TO_NUMPY_TARGET_US)
+
+    for r in measured(results, "python_stream") + measured(results, "python_stream_multi"):
+        label = f"Python stream {r['case']} ({r['receive_path']})"
+        if r["cameras"] > 1:
+            label += f", camera {r['camera'] + 1} of {r['cameras']}"
+        t.add(f"{label}: completeness", f"{r['completeness']:.4f} ({r['frames_lost']} lost)", "1.0000",
+              r["completeness"] >= 1.0)
+        cpu_target = PYTHON_STREAM_CPU_TARGET.get((r["receive_path"], r["packet_size"]))
+        if r["camera"] == 0 and cpu_target is not None:
+            t.add(f"{label}: process CPU per GB", f"{r['process_cpu_s_per_gb']:.3f} s/GB", f"<= {cpu_target:g}",
+                  r["process_cpu_s_per_gb"] <= cpu_target)
+        latency_target = r["case"].startswith("640x480")
+        t.add(f"{label}: latency p50 / p99", f"{r['latency_p50_ms']:.2f} / {r['latency_p99_ms']:.2f} ms",
+              f"< {PYTHON_STREAM_P50_MS:g} / < {PYTHON_STREAM_P99_MS:g} ms" if latency_target else "",
+              (r["latency_p50_ms"] < PYTHON_STREAM_P50_MS and r["latency_p99_ms"] < PYTHON_STREAM_P99_MS)
+              if latency_target else None)
 
     for r in measured(results, "pixel_unpack"):
         t.add(f"unpack {r['format']} to uint16", f"{r['out_gbps']:.2f} GB/s written ({r['to_memcpy']:.2f}x memcpy)")

@@ -4,6 +4,7 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/variant.h>
 #include <nanobind/stl/vector.h>
 
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "exit_registry.hpp"
 #include "gil.hpp"
 #include "enums.hpp"
+#include "packet_ring_mode.hpp"
 #include "stats.hpp"
 #include "text_repr.hpp"
 
@@ -78,7 +80,9 @@ void bind_camera(nb::module_& m) {
         .def(
             "__init__",
             [](CameraShared* self, const std::string& ip, double gvcp_timeout, std::uint8_t retries,
-               double heartbeat_timeout, bool exclusive, std::optional<std::string> local_ip) {
+               double heartbeat_timeout, bool exclusive, std::optional<std::string> local_ip,
+               const PacketRingArg& packet_ring) {
+                const device::PacketRingMode ring = packet_ring_mode(packet_ring);
                 device::CameraSettings settings;
                 settings.device = net::Endpoint{parse_ip(ip), gige::proto::kGvcpPort};
                 if (local_ip) settings.local_ip = parse_ip(*local_ip);
@@ -86,12 +90,22 @@ void bind_camera(nb::module_& m) {
                 settings.retries = retries;
                 settings.heartbeat_timeout_ms = heartbeat_ms(heartbeat_timeout);
                 settings.exclusive = exclusive;
-                new (self) CameraShared{make_device_record(std::move(settings)),
-                                        std::make_shared<BusyRecord>(), settings.device.address.to_string()};
+                const std::string address = settings.device.address.to_string();
+                new (self) CameraShared{make_device_record(std::move(settings)), std::make_shared<BusyRecord>(), address};
+                self->device->packet_ring.store(ring);
             },
             "ip"_a, nb::kw_only(), "gvcp_timeout"_a = 0.5, "retries"_a = 4, "heartbeat_timeout"_a = 3.0,
-            "exclusive"_a = false, "local_ip"_a = nb::none(),
-            "A camera at `ip`: parses the addresses and sends nothing until `connect()`.")
+            "exclusive"_a = false, "local_ip"_a = nb::none(), "packet_ring"_a = false,
+            "A camera at `ip`: parses the addresses and sends nothing until `connect()`. `packet_ring`\n"
+            "is the default receive path of its streams (see the `packet_ring` property); the socket\n"
+            "unless asked, since opening and closing a ring costs tens of milliseconds per stream.")
+        .def_prop_rw(
+            "packet_ring", [](CameraShared& self) { return packet_ring_arg(self.device->packet_ring.load()); },
+            [](CameraShared& self, const PacketRingArg& value) { self.device->packet_ring.store(packet_ring_mode(value)); },
+            "How streams receive when a capture method does not say: True through the packet ring\n"
+            "(falling back to the socket, with a warning, when it cannot be opened), False through\n"
+            "the socket, \"auto\" through the ring when the process holds CAP_NET_RAW (the first\n"
+            "automatic choice is logged at INFO with its reason).")
         .def(
             "connect",
             [](CameraShared& self) {

@@ -7,6 +7,7 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/unique_ptr.h>
+#include <nanobind/stl/variant.h>
 
 #include <chrono>
 #include <functional>
@@ -22,6 +23,7 @@
 #include "frame_receiving.hpp"
 #include "gil.hpp"
 #include "korvalite/device/acquisition.hpp"
+#include "packet_ring_mode.hpp"
 #include "stats.hpp"
 
 namespace nb = nanobind;
@@ -70,7 +72,7 @@ auto under_lock(std::mutex& mutex, F&& fn) {
 }
 
 StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::optional<std::uint16_t> packet_size,
-                             std::optional<std::uint32_t> packet_delay, bool resend) {
+                             std::optional<std::uint32_t> packet_delay, bool resend, bool packet_ring) {
     if (n_buffers == 0) throw nb::value_error("n_buffers must be at least 1");
     if (n_buffers > kMaxBuffers)
         throw nb::value_error(("n_buffers must be at most " + std::to_string(kMaxBuffers)).c_str());
@@ -80,6 +82,7 @@ StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::
     if (packet_size) options.packet_size = *packet_size;
     if (packet_delay) options.packet_delay = *packet_delay;
     options.no_resend = !resend;
+    options.packet_ring = packet_ring;
     return options;
 }
 
@@ -291,12 +294,13 @@ void join_callbacks(Acquisition& self) {
 struct SnapStart {
     FrameReceiver frames;
     bool single_frame;
+    std::uint16_t channel;
 };
 
 // Called with the device record locked.
 GenicamResult<SnapStart> start_snap(device::GenICamera& camera, SnapshotState& state) {
     if (auto started = device::begin_snap(camera, state); !started) return std::unexpected(started.error());
-    return SnapStart{state.frames, state.single_frame};
+    return SnapStart{state.frames, state.single_frame, state.stream.channel()};
 }
 
 // One snap: `begin` runs with the device record locked, the frame wait with no lock held, and
@@ -312,7 +316,7 @@ GenicamResult<gige::stream::FramePtr> snap_with_free_wait(DeviceRecord& device, 
     if (!started) return std::unexpected(started.error());
     gige::stream::FramePtr frame = device::wait_for_snap(std::move(started->frames), wait, interrupted);
     std::lock_guard lock(device.mutex);
-    return device::finish_snap(device.camera, started->single_frame, std::move(frame), target);
+    return device::finish_snap(device.camera, started->single_frame, started->channel, std::move(frame), target);
 }
 
 // Asked from a snap's wait, which runs without the interpreter lock: takes the lock briefly and
@@ -527,8 +531,9 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
            "start_acquisition",
            [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
-              nb::object callback, const std::string& on_error) {
-               StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
+              nb::object callback, const std::string& on_error, const std::optional<PacketRingArg>& packet_ring) {
+               StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend,
+                                                      stream_packet_ring(*self.device, packet_ring));
                ClaimToken token = claim(self.busy, "an acquisition");
                GenicamResult<AcquisitionState> state = std::unexpected(GenicamError::snap_timeout());
                LossCheck loss;
@@ -550,17 +555,21 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
            },
            nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
            "packet_delay"_a = nb::none(), "resend"_a = true, "callback"_a = nb::none(), "on_error"_a = "log",
+           "packet_ring"_a = nb::none(),
            nb::sig("def start_acquisition(self, *, channel: int = 0, n_buffers: int = 8, packet_size: int | None = None, "
                    "packet_delay: int | None = None, resend: bool = True, "
-                   "callback: collections.abc.Callable[[Frame], object] | None = None, on_error: str = 'log') "
-                   "-> Acquisition"),
+                   "callback: collections.abc.Callable[[Frame], object] | None = None, on_error: str = 'log', "
+                   "packet_ring: bool | str | None = None) -> Acquisition"),
            "Open a stream and start the camera in continuous acquisition; with `callback`, frames\n"
-           "go to it as with `Acquisition.on_frame`.")
+           "go to it as with `Acquisition.on_frame`.\n"
+           "`packet_ring`: True, False or \"auto\"; None takes `Camera.packet_ring`.")
         .def(
             "snapshot_session",
             [](CameraShared& self, std::uint16_t channel, std::size_t n_buffers,
-               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
-                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend);
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
+              const std::optional<PacketRingArg>& packet_ring) {
+                StreamOptions options = stream_options(channel, n_buffers, packet_size, packet_delay, resend,
+                                                      stream_packet_ring(*self.device, packet_ring));
                 ClaimToken token = claim(self.busy, "a snapshot session");
                 GenicamResult<SnapshotState> state = std::unexpected(GenicamError::snap_timeout());
                 {
@@ -576,25 +585,33 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                 return std::make_unique<SnapshotSession>(self.device, std::move(*state), std::move(token));
             },
             nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-            "packet_delay"_a = nb::none(), "resend"_a = true,
-            "Open a stream for on-demand single frames (SingleFrame mode while open).")
+            "packet_delay"_a = nb::none(), "resend"_a = true, "packet_ring"_a = nb::none(),
+            "Open a stream for on-demand single frames (SingleFrame mode while open).\n"
+            "`packet_ring`: True, False or \"auto\"; None takes `Camera.packet_ring`.")
         .def(
             "snap",
             [](CameraShared& self, double timeout, std::uint16_t channel, std::size_t n_buffers,
-               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
-                return snap_frame(self, timeout, stream_options(channel, n_buffers, packet_size, packet_delay, resend),
+               std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend,
+               const std::optional<PacketRingArg>& packet_ring) {
+                return snap_frame(self, timeout,
+                                  stream_options(channel, n_buffers, packet_size, packet_delay, resend,
+                                                 stream_packet_ring(*self.device, packet_ring)),
                                   nb::none());
             },
             "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8, "packet_size"_a = nb::none(),
-            "packet_delay"_a = nb::none(), "resend"_a = true,
+            "packet_delay"_a = nb::none(), "resend"_a = true, "packet_ring"_a = nb::none(),
             nb::sig("def snap(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
-                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) -> Frame"),
-            "Capture one frame in SingleFrame mode.")
+                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True, "
+                    "packet_ring: bool | str | None = None) -> Frame"),
+            "Capture one frame in SingleFrame mode.\n"
+            "`packet_ring`: True, False or \"auto\"; None takes `Camera.packet_ring`.")
         .def(
             "_snap_cancellable",
             [](CameraShared& self, nb::object cancel, double timeout, std::uint16_t channel, std::size_t n_buffers,
                std::optional<std::uint16_t> packet_size, std::optional<std::uint32_t> packet_delay, bool resend) {
-                return snap_frame(self, timeout, stream_options(channel, n_buffers, packet_size, packet_delay, resend),
+                return snap_frame(self, timeout,
+                                  stream_options(channel, n_buffers, packet_size, packet_delay, resend,
+                                                 stream_packet_ring(*self.device, std::nullopt)),
                                   std::move(cancel));
             },
             "cancel"_a, "timeout"_a = 5.0, nb::kw_only(), "channel"_a = 0, "n_buffers"_a = 8,

@@ -2,6 +2,7 @@
 // What a Python Camera shares with the objects created from it: the device record (the camera
 // behind its mutex) and the busy record. Both are reference counted, so an acquisition or a frame
 // channel keeps them alive after the Camera object is gone.
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 #include "exit_registry.hpp"
 #include "gil.hpp"
 #include "korvalite/device/genicamera.hpp"
+#include "korvalite/device/receive_path.hpp"
 
 namespace korvalite::py {
 
@@ -22,6 +24,9 @@ struct DeviceRecord {
     // capture waits for its frame.
     std::timed_mutex mutex;
     device::GenICamera camera;
+    // Whether streams use the packet ring when a capture method does not say.
+    std::atomic<device::PacketRingMode> packet_ring{device::PacketRingMode::Off};
+    std::atomic<bool> packet_ring_announced{false};  // the automatic choice was logged
 };
 
 // The last reference usually goes in a Python destructor; dropping the camera joins its control

@@ -8,6 +8,7 @@
 #include "gvsp_packets.hpp"
 #include "korvalite/device/gige_camera.hpp"
 #include "korvalite/device/packet_size.hpp"
+#include "korvalite/device/packet_size_memo.hpp"
 #include "korvalite/device/stream_setup.hpp"
 #include "scripted_device.hpp"
 
@@ -82,11 +83,11 @@ std::size_t count_entries(const char* dir) {
 
 TEST(OpenStream, ReceiveBufferRequest) {
     const std::tuple<std::uint64_t, std::size_t, std::size_t> cases[] = {
-        // payload, receive_buffer, request
-        {1'000'000, 0, 1'001'024},
-        {100, 0, 262'144},
-        {20'000'000, 0, 8'388'608},
-        {~std::uint64_t{0}, 0, 8'388'608},
+        // payload, receive_buffer, request: four frames within 1 MiB .. 64 MiB, or the given size
+        {1'000'000, 0, 4'000'000},
+        {100, 0, 1'048'576},
+        {20'000'000, 0, 67'108'864},
+        {~std::uint64_t{0}, 0, 67'108'864},
         {100, 5000, 5000},
     };
     for (auto [payload, given, request] : cases) {
@@ -94,6 +95,53 @@ TEST(OpenStream, ReceiveBufferRequest) {
         o.payload_size = payload;
         o.receive_buffer = given;
         EXPECT_EQ(device::receive_buffer_request(o), request) << payload << " " << given;
+    }
+}
+
+TEST(OpenStream, ReceiveBufferCappedAtTheSystemLimit) {
+    struct Case {
+        std::uint64_t payload;
+        std::size_t given;
+        std::optional<std::size_t> limit;
+        std::size_t request;
+        bool capped;
+    };
+    const Case cases[] = {
+        {1'000'000, 0, 4'194'304, 4'000'000, false},
+        {1'048'576, 0, 4'194'304, 4'194'304, false},  // exactly the limit
+        {2'000'000, 0, 4'194'304, 4'194'304, true},
+        {2'000'000, 0, std::nullopt, 8'000'000, false},  // limit unknown
+        {100, 9'000'000, 4'194'304, 4'194'304, true},    // a given size is capped too
+    };
+    for (const Case& c : cases) {
+        StreamOptions o;
+        o.payload_size = c.payload;
+        o.receive_buffer = c.given;
+        const device::ReceiveBufferPlan plan = device::plan_receive_buffer(o, c.limit);
+        EXPECT_EQ(plan.wanted, device::receive_buffer_request(o)) << c.payload;
+        EXPECT_EQ(plan.request, c.request) << c.payload;
+        EXPECT_EQ(plan.capped(), c.capped) << c.payload;
+    }
+}
+
+TEST(PacketSizeMemo, WritesTouchingAPacketSizeRegisterForgetItsChannel) {
+    const std::tuple<std::uint64_t, std::uint64_t, bool, bool> cases[] = {
+        // address, length, channel 0 kept, channel 1 kept
+        {0x0D04, 4, false, true},
+        {0x0D44, 4, true, false},
+        {0x0D00, 4, true, true},   // the port register just before
+        {0x0D08, 4, true, true},   // the delay register just after
+        {0x0D00, 8, false, true},  // a memory write across it
+        {0x0D07, 1, false, true},  // its last byte
+        {0x0D00, 0x80, false, false},
+    };
+    for (auto [address, length, kept0, kept1] : cases) {
+        device::PacketSizeMemo memo;
+        memo.remember(0, 8192);
+        memo.remember(1, 1500);
+        memo.forget_written(address, length);
+        EXPECT_EQ(memo.find(0).has_value(), kept0) << std::hex << address << " " << length;
+        EXPECT_EQ(memo.find(1).has_value(), kept1) << std::hex << address << " " << length;
     }
 }
 

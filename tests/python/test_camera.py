@@ -46,10 +46,10 @@ def test_class_docstring_and_method_signatures():
         "A connected GenICam camera shared behind a mutex, so sessions and\n"
         "channels created from it stay valid while Python holds them.")
     options = "channel: int = 0, n_buffers: int = 8, packet_size: int | None = None, " \
-              "packet_delay: int | None = None, resend: bool = True"
+              "packet_delay: int | None = None, resend: bool = True, packet_ring: bool | str | None = None"
     signatures = {
         "__init__": "(self, ip: str, *, gvcp_timeout: float = 0.5, retries: int = 4, heartbeat_timeout: float = 3.0,"
-                    " exclusive: bool = False, local_ip: str | None = None) -> None",
+                    " exclusive: bool = False, local_ip: str | None = None, packet_ring: bool | str = 'auto') -> None",
         "connect": "(self) -> None",
         "disconnect": "(self, deadline: float = 0.5) -> None",
         "is_connected": "(self) -> bool",

@@ -368,7 +368,8 @@ def test_documentation_of_the_capture_objects():
         "stream channel. Idempotent.")
     options = ("*, channel: int = 0, n_buffers: int = 8, packet_size: int | None = None, "
                "packet_delay: int | None = None, resend: bool = True")
-    callback = "callback: collections.abc.Callable[[Frame], object] | None = None, on_error: str = 'log'"
+    callback = ("callback: collections.abc.Callable[[Frame], object] | None = None, on_error: str = 'log', "
+                "packet_ring: bool | str | None = None")
     assert korvalite.Camera.start_acquisition.__doc__.startswith(f"start_acquisition(self, {options}, {callback}) -> ")
     assert korvalite.Camera.snapshot_session.__doc__.startswith(f"snapshot_session(self, {options}) -> ")
     assert korvalite.Camera.snap.__doc__.startswith(f"snap(self, timeout: float = 5.0, {options}) -> Frame")

@@ -149,3 +149,52 @@ def test_a_mode_that_cannot_be_restored_is_logged_and_close_does_not_raise(rig, 
         ("DEBUG", "AcquisitionMode not restored: "
                   "AcquisitionMode = Continuous: device answered command 0x0082 with access denied (0x8006)")]
     assert session.is_closed()
+
+
+FIRE_TEST = 0x80000000
+PACKET_SIZE_REGISTER = 0x0D04  # stream channel 0's packet size register
+
+
+def fire_tests(sim, since):
+    return sum(1 for address, value in sim.register_writes(since)
+               if address == PACKET_SIZE_REGISTER and value & FIRE_TEST)
+
+
+def reconnect(sim, cam):
+    cam.disconnect()
+    cam.connect()
+
+
+def write_packet_size(sim, cam):
+    cam.set_integer("GevSCPSPacketSize", 1500)
+
+
+def snap_that_times_out(sim, cam):
+    sim.set_faults(stream_drop=1.0)
+    with pytest.raises(TimeoutError):
+        cam.snap(timeout=0.3)
+    sim.set_faults(stream_drop=0.0)
+
+
+def nothing(sim, cam):
+    pass
+
+
+@pytest.mark.parametrize("between, negotiates_again", [
+    (nothing, False),
+    (reconnect, True),
+    (write_packet_size, True),
+    (snap_that_times_out, True),
+], ids=["again", "reconnect", "packet-size-written", "failed-snap"])
+def test_a_negotiated_packet_size_is_reused_until_something_invalidates_it(rig, between, negotiates_again, ip):
+    sim, cam = rig(ip)
+    since = next_sequence(sim)
+    first = cam.snap()
+    assert first.is_complete and fire_tests(sim, since) > 0
+    between(sim, cam)
+    since = next_sequence(sim)
+    again = cam.snap()
+    assert again.is_complete and again.data() == expected_pattern(again.frame_id, 64, 32, "Mono8")
+    assert (fire_tests(sim, since) > 0) == negotiates_again
+    # Either way the channel's packet size register is programmed with a plain size.
+    assert any(a == PACKET_SIZE_REGISTER and not v & FIRE_TEST for a, v in sim.register_writes(since))

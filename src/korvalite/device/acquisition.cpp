@@ -31,6 +31,13 @@ GenicamResult<gige::stream::StreamChannel> open_stream(GenICamera& camera, gige:
     return std::move(*stream);
 }
 
+// A stream that closed without one complete frame but with failed ones may have been sent
+// packets the path does not pass: the next stream on its channel negotiates the size again.
+void forget_packet_size_if_failed(GenICamera& camera, const gige::stream::StreamChannel& stream) {
+    const gige::stream::StreamStats stats = stream.stats();
+    if (stats.completed_frames == 0 && stats.failed_frames > 0) camera.gige().forget_packet_size(stream.channel());
+}
+
 }  // namespace
 
 GenicamResult<AcquisitionState> start_acquisition(GenICamera& camera, gige::stream::StreamOptions options,
@@ -50,6 +57,7 @@ GenicamResult<void> stop_acquisition(GenICamera& camera, AcquisitionState& state
     auto stopped = camera.execute("AcquisitionStop");
     unlock_transport(camera, target);
     state.stream.close();
+    forget_packet_size_if_failed(camera, state.stream);
     return stopped;
 }
 
@@ -95,13 +103,16 @@ gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel frames, Duration
     }
 }
 
-GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame,
+GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame, std::uint16_t channel,
                                                   gige::stream::FramePtr frame, const log::Target& target) {
     if (!(frame && single_frame)) {
         if (auto stopped = camera.execute("AcquisitionStop"); !stopped)
             KORVALITE_LOG(target, Level::Warn, "AcquisitionStop after snap failed: " + stopped.error().message());
     }
-    if (!frame) return std::unexpected(GenicamError::snap_timeout());
+    if (!frame) {
+        camera.gige().forget_packet_size(channel);
+        return std::unexpected(GenicamError::snap_timeout());
+    }
     return frame;
 }
 
@@ -112,6 +123,7 @@ void close_snapshot(GenICamera& camera, SnapshotState& state, const log::Target&
             debug(target, "AcquisitionMode not restored: " + r.error().message());
     }
     state.stream.close();
+    forget_packet_size_if_failed(camera, state.stream);
     state.frames.clear();
 }
 

@@ -32,7 +32,8 @@ GenicamResult<AcquisitionState> start_acquisition(GenICamera& camera, gige::stre
                                                   const log::Target& target);
 
 // Stops the camera, unlocks the transport parameters and closes the stream. Every step runs;
-// the result is AcquisitionStop's.
+// the result is AcquisitionStop's. A stream that ended with failed frames and no complete one
+// has its channel's packet size forgotten (as close_snapshot does).
 GenicamResult<void> stop_acquisition(GenICamera& camera, AcquisitionState& state, const log::Target& target);
 
 // An open snapshot session: the mode to restore, the stream, its subscription (capacity 4) and
@@ -50,12 +51,13 @@ GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::Str
 // and never during the wait: begin_snap (mutex held) clears the subscription and starts the
 // camera; wait_for_snap (no lock; on a copy of the subscription) waits up to `timeout`;
 // finish_snap (mutex held) stops the camera unless a frame came in SingleFrame mode and turns a
-// missing frame into SnapTimeout. `interrupted`, when given, is asked between waits of at most
+// missing frame into SnapTimeout (the stream channel's packet size is then negotiated again on
+// the next stream). `interrupted`, when given, is asked between waits of at most
 // 100 ms; true ends the wait early as if the time were up.
 GenicamResult<void> begin_snap(GenICamera& camera, SnapshotState& state);
 gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel frames, Duration timeout,
                                      const std::function<bool()>& interrupted = {});
-GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame,
+GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame, std::uint16_t channel,
                                                   gige::stream::FramePtr frame, const log::Target& target);
 // Unlocks the transport parameters, restores the acquisition mode and closes the stream. Never
 // fails; trouble is logged.

@@ -21,7 +21,8 @@ GenicamResult<GenICamera::Access> GenICamera::access() {
     if (auto error = camera_.connection_error()) return std::unexpected(GenicamError::transport(std::move(*error)));
     Genicam* model = camera_.model();
     if (!model) return std::unexpected(model_not_loaded());
-    return Access{*model, FeaturePort(camera_.connection()->channel.port)};
+    Connection& connection = *camera_.connection();
+    return Access{*model, FeaturePort(connection.channel.port, connection.packet_sizes)};
 }
 
 template <class Fn>

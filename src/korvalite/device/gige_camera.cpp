@@ -108,7 +108,7 @@ CameraResult<Connection> GigECamera::establish(ControlChannel channel) {
     (void)port.apply_device_rules(gvcp, pending_ack_limit(port, gvcp));
     auto info = fetch_device_info(port, wait);
     if (!info) return std::unexpected(info.error());
-    return Connection{std::move(channel), std::move(*info), settings_.device, *capability};
+    return Connection{std::move(channel), std::move(*info), settings_.device, *capability, PacketSizeMemo{}, false};
 }
 
 void GigECamera::disconnect(Duration deadline) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "korvalite/device/layers.hpp"
+#include "korvalite/device/packet_size_memo.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/genicam/graph.hpp"
 #include "korvalite/gige/control/control_channel.hpp"
@@ -39,6 +40,10 @@ struct Connection {
     proto::DeviceInfo device_info;
     net::Endpoint device;
     std::uint32_t gvcp_capability = 0;
+    // Negotiated stream packet sizes; a new connection starts without any.
+    PacketSizeMemo packet_sizes;
+    // The warning that the system limit caps the stream receive buffer was given.
+    bool receive_buffer_capped_told = false;
 
     proto::GvcpCapability capability() const { return {gvcp_capability}; }
 
@@ -74,9 +79,15 @@ public:
     const genicam::Genicam* model() const { return model_.get(); }
     void set_model(std::unique_ptr<genicam::Genicam> model) { model_ = std::move(model); }
 
-    // Binds the stream socket, programs the channel's stream registers (negotiating the packet
-    // size unless one is given) and starts the receive worker.
+    // Binds the stream socket, programs the channel's stream registers and starts the receive
+    // worker. Without a given packet size, the size negotiated earlier on this connection and
+    // channel is written again; only when none is remembered is it negotiated (and remembered).
     CameraResult<stream::StreamChannel> open_stream(const stream::StreamOptions& options);
+
+    // Drops the remembered packet size of `channel`, so the next stream negotiates it again.
+    void forget_packet_size(std::uint16_t channel) {
+        if (connection_) connection_->packet_sizes.forget(channel);
+    }
 
     ConnectionState state() const;
     const CameraSettings& settings() const { return settings_; }

@@ -17,11 +17,22 @@ namespace {
 using log::Level;
 namespace reg = proto::reg;
 
-void size_receive_buffer(net::UdpSocket& socket, const stream::StreamOptions& options) {
-    const std::size_t request = receive_buffer_request(options);
-    if (auto granted = socket.set_receive_buffer(request); !granted)
+// Sizes the socket's receive buffer. When the system limit keeps it below what the stream
+// wants, the socket path may lose frames under load: said once per connection, unless the
+// packet ring takes the datagrams instead.
+void size_receive_buffer(net::UdpSocket& socket, const stream::StreamOptions& options, Connection& connection) {
+    const ReceiveBufferPlan plan = plan_receive_buffer(options, net::receive_buffer_limit());
+    if (plan.capped() && !options.packet_ring && !connection.receive_buffer_capped_told) {
+        connection.receive_buffer_capped_told = true;
+        const std::string wanted = std::to_string(plan.wanted);
         KORVALITE_LOG(log::targets::gige, Level::Warn,
-                      "SO_RCVBUF=" + std::to_string(request) + " not applied: " + granted.error().text());
+                      "stream receive buffer capped at " + std::to_string(plan.request) +
+                          " bytes by net.core.rmem_max; frames may be lost under load: raise it to at least " +
+                          wanted + " (sysctl -w net.core.rmem_max=" + wanted + ")");
+    }
+    if (auto granted = socket.set_receive_buffer(plan.request); !granted)
+        KORVALITE_LOG(log::targets::gige, Level::Warn,
+                      "SO_RCVBUF=" + std::to_string(plan.request) + " not applied: " + granted.error().text());
 }
 
 // Device timestamp ticks per second; 0 when the device does not tell.
@@ -36,8 +47,13 @@ std::uint64_t read_tick_frequency(const ControlPort& port) {
 std::size_t receive_buffer_request(const stream::StreamOptions& options) {
     if (options.receive_buffer != 0) return options.receive_buffer;
     const std::uint64_t payload = std::min<std::uint64_t>(options.payload_size.value_or(0), kMaxAutoReceiveBuffer);
-    return std::clamp<std::size_t>(static_cast<std::size_t>(payload) + 1024, kMinAutoReceiveBuffer,
-                                   kMaxAutoReceiveBuffer);
+    return static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(kAutoReceiveBufferFrames * payload, kMinAutoReceiveBuffer, kMaxAutoReceiveBuffer));
+}
+
+ReceiveBufferPlan plan_receive_buffer(const stream::StreamOptions& options, std::optional<std::size_t> system_limit) {
+    const std::size_t wanted = receive_buffer_request(options);
+    return {wanted, system_limit ? std::min(wanted, *system_limit) : wanted};
 }
 
 CameraResult<net::Endpoint> stream_bind_address(const stream::StreamOptions& options, const net::Endpoint& control_local,
@@ -57,7 +73,7 @@ CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::Stream
     if (!options.payload_size || *options.payload_size == 0)
         return std::unexpected(CameraError::malformed("payload_size must be set"));
     if (auto error = connection_error()) return std::unexpected(*error);
-    const Connection& connection = *connection_;
+    Connection& connection = *connection_;
     const ControlPort& port = connection.port();
     const auto write = [&](std::uint32_t address, std::uint32_t value) {
         return wait_plain(port.write_register(address, value), port.wait_timeout());
@@ -73,19 +89,24 @@ CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::Stream
         KORVALITE_LOG(log::targets::gige, Level::Debug,
                       "stream host IP unresolved; advertising SCDA=0 (device streams to the GVCP requester)",
                       {{"local", local->to_string()}});
-    size_receive_buffer(*socket, options);
+    size_receive_buffer(*socket, options, connection);
 
     const std::uint32_t base = reg::stream_channel_base(options.channel);
     if (auto r = write(base + reg::kScdaOffset, local->address.value); !r) return std::unexpected(r.error());
     if (auto r = write(base + reg::kScpOffset, local->port); !r) return std::unexpected(r.error());
+    const std::optional<std::uint16_t> remembered = connection.packet_sizes.find(options.channel);
     std::uint16_t packet_size = 0;
-    if (options.packet_size) {
-        packet_size = *options.packet_size;
-        if (auto r = write(base + reg::kScpsOffset, packet_size); !r) return std::unexpected(r.error());
+    if (options.packet_size || remembered) {
+        packet_size = options.packet_size.value_or(remembered.value_or(0));
+        if (auto r = write(base + reg::kScpsOffset, packet_size); !r) {
+            connection.packet_sizes.forget(options.channel);
+            return std::unexpected(r.error());
+        }
     } else {
         auto negotiated = negotiate_packet_size({port, base + reg::kScpsOffset, *socket, connection.device.address});
         if (!negotiated) return std::unexpected(negotiated.error());
         packet_size = *negotiated;
+        connection.packet_sizes.remember(options.channel, packet_size);
     }
     if (options.packet_delay)
         if (auto r = write(base + reg::kScpdOffset, *options.packet_delay); !r) return std::unexpected(r.error());

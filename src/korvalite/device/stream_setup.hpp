@@ -1,6 +1,7 @@
 #pragma once
 // The host-side choices open_stream makes before it touches the device.
 #include <cstddef>
+#include <optional>
 
 #include "korvalite/device/layers.hpp"
 #include "korvalite/error.hpp"
@@ -9,12 +10,22 @@
 
 namespace korvalite::device {
 
-// Automatic receive buffer bounds: payload plus 1 KiB, kept within 256 KiB .. 8 MiB.
-inline constexpr std::size_t kMinAutoReceiveBuffer = 256 * 1024;
-inline constexpr std::size_t kMaxAutoReceiveBuffer = 8 * 1024 * 1024;
+// The automatic receive buffer holds several frames, so that a receive thread held off the CPU
+// for a few frame times loses nothing; kept within 1 MiB .. 64 MiB.
+inline constexpr std::size_t kAutoReceiveBufferFrames = 4;
+inline constexpr std::size_t kMinAutoReceiveBuffer = 1024 * 1024;
+inline constexpr std::size_t kMaxAutoReceiveBuffer = 64 * 1024 * 1024;
 
-// The SO_RCVBUF request for a stream: `receive_buffer` when set, else the automatic size.
+// The SO_RCVBUF size a stream wants: `receive_buffer` when set, else the automatic size.
 std::size_t receive_buffer_request(const stream::StreamOptions& options);
+
+// What is asked of the socket: the size wanted, capped at the system limit (when known).
+struct ReceiveBufferPlan {
+    std::size_t wanted = 0;
+    std::size_t request = 0;
+    bool capped() const { return request < wanted; }
+};
+ReceiveBufferPlan plan_receive_buffer(const stream::StreamOptions& options, std::optional<std::size_t> system_limit);
 
 // Where the stream socket binds: `local_addr` when given; else the control socket's IP with
 // port 0, unless that is 0.0.0.0; else the host's address on the route to `device`. Io failures.

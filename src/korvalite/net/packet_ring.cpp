@@ -4,10 +4,12 @@
 #include <ifaddrs.h>
 #include <linux/filter.h>
 #include <linux/if_ether.h>
+#include <linux/capability.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -154,6 +156,13 @@ std::size_t block_size_for(std::size_t ring_bytes) {
 }
 
 }  // namespace
+
+bool may_open_packet_ring() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    return (data[CAP_TO_INDEX(CAP_NET_RAW)].effective & CAP_TO_MASK(CAP_NET_RAW)) != 0;
+}
 
 std::expected<RingDatagram, PacketFault> parse_ipv4_udp(std::span<const std::byte> packet, bool verify_checksum) {
     if (packet.size() < kIpv4MinHeader) return std::unexpected(PacketFault::Truncated);

@@ -22,6 +22,9 @@
 
 namespace korvalite::net {
 
+// Whether this process holds CAP_NET_RAW in its effective set, which opening a ring needs.
+bool may_open_packet_ring();
+
 struct RingDatagram {
     std::span<const std::byte> payload;  // the UDP payload
     Endpoint source;

@@ -5,8 +5,16 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <fstream>
 
 namespace korvalite::net {
+
+std::optional<std::size_t> receive_buffer_limit() {
+    std::ifstream file("/proc/sys/net/core/rmem_max");
+    std::size_t bytes = 0;
+    if (!(file >> bytes)) return std::nullopt;
+    return bytes;
+}
 
 CameraResult<UdpSocket> UdpSocket::bind(Endpoint local) { return bind_with(local, false); }
 

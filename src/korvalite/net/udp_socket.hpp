@@ -2,6 +2,7 @@
 // A UDP/IPv4 socket owned by one worker, with the few options the driver uses.
 #include <cstddef>
 #include <expected>
+#include <optional>
 #include <span>
 
 #include "korvalite/error.hpp"
@@ -9,6 +10,10 @@
 #include "korvalite/net/unique_fd.hpp"
 
 namespace korvalite::net {
+
+// The largest receive buffer a socket may ask for without privilege (net.core.rmem_max), read
+// from /proc; nullopt when it cannot be read.
+std::optional<std::size_t> receive_buffer_limit();
 
 struct Datagram {
     std::size_t size = 0;
