@@ -49,7 +49,7 @@ def test_class_docstring_and_method_signatures():
               "packet_delay: int | None = None, resend: bool = True, packet_ring: bool | str | None = None"
     signatures = {
         "__init__": "(self, ip: str, *, gvcp_timeout: float = 0.5, retries: int = 4, heartbeat_timeout: float = 3.0,"
-                    " exclusive: bool = False, local_ip: str | None = None, packet_ring: bool | str = 'auto') -> None",
+                    " exclusive: bool = False, local_ip: str | None = None, packet_ring: bool | str = False) -> None",
         "connect": "(self) -> None",
         "disconnect": "(self, deadline: float = 0.5) -> None",
         "is_connected": "(self) -> bool",
