@@ -45,8 +45,9 @@ def test_class_docstring_and_method_signatures():
     assert korvalite.Camera.__doc__ == (
         "A connected GenICam camera shared behind a mutex, so sessions and\n"
         "channels created from it stay valid while Python holds them.")
+    ring = "packet_ring: bool | str | None = None"
     options = "channel: int = 0, n_buffers: int = 8, packet_size: int | None = None, " \
-              "packet_delay: int | None = None, resend: bool = True, packet_ring: bool | str | None = None"
+              "packet_delay: int | None = None, resend: bool = True, " + ring
     signatures = {
         "__init__": "(self, ip: str, *, gvcp_timeout: float = 0.5, retries: int = 4, heartbeat_timeout: float = 3.0,"
                     " exclusive: bool = False, local_ip: str | None = None, packet_ring: bool | str = False) -> None",
@@ -74,8 +75,8 @@ def test_class_docstring_and_method_signatures():
         "execute": "(self, name: str) -> None",
         "access_mode": "(self, name: str) -> AccessMode",
         "invalidate_caches": "(self) -> None",
-        "start_acquisition": f"(self, *, {options}, callback: collections.abc.Callable[[Frame], object] | None = None,"
-                             " on_error: str = 'log') -> Acquisition",
+        "start_acquisition": f"(self, *, {options.removesuffix(ring)}callback: collections.abc.Callable[[Frame], object]"
+                             f" | None = None, on_error: str = 'log', {ring}) -> Acquisition",
         "snapshot_session": f"(self, *, {options}) -> korvalite._korvalite_core.SnapshotSession",
     }
     for name, signature in signatures.items():

@@ -371,8 +371,9 @@ def test_documentation_of_the_capture_objects():
     callback = ("callback: collections.abc.Callable[[Frame], object] | None = None, on_error: str = 'log', "
                 "packet_ring: bool | str | None = None")
     assert korvalite.Camera.start_acquisition.__doc__.startswith(f"start_acquisition(self, {options}, {callback}) -> ")
-    assert korvalite.Camera.snapshot_session.__doc__.startswith(f"snapshot_session(self, {options}) -> ")
-    assert korvalite.Camera.snap.__doc__.startswith(f"snap(self, timeout: float = 5.0, {options}) -> Frame")
+    ring = "packet_ring: bool | str | None = None"
+    assert korvalite.Camera.snapshot_session.__doc__.startswith(f"snapshot_session(self, {options}, {ring}) -> ")
+    assert korvalite.Camera.snap.__doc__.startswith(f"snap(self, timeout: float = 5.0, {options}, {ring}) -> Frame")
     assert korvalite.Acquisition.wait_for.__doc__.startswith("wait_for(self, timeout: float = 1.0) -> Frame | None")
     with pytest.raises(TypeError):
         korvalite.Acquisition()
