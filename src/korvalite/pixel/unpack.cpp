@@ -156,7 +156,7 @@ bool unpack_image(Packing packing, std::span<const std::byte> in, const PackedIm
 bool pack(Packing packing, std::span<const std::uint16_t> in, std::span<std::byte> out) {
     const std::uint64_t size = packed_bytes(packing, in.size());
     if (packing == Packing::None || out.size() < size) return false;
-    std::memset(out.data(), 0, size);
+    std::fill_n(out.begin(), size, std::byte{0});
     const unsigned bits = bits_of(packing);
     const std::uint32_t mask = (1u << bits) - 1;
     for (std::size_t i = 0; i < in.size(); ++i) {
