@@ -20,9 +20,9 @@ using test_support::id_of;
 
 namespace {
 
-// A small stack: 1 MiB (a Python worker thread has 8 MiB by default). AddressSanitizer's frames
-// are several times larger, so its builds get four times as much.
-#if defined(__SANITIZE_ADDRESS__)
+// A small stack: 1 MiB (a Python worker thread has 8 MiB by default). The sanitizers' frames
+// are several times larger, so their builds get four times as much.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr std::size_t kSmallStack = std::size_t{4} << 20;
 #else
 constexpr std::size_t kSmallStack = std::size_t{1} << 20;
