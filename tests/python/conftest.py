@@ -147,3 +147,17 @@ def genicam_xml():
     if not folder.is_dir():
         pytest.skip(f"no real descriptions at {folder} (set KORVALITE_GENICAM_XML)")
     return folder
+
+
+@pytest.fixture(scope="module")
+def sim_camera():
+    """A connected Camera on a simulated camera of its own, shared by the tests of one module."""
+    from korvalite.sim import SimulatedCamera
+    from loopback import free_ip as take
+
+    ip = take()
+    with SimulatedCamera(ip, frame_rate=200.0, exposure_us=1000.0):
+        camera = korvalite.Camera(ip)
+        camera.connect()
+        yield camera
+        camera.disconnect()

@@ -8,9 +8,8 @@ import pytest
 import korvalite
 from korvalite import _korvalite_core
 from korvalite.images import ImageError, image_array
-from korvalite.sim import PIXEL_FORMATS, SimulatedCamera
+from korvalite.sim import PIXEL_FORMATS
 from png_reader import read_png
-from loopback import free_ip
 
 testing = _korvalite_core._testing
 CELLS = {"RG": ("R", "G", "G", "B"), "GB": ("G", "B", "R", "G"), "GR": ("G", "R", "B", "G"), "BG": ("B", "G", "G", "R")}
@@ -79,16 +78,6 @@ def test_bayer_png_shows_the_colour_of_the_scene(tmp_path, pattern, pixel_format
     assert np.array_equal(raw, scaled(mosaic, bits, to_bits))
 
 
-@pytest.fixture(scope="module")
-def cam():
-    ip = free_ip()
-    with SimulatedCamera(ip, frame_rate=200.0, exposure_us=1000.0):
-        camera = korvalite.Camera(ip)
-        camera.connect()
-        yield camera
-        camera.disconnect()
-
-
 def snap(cam, pixel_format, width=48, height=32):
     cam.set_enum("PixelFormat", pixel_format)
     cam.set_integer("Width", width)
@@ -99,8 +88,8 @@ def snap(cam, pixel_format, width=48, height=32):
 # The pattern is a ramp, which bilinear interpolation reproduces exactly: away from the edges,
 # the frame-number stamp and any wrap of the ramp, every colour of a pixel is its own sample.
 @pytest.mark.parametrize("pixel_format", ["BayerRG12p", "BayerGB10p", "BayerGR12Packed"])
-def test_simulated_bayer_ramp_stays_grey_after_demosaic(cam, tmp_path, pixel_format):
-    frame = snap(cam, pixel_format)
+def test_simulated_bayer_ramp_stays_grey_after_demosaic(sim_camera, tmp_path, pixel_format):
+    frame = snap(sim_camera, pixel_format)
     mosaic = frame.to_numpy().astype(np.int64)
     image = png_array(frame.save(tmp_path / f"{pixel_format}.png"))
     bits = frame.pixel_format_info.significant_bits
@@ -114,23 +103,23 @@ def test_simulated_bayer_ramp_stays_grey_after_demosaic(cam, tmp_path, pixel_for
     assert checked > mosaic.size // 2
 
 
-def test_save_writes_tiff_npy_and_png_of_one_frame(cam, tmp_path):
+def test_save_writes_tiff_npy_and_png_of_one_frame(sim_camera, tmp_path):
     tifffile = pytest.importorskip("tifffile")
-    frame = snap(cam, "Mono12p")
+    frame = snap(sim_camera, "Mono12p")
     values = frame.to_numpy()
     tiff = tifffile.imread(frame.save(tmp_path / "mono12p.tif"))
     assert tiff.dtype == np.uint16 and np.array_equal(tiff, scaled(values, 12, 16))
     assert np.array_equal(np.load(frame.save(tmp_path / "mono12p.npy")), values)  # unscaled
     assert np.array_equal(png_array(frame.save(tmp_path / "mono12p.png")), scaled(values, 12, 16))
 
-    colour = snap(cam, "BayerRG12p")
+    colour = snap(sim_camera, "BayerRG12p")
     rgb = tifffile.imread(colour.save(tmp_path / "bayer.tiff"))
     assert rgb.shape == (32, 48, 3) and np.array_equal(rgb, image_array(colour))
 
 
-def test_4_2_2_images_are_saved_as_rgb(cam, tmp_path):
+def test_4_2_2_images_are_saved_as_rgb(sim_camera, tmp_path):
     for pixel_format in ("YUV422_8", "YCbCr422_8"):
-        frame = snap(cam, pixel_format)
+        frame = snap(sim_camera, pixel_format)
         image = png_array(frame.save(tmp_path / f"{pixel_format}.png"))
         assert image.shape == (32, 48, 3) and np.array_equal(image, korvalite.yuv422_to_rgb(frame))
 

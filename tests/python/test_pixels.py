@@ -9,8 +9,7 @@ import pytest
 
 import korvalite
 from korvalite import _korvalite_core
-from korvalite.sim import PIXEL_FORMATS, SimulatedCamera, expected_pattern
-from loopback import free_ip
+from korvalite.sim import PIXEL_FORMATS, expected_pattern
 
 testing = _korvalite_core._testing
 LSB_PACKED = {"Mono10p": 10, "Mono12p": 12, **{f"Bayer{t}{b}p": b for t in ("RG", "GB", "GR", "BG") for b in (10, 12)}}
@@ -32,16 +31,6 @@ def reference_unpack(data, count, pixel_format):
     return (stream << np.arange(bits, dtype=np.uint16)).sum(axis=1, dtype=np.uint16)
 
 
-@pytest.fixture(scope="module")
-def cam():
-    ip = free_ip()
-    with SimulatedCamera(ip, frame_rate=200.0, exposure_us=1000.0):
-        camera = korvalite.Camera(ip)
-        camera.connect()
-        yield camera
-        camera.disconnect()
-
-
 def snap(cam, pixel_format, width=13, height=5, offset_x=3, offset_y=2):
     """A frame of odd width, so packed rows end inside a byte."""
     cam.set_enum("PixelFormat", pixel_format)
@@ -54,8 +43,8 @@ def snap(cam, pixel_format, width=13, height=5, offset_x=3, offset_y=2):
 
 
 @pytest.mark.parametrize("pixel_format", list(LSB_PACKED) + list(MSB_PAIRS))
-def test_packed_formats_unpack_to_the_values_of_their_depth(cam, pixel_format):
-    frame = snap(cam, pixel_format)
+def test_packed_formats_unpack_to_the_values_of_their_depth(sim_camera, pixel_format):
+    frame = snap(sim_camera, pixel_format)
     image = frame.to_numpy()
     assert (image.shape, image.dtype) == ((5, 13), np.dtype(np.uint16))
     assert np.array_equal(image.reshape(-1), reference_unpack(frame.data(), 65, pixel_format))
@@ -68,8 +57,8 @@ def test_packed_formats_unpack_to_the_values_of_their_depth(cam, pixel_format):
 @pytest.mark.parametrize("pixel_format, dtype, shape", [(f, "<u2", (5, 13)) for f in WORDS]
                          + [(f, np.uint8, (5, 13, 2)) for f in BYTES_422]
                          + [(f, np.uint8, (5, 13)) for f in ("BayerGR8", "BayerBG8")])
-def test_unpacked_formats_are_views_of_the_pattern(cam, pixel_format, dtype, shape):
-    frame = snap(cam, pixel_format)
+def test_unpacked_formats_are_views_of_the_pattern(sim_camera, pixel_format, dtype, shape):
+    frame = snap(sim_camera, pixel_format)
     image = frame.to_numpy()
     assert (image.shape, image.dtype) == (shape, np.dtype(dtype)) and np.shares_memory(image, np.asarray(frame))
     assert image.tobytes() == frame.data()
