@@ -14,6 +14,7 @@ standard library.
 
 from __future__ import annotations
 
+import io
 import struct
 import zlib
 from pathlib import Path
@@ -129,6 +130,15 @@ def image_array(frame: Frame, *, bits: Optional[int] = None, raw: bool = False) 
         samples = frame.to_numpy()
     except ValueError as error:
         raise ImageError(str(error)) from None
+    return image_from_samples(samples, info, bits=bits, raw=raw)
+
+
+def image_from_samples(samples: "np.ndarray", info: Any, *, bits: Optional[int] = None,
+                       raw: bool = False) -> "np.ndarray":
+    """``image_array`` for samples already taken out of a frame (``to_numpy()``'s array, or a
+    copy of it) with the frame's ``pixel_format_info``."""
+    if bits not in (None, 8, 16):
+        raise ImageError(f"bits must be 8 or 16, not {bits!r}")
     significant = info.significant_bits
     if info.layout in ("yuv422", "ycbcr422"):
         samples, significant = yuv422_to_rgb(samples, info.layout), 8
@@ -156,19 +166,26 @@ def png_bytes(image: "np.ndarray") -> bytes:
             + _png_chunk(b"IEND", b""))
 
 
-def write_png(path: Path, image: "np.ndarray") -> None:
-    """Pillow writes the image when installed and able (it has no 16-bit RGB), else the standard library."""
+def encode_png(image: "np.ndarray") -> bytes:
+    """A PNG file of the image: Pillow makes it when installed and able (it has no 16-bit RGB),
+    else the standard library."""
     try:
         from PIL import Image  # noqa: PLC0415
     except ImportError:
         Image = None
     if Image is None or (image.ndim == 3 and image.dtype.itemsize == 2):
-        path.write_bytes(png_bytes(image))
-        return
+        return png_bytes(image)
     height, width = image.shape[:2]
     mode = ("L" if image.ndim == 2 else "RGB") if image.dtype.itemsize == 1 else "I;16B"
     data = image.astype(image.dtype.newbyteorder(">")).tobytes()
-    Image.frombytes(mode, (width, height), data).save(path)
+    out = io.BytesIO()
+    Image.frombytes(mode, (width, height), data).save(out, format="PNG")
+    return out.getvalue()
+
+
+def write_png(path: Path, image: "np.ndarray") -> None:
+    """Writes ``encode_png(image)`` to `path`."""
+    path.write_bytes(encode_png(image))
 
 
 def write_tiff(path: Path, image: "np.ndarray") -> None:
