@@ -179,6 +179,16 @@ def cmd_demo(args: argparse.Namespace) -> int:
     return run_demo(ip=args.ip, out_dir=args.out)
 
 
+def cmd_view(args: argparse.Namespace) -> int:
+    """Serves the live view in the browser until Ctrl-C."""
+    from .viewer import run_view  # noqa: PLC0415
+
+    if not 0 <= args.port <= 65535:
+        raise UsageError(f"--port must be 0 to 65535, not {args.port}")
+    return run_view(args.ip, host=args.host, port=args.port, open_browser=args.open, record_dir=args.record_dir,
+                    gvcp_timeout=args.gvcp_timeout)
+
+
 def _sim_main(argv: list[str]) -> int:
     from .sim._cli import main as sim_main  # noqa: PLC0415
 
@@ -258,6 +268,18 @@ def build_parser() -> argparse.ArgumentParser:
     p = command("demo", cmd_demo, "the guided tour, against a simulated or a real camera")
     p.add_argument("--ip", help="a real camera's address (default: start a simulated camera)")
     p.add_argument("--out", default=".", help="folder for the captured PNG (default: here)")
+
+    p = command("view", cmd_view, "a live view of the camera in the browser",
+                description="Serve a page with the live image, counters, histogram, features, settings files "
+                            "and device events, and print its URL. Without IP a simulated camera is started.")
+    p.add_argument("ip", nargs="?", help="the camera's IP address (default: start a simulated camera)")
+    p.add_argument("--gvcp-timeout", type=float, default=0.5,
+                   help="seconds to wait for each control acknowledge (default %(default)s)")
+    p.add_argument("--host", default="127.0.0.1",
+                   help="address to listen on (default %(default)s; any other prints a warning: there is no login)")
+    p.add_argument("--port", type=int, default=0, help="port to listen on (default: a free one)")
+    p.add_argument("--open", action="store_true", help="open the page in the web browser")
+    p.add_argument("--record-dir", default=".", help="folder for recordings (default: here)")
     return parser
 
 
