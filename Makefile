@@ -5,7 +5,7 @@ PYTHON ?= python3
 JOBS ?= $(shell nproc)
 BUILD_DIR ?= build/cpp
 DEB_PACKAGES := g++ cmake ninja-build libpugixml-dev zlib1g-dev libgtest-dev libbenchmark-dev iproute2
-PY_PACKAGES := scikit-build-core nanobind pytest pytest-timeout numpy mypy tifffile
+PY_PACKAGES := scikit-build-core nanobind pytest pytest-timeout numpy mypy tifffile aiohttp pillow selenium
 # Sanitizer and fuzz builds: GCC's sanitizer runtimes; clang 19 for libFuzzer (clang 14 and 16
 # from Debian cannot compile the standard library's std::expected).
 SAN_DEB_PACKAGES := libasan8 libubsan1 libtsan2
@@ -16,7 +16,7 @@ ASAN_DIR ?= build/asan
 TSAN_DIR ?= build/tsan
 FUZZ_DIR ?= build/fuzz
 
-.PHONY: all deps deps-apt deps-pip deps-interop test-layers build-cpp install-py test test-cpp test-py demo bench clean \
+.PHONY: all deps deps-apt deps-pip deps-interop deps-browser test-layers build-cpp install-py test test-cpp test-py demo bench clean \
 	test-asan test-tsan fuzz
 
 all: install-py
@@ -57,10 +57,17 @@ deps-interop:
 	@$(MAKE) --no-print-directory deps-apt DEB_PACKAGES="$(INTEROP_DEB_PACKAGES)" || \
 	  echo "aravis-tools could not be installed: the interoperability suite will be skipped"
 
+# Headless Chromium and its WebDriver for the viewer's browser tests (tests/python/test_viewer.py);
+# those tests skip, saying why, when they cannot be installed.
+BROWSER_DEB_PACKAGES := chromium chromium-driver
+deps-browser:
+	@$(MAKE) --no-print-directory deps-apt DEB_PACKAGES="$(BROWSER_DEB_PACKAGES)" || \
+	  echo "chromium could not be installed: the viewer's browser tests will be skipped"
+
 test-cpp: build-cpp
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
-test-py: install-py deps-interop
+test-py: install-py deps-interop deps-browser
 	cd tests/python && $(PYTHON) -m pytest -q -p no:cacheprovider .
 
 test: test-layers test-cpp test-py test-asan

@@ -17,7 +17,7 @@ from korvalite import cli
 from korvalite.sim import FEATURE_REGISTERS, SimulatedCamera, expected_pattern
 from png_reader import read_png
 
-COMMANDS = ["discover", "info", "features", "get", "set", "execute", "save", "load", "snap", "stream", "sim", "demo"]
+COMMANDS = ["discover", "info", "features", "get", "set", "execute", "save", "load", "snap", "stream", "sim", "demo", "view"]
 
 
 def korvalite_cli(*args, timeout=60, prefix=(sys.executable, "-m", "korvalite")):

@@ -1,0 +1,250 @@
+"""`korvalite view` in a real browser: headless Chromium driven by Selenium against a simulated
+camera. One viewer process and one browser serve the whole module; the tests run in file order
+(the last ones take the camera away and stop the viewer)."""
+
+import json
+import os
+import pathlib
+import shutil
+import signal
+import subprocess
+import sys
+import threading
+import time
+import urllib.error
+import urllib.request
+
+import pytest
+
+from png_reader import read_png
+
+pytestmark = pytest.mark.timeout(90)
+
+CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
+CHROMEDRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
+OUTPUT = pathlib.Path(os.environ.get("KORVALITE_TEST_OUTPUT",
+                                     pathlib.Path(__file__).resolve().parents[2] / "build" / "test-output"))
+WAIT = 20.0  # seconds any one thing on the page may take
+
+
+def _missing():
+    try:
+        import aiohttp  # noqa: F401
+        import PIL  # noqa: F401
+        import selenium  # noqa: F401
+    except ImportError as error:
+        return f"the viewer tests need aiohttp, Pillow and selenium ({error})"
+    for path in (CHROMIUM, CHROMEDRIVER):
+        if not os.access(path, os.X_OK):
+            return f"no {path}: install chromium and chromium-driver (make deps-browser)"
+    return None
+
+
+if _missing():
+    pytest.skip(_missing(), allow_module_level=True)
+
+from selenium import webdriver  # noqa: E402
+from selenium.webdriver.chrome.service import Service  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
+
+
+class ViewerProcess:
+    """`python -m korvalite view IP` with its printed URL and everything it prints."""
+
+    def __init__(self, ip, record_dir):
+        self.proc = subprocess.Popen([sys.executable, "-m", "korvalite", "view", ip, "--record-dir", str(record_dir)],
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.lines = []
+        self._url = threading.Event()
+        self.url = None
+        threading.Thread(target=self._read, daemon=True).start()
+        if not self._url.wait(WAIT):
+            self.proc.kill()
+            raise AssertionError("the viewer printed no URL: " + "".join(self.lines))
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.append(line)
+            if line.startswith("viewing ") and " at http://" in line:
+                self.url = line.split(" at ", 1)[1].strip()
+                self._url.set()
+
+    @property
+    def origin(self):
+        return self.url.split("/?", 1)[0]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
+
+
+@pytest.fixture(scope="module")
+def sim(free_ip):
+    from korvalite.sim import SimulatedCamera
+
+    with SimulatedCamera(free_ip(), frame_rate=20.0, heartbeat_timeout=1.0) as camera:
+        yield camera
+
+
+@pytest.fixture(scope="module")
+def viewer(sim, tmp_path_factory):
+    process = ViewerProcess(sim.address, tmp_path_factory.mktemp("recordings"))
+    yield process
+    process.stop()
+
+
+@pytest.fixture(scope="module")
+def downloads(tmp_path_factory):
+    return tmp_path_factory.mktemp("downloads")
+
+
+@pytest.fixture(scope="module")
+def browser(viewer, downloads):
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                 "--window-size=1400,900", "--no-first-run", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync", "--disable-default-apps",
+                 "--disable-features=MediaRouter,DialMediaRouteProvider,OptimizationHints",
+                 # Nothing leaves the machine: names do not resolve, and anything not on loopback
+                 # would go to a proxy that is not there.
+                 "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+                 "--proxy-server=http://127.0.0.1:9", "--proxy-bypass-list=<-loopback>;127.0.0.1"):
+        options.add_argument(flag)
+    options.add_experimental_option("prefs", {"download.default_directory": str(downloads),
+                                              "download.prompt_for_download": False})
+    driver = webdriver.Chrome(options=options, service=Service(executable_path=CHROMEDRIVER))
+    driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": str(downloads)})
+    driver.get(viewer.url)
+    try:
+        yield driver
+    finally:
+        driver.quit()
+
+
+def wait(driver, condition, what):
+    return WebDriverWait(driver, WAIT, poll_frequency=0.1).until(lambda d: condition(d), message=what)
+
+
+def number(driver, element_id):
+    text = driver.find_element(By.ID, element_id).text
+    return int(text) if text.lstrip("-").isdigit() else -1
+
+
+def set_control(driver, element_id, value):
+    driver.execute_script("const e = document.getElementById(arguments[0]); e.value = arguments[1];"
+                          "e.dispatchEvent(new Event('change'));", element_id, str(value))
+
+
+def test_page_shows_live_frames_counters_and_features(browser):
+    wait(browser, lambda d: number(d, "shown") >= 3, "no frames shown")
+    first_id, first_src = number(browser, "frame-id"), browser.find_element(By.ID, "live").get_attribute("src")
+    wait(browser, lambda d: number(d, "frame-id") > first_id, "the frame number does not rise")
+    assert browser.find_element(By.ID, "live").get_attribute("src") != first_src
+    wait(browser, lambda d: number(d, "completed") > 0, "the stream counters stay at zero")
+    wait(browser, lambda d: d.find_elements(By.ID, "f-Width") and d.find_elements(By.ID, "f-PixelFormat"),
+         "the feature tree has no Width or PixelFormat control")
+    assert browser.find_element(By.ID, "f-PixelFormat").tag_name == "select"
+    assert browser.find_element(By.ID, "events").text  # events, or the note that there are none
+    OUTPUT.mkdir(parents=True, exist_ok=True)
+    assert browser.save_screenshot(str(OUTPUT / "viewer.png"))
+
+
+@pytest.mark.parametrize("width, refusal", [
+    (320, None),
+    (100000, "out of range"),
+    ("wide", "not a number"),
+])
+def test_width_written_through_the_page(browser, sim, width, refusal):
+    from korvalite.sim import FEATURE_REGISTERS
+
+    wait(browser, lambda d: d.find_elements(By.ID, "f-Width"), "no Width control")
+    before = sim.read_register(FEATURE_REGISTERS["Width"])
+    set_control(browser, "f-Width", width)
+    if refusal is None:
+        wait(browser, lambda d: d.execute_script("return document.getElementById('live').naturalWidth") == width,
+             f"the image does not become {width} wide")
+        assert sim.read_register(FEATURE_REGISTERS["Width"]) == width
+        assert browser.find_element(By.ID, "err-Width").text == ""
+    else:
+        wait(browser, lambda d: refusal in d.find_element(By.ID, "err-Width").text, f"no '{refusal}' error shown")
+        assert sim.read_register(FEATURE_REGISTERS["Width"]) == before
+
+
+def test_snap_downloads_a_png_of_the_frame_size(browser, sim, downloads):
+    from korvalite.sim import FEATURE_REGISTERS
+
+    width, height = (sim.read_register(FEATURE_REGISTERS[n]) for n in ("Width", "Height"))
+    browser.find_element(By.ID, "snap").click()
+    wait(browser, lambda d: [p for p in downloads.glob("*.png")], "no PNG downloaded")
+    (path,) = downloads.glob("*.png")
+    png = read_png(path.read_bytes())
+    assert (png.width, png.height) == (width, height)
+
+
+def _request(viewer, path, *, token=True, origin=True, body=None):
+    url = viewer.origin + path
+    if token:
+        url += ("&" if "?" in path else "?") + "token=" + viewer.url.split("token=", 1)[1]
+    headers = {"Content-Type": "application/json"}
+    if origin:
+        headers["Origin"] = viewer.origin if origin is True else origin
+    data = None if body is None else (body if isinstance(body, bytes) else json.dumps(body).encode())
+    request = urllib.request.Request(url, data=data, headers=headers, method="POST" if data is not None else "GET")
+    try:
+        with urllib.request.urlopen(request, timeout=10) as response:
+            return response.status, response.read()
+    except urllib.error.HTTPError as error:
+        return error.code, error.read()
+
+
+@pytest.mark.parametrize("path, options, status", [
+    ("/api/features", {"token": False}, 403),
+    ("/", {"token": False}, 403),
+    ("/api/feature", {"body": {"name": "Width", "value": "256"}, "origin": "http://evil.invalid"}, 403),
+    ("/api/feature", {"body": {"name": "Width", "value": "256"}, "origin": False}, 403),
+    ("/api/feature", {"body": b"{not json"}, 400),
+    ("/api/feature", {"body": ["Width", 256]}, 400),
+    ("/api/feature", {"body": {"name": "Nope", "value": "1"}}, 400),
+    ("/api/feature", {"body": {"name": "Width; rm", "value": "1"}}, 400),
+    ("/api/feature", {"body": {"name": "Width", "value": ["1"]}}, 400),
+    ("/api/record", {"body": {"count": 0}}, 400),
+    ("/api/acquisition", {"body": {"action": "explode"}}, 400),
+    ("/api/pixel?x=a&y=1", {}, 400),
+])
+def test_requests_not_from_the_page_or_malformed_are_refused(viewer, sim, path, options, status):
+    from korvalite.sim import FEATURE_REGISTERS
+
+    before = sim.read_register(FEATURE_REGISTERS["Width"])
+    assert _request(viewer, path, **options)[0] == status
+    assert sim.read_register(FEATURE_REGISTERS["Width"]) == before
+
+
+def test_closed_tab_and_lost_camera_are_survived(browser, viewer, sim):
+    browser.switch_to.new_window("tab")
+    browser.get(viewer.url)
+    wait(browser, lambda d: number(d, "shown") >= 1, "the second tab shows no frame")
+    browser.close()
+    browser.switch_to.window(browser.window_handles[0])
+    shown = number(browser, "shown")
+    wait(browser, lambda d: number(d, "shown") > shown + 2, "frames stop after another tab closed")
+
+    sim.gone = True
+    wait(browser, lambda d: d.find_element(By.ID, "lost").is_displayed(), "the lost camera is not shown")
+    sim.gone = False
+    time.sleep(1.5)  # the device lets go of the old control session after its heartbeat timeout
+    browser.find_element(By.ID, "reconnect").click()
+    wait(browser, lambda d: not d.find_element(By.ID, "lost").is_displayed(), "reconnecting does not clear the loss")
+    shown = number(browser, "shown")
+    wait(browser, lambda d: number(d, "shown") > shown + 2, "no frames after reconnecting")
+
+
+def test_ctrl_c_stops_the_viewer(viewer):
+    viewer.proc.send_signal(signal.SIGINT)
+    assert viewer.proc.wait(20) == 0
+    deadline = time.monotonic() + 5
+    while "viewer stopped\n" not in viewer.lines and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert "viewer stopped\n" in viewer.lines
