@@ -1,5 +1,5 @@
 """The guided tour behind ``make demo``: connect, look around, configure, snap a PNG, stream for
-three seconds with a live progress line, and clean up. Without ``ip`` it starts a simulated
+three seconds with a live progress line, clean up, and point to ``korvalite view``. Without ``ip`` it starts a simulated
 camera on a loopback address first."""
 
 from __future__ import annotations
@@ -92,6 +92,8 @@ def run_demo(ip: str | None = None, out_dir: str | Path = ".") -> int:
         print(stats)
         _section("done")
         print(f"link: {cam.link_stats()}")
+        print("next: `korvalite view` shows a camera live in the browser (a simulated one without an IP): "
+              "turn exposure, gain and ROI while you watch, then save the settings for your program")
     return 0
 
 

@@ -1,9 +1,11 @@
 """`korvalite view` in a real browser: headless Chromium driven by Selenium against a simulated
 camera. One viewer process and one browser serve the whole module; the tests run in file order
-(the last ones take the camera away and stop the viewer)."""
+(the last ones take the camera away and stop the viewer). Without Chromium (make deps-browser)
+the browser tests skip, saying why; the request checks and the event list run all the same."""
 
 import json
 import os
+import types
 import pathlib
 import shutil
 import signal
@@ -27,26 +29,35 @@ OUTPUT = pathlib.Path(os.environ.get("KORVALITE_TEST_OUTPUT",
 WAIT = 20.0  # seconds any one thing on the page may take
 
 
-def _missing():
-    try:
-        import aiohttp  # noqa: F401
-        import PIL  # noqa: F401
-        import selenium  # noqa: F401
-    except ImportError as error:
-        return f"the viewer tests need aiohttp, Pillow and selenium ({error})"
+def _missing(modules, why):
+    for module in modules:
+        try:
+            __import__(module)
+        except ImportError as error:
+            return f"{why} ({error})"
+    return None
+
+
+if _missing(("aiohttp", "PIL", "numpy"), "the viewer needs aiohttp, Pillow and numpy"):
+    pytest.skip(_missing(("aiohttp", "PIL", "numpy"), "the viewer needs aiohttp, Pillow and numpy"),
+                allow_module_level=True)
+
+
+def _no_browser():
+    missing = _missing(("selenium",), "the browser tests need selenium")
+    if missing:
+        return missing
     for path in (CHROMIUM, CHROMEDRIVER):
         if not os.access(path, os.X_OK):
             return f"no {path}: install chromium and chromium-driver (make deps-browser)"
     return None
 
 
-if _missing():
-    pytest.skip(_missing(), allow_module_level=True)
-
-from selenium import webdriver  # noqa: E402
-from selenium.webdriver.chrome.service import Service  # noqa: E402
-from selenium.webdriver.common.by import By  # noqa: E402
-from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
+if not _no_browser():
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
 
 
 class ViewerProcess:
@@ -102,6 +113,8 @@ def downloads(tmp_path_factory):
 
 @pytest.fixture(scope="module")
 def browser(viewer, downloads):
+    if _no_browser():
+        pytest.skip(_no_browser())
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
@@ -184,6 +197,20 @@ def test_snap_downloads_a_png_of_the_frame_size(browser, sim, downloads):
     assert (png.width, png.height) == (width, height)
 
 
+def test_record_writes_the_next_frames_as_pngs(browser, sim):
+    from korvalite.sim import FEATURE_REGISTERS
+
+    size = tuple(sim.read_register(FEATURE_REGISTERS[n]) for n in ("Width", "Height"))
+    set_control(browser, "record-count", 3)
+    browser.find_element(By.ID, "record").click()
+    wait(browser, lambda d: d.find_element(By.ID, "record-state").text.startswith("recorded 3/3 to "),
+         "the recording does not finish")
+    folder = pathlib.Path(browser.find_element(By.ID, "record-state").text.split(" to ", 1)[1])
+    files = sorted(folder.glob("frame-*.png"))
+    assert len(files) == 3
+    assert [(p.width, p.height) for p in (read_png(f.read_bytes()) for f in files)] == [size] * 3
+
+
 def _request(viewer, path, *, token=True, origin=True, body=None):
     url = viewer.origin + path
     if token:
@@ -248,3 +275,32 @@ def test_ctrl_c_stops_the_viewer(viewer):
     while "viewer stopped\n" not in viewer.lines and time.monotonic() < deadline:
         time.sleep(0.05)
     assert "viewer stopped\n" in viewer.lines
+
+
+def test_device_events_are_listed_and_unsubscribed_on_close(tmp_path):
+    from korvalite.viewer.session import Session
+
+    class Subscription:
+        cancelled = False
+
+        def cancel(self):
+            self.cancelled = True
+
+    class EventCamera:
+        def on_event(self, fn):
+            self.deliver, self.subscription = fn, Subscription()
+            return self.subscription
+
+    cam, sent = EventCamera(), []
+    session = Session(cam, tmp_path, publish=lambda frame: None, notify=sent.append)
+    try:
+        cam.deliver(types.SimpleNamespace(id=0x9001, name="FrameEnd", timestamp=123, stream_channel=0, block_id=7,
+                                          data=b"\x01\xff"))
+    finally:
+        session.close()
+    assert sent == list(session.events) == [{"type": "event", "id": 0x9001, "name": "FrameEnd", "timestamp": 123,
+                                             "stream_channel": 0, "block_id": 7, "data": "01ff"}]
+    assert cam.subscription.cancelled
+    without = Session(object(), tmp_path, publish=lambda frame: None, notify=sent.append)
+    without.close()
+    assert not without.events_supported()

@@ -28,6 +28,7 @@ CameraFailure = (korvalite.CameraError, korvalite.GenicamError)
 N_BUFFERS = 16
 VALUE_KINDS = ("integer", "float", "number", "boolean", "enumeration", "string")
 MAX_EVENTS = 200
+SNAP_TIMEOUT = 5.0  # seconds
 
 
 def _visibility(info: Any) -> str:
@@ -84,9 +85,10 @@ class Session:
         acq, self._acq = self._acq, None
         if acq is not None:
             try:
-                acq.stop()
+                acq.stop()  # returns once the frame callback has returned for the last time
             except CameraFailure as error:
-                _log.info("closing the acquisition: %s", error)
+                _log.info("stopping the acquisition: %s", error)
+        self.slot.clear()  # a snap or the cursor must not see a frame taken with the settings before
 
     def counters(self) -> dict:
         """Frame and byte rates since the previous call and the stream's loss counters."""
@@ -118,7 +120,6 @@ class Session:
     def _mark_lost(self, reason: str) -> None:
         self.lost = reason
         self._close_acquisition()
-        self.slot.clear()
 
     def reconnect(self) -> None:
         """Connects again (after the camera was lost) and restarts the stream if it was running."""
@@ -148,9 +149,13 @@ class Session:
 
     def snap_png(self) -> tuple[bytes, int, int]:
         """The newest frame of the running stream (or a fresh snap) as a PNG, with its size."""
-        frame = self.slot.latest() if self.running() else None
-        if frame is None:
-            frame = self.cam.snap(timeout=5.0)
+        if self.running():
+            newest = self.slot.newer_than(0, SNAP_TIMEOUT)
+            if newest is None:
+                raise ValueError(f"no frame arrived within {SNAP_TIMEOUT:g} s")
+            frame = newest[1]
+        else:
+            frame = self.cam.snap(timeout=SNAP_TIMEOUT)
         return png_bytes_of(frame), frame.width, frame.height
 
     def pixel(self, x: int, y: int) -> Optional[list]:
