@@ -205,7 +205,7 @@ def test_record_writes_the_next_frames_as_pngs(browser, sim):
     browser.find_element(By.ID, "record").click()
     wait(browser, lambda d: d.find_element(By.ID, "record-state").text.startswith("recorded 3/3 to "),
          "the recording does not finish")
-    folder = pathlib.Path(browser.find_element(By.ID, "record-state").text.split(" to ", 1)[1])
+    folder = pathlib.Path(browser.find_element(By.ID, "record-state").text.split(" to ", 1)[1].split(" (")[0])
     files = sorted(folder.glob("frame-*.png"))
     assert len(files) == 3
     assert [(p.width, p.height) for p in (read_png(f.read_bytes()) for f in files)] == [size] * 3
@@ -304,3 +304,21 @@ def test_device_events_are_listed_and_unsubscribed_on_close(tmp_path):
     without = Session(object(), tmp_path, publish=lambda frame: None, notify=sent.append)
     without.close()
     assert not without.events_supported()
+
+
+@pytest.mark.parametrize("port, exit_code, message", [
+    ("taken", 1, "error: cannot listen on 127.0.0.1 port "),
+    ("70000", 2, "error: --port must be 0 to 65535, not 70000"),
+])
+def test_view_refuses_a_port_it_cannot_use(simulated, free_ip, port, exit_code, message):
+    import socket
+
+    camera = simulated(free_ip())
+    with socket.socket() as holder:
+        holder.bind(("127.0.0.1", 0))
+        holder.listen()
+        if port == "taken":
+            port = str(holder.getsockname()[1])
+        done = subprocess.run([sys.executable, "-m", "korvalite", "view", camera.address, "--port", port],
+                              capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stderr.startswith(message)) == (exit_code, True), done.stderr

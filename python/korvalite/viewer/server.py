@@ -99,11 +99,16 @@ class Viewer:
         family = socket.AF_INET6 if ":" in host else socket.AF_INET
         sock = socket.socket(family, socket.SOCK_STREAM)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        sock.bind((host, port))
+        try:
+            sock.bind((host, port))
+        except OSError as error:
+            sock.close()
+            raise OSError(error.errno, f"cannot listen on {host} port {port}: {error.strerror}") from None
         site = web.SockSite(self._runner, sock)
         await site.start()
         bound = sock.getsockname()[1]
-        shown = f"[{host}]" if family == socket.AF_INET6 else host
+        shown = socket.gethostname() if host in ("0.0.0.0", "::") else host
+        shown = f"[{shown}]" if ":" in shown else shown
         self.url = f"http://{shown}:{bound}/?token={self.token}"
         self._counter_task = asyncio.ensure_future(self._push_counters())
         return self.url
@@ -129,7 +134,7 @@ class Viewer:
     async def _guard(self, request: web.Request, handler: Callable) -> web.StreamResponse:
         if request.path.startswith("/static/"):
             return await handler(request)
-        given = request.query.get("token") or request.headers.get(TOKEN_HEADER, "")
+        given = request.query.get("token") or request.headers.get(TOKEN_HEADER) or ""
         if not hmac.compare_digest(given.encode(), self.token.encode()):
             return web.json_response({"ok": False, "error": "this page needs the URL korvalite view printed"},
                                      status=403)

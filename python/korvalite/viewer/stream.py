@@ -143,17 +143,23 @@ class Encoder:
         self._thread.join(2.0)
 
 
+RECORD_BACKLOG = 64  # frames copied but not yet written; more are skipped, not queued
+
+
 class Recorder:
     """Writes the next `count` frames as PNG files into a folder, on a thread of its own.
 
     The frame callback hands over copies of the samples (``offer``), so the camera's buffers go
-    back to the pool at once; writing the files may lag behind the camera."""
+    back to the pool at once. When writing falls ``RECORD_BACKLOG`` frames behind the camera,
+    further frames are skipped (and counted) until there is room, so memory stays bounded; the
+    recording still ends with `count` files."""
 
     def __init__(self) -> None:
         self._lock = threading.Lock()
-        self._queue: "queue.Queue[Optional[tuple[int, Any, Any]]]" = queue.Queue()
+        self._queue: "queue.Queue[Optional[tuple[int, Any, Any]]]" = queue.Queue(RECORD_BACKLOG + 1)
         self._wanted = 0
         self.taken = 0
+        self.skipped = 0
         self.written = 0
         self.folder: Optional[Path] = None
         self.error: Optional[str] = None
@@ -164,7 +170,8 @@ class Recorder:
             if self.active():
                 raise ValueError("a recording is already running")
             folder.mkdir(parents=True, exist_ok=True)
-            self.folder, self._wanted, self.taken, self.written, self.error = folder, count, 0, 0, None
+            self.folder, self._wanted, self.error = folder, count, None
+            self.taken = self.skipped = self.written = 0
             self._thread = threading.Thread(target=self._write_all, args=(folder, count),
                                             name="korvalite-viewer-record", daemon=True)
             self._thread.start()
@@ -173,25 +180,31 @@ class Recorder:
         return self._thread is not None and self._thread.is_alive()
 
     def offer(self, frame: Any) -> None:
+        import numpy as np  # noqa: PLC0415
+
         with self._lock:
             if self.taken >= self._wanted:
                 return
+            if self._queue.qsize() >= RECORD_BACKLOG:
+                self.skipped += 1
+                return
             self.taken += 1
-        import numpy as np  # noqa: PLC0415
-
-        self._queue.put((frame.frame_id, np.array(frame.to_numpy()), frame.pixel_format_info))
+            self._queue.put_nowait((frame.frame_id, np.array(frame.to_numpy()), frame.pixel_format_info))
 
     def cancel(self) -> None:
         with self._lock:
             self._wanted = self.taken
-        self._queue.put(None)
+            try:
+                self._queue.put_nowait(None)
+            except queue.Full:
+                pass  # the writer is busy and ends after the frames queued
 
     def status(self) -> dict:
         return {"active": self.active(), "folder": str(self.folder) if self.folder else None,
-                "wanted": self._wanted, "written": self.written, "error": self.error}
+                "wanted": self._wanted, "written": self.written, "skipped": self.skipped, "error": self.error}
 
     def _write_all(self, folder: Path, count: int) -> None:
-        while self.written < count:
+        while self.written < min(count, self._wanted):
             item = self._queue.get()
             if item is None:
                 break

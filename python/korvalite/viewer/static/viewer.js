@@ -110,7 +110,8 @@ function showCounters(c) {
   const r = c.recording;
   if (r && r.folder) {
     const what = r.error ? `failed: ${r.error}` : (r.active ? "recording" : "recorded");
-    $("record-state").textContent = `${what} ${r.written}/${r.wanted} to ${r.folder}`;
+    const skipped = r.skipped ? ` (${r.skipped} skipped: writing fell behind)` : "";
+    $("record-state").textContent = `${what} ${r.written}/${r.wanted} to ${r.folder}${skipped}`;
   }
 }
 
