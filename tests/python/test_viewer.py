@@ -249,7 +249,7 @@ def test_requests_not_from_the_page_or_malformed_are_refused(viewer, sim, path, 
     assert sim.read_register(FEATURE_REGISTERS["Width"]) == before
 
 
-def test_closed_tab_and_lost_camera_are_survived(browser, viewer, sim):
+def test_closed_tab_reconnecting_page_and_lost_camera_are_survived(browser, viewer, sim):
     browser.switch_to.new_window("tab")
     browser.get(viewer.url)
     wait(browser, lambda d: number(d, "shown") >= 1, "the second tab shows no frame")
@@ -257,6 +257,9 @@ def test_closed_tab_and_lost_camera_are_survived(browser, viewer, sim):
     browser.switch_to.window(browser.window_handles[0])
     shown = number(browser, "shown")
     wait(browser, lambda d: number(d, "shown") > shown + 2, "frames stop after another tab closed")
+    browser.execute_script("socket.close()")  # as a dropped connection does: the page connects again
+    shown = number(browser, "shown")
+    wait(browser, lambda d: number(d, "shown") > shown + 2, "no frames after the page reconnected")
 
     sim.gone = True
     wait(browser, lambda d: d.find_element(By.ID, "lost").is_displayed(), "the lost camera is not shown")

@@ -10,6 +10,8 @@ let shown = 0;
 let pendingHeader = null;
 let socket = null;
 let currentUrl = null;
+let reconnects = 0;
+const MAX_RECONNECTS = 60;
 
 async function api(path, options = {}) {
   const headers = Object.assign({ "X-Korvalite-Token": token }, options.headers || {});
@@ -32,10 +34,19 @@ function connect() {
   const scheme = location.protocol === "https:" ? "wss" : "ws";
   socket = new WebSocket(`${scheme}://${location.host}/ws?token=${encodeURIComponent(token)}`);
   socket.binaryType = "blob";
-  socket.onopen = () => setLinkState("live", "ok");
+  socket.onopen = () => {
+    reconnects = 0;
+    setLinkState("live", "ok");
+  };
   socket.onclose = () => {
+    // Try again for a while (a restarting server, a sleeping laptop), then leave it to a reload.
+    if (reconnects >= MAX_RECONNECTS) {
+      setLinkState("server gone: reload the page (a new run prints a new URL)", "bad");
+      return;
+    }
+    reconnects += 1;
     setLinkState("server gone, reconnecting…", "bad");
-    setTimeout(connect, 1000);
+    setTimeout(connect, Math.min(10000, 500 * 2 ** Math.min(reconnects, 5)));
   };
   socket.onmessage = (message) => {
     if (typeof message.data !== "string") {
