@@ -197,6 +197,27 @@ def test_snap_downloads_a_png_of_the_frame_size(browser, sim, downloads):
     assert (png.width, png.height) == (width, height)
 
 
+def test_settings_saved_and_loaded_through_the_page(browser, sim, downloads):
+    from korvalite.sim import FEATURE_REGISTERS
+
+    width = sim.read_register(FEATURE_REGISTERS["Width"])
+    browser.find_element(By.ID, "save-settings").click()
+    saved = downloads / "korvalite-settings.txt"
+    wait(browser, lambda d: saved.exists() and saved.read_text().endswith("\n"), "no settings file downloaded")
+    lines = saved.read_text().splitlines()
+    assert f"Width = {width}" in lines  # locked while streaming, saved all the same
+
+    edited = downloads / "edited.txt"
+    edited.write_text("\n".join(line.replace(f"Width = {width}", "Width = 352") for line in lines)
+                      + "\nGain = 999\n")
+    browser.find_element(By.ID, "load-settings").send_keys(str(edited))
+    wait(browser, lambda d: "Gain = 999.0 is out of range" in d.find_element(By.ID, "settings-state").text,
+         "the line that was not applied is not shown")
+    assert sim.read_register(FEATURE_REGISTERS["Width"]) == 352
+    wait(browser, lambda d: d.execute_script("return document.getElementById('live').naturalWidth") == 352,
+         "the image does not follow the loaded Width")
+
+
 def test_record_writes_the_next_frames_as_pngs(browser, sim):
     from korvalite.sim import FEATURE_REGISTERS
 

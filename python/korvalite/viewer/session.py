@@ -9,13 +9,14 @@ acquisition's callback thread.
 from __future__ import annotations
 
 import collections
+import contextlib
 import logging
 import os
 import tempfile
 import threading
 import time
 from pathlib import Path
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Iterator, Optional
 
 import korvalite
 
@@ -223,35 +224,42 @@ class Session:
         except korvalite.GenicamError as error:
             if not (self.running() and "locked" in str(error)):
                 raise
-        self._close_acquisition()
-        try:
+        with self._stream_paused():
             features.write_value(self.cam, name, text)
-        finally:
-            self.start()
 
     def execute(self, name: str) -> None:
         if features.feature_kind(self.cam, name) != "command":
             raise ValueError(f"feature '{name}' is not a command")
         self.cam.execute(name)
 
+    @contextlib.contextmanager
+    def _stream_paused(self) -> Iterator[None]:
+        """Stops the stream for the block if it runs (freeing the features it locks), then starts it again."""
+        was_running = self.running()
+        self._close_acquisition()
+        try:
+            yield
+        finally:
+            if was_running:
+                self.start()
+
     def save_settings(self) -> str:
-        with tempfile.TemporaryDirectory(prefix="korvalite-view-") as folder:
+        """A settings file of the camera; the stream pauses, so the features it locks are saved too."""
+        with tempfile.TemporaryDirectory(prefix="korvalite-view-") as folder, self._stream_paused():
             path = os.path.join(folder, "settings.txt")
             self.cam.save_features(path)
             return Path(path).read_text(encoding="utf-8")
 
     def load_settings(self, text: str) -> list[str]:
-        """Applies a settings file; the lines that could not be applied, with their reasons."""
+        """Applies a settings file with the stream paused; the lines that could not be applied, with their reasons."""
         with tempfile.TemporaryDirectory(prefix="korvalite-view-") as folder:
             path = os.path.join(folder, "settings.txt")
             Path(path).write_text(text, encoding="utf-8")
-            was_running = self.running()
-            self._close_acquisition()
             try:
-                failures = self.cam.load_features(path, strict=False) or []
-            finally:
-                if was_running:
-                    self.start()
+                with self._stream_paused():
+                    failures = self.cam.load_features(path, strict=False) or []
+            except korvalite.GenicamError as error:
+                raise ValueError(str(error).replace(path, "the settings file")) from None
         return [str(f) for f in failures]
 
     # --- device events ------------------------------------------------------------------------
