@@ -346,3 +346,29 @@ def test_view_refuses_a_port_it_cannot_use(simulated, free_ip, port, exit_code, 
         done = subprocess.run([sys.executable, "-m", "korvalite", "view", camera.address, "--port", port],
                               capture_output=True, text=True, timeout=60)
     assert (done.returncode, done.stderr.startswith(message)) == (exit_code, True), done.stderr
+
+
+@pytest.mark.parametrize("pixel_format, mode", [
+    ("Mono8", "L"), ("Mono12", "L"), ("Mono10p", "L"), ("BayerRG8", "RGB"), ("BayerGB12p", "RGB"), ("RGB8", "RGB"),
+    ("YUV422_8", "RGB"),
+])
+def test_page_frames_are_jpegs_of_the_saved_picture(sim_camera, pixel_format, mode):
+    import io
+
+    import numpy as np
+    from PIL import Image
+
+    from korvalite.images import image_array
+    from korvalite.viewer.stream import encode_jpeg
+
+    sim_camera.set_enum("PixelFormat", pixel_format)
+    for name, value in (("Width", 64), ("Height", 48)):
+        sim_camera.set_integer(name, value)
+    frame = sim_camera.snap()
+    encoded = encode_jpeg(7, frame)
+    picture = Image.open(io.BytesIO(encoded.jpeg))
+    expected = image_array(frame, bits=8)
+    assert (picture.format, picture.mode, picture.size) == ("JPEG", mode, (64, 48))
+    # JPEG loses some detail (colour most); a wrongly scaled picture differs by tens, a mosaic left grey in mode
+    assert np.abs(np.asarray(picture, np.int16) - expected).mean() < 8
+    assert sum(encoded.histogram) == expected.size
