@@ -13,7 +13,6 @@ import contextlib
 import logging
 import os
 import tempfile
-import threading
 import time
 from pathlib import Path
 from typing import Any, Callable, Iterator, Optional
@@ -57,7 +56,6 @@ class Session:
         self._rate_mark: Optional[tuple[float, int, int]] = None
         self.events: "collections.deque[dict]" = collections.deque(maxlen=MAX_EVENTS)
         self._event_handle: Any = None
-        self._lock = threading.Lock()
         self._subscribe_events()
 
     # --- acquisition -------------------------------------------------------------------------
