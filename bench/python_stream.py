@@ -12,7 +12,7 @@ below are this process's alone:
 
 Prints human-readable lines and one JSON line per measurement.
 
-    python3 bench/python_stream.py [--seconds S] [--quick] [--case NAME ...]
+    python3 bench/python_stream.py [--seconds S] [--quick] [--case NAME ...] [--path socket|ring]
 """
 
 from __future__ import annotations
@@ -259,6 +259,7 @@ def main() -> int:
     parser.add_argument("--seconds", type=float, default=5.0, help="streaming time per case")
     parser.add_argument("--quick", action="store_true", help="1.5 s per case")
     parser.add_argument("--case", action="append", help="run only these settings (by name, or 'multi')")
+    parser.add_argument("--path", choices=("socket", "ring"), action="append", help="run only these receive paths")
     args = parser.parse_args()
     seconds = 1.5 if args.quick else args.seconds
     try:
@@ -268,13 +269,14 @@ def main() -> int:
         emit({"bench": "python_stream", "skipped": str(error)})
         return 0
     wanted = set(args.case or [])
+    paths = [(path, ring) for path, ring in (("socket", False), ("ring", True)) if not args.path or path in args.path]
     for setting in SETTINGS:
         if wanted and setting.name not in wanted:
             continue
-        for path, ring in (("socket", False), ("ring", True)):
+        for path, ring in paths:
             show("python_stream", setting, path, run_case(setting, ring, seconds))
     if not wanted or "multi" in wanted:
-        for path, ring in (("socket", False), ("ring", True)):
+        for path, ring in paths:
             show("python_stream_multi", MULTI, path, run_case(MULTI, ring, seconds, MULTI_CAMERAS))
     return 0
 

@@ -29,15 +29,17 @@ constexpr std::size_t kUdpHeader = 8;
 constexpr std::uint8_t kProtocolUdp = 17;
 constexpr std::uint16_t kFragmentBits = 0x3FFF;  // more-fragments flag and fragment offset
 
-// Blocks of 1 MiB take about 700 datagrams of 1500 bytes or 116 of 9000; smaller rings use
-// smaller blocks so that there are always a few.
+// The ring's memory comes in blocks of 128 KiB to 1 MiB, each cut into equal slots of one packet
+// each; smaller rings use smaller blocks so that there are always a few.
 constexpr std::size_t kMaxBlockSize = 1u << 20;
 constexpr std::size_t kMinBlockSize = 128u << 10;
 constexpr std::size_t kMinBlocks = 4;
-// Only enters the kernel's frame count arithmetic: TPACKET_V3 packs packets of any size.
-constexpr unsigned kFrameSize = 2048;
-// A block that has held a packet this long is handed over even when not full.
-constexpr unsigned kRetireTimeoutMs = 2;
+// A slot holds its header, the link-layer address and the packet from its IP header on; the
+// kernel puts the IP header within the first 128 bytes.
+constexpr std::size_t kSlotHeadroom = 128;
+constexpr std::size_t kSlotAlignment = TPACKET_ALIGNMENT;
+// A run hands out at most this share of the ring before its slots go back to the kernel.
+constexpr std::size_t kRunShare = 4;
 
 std::uint16_t load_u16(const std::byte* p) {
     return static_cast<std::uint16_t>((std::to_integer<unsigned>(p[0]) << 8) | std::to_integer<unsigned>(p[1]));
@@ -155,6 +157,11 @@ std::size_t block_size_for(std::size_t ring_bytes) {
     return std::clamp(quarter, kMinBlockSize, kMaxBlockSize);
 }
 
+std::size_t slot_size_for(std::size_t max_packet) {
+    const std::size_t bytes = std::clamp<std::size_t>(max_packet, kIpv4MinHeader + kUdpHeader, 65535) + kSlotHeadroom;
+    return (bytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment;
+}
+
 }  // namespace
 
 bool may_open_packet_ring() {
@@ -187,7 +194,7 @@ std::expected<RingDatagram, PacketFault> parse_ipv4_udp(std::span<const std::byt
 
 void PacketRing::Unmap::operator()(std::byte* p) const { ::munmap(p, size); }
 
-CameraResult<PacketRing> PacketRing::open(Endpoint local, std::size_t ring_bytes) {
+CameraResult<PacketRing> PacketRing::open(Endpoint local, std::size_t ring_bytes, std::size_t max_packet) {
     auto ifindex = interface_of(local.address);
     if (!ifindex) return std::unexpected(ifindex.error());
     // Protocol 0: the socket receives nothing until bind(), which comes after the filter.
@@ -195,7 +202,7 @@ CameraResult<PacketRing> PacketRing::open(Endpoint local, std::size_t ring_bytes
     if (raw < 0) return std::unexpected(os_error("AF_PACKET socket", errno));
     UniqueFd fd(raw);
 
-    if (auto r = set_option(raw, SOL_PACKET, PACKET_VERSION, int{TPACKET_V3}, "PACKET_VERSION"); !r)
+    if (auto r = set_option(raw, SOL_PACKET, PACKET_VERSION, int{TPACKET_V2}, "PACKET_VERSION"); !r)
         return std::unexpected(r.error());
     // Packets this host sends stay out of the ring. A socket bound to IPv4 alone is not shown
     // them today (only taps of every protocol are); this keeps it so.
@@ -208,12 +215,13 @@ CameraResult<PacketRing> PacketRing::open(Endpoint local, std::size_t ring_bytes
 
     const std::size_t block_size = block_size_for(ring_bytes);
     const std::size_t block_count = std::max(kMinBlocks, (ring_bytes + block_size - 1) / block_size);
-    tpacket_req3 request{};
+    const std::size_t slot_size = slot_size_for(max_packet);
+    const std::size_t slots_per_block = block_size / slot_size;
+    tpacket_req request{};
     request.tp_block_size = static_cast<unsigned>(block_size);
     request.tp_block_nr = static_cast<unsigned>(block_count);
-    request.tp_frame_size = kFrameSize;
-    request.tp_frame_nr = static_cast<unsigned>(block_size / kFrameSize * block_count);
-    request.tp_retire_blk_tov = kRetireTimeoutMs;
+    request.tp_frame_size = static_cast<unsigned>(slot_size);
+    request.tp_frame_nr = static_cast<unsigned>(slots_per_block * block_count);
     if (auto r = set_option(raw, SOL_PACKET, PACKET_RX_RING, request, "PACKET_RX_RING"); !r)
         return std::unexpected(r.error());
     const std::size_t map_size = block_size * block_count;
@@ -227,58 +235,65 @@ CameraResult<PacketRing> PacketRing::open(Endpoint local, std::size_t ring_bytes
     where.sll_ifindex = *ifindex;
     if (::bind(raw, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0)
         return std::unexpected(os_error("bind of the packet ring", errno));
-    return PacketRing(std::move(fd), std::move(mapping), block_size, block_count);
+    return PacketRing(std::move(fd), std::move(mapping), Geometry{block_size, block_count, slot_size, slots_per_block});
+}
+
+std::byte* PacketRing::slot_at(std::size_t index) const {
+    const std::size_t i = index % slot_count();
+    return map_.get() + i / geometry_.slots_per_block * geometry_.block_size + i % geometry_.slots_per_block * geometry_.slot_size;
+}
+
+bool PacketRing::slot_ready(std::size_t index) const {
+    auto* header = reinterpret_cast<tpacket2_hdr*>(slot_at(index));
+    return std::atomic_ref(header->tp_status).load(std::memory_order_acquire) & TP_STATUS_USER;
 }
 
 std::optional<PacketRing::Block> PacketRing::take_block() {
-    auto* desc = reinterpret_cast<tpacket_block_desc*>(block_at(current_));
-    const std::uint32_t status = std::atomic_ref(desc->hdr.bh1.block_status).load(std::memory_order_acquire);
-    if (!(status & TP_STATUS_USER)) return std::nullopt;
-    return Block(block_at(current_), block_size_, desc->hdr.bh1.num_pkts, desc->hdr.bh1.offset_to_first_pkt,
-                 counters_);
+    if (!slot_ready(current_)) return std::nullopt;
+    taken_ = 0;
+    return Block(*this, std::max<std::size_t>(1, slot_count() / kRunShare));
 }
 
 void PacketRing::give_back() {
-    auto* desc = reinterpret_cast<tpacket_block_desc*>(block_at(current_));
-    std::atomic_ref(desc->hdr.bh1.block_status).store(TP_STATUS_KERNEL, std::memory_order_release);
-    current_ = (current_ + 1) % block_count_;
-    ++counters_.blocks;
+    for (std::size_t i = 0; i < taken_; ++i) {
+        auto* header = reinterpret_cast<tpacket2_hdr*>(slot_at(current_ + i));
+        std::atomic_ref(header->tp_status).store(TP_STATUS_KERNEL, std::memory_order_release);
+    }
+    current_ = (current_ + taken_) % slot_count();
+    taken_ = 0;
+    ++counters_.runs;
 }
 
 std::optional<RingDatagram> PacketRing::Block::next() {
-    while (remaining_ > 0) {
+    while (remaining_ > 0 && ring_->slot_ready(ring_->current_ + ring_->taken_)) {
         --remaining_;
-        if (offset_ > size_ || size_ - offset_ < sizeof(tpacket3_hdr)) {  // a block that lies about itself
-            counters_->skipped += remaining_ + 1;
-            remaining_ = 0;
-            break;
-        }
-        const auto* header = reinterpret_cast<const tpacket3_hdr*>(base_ + offset_);
-        const std::size_t at = offset_;
-        offset_ = header->tp_next_offset ? offset_ + header->tp_next_offset : size_;
+        const std::byte* slot = ring_->slot_at(ring_->current_ + ring_->taken_);
+        ++ring_->taken_;
+        const auto* header = reinterpret_cast<const tpacket2_hdr*>(slot);
         // Captured bytes start at the link-layer header (where the ring has one), the IP header
-        // at tp_net; a packet cut short by the ring (snaplen below len) is of no use.
-        const std::size_t captured = at + header->tp_mac;
-        const std::size_t ip = at + header->tp_net;
+        // at tp_net; a packet cut short by the slot (snaplen below len) is of no use.
+        const std::size_t size = ring_->geometry_.slot_size;
+        const std::size_t captured = header->tp_mac;
+        const std::size_t ip = header->tp_net;
         const std::size_t end = captured + header->tp_snaplen;
-        if (header->tp_snaplen < header->tp_len || ip < captured || ip > end || end > size_) {
-            ++counters_->skipped;
+        if (header->tp_snaplen < header->tp_len || ip < captured || ip > end || end > size) {
+            ++ring_->counters_.skipped;
             continue;
         }
         const bool checked = header->tp_status & (TP_STATUS_CSUM_VALID | TP_STATUS_CSUMNOTREADY);
-        auto datagram = parse_ipv4_udp({base_ + ip, end - ip}, !checked);
+        auto datagram = parse_ipv4_udp({slot + ip, end - ip}, !checked);
         if (!datagram) {
-            ++counters_->skipped;
+            ++ring_->counters_.skipped;
             continue;
         }
-        ++counters_->datagrams;
+        ++ring_->counters_.datagrams;
         return *datagram;
     }
     return std::nullopt;
 }
 
 std::uint64_t PacketRing::kernel_drops() {
-    tpacket_stats_v3 stats{};
+    tpacket_stats stats{};
     socklen_t len = sizeof stats;
     if (::getsockopt(fd_.get(), SOL_PACKET, PACKET_STATISTICS, &stats, &len) == 0) kernel_drops_ += stats.tp_drops;
     return kernel_drops_;

@@ -1,9 +1,9 @@
 #pragma once
 // Receiving the datagrams of one UDP endpoint through a memory-mapped packet ring (AF_PACKET,
-// TPACKET_V3). The kernel writes each packet into a block of memory shared with this process
-// and hands the block over once it is full or a few milliseconds old: one wake-up then walks a
-// whole block of datagrams with no system call and no copy per datagram. A socket filter lets
-// only unfragmented IPv4 UDP packets addressed to the endpoint into the ring.
+// TPACKET_V2). The kernel writes each packet into a slot of memory shared with this process and
+// hands the slot over at once: one wake-up then walks every slot filled meanwhile with no system
+// call and no copy per datagram, and no packet waits for others to fill a block. A socket filter
+// lets only unfragmented IPv4 UDP packets addressed to the endpoint into the ring.
 //
 // The ring sees packets beside the ordinary socket stack, not instead of it: a UDP socket must
 // stay bound to the endpoint (else the host answers with "port unreachable"). Opening needs
@@ -48,13 +48,14 @@ std::expected<RingDatagram, PacketFault> parse_ipv4_udp(std::span<const std::byt
 class PacketRing {
 public:
     struct Counters {
-        std::uint64_t blocks = 0;     // blocks taken and given back
+        std::uint64_t runs = 0;       // runs of slots taken and given back
         std::uint64_t datagrams = 0;  // datagrams handed out
         std::uint64_t skipped = 0;    // packets in the ring that were not usable datagrams
     };
 
-    // A block the kernel has handed over: its datagrams in arrival order. The views it hands
-    // out stay valid until the block is given back.
+    // A run of slots the kernel has handed over: their datagrams in arrival order, including
+    // slots filled while the run is walked (up to a share of the ring). The views it hands out
+    // stay valid until the run is given back.
     class Block {
     public:
         // The next usable datagram; unusable packets are skipped and counted.
@@ -62,33 +63,37 @@ public:
 
     private:
         friend class PacketRing;
-        Block(const std::byte* base, std::size_t size, std::uint32_t packets, std::size_t first, Counters& counters)
-            : base_(base), size_(size), remaining_(packets), offset_(first), counters_(&counters) {}
-        const std::byte* base_;
-        std::size_t size_;
-        std::uint32_t remaining_;
-        std::size_t offset_;
-        Counters* counters_;
+        Block(PacketRing& ring, std::size_t limit) : ring_(&ring), remaining_(limit) {}
+        PacketRing* ring_;
+        std::size_t remaining_;
     };
 
     // A ring of about `ring_bytes` (at least a few blocks) receiving what is sent to `local`
     // over the interface that carries local.address (every interface for the any address).
-    static CameraResult<PacketRing> open(Endpoint local, std::size_t ring_bytes);
+    // `max_packet`: the largest IP packet expected (by default any); longer ones are skipped as
+    // truncated. Each slot takes this much of the ring.
+    static constexpr std::size_t kLargestPacket = 65535;
+    static constexpr std::size_t kJumboPacket = 9216;
+    static CameraResult<PacketRing> open(Endpoint local, std::size_t ring_bytes, std::size_t max_packet = kLargestPacket);
 
     PacketRing(PacketRing&&) noexcept = default;
     PacketRing& operator=(PacketRing&&) noexcept = default;
     ~PacketRing() = default;
 
-    // Readable while a block is waiting to be taken.
+    // Readable while a filled slot is waiting to be taken.
     int fd() const { return fd_.get(); }
-    std::size_t block_size() const { return block_size_; }
-    std::size_t block_count() const { return block_count_; }
+    std::size_t block_size() const { return geometry_.block_size; }
+    std::size_t block_count() const { return geometry_.block_count; }
+    std::size_t slot_size() const { return geometry_.slot_size; }
+    std::size_t slot_count() const { return geometry_.slots_per_block * geometry_.block_count; }
 
-    // The oldest block the kernel has handed over, or nothing. Blocks are taken one at a time:
-    // give the block back before taking the next.
+    // The run of filled slots from the oldest on, or nothing. Runs are taken one at a time:
+    // give the run back before taking the next.
     std::optional<Block> take_block();
-    // Returns the block taken last to the kernel.
+    // Returns the slots of the run taken last to the kernel.
     void give_back();
+    // Whether the oldest slot not given back holds a packet.
+    bool has_filled_slot() const { return slot_ready(current_ + taken_); }
 
     const Counters& counters() const { return counters_; }
     // Packets the kernel dropped since the ring opened because every block was still taken.
@@ -100,15 +105,24 @@ private:
         void operator()(std::byte* p) const;
     };
 
-    PacketRing(UniqueFd fd, std::unique_ptr<std::byte, Unmap> map, std::size_t block_size, std::size_t block_count)
-        : fd_(std::move(fd)), map_(std::move(map)), block_size_(block_size), block_count_(block_count) {}
-    std::byte* block_at(std::size_t index) const { return map_.get() + index * block_size_; }
+    struct Geometry {
+        std::size_t block_size;
+        std::size_t block_count;
+        std::size_t slot_size;
+        std::size_t slots_per_block;
+    };
+
+    PacketRing(UniqueFd fd, std::unique_ptr<std::byte, Unmap> map, Geometry geometry)
+        : fd_(std::move(fd)), map_(std::move(map)), geometry_(geometry) {}
+    // Slot `index` counted from the ring's start, wrapping around.
+    std::byte* slot_at(std::size_t index) const;
+    bool slot_ready(std::size_t index) const;
 
     UniqueFd fd_;
     std::unique_ptr<std::byte, Unmap> map_;
-    std::size_t block_size_;
-    std::size_t block_count_;
-    std::size_t current_ = 0;  // the block to take next
+    Geometry geometry_;
+    std::size_t current_ = 0;  // the oldest slot not given back
+    std::size_t taken_ = 0;    // slots of the current run handed out
     Counters counters_;
     std::uint64_t kernel_drops_ = 0;
 };

@@ -26,7 +26,7 @@ constexpr std::size_t kMaxDatagram = 65535;
 // Batches per drain: under a flood the worker still gets back to its loop regularly to take
 // messages, close frames and notice the stop flag.
 constexpr int kMaxBatchesPerDrain = 64;
-constexpr int kMaxRingBlocksPerDrain = 4;
+constexpr int kMaxRingRunsPerDrain = 4;
 constexpr int kIdleWaitMs = 100;
 
 int wait_ms(std::chrono::nanoseconds d) {
@@ -65,14 +65,16 @@ struct WorkerLoop {
           alive(std::move(alive_flag)),
           stop(std::move(stop_flag)),
           batch(kBatchSize, kMaxDatagram),
-          pacer(options.receive_coalesce, socket.receive_buffer().value_or(0)) {}
+          pacer(options.receive_coalesce, ring ? ring_bytes_for(options) : socket.receive_buffer().value_or(0)) {}
 
     struct Drained {
         std::size_t bytes = 0;
-        bool emptied = false;  // the socket was empty at the end
+        bool emptied = false;  // the socket (or ring) was empty at the end
     };
 
     void run();
+    // Takes what the ring or the socket holds.
+    Drained drain();
     Drained drain_socket();
     // Aims the batch's first slots at the places of the packets expected next; how many.
     std::size_t aim_at_frame();
@@ -107,7 +109,7 @@ void WorkerLoop::run() {
         if (flowing && runner.has_frames_in_flight()) {
             pause(pacer.pause());
             if (runner.drain_control()) break;
-            const auto drained = drain_socket();
+            const auto drained = drain();
             pacer.gathered(drained.bytes);
             flowing = drained.emptied && drained.bytes > 0;
         } else {
@@ -121,10 +123,8 @@ void WorkerLoop::run() {
             if (runner.drain_control()) break;
             flowing = false;
             for (int i = 0; i < *ready; ++i) {
-                if (events[static_cast<std::size_t>(i)].data.u64 == net::kSocketToken && ring) {
-                    (void)drain_ring(*ring, runner, kMaxRingBlocksPerDrain);
-                } else if (events[static_cast<std::size_t>(i)].data.u64 == net::kSocketToken) {
-                    const auto drained = drain_socket();
+                if (events[static_cast<std::size_t>(i)].data.u64 == net::kSocketToken) {
+                    const auto drained = drain();
                     flowing = pacer.pause().count() > 0 && drained.emptied && drained.bytes > 0;
                 } else {
                     waker->drain();
@@ -138,6 +138,12 @@ void WorkerLoop::run() {
     if (ring) log_ring_totals(*ring);
     KORVALITE_LOG(kLog, log::Level::Debug, "gvsp worker shutting down");
     alive->store(false);
+}
+
+WorkerLoop::Drained WorkerLoop::drain() {
+    if (!ring) return drain_socket();
+    const std::size_t bytes = drain_ring(*ring, runner, kMaxRingRunsPerDrain);
+    return {bytes, !ring->has_filled_slot()};
 }
 
 WorkerLoop::Drained WorkerLoop::drain_socket() {
@@ -214,7 +220,7 @@ CameraResult<std::unique_ptr<StreamWorker>> StreamWorker::spawn(net::UdpSocket s
     if (!options.payload_size || *options.payload_size == 0)
         return std::unexpected(CameraError::malformed("payload_size must be set"));
     if (auto r = socket.set_nonblocking(true); !r) return std::unexpected(spawn_error(r.error()));
-    auto ring = options.packet_ring ? open_stream_ring(socket, options) : std::nullopt;
+    auto ring = options.packet_ring ? open_stream_ring(socket, options, params.packet_size) : std::nullopt;
     auto poller = net::Poller::create();
     if (!poller) return std::unexpected(spawn_error(poller.error()));
     if (auto r = poller->add_readable(ring ? ring->fd() : socket.fd(), net::kSocketToken); !r)

@@ -27,13 +27,17 @@ std::size_t ring_bytes_for(const StreamOptions& options) {
     return static_cast<std::size_t>(std::clamp<std::uint64_t>(four_frames, kMinRingBytes, kMaxRingBytes));
 }
 
-std::optional<net::PacketRing> open_stream_ring(net::UdpSocket& socket, const StreamOptions& options) {
+std::optional<net::PacketRing> open_stream_ring(net::UdpSocket& socket, const StreamOptions& options,
+                                                std::uint16_t packet_size) {
     auto local = socket.local_endpoint();
     if (!local) {
         warn_socket_path({}, local.error().message());
         return std::nullopt;
     }
-    auto ring = net::PacketRing::open(*local, ring_bytes_for(options));
+    // Slots with room to spare: a packet longer than negotiated still arrives whole, so that the
+    // stream can tell it apart from a lost one.
+    const std::size_t max_packet = std::max<std::size_t>(net::PacketRing::kJumboPacket, std::size_t{packet_size} * 2);
+    auto ring = net::PacketRing::open(*local, ring_bytes_for(options), max_packet);
     if (!ring) {
         warn_socket_path(*local, ring.error().message());
         return std::nullopt;
@@ -44,8 +48,8 @@ std::optional<net::PacketRing> open_stream_ring(net::UdpSocket& socket, const St
     }
     KORVALITE_LOG(kLog, log::Level::Debug, "receiving through a packet ring",
                   {{"local", local->to_string()},
-                   {"blocks", ring->block_count()},
-                   {"block_size", ring->block_size()}});
+                   {"slots", ring->slot_count()},
+                   {"slot_size", ring->slot_size()}});
     return std::move(*ring);
 }
 
@@ -67,7 +71,7 @@ std::size_t drain_ring(net::PacketRing& ring, StreamRunner& runner, int max_bloc
 void log_ring_totals(net::PacketRing& ring) {
     const auto& c = ring.counters();
     KORVALITE_LOG(kLog, log::Level::Debug, "packet ring closing",
-                  {{"blocks", c.blocks},
+                  {{"runs", c.runs},
                    {"datagrams", c.datagrams},
                    {"skipped", c.skipped},
                    {"kernel_drops", ring.kernel_drops()}});
