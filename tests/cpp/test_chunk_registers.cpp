@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <fstream>
+#include <iterator>
 
 #include "bytes_util.hpp"
 #include "graph_util.hpp"
@@ -10,6 +12,8 @@
 #include "korvalite/genicam/node_write.hpp"
 #include "korvalite/genicam/registers.hpp"
 #include "memory_port.hpp"
+#include "shared_descriptions.hpp"
+#include "korvalite/genicam/xml.hpp"
 
 using namespace korvalite;
 using namespace korvalite::genicam;
@@ -109,4 +113,31 @@ TEST(ChunkRegisters, AreNeverWritten) {
     const auto bytes = hex_bytes("01 00 00 00");
     EXPECT_FALSE(register_write(f.g, id_of(f.g, "CounterReg"), bytes, f.port));
     EXPECT_TRUE(f.port.log.empty());
+}
+
+// A real camera's chunk features (hexadecimal ChunkIDs without 0x, little-endian registers, a
+// value and an availability formula over a chunk register) read from a frame's chunks.
+TEST(ChunkRegisters, RealDescriptionReadsItsChunkFeatures) {
+    KORVALITE_REQUIRE_SHARED_DESCRIPTIONS();
+    std::ifstream in(shared_descriptions() / "areaDetector__ADGenICam__Basler-acA640-300gm.xml", std::ios::binary);
+    auto graph = parse_description(std::string(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_TRUE(graph.has_value());
+    Genicam& g = *graph;
+    MemoryPort port;
+    const auto counter = hex_bytes("2A 00 00 00");
+    const auto timestamp = hex_bytes("88 77 66 55 44 33 22 11");
+    const auto exposure = hex_bytes("88 13 00 00");  // 5000
+    const auto all_ones = hex_bytes("FF FF FF FF");
+    const FrameChunk chunks[] = {{0x8c0f1cd8, counter}, {0xc91613db, timestamp}, {0xef86b3e0, exposure}};
+    g.frame_chunks = chunks;
+    EXPECT_EQ(int_value(g, id_of(g, "ChunkFramecounter"), port), 42);
+    EXPECT_EQ(int_value(g, id_of(g, "ChunkTimestamp"), port), 0x1122334455667788);
+    EXPECT_EQ(float_value(g, id_of(g, "ChunkExposureTime"), port), 5000.0);
+    // The raw exposure register is signed: all ones read -1, which the formula (compared with
+    // 0xffffffff) takes as available.
+    const FrameChunk signed_raw[] = {{0xef86b3e0, all_ones}};
+    g.frame_chunks = signed_raw;
+    EXPECT_EQ(float_value(g, id_of(g, "ChunkExposureTime"), port), -1.0);
+    EXPECT_EQ(error_of(int_value(g, id_of(g, "ChunkFramecounter"), port)), "node 'N1352' is not available");
+    EXPECT_TRUE(port.log.empty());
 }
