@@ -19,10 +19,11 @@ std::array<std::byte, N> little_endian(std::uint64_t value) {
 
 }  // namespace
 
-void make_chunk_payload(gp::ByteVec& payload, const ChunkPlan& plan, const ImageGeometry& geometry,
-                        std::uint64_t block_id, std::uint64_t timestamp) {
-    gp::ByteVec image;
-    image.swap(payload);
+void make_chunk_payload(gp::ByteVec& payload, gp::ByteVec& scratch, const ChunkPlan& plan,
+                        const ImageGeometry& geometry, std::uint64_t block_id, std::uint64_t timestamp) {
+    scratch.swap(payload);
+    const gp::ByteVec& image = scratch;
+    payload.clear();
     const auto id = [](ChunkSelector s) { return kChunkIds[static_cast<std::uint32_t>(s)]; };
     if (plan.has(ChunkSelector::Image)) gp::append_chunk(payload, id(ChunkSelector::Image), image);
     if (plan.has(ChunkSelector::Timestamp))

@@ -28,7 +28,8 @@ struct ChunkPlan {
 
 // Turns `payload`, which holds the image, into the chunk payload `plan` asks for: the image
 // becomes the first chunk (or is dropped when its chunk is off), the enabled values follow.
-void make_chunk_payload(gige::proto::ByteVec& payload, const ChunkPlan& plan, const ImageGeometry& geometry,
-                        std::uint64_t block_id, std::uint64_t timestamp);
+// `scratch` is working room whose capacity is kept for the next frame.
+void make_chunk_payload(gige::proto::ByteVec& payload, gige::proto::ByteVec& scratch, const ChunkPlan& plan,
+                        const ImageGeometry& geometry, std::uint64_t block_id, std::uint64_t timestamp);
 
 }  // namespace korvalite::sim

@@ -21,7 +21,7 @@ void build_frame(StoredFrame& frame, std::uint64_t block_id, bool extended, std:
     frame.per_packet = gp::payload_bytes_per_packet(packet_size, extended);
     frame.payload.resize(image_payload_size(geometry));
     fill_pattern(frame.payload, block_id, geometry);
-    if (chunks.active) make_chunk_payload(frame.payload, chunks, geometry, block_id, timestamp);
+    if (chunks.active) make_chunk_payload(frame.payload, frame.scratch, chunks, geometry, block_id, timestamp);
     const std::uint64_t size = frame.payload.size();
     frame.packet_count = static_cast<std::uint32_t>(gp::frame_packet_count(size, frame.per_packet));
     frame.leader_size = gp::kImageLeaderSize;

@@ -25,6 +25,7 @@ struct StoredFrame {
     std::size_t leader_size = gige::proto::kImageLeaderSize;  // a chunk-data leader is shorter
     std::array<std::byte, gige::proto::kImageTrailerSize> trailer{};
     gige::proto::ByteVec payload;
+    gige::proto::ByteVec scratch;  // working room of the chunk payload, reused with the slot
 };
 
 // Fills `frame` with a freshly produced image: pattern bytes, leader and trailer data. With
