@@ -16,6 +16,7 @@
 #include "duration.hpp"
 #include "errors.hpp"
 #include "exit_registry.hpp"
+#include "frame.hpp"
 #include "gil.hpp"
 #include "enums.hpp"
 #include "packet_ring_mode.hpp"
@@ -169,6 +170,11 @@ void bind_camera(nb::module_& m) {
         .def("get_float", [](CameraShared& self, const std::string& name) {
             return feature(self, [&](auto& c) { return c.get_float(name); });
         }, "name"_a, doc::kGetFloat)
+        .def("chunk_value", [](CameraShared& self, nb::handle frame, const std::string& name) {
+            const gige::stream::FramePtr held = frame_of(frame);
+            return feature(self, [&](auto& c) { return c.chunk_value(*held, name); });
+        }, "frame"_a, "name"_a, nb::sig("def chunk_value(self, frame: Frame, name: str) -> int | float | bool | str"),
+           doc::kChunkValue)
         .def("set_float", [](CameraShared& self, const std::string& name, double value) {
             feature(self, [&](auto& c) { return c.set_float(name, value); });
         }, "name"_a, "value"_a, doc::kSetFloat)

@@ -29,6 +29,12 @@ inline constexpr const char* kSetInteger = "Write an integer feature (a signed 6
 inline constexpr const char* kIntegerBounds = "`(minimum, maximum)` of an integer feature.";
 inline constexpr const char* kIntegerIncrement = "The increment of an integer feature.";
 inline constexpr const char* kGetFloat = "The value of a float feature.";
+inline constexpr const char* kChunkValue =
+    "The value of chunk feature `name` (e.g. `\"ChunkExposureTime\"`) as `frame` carries it, by the\n"
+    "feature's kind (int, float, bool, or str). The description's chunk port registers read the\n"
+    "frame's chunk data (`frame.chunks`), every other node the camera. Raises `GenicamError`\n"
+    "when the frame does not carry the chunk (chunk mode off, the chunk not enabled, an\n"
+    "incomplete frame).";
 inline constexpr const char* kSetFloat = "Write a float feature.";
 inline constexpr const char* kFloatBounds = "`(minimum, maximum)` of a float feature.";
 inline constexpr const char* kGetBoolean = "The value of a boolean feature.";

@@ -23,7 +23,7 @@ struct AccessModeValue {
     AccessMode value;
 };
 
-constexpr std::array<std::pair<const char*, FrameStatus>, 9> kFrameStatusMembers = {{
+constexpr std::array<std::pair<const char*, FrameStatus>, 10> kFrameStatusMembers = {{
     {"Complete", FrameStatus::Complete},
     {"MissingPackets", FrameStatus::MissingPackets},
     {"Timeout", FrameStatus::Timeout},
@@ -33,6 +33,7 @@ constexpr std::array<std::pair<const char*, FrameStatus>, 9> kFrameStatusMembers
     {"SizeMismatch", FrameStatus::SizeMismatch},
     {"OversizedPacket", FrameStatus::OversizedPacket},
     {"EarlyTrailer", FrameStatus::EarlyTrailer},
+    {"MalformedChunks", FrameStatus::MalformedChunks},
 }};
 
 constexpr std::array<std::pair<const char*, AccessMode>, 5> kAccessModeMembers = {{

@@ -31,6 +31,12 @@ constexpr const char* kDataDoc =
     "The payload bytes (e.g. for `numpy.frombuffer`). For an incomplete\n"
     "frame the holes read as stale buffer content \u2014 check `status` first.";
 
+constexpr const char* kChunksDoc =
+    "The frame's chunk data: `{chunk id: memoryview}` with read-only views of each chunk's\n"
+    "bytes inside the frame's buffer (no copies), in payload order. Each view keeps the frame\n"
+    "and its buffer alive. Empty unless the frame is complete and its leader announced chunk\n"
+    "data; a layout that does not fit the payload makes the frame `MalformedChunks` instead.\n"
+    "`Camera.chunk_value(frame, name)` reads the description's chunk features from them.";
 constexpr const char* kToNumpyDoc =
     "The payload as a read-only numpy array over the frame's buffer, without copying.\n\n"
     "Shaped (height, width) `uint8` for 8-bit mono and Bayer formats, (height, width)\n"
@@ -70,6 +76,26 @@ std::string repr(const FrameObject& object) {
     return "Frame(id=" + std::to_string(f.frame_id()) + ", " + gige::stream::frame_status_name(f.status()) + ", " +
            std::to_string(f.width()) + "x" + std::to_string(f.height()) + " " +
            pixel::format_name(f.pixel_format().code) + ", " + std::to_string(f.received_size()) + " bytes)";
+}
+
+// {chunk id: read-only memoryview of the chunk's bytes}: slices of one view over the frame's
+// data, so each keeps the Python Frame (and its buffer) alive.
+nb::dict chunks(nb::handle_t<FrameObject> self) {
+    nb::dict out;
+    const auto entries = frame(nb::cast<const FrameObject&>(self)).chunks();
+    if (entries.empty()) return out;
+    nb::object whole = nb::steal(PyMemoryView_FromObject(self.ptr()));
+    if (!whole.is_valid()) throw nb::python_error();
+    for (const auto& entry : entries) {
+        nb::object start = nb::int_(entry.offset);
+        nb::object stop = nb::int_(entry.offset + entry.length);
+        nb::object slice = nb::steal(PySlice_New(start.ptr(), stop.ptr(), nullptr));
+        if (!slice.is_valid()) throw nb::python_error();
+        nb::object view = nb::steal(PyObject_GetItem(whole.ptr(), slice.ptr()));
+        if (!view.is_valid()) throw nb::python_error();
+        out[nb::int_(entry.id)] = view;  // a repeated id keeps its last chunk
+    }
+    return out;
 }
 
 // Buffer protocol: a read-only, one-dimensional byte view over the frame's data, without copying.
@@ -116,6 +142,7 @@ void bind_frame(nb::module_& m) {
                      "Host wall-clock time when the leader arrived, in nanoseconds since the Unix epoch.")
         .def_prop_ro("received_size", [](const FrameObject& o) { return frame(o).received_size(); },
                      "Number of payload bytes that arrived.")
+        .def_prop_ro("chunks", &chunks, nb::sig("def chunks(self) -> dict[int, memoryview]"), kChunksDoc)
         .def("data", &data, kDataDoc)
         .def("to_numpy", &frame_to_numpy, kToNumpyDoc,
              nb::sig("def to_numpy(self) -> typing.Annotated[numpy.typing.NDArray, dict(writable=False)]"))

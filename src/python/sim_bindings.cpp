@@ -13,6 +13,7 @@
 
 #include "gil.hpp"
 #include "korvalite/pixel/formats.hpp"
+#include "korvalite/sim/chunk_payload.hpp"
 #include "korvalite/sim/description.hpp"
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/pattern.hpp"
@@ -316,10 +317,18 @@ void bind_helpers(nb::module_& m) {
              {"TLParamsLocked", f::kTLParamsLocked}, {"TriggerSelector", f::kTriggerSelector},
              {"TriggerMode", f::kTriggerMode}, {"TriggerSource", f::kTriggerSource},
              {"TriggerSoftware", f::kTriggerSoftware}, {"TriggerActivation", f::kTriggerActivation},
-             {"Description", f::kDescriptionAddress}})
+             {"ChunkModeActive", f::kChunkModeActive}, {"ChunkSelector", f::kChunkSelector},
+             {"ChunkEnable", f::kChunkEnable}, {"Description", f::kDescriptionAddress}})
         registers[name] = address;
     m.attr("FEATURE_REGISTERS") = registers;
     m.attr("FRAME_END_EVENT_ID") = f::kFrameEndEventId;
+    nb::dict chunk_ids;
+    for (auto [name, selector] : std::initializer_list<std::pair<const char*, sim::ChunkSelector>>{
+             {"Image", sim::ChunkSelector::Image}, {"Timestamp", sim::ChunkSelector::Timestamp},
+             {"ExposureTime", sim::ChunkSelector::ExposureTime}, {"FrameID", sim::ChunkSelector::FrameID},
+             {"Width", sim::ChunkSelector::Width}, {"Height", sim::ChunkSelector::Height}})
+        chunk_ids[name] = sim::kChunkIds[static_cast<std::uint32_t>(selector)];
+    m.attr("CHUNK_IDS") = chunk_ids;
     nb::list counters;
     for (auto name : sim::kCounterNames) counters.append(nb::str(name.data(), name.size()));
     m.attr("COUNTER_NAMES") = nb::tuple(counters);

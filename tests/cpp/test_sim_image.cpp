@@ -2,10 +2,13 @@
 
 #include <zlib.h>
 
+#include <bit>
 #include <cstring>
+#include <map>
 
 #include "bytes_util.hpp"
 #include "korvalite/gige/proto/gvsp.hpp"
+#include "korvalite/gige/proto/gvsp_chunks.hpp"
 #include "korvalite/pixel/formats.hpp"
 #include "korvalite/pixel/unpack.hpp"
 #include "korvalite/sim/pattern.hpp"
@@ -115,6 +118,56 @@ TEST(SimStreamPackets, FrameIsCutIntoLeaderPayloadAndTrailer) {
     const auto test = test_packet(576);
     EXPECT_EQ(test.size(), 548u);
     EXPECT_EQ(gige::proto::ByteVec(test.begin(), test.begin() + 8), hex_bytes("00 00 00 00 00 00 00 00"));
+}
+
+// Chunk mode: the image first (padded to 4 bytes), then the enabled values in selector order,
+// little-endian; the leader says image with chunks, or chunk data alone without the image.
+TEST(SimStreamPackets, ChunkModeMakesTheEnabledChunks) {
+    const ImageGeometry geometry{7, 3, 0, 0, PixelFormat::kMono8};  // 21 image bytes
+    const auto bit = [](ChunkSelector s) { return 1u << static_cast<std::uint32_t>(s); };
+    const auto id = [](ChunkSelector s) { return kChunkIds[static_cast<std::uint32_t>(s)]; };
+    const struct {
+        const char* name;
+        std::uint32_t enabled;
+        std::vector<gige::proto::ChunkEntry> chunks;
+        std::uint16_t payload_type;
+        std::size_t leader_size;
+    } cases[] = {
+        {"image only", bit(ChunkSelector::Image), {{id(ChunkSelector::Image), 0, 24}}, 0x4001, 36},
+        {"image and values", bit(ChunkSelector::Image) | bit(ChunkSelector::Timestamp) | bit(ChunkSelector::Width),
+         {{id(ChunkSelector::Image), 0, 24}, {id(ChunkSelector::Timestamp), 32, 8}, {id(ChunkSelector::Width), 48, 4}},
+         0x4001, 36},
+        {"values alone", bit(ChunkSelector::ExposureTime) | bit(ChunkSelector::FrameID) | bit(ChunkSelector::Height),
+         {{id(ChunkSelector::ExposureTime), 0, 8}, {id(ChunkSelector::FrameID), 16, 8}, {id(ChunkSelector::Height), 32, 4}},
+         4, 12},
+    };
+    const std::map<std::uint32_t, std::uint64_t> values = {
+        {id(ChunkSelector::Timestamp), 0x1122334455}, {id(ChunkSelector::ExposureTime), std::bit_cast<std::uint64_t>(2.5)},
+        {id(ChunkSelector::FrameID), 9}, {id(ChunkSelector::Width), 7}, {id(ChunkSelector::Height), 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StoredFrame frame;
+        build_frame(frame, 9, false, 1036, geometry, 0x1122334455, ChunkPlan{true, c.enabled, 2.5});
+        auto chunks = gige::proto::parse_chunks(frame.payload);
+        ASSERT_TRUE(chunks);
+        EXPECT_EQ(*chunks, c.chunks);
+        PacketParts p;
+        cut_packet(frame, 0, 0, p);
+        EXPECT_EQ(p.head_size, 8 + c.leader_size);
+        const auto leader = gige::proto::decode_leader(std::span(p.head).subspan(8, c.leader_size));
+        EXPECT_EQ(leader.payload_type, c.payload_type & 0x3FFF);
+        EXPECT_EQ(leader.chunk, gige::proto::ChunkFlag::Yes);
+        EXPECT_EQ(leader.timestamp, 0x1122334455u);
+        for (const auto& chunk : *chunks) {
+            const auto bytes = std::span(frame.payload).subspan(chunk.offset, chunk.length);
+            std::uint64_t value = 0;
+            for (std::size_t i = std::min<std::size_t>(bytes.size(), 8); i-- > 0;)
+                value = value << 8 | std::to_integer<std::uint64_t>(bytes[i]);
+            if (auto sent = values.find(chunk.id); sent != values.end()) {
+                EXPECT_EQ(value, sent->second) << std::hex << chunk.id;
+            }
+        }
+    }
 }
 
 TEST(SimStreamPackets, HistoryKeepsTheLastFrames) {

@@ -81,6 +81,10 @@ TEST(StreamRunner, CompleteFrameCarriesLeaderFieldsAndPayload) {
     Harness h(options_with(), true, 64, 1'000'000'000);
     auto packets = gvsp_frame(7, kPayload, kPer);
     packets[0] = gvsp_leader(7, 0x4001, 5'000'000'000);
+    // Chunk data: the image as one chunk, its tag in the last 8 payload bytes.
+    const std::size_t image = kPayload - gige::proto::kChunkTagSize;
+    gige::proto::put_u32(std::span(packets[10]).last(8), 0, 1);
+    gige::proto::put_u32(std::span(packets[10]).last(4), 0, static_cast<std::uint32_t>(image));
     std::swap(packets[0], packets[3]);  // a payload packet opens the frame, the leader comes later
     h.feed(packets);
     auto frames = h.take();
@@ -97,7 +101,8 @@ TEST(StreamRunner, CompleteFrameCarriesLeaderFieldsAndPayload) {
     EXPECT_GT(f.system_timestamp_ns(), 0u);
     EXPECT_EQ(f.received_size(), kPayload);
     ASSERT_EQ(f.data().size(), kPayload);
-    for (std::size_t i = 0; i < kPayload; ++i) ASSERT_EQ(f.data()[i], pattern_byte(7, i)) << i;
+    for (std::size_t i = 0; i < image; ++i) ASSERT_EQ(f.data()[i], pattern_byte(7, i)) << i;
+    EXPECT_EQ(f.chunks(), (std::vector<gige::proto::ChunkEntry>{{1, 0, image}}));
     EXPECT_EQ(h.stats().completed_frames, 1u);
     EXPECT_EQ(h.stats().packets, 12u);
     EXPECT_EQ(h.shared->snapshot().completed_frames, 1u);
@@ -390,6 +395,32 @@ TEST(StreamRunner, DamagedFramesFailWithTheirOwnStatus) {
             for (std::size_t i = 3 * kPer; i < std::min<std::size_t>(data.size(), 4 * kPer); ++i)
                 ASSERT_EQ(data[i], pattern_byte(5, i)) << c.name << " at " << i;
         }
+    }
+}
+
+// A device that announces chunk data but sends tags that do not fit: the frame is delivered
+// flagged, its chunks are none, and the next frame is unaffected.
+TEST(StreamRunner, ChunkTagsThatDoNotFitFlagTheFrame) {
+    const struct {
+        const char* name;
+        std::uint32_t tag_length;
+    } cases[] = {{"length past the start", kPayload}, {"length 0xFFFFFFFF", 0xFFFFFFFF}, {"length leaving 4 bytes", kPayload - 12}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        auto packets = gvsp_frame(5, kPayload, kPer);
+        packets[0] = gvsp_leader(5, 0x4001);
+        gige::proto::put_u32(std::span(packets[10]).last(8), 0, 1);
+        gige::proto::put_u32(std::span(packets[10]).last(4), 0, c.tag_length);
+        h.feed(packets);
+        h.feed(gvsp_frame(6, kPayload, kPer));
+        const auto frames = h.take();
+        ASSERT_EQ(frames.size(), 2u);
+        EXPECT_EQ(statuses(frames), (std::vector{FrameStatus::MalformedChunks, FrameStatus::Complete}));
+        EXPECT_TRUE(frames[0]->chunks().empty());
+        EXPECT_EQ(frames[0]->data().size(), kPayload);
+        EXPECT_EQ(h.stats().failed_frames, 1u);
+        EXPECT_EQ(h.stats().completed_frames, 1u);
     }
 }
 

@@ -110,6 +110,27 @@ TEST(StreamWorker, PacketsOutOfOrderTwiceOrFromTheNextFrameLandWhereTheyBelong) 
     EXPECT_EQ(rig.worker->stats().duplicated_packets, 1u);
 }
 
+// A device that announces chunk data and sends tags that do not fit its payload: over a real
+// socket the frame arrives flagged, and the stream goes on with the next frame.
+TEST(StreamWorker, HostileChunkTagsFlagTheFrameAndTheStreamGoesOn) {
+    constexpr std::uint64_t kPayload = 4 * 64;
+    Rig rig(kPayload, 100);
+    for (const auto& [block, length] : {std::pair<std::uint64_t, std::uint32_t>{1, 0xFFFFFFFF}, {2, kPayload - 8}}) {
+        auto packets = gvsp_frame(block, kPayload, 64);
+        packets[0] = gvsp_leader(block, 0x4001);
+        gige::proto::put_u32(std::span(packets[4]).last(8), 0, 0x1234);
+        gige::proto::put_u32(std::span(packets[4]).last(4), 0, length);
+        for (const auto& packet : packets) rig.send(packet);
+    }
+    auto flagged = rig.next_frame();
+    auto next = rig.next_frame();
+    ASSERT_TRUE(flagged && next);
+    EXPECT_EQ(flagged->status(), FrameStatus::MalformedChunks);
+    EXPECT_TRUE(flagged->chunks().empty());
+    EXPECT_EQ(next->status(), FrameStatus::Complete);
+    EXPECT_EQ(next->chunks(), (std::vector<gige::proto::ChunkEntry>{{0x1234, 0, kPayload - 8}}));
+}
+
 TEST(StreamWorker, AsksTheDeviceToResendWhatIsMissing) {
     for (const bool extended : {false, true}) {
         Rig rig(640, extended ? 112 : 100);  // 64 data bytes per packet either way

@@ -63,6 +63,7 @@ def test_class_docstring_and_method_signatures():
         "integer_bounds": "(self, name: str) -> tuple[int, int]",
         "integer_increment": "(self, name: str) -> int",
         "get_float": "(self, name: str) -> float",
+        "chunk_value": "(self, frame: Frame, name: str) -> int | float | bool | str",
         "set_float": "(self, name: str, value: float) -> None",
         "float_bounds": "(self, name: str) -> tuple[float, float]",
         "get_boolean": "(self, name: str) -> bool",

@@ -16,7 +16,7 @@ import pytest
 
 import korvalite
 from korvalite import _korvalite_core
-from korvalite.sim import SimulatedCamera, expected_pattern
+from korvalite.sim import CHUNK_IDS, SimulatedCamera, expected_pattern
 from png_reader import read_png
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -113,6 +113,21 @@ def test_two_cameras_example_acquires_from_both(free_ip):
         summary = re.fullmatch(r"[\d.]+: (\d+) frames, (\d+) bytes, (\d+) failed", line)
         count, received, failed = map(int, summary.groups())
         assert (count, failed) == (5, 0) and received >= 5 * frame_bytes
+
+
+def test_chunk_data_example_prints_the_chunk_values_of_each_frame(free_ip):
+    ip = free_ip()
+    with simulated(ip):
+        done = run(EXAMPLES / "chunk_data.py", ip, "--frames", "3")
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert len(lines) == 3
+    for line in lines:
+        found = re.fullmatch(rf"Frame\(id=(\d+), Complete, {WIDTH}x{HEIGHT} Mono8, \d+ bytes\): "
+                             r"ChunkTimestamp = (\d+), ChunkExposureTime = 1000.0, ChunkFrameID = (\d+); "
+                             r"chunks (.*)", line)
+        assert found and found.group(1) == found.group(3), line
+        assert found.group(4).startswith(f"{CHUNK_IDS['Image']:#010x}: {WIDTH * HEIGHT} bytes, "), line
 
 
 def test_feature_dump_example_as_tree_and_json(free_ip):

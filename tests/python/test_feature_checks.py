@@ -61,8 +61,9 @@ def test_a_device_refusal_names_feature_and_value_and_keeps_the_status(rig):
 
 def test_errors_from_inner_nodes_start_with_the_feature_asked_for(simulated, cameras, builtin_description):
     ip = take_ip()
-    broken = builtin_description.replace("<Formula>(W * H * ((PF &gt;&gt; 16) &amp; 0xFF) + 7) / 8</Formula>",
-                                         "<Formula>W / (H - H)</Formula>")
+    broken = builtin_description.replace(
+        '<Expression Name="IMAGE">(W * H * ((PF &gt;&gt; 16) &amp; 0xFF) + 7) / 8</Expression>',
+        '<Expression Name="IMAGE">W / (H - H)</Expression>')
     assert broken != builtin_description
     simulated(ip, description=broken)
     cam = cameras(ip)

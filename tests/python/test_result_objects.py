@@ -26,7 +26,7 @@ def test_frame_properties_read_only_and_in_order():
                        timestamp_ns=5_000_000_000, system_timestamp_ns=1_700_000_000_123_456_789)
     at = FRAME_PROPERTIES.index("pixel_format") + 1
     assert public_names(korvalite.Frame) == (FRAME_PROPERTIES[:at] + ["pixel_format_info"] + FRAME_PROPERTIES[at:]
-                                             + ["data", "to_numpy", "save"])
+                                             + ["chunks", "data", "to_numpy", "save"])
     assert {name: getattr(frame, name) for name in FRAME_PROPERTIES} == {
         "status": FrameStatus.Complete,
         "is_complete": True,
@@ -44,6 +44,7 @@ def test_frame_properties_read_only_and_in_order():
         "received_size": 32,
     }
     assert frame.status is FrameStatus.Complete
+    assert frame.chunks == {}  # its leader announced no chunk data
     assert frame.pixel_format_info.name == "Mono8"
     for name in FRAME_PROPERTIES + ["pixel_format_info"]:
         with pytest.raises(AttributeError):
@@ -129,7 +130,8 @@ def test_frame_outlives_its_pool_and_an_empty_frame_has_an_empty_view():
 
 
 STATUSES = [("Complete", 0), ("MissingPackets", 1), ("Timeout", 2), ("Aborted", 3), ("WrongPacketId", 4),
-            ("PayloadUnsupported", 5), ("SizeMismatch", 6), ("OversizedPacket", 7), ("EarlyTrailer", 8)]
+            ("PayloadUnsupported", 5), ("SizeMismatch", 6), ("OversizedPacket", 7), ("EarlyTrailer", 8),
+            ("MalformedChunks", 9)]
 ACCESS_MODES = [("RO", 0), ("WO", 1), ("RW", 2), ("NA", 3), ("NI", 4)]
 
 

@@ -58,6 +58,7 @@ __all__ = [
     "BOOTSTRAP_REGISTERS",
     "COUNTER_NAMES",
     "FRAME_END_EVENT_ID",
+    "CHUNK_IDS",
 ]
 
 #: Pixel format names the camera streams, with their GigE Vision codes.
@@ -66,6 +67,8 @@ PIXEL_FORMATS: dict = dict(_sim.PIXEL_FORMATS)
 FEATURE_REGISTERS: dict = dict(_sim.FEATURE_REGISTERS)
 #: Event id of the EVENT sent at every frame end while ``FrameEndEventEnable`` is set.
 FRAME_END_EVENT_ID: int = _sim.FRAME_END_EVENT_ID
+#: The chunk id of each ``ChunkSelector`` entry, as the description's chunk ports name them.
+CHUNK_IDS: dict = dict(_sim.CHUNK_IDS)
 #: The bootstrap registers most tests need.
 BOOTSTRAP_REGISTERS: dict = {
     "Version": 0x0000,

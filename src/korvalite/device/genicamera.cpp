@@ -153,6 +153,44 @@ GenicamResult<void> GenICamera::fill_payload_size(gige::stream::StreamOptions& o
     return {};
 }
 
+namespace {
+
+// The frame's chunks as views into its payload.
+std::vector<genicam::FrameChunk> chunks_of(const gige::stream::Frame& frame) {
+    const auto payload = frame.data();
+    std::vector<genicam::FrameChunk> chunks;
+    for (const auto& entry : frame.chunks()) chunks.push_back({entry.id, payload.subspan(entry.offset, entry.length)});
+    return chunks;
+}
+
+// The node's value read by its kind.
+GenicamResult<FeatureValue> value_by_kind(Genicam& g, NodeId id, PortIo& port) {
+    const auto as_value = [](auto result) -> GenicamResult<FeatureValue> {
+        if (!result) return std::unexpected(std::move(result.error()));
+        return FeatureValue{std::move(*result)};
+    };
+    switch (genicam::feature_kind(g[id].node)) {
+        case genicam::FeatureKind::Integer: return as_value(int_value(g, id, port));
+        case genicam::FeatureKind::Float: return as_value(float_value(g, id, port));
+        case genicam::FeatureKind::Boolean: return as_value(bool_value(g, id, port));
+        case genicam::FeatureKind::Enumeration:
+        case genicam::FeatureKind::String: return as_value(string_value(g, id, port));
+        default: return std::unexpected(GenicamError::unsupported_access(g[id].name));
+    }
+}
+
+}  // namespace
+
+GenicamResult<FeatureValue> GenICamera::chunk_value(const gige::stream::Frame& frame, std::string_view name) {
+    const auto chunks = chunks_of(frame);
+    return on_feature(name, [&](Genicam& g, NodeId id, PortIo& port) {
+        g.frame_chunks = chunks;
+        auto value = value_by_kind(g, id, port);
+        g.frame_chunks = {};
+        return value;
+    });
+}
+
 GenicamResult<genicam::FeatureInfo> GenICamera::feature_info(std::string_view name) {
     return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return genicam::feature_info(g, id, port); });
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "korvalite/device/feature_port.hpp"
@@ -16,9 +17,14 @@
 #include "korvalite/genicam/feature_info.hpp"
 #include "korvalite/genicam/graph.hpp"
 #include "korvalite/genicam/port.hpp"
+#include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/options.hpp"
 
 namespace korvalite::device {
+
+// A feature's value by its kind: integer, float, boolean, or text (an enumeration's entry name,
+// a string).
+using FeatureValue = std::variant<std::int64_t, double, bool, std::string>;
 
 class GenICamera {
 public:
@@ -63,6 +69,11 @@ public:
     GenicamResult<void> invalidate_caches();
     // Kind, access mode, texts, bounds or entries of one feature.
     GenicamResult<genicam::FeatureInfo> feature_info(std::string_view name);
+
+    // The value of chunk feature `name` (ChunkTimestamp, ChunkExposureTime, ...) as `frame`
+    // carries it, by the feature's kind: the registers on chunk ports read the frame's chunks,
+    // all other nodes the device as usual. NotAvailable when the frame lacks the chunk.
+    GenicamResult<FeatureValue> chunk_value(const gige::stream::Frame& frame, std::string_view name);
 
     // Fills in the stream's payload size from the PayloadSize feature, unless already given.
     GenicamResult<void> fill_payload_size(gige::stream::StreamOptions& options);

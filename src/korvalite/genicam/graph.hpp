@@ -6,6 +6,8 @@
 // changes it (stack, register caches, compiled formulas, inline constants), so even reads need
 // exclusive access.
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,6 +23,12 @@ namespace korvalite::genicam {
 // Key: a node that, when written, invalidates others. Value: the nodes whose caches it drops,
 // in the order recorded (duplicates possible).
 using InvalidationIndex = std::unordered_map<NodeId, std::vector<NodeId>>;
+
+// One chunk of a frame's chunk data, as the chunk ports read it.
+struct FrameChunk {
+    std::uint64_t id = 0;
+    std::span<const std::byte> data;
+};
 
 // How many nodes one evaluation may have entered at once. The deepest chains of the real
 // descriptions are about 20 nodes; the limit keeps a long chain of references from exhausting
@@ -38,6 +46,9 @@ struct Genicam {
     // What the description says about each node for its users, by id; shorter than `nodes`
     // (or empty) for graphs built by hand.
     std::vector<NodeInfo> info = {};
+    // Run-time state: the chunks of the frame whose chunk features are being read; empty
+    // otherwise, when every chunk port register is not available.
+    std::span<const FrameChunk> frame_chunks = {};
 
     // The node's information, or an empty one when none was recorded.
     const NodeInfo& info_of(NodeId id) const;

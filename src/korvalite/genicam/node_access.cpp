@@ -13,14 +13,16 @@ namespace korvalite::genicam {
 
 namespace {
 
-// Whether the node is a register of a chunk or event port.
+// Whether the node is a register of an event port, or of a chunk port whose chunk the frame
+// being read (if any) does not carry.
 bool outside_device(const Genicam& graph, NodeId id) {
     const auto* reg = std::get_if<Register>(&graph[id].node);
     if (!reg) return false;
     const auto* link = std::get_if<Link>(&reg->common.port);
     if (!link || !link->id()) return false;
     const auto* port = std::get_if<Port>(&graph[*link->id()].node);
-    return port && !port->device;
+    if (!port || port->device) return false;
+    return !port->chunk_id || !register_chunk(graph, id);
 }
 
 // NI or NA when the node's own conditions say so, else nothing.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "korvalite/genicam/node_read.hpp"
+#include "korvalite/hex.hpp"
 
 namespace korvalite::genicam {
 
@@ -63,7 +64,39 @@ GenicamResult<Bytes> read_span(PortIo& port, RegisterSpan span) {
     return bytes;
 }
 
+// The bytes of `span` within the register's chunk.
+GenicamResult<Bytes> read_chunk(Genicam& graph, NodeId id, RegisterSpan span) {
+    const FrameChunk* chunk = register_chunk(graph, id);
+    if (!chunk) return std::unexpected(GenicamError::not_available(graph[id].name));
+    const auto address = static_cast<std::uint64_t>(span.address);
+    const auto length = static_cast<std::uint64_t>(span.length);
+    if (address > chunk->data.size() || length > chunk->data.size() - address)
+        return std::unexpected(GenicamError::invalid_value(
+            graph[id].name, "bytes " + std::to_string(address) + ".." + std::to_string(address + length) +
+                                " lie outside chunk " + hex_code(chunk->id, 8) + " of " +
+                                std::to_string(chunk->data.size()) + " bytes"));
+    const auto bytes = chunk->data.subspan(static_cast<std::size_t>(address), static_cast<std::size_t>(length));
+    return Bytes(bytes.begin(), bytes.end());
+}
+
 }  // namespace
+
+const Port* register_chunk_port(const Genicam& graph, NodeId id) {
+    const auto* reg = std::get_if<Register>(&graph[id].node);
+    if (!reg) return nullptr;
+    const auto* link = std::get_if<Link>(&reg->common.port);
+    if (!link || !link->id()) return nullptr;
+    const auto* port = std::get_if<Port>(&graph[*link->id()].node);
+    return port && port->chunk_id ? port : nullptr;
+}
+
+const FrameChunk* register_chunk(const Genicam& graph, NodeId id) {
+    const Port* port = register_chunk_port(graph, id);
+    if (!port) return nullptr;
+    for (auto it = graph.frame_chunks.rbegin(); it != graph.frame_chunks.rend(); ++it)
+        if (it->id == *port->chunk_id) return &*it;
+    return nullptr;
+}
 
 GenicamResult<std::int64_t> register_length(Genicam& graph, NodeId id, PortIo& port) {
     auto reg = as_register(graph, id);
@@ -92,6 +125,12 @@ GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port) {
     auto reg = as_register(graph, id);
     if (!reg) return std::unexpected(std::move(reg.error()));
     if ((*reg)->common.access == AccessMode::WO) return std::unexpected(GenicamError::not_accessible(graph[id].name));
+    if (register_chunk_port(graph, id)) {
+        // Each frame brings its own bytes: nothing is cached.
+        auto span = register_address(graph, id, port);
+        if (!span) return std::unexpected(std::move(span.error()));
+        return read_chunk(graph, id, *span);
+    }
     const bool keeps_bytes = (*reg)->common.cache_mode != CacheMode::NoCache;
     const bool placed_by_nodes = moves(**reg);
     if (keeps_bytes && (*reg)->common.cache && !placed_by_nodes) return *(*reg)->common.cache;
@@ -113,7 +152,8 @@ GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port) {
 GenicamResult<void> register_write(Genicam& graph, NodeId id, std::span<const std::byte> bytes, PortIo& port) {
     auto reg = as_register(graph, id);
     if (!reg) return std::unexpected(std::move(reg.error()));
-    if ((*reg)->common.access == AccessMode::RO) return std::unexpected(GenicamError::not_accessible(graph[id].name));
+    if ((*reg)->common.access == AccessMode::RO || register_chunk_port(graph, id))
+        return std::unexpected(GenicamError::not_accessible(graph[id].name));
     // Only the address is needed: the caller sized the bytes from the register's length.
     auto address = address_sum(graph, id, port);
     if (!address) return std::unexpected(std::move(address.error()));

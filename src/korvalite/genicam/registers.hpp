@@ -32,6 +32,13 @@ struct RegisterSpan {
     bool operator==(const RegisterSpan&) const = default;
 };
 
+// The chunk port a register names with pPort (a Port with a ChunkID), else null.
+const Port* register_chunk_port(const Genicam& graph, NodeId id);
+
+// The chunk of the frame being read that a chunk port register reads (the last one with its
+// id), or null when the register is on no chunk port or the frame has no such chunk.
+const FrameChunk* register_chunk(const Genicam& graph, NodeId id);
+
 // The register's length in bytes: its Length/pLength, or 4 without one. Outside 0 to
 // kMaxRegisterLength: Formula naming the register.
 GenicamResult<std::int64_t> register_length(Genicam& graph, NodeId id, PortIo& port);
@@ -40,11 +47,14 @@ GenicamResult<std::int64_t> register_length(Genicam& graph, NodeId id, PortIo& p
 GenicamResult<RegisterSpan> register_address(Genicam& graph, NodeId id, PortIo& port);
 
 // The register's bytes: from the cache when the cache mode keeps bytes and it holds some, else
-// from the device (and then kept according to the cache mode).
+// from the device (and then kept according to the cache mode). A chunk port register reads its
+// chunk of the frame being read, never cached: NotAvailable without that chunk, InvalidValue
+// when its bytes lie outside the chunk.
 GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port);
 
 // Writes `bytes` at the register's address, updates its cache, and drops the caches of the
-// registers it invalidates. A failed write changes nothing.
+// registers it invalidates. A failed write changes nothing; a chunk port register is never
+// written (NotAccessible).
 GenicamResult<void> register_write(Genicam& graph, NodeId id, std::span<const std::byte> bytes, PortIo& port);
 
 // Empties the cache of every register.

@@ -1,6 +1,7 @@
 #include "korvalite/genicam/xml.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <deque>
 #include <utility>
 
@@ -127,6 +128,7 @@ private:
     Node register_node(ElementKind kind, const Children& children);
     Node enumeration(const Children& children);
     Node integer(const Children& children);
+    Node port(const Children& children);
     Node floating(const Children& children);
     ValueRef index_link(const Children& children);
     ValueRef int_value_or_default(const Children& children);
@@ -242,8 +244,22 @@ Node Builder::node_of_kind(ElementKind kind, const Children& ch) {
         case ElementKind::IntSwissKnife:
             return SwissKnife{read_.formula(ch, Child::Formula), read_.variables(ch), read_.constants(ch),
                               read_.expressions(ch), kind == ElementKind::IntSwissKnife};
-        default: return Port{.device = !ch.has(Child::ChunkID) && !ch.has(Child::EventID)};
+        default: return port(ch);
     }
+}
+
+// A ChunkID is hexadecimal digits, with or without 0x; one that does not parse leaves the port
+// a chunk port that no chunk matches.
+Node Builder::port(const Children& ch) {
+    Port port{.device = !ch.has(Child::ChunkID) && !ch.has(Child::EventID)};
+    if (auto text = read_.text(ch, Child::ChunkID)) {
+        std::string_view digits = trim_white_space(*text);
+        if (digits.starts_with("0x") || digits.starts_with("0X")) digits.remove_prefix(2);
+        std::uint64_t id = 0;
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), id, 16);
+        if (error == std::errc{} && end == digits.data() + digits.size() && !digits.empty()) port.chunk_id = id;
+    }
+    return port;
 }
 
 // Without Value/pValue, a selector-indexed node takes ValueDefault/pValueDefault as the value

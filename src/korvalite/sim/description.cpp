@@ -19,6 +19,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     <pFeature>ImageFormatControl</pFeature>
     <pFeature>AcquisitionControl</pFeature>
     <pFeature>AnalogControl</pFeature>
+    <pFeature>ChunkDataControl</pFeature>
     <pFeature>TransportLayerControl</pFeature>
   </Category>
 
@@ -540,6 +541,206 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </FloatReg>
   </Group>
 
+  <Group Comment="Chunk data control">
+    <Category Name="ChunkDataControl" NameSpace="Standard">
+      <pFeature>ChunkModeActive</pFeature>
+      <pFeature>ChunkSelector</pFeature>
+      <pFeature>ChunkEnable</pFeature>
+      <pFeature>ChunkTimestamp</pFeature>
+      <pFeature>ChunkExposureTime</pFeature>
+      <pFeature>ChunkFrameID</pFeature>
+      <pFeature>ChunkWidth</pFeature>
+      <pFeature>ChunkHeight</pFeature>
+    </Category>
+    <Boolean Name="ChunkModeActive" NameSpace="Standard">
+      <ToolTip>Sends each frame's payload as chunk data: the image and the enabled chunks.</ToolTip>
+      <Streamable>Yes</Streamable>
+      <pIsLocked>TLParamsLocked</pIsLocked>
+      <pValue>ChunkModeActiveReg</pValue>
+      <OnValue>1</OnValue>
+      <OffValue>0</OffValue>
+    </Boolean>
+    <IntReg Name="ChunkModeActiveReg">
+      <Address>0x1005C</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Enumeration Name="ChunkSelector" NameSpace="Standard">
+      <ToolTip>The chunk ChunkEnable switches.</ToolTip>
+      <EnumEntry Name="Image"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="Timestamp"><Value>1</Value></EnumEntry>
+      <EnumEntry Name="ExposureTime"><Value>2</Value></EnumEntry>
+      <EnumEntry Name="FrameID"><Value>3</Value></EnumEntry>
+      <EnumEntry Name="Width"><Value>4</Value></EnumEntry>
+      <EnumEntry Name="Height"><Value>5</Value></EnumEntry>
+      <pValue>ChunkSelectorReg</pValue>
+      <pSelected>ChunkEnable</pSelected>
+    </Enumeration>
+    <IntReg Name="ChunkSelectorReg">
+      <Address>0x10060</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Boolean Name="ChunkEnable" NameSpace="Standard">
+      <ToolTip>Whether the selected chunk is sent while ChunkModeActive is on.</ToolTip>
+      <Streamable>Yes</Streamable>
+      <pIsLocked>TLParamsLocked</pIsLocked>
+      <pValue>ChunkEnableReg</pValue>
+      <OnValue>1</OnValue>
+      <OffValue>0</OffValue>
+    </Boolean>
+    <IntReg Name="ChunkEnableReg">
+      <Address>0x10064</Address>
+      <pIndex Offset="4">ChunkSelectorReg</pIndex>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="ChunkEnableImageReg">
+      <Address>0x10064</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="ChunkEnableTimestampReg">
+      <Address>0x10068</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="ChunkEnableExposureTimeReg">
+      <Address>0x1006C</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="ChunkEnableFrameIDReg">
+      <Address>0x10070</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="ChunkEnableWidthReg">
+      <Address>0x10074</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="ChunkEnableHeightReg">
+      <Address>0x10078</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>NoCache</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Integer Name="ChunkTimestamp" NameSpace="Standard">
+      <ToolTip>Device timestamp of the frame's start, in ticks.</ToolTip>
+      <pValue>ChunkTimestampReg</pValue>
+    </Integer>
+    <IntReg Name="ChunkTimestampReg">
+      <Address>0x0</Address>
+      <Length>8</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>ChunkTimestampPort</pPort>
+      <Sign>Unsigned</Sign>
+      <Endianess>LittleEndian</Endianess>
+    </IntReg>
+    <Port Name="ChunkTimestampPort">
+      <ChunkID>A5C10002</ChunkID>
+    </Port>
+    <Float Name="ChunkExposureTime" NameSpace="Standard">
+      <ToolTip>Exposure time of the frame in microseconds.</ToolTip>
+      <pValue>ChunkExposureTimeReg</pValue>
+      <Unit>us</Unit>
+    </Float>
+    <FloatReg Name="ChunkExposureTimeReg">
+      <Address>0x0</Address>
+      <Length>8</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>ChunkExposureTimePort</pPort>
+      <Endianess>LittleEndian</Endianess>
+    </FloatReg>
+    <Port Name="ChunkExposureTimePort">
+      <ChunkID>A5C10003</ChunkID>
+    </Port>
+    <Integer Name="ChunkFrameID" NameSpace="Standard">
+      <ToolTip>The frame's block id.</ToolTip>
+      <pValue>ChunkFrameIDReg</pValue>
+    </Integer>
+    <IntReg Name="ChunkFrameIDReg">
+      <Address>0x0</Address>
+      <Length>8</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>ChunkFrameIDPort</pPort>
+      <Sign>Unsigned</Sign>
+      <Endianess>LittleEndian</Endianess>
+    </IntReg>
+    <Port Name="ChunkFrameIDPort">
+      <ChunkID>A5C10004</ChunkID>
+    </Port>
+    <Integer Name="ChunkWidth" NameSpace="Standard">
+      <ToolTip>Width of the frame's image.</ToolTip>
+      <pValue>ChunkWidthReg</pValue>
+    </Integer>
+    <IntReg Name="ChunkWidthReg">
+      <Address>0x0</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>ChunkWidthPort</pPort>
+      <Sign>Unsigned</Sign>
+      <Endianess>LittleEndian</Endianess>
+    </IntReg>
+    <Port Name="ChunkWidthPort">
+      <ChunkID>A5C10005</ChunkID>
+    </Port>
+    <Integer Name="ChunkHeight" NameSpace="Standard">
+      <ToolTip>Height of the frame's image.</ToolTip>
+      <pValue>ChunkHeightReg</pValue>
+    </Integer>
+    <IntReg Name="ChunkHeightReg">
+      <Address>0x0</Address>
+      <Length>4</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>ChunkHeightPort</pPort>
+      <Sign>Unsigned</Sign>
+      <Endianess>LittleEndian</Endianess>
+    </IntReg>
+    <Port Name="ChunkHeightPort">
+      <ChunkID>A5C10006</ChunkID>
+    </Port>
+    <Port Name="ChunkImagePort">
+      <ChunkID>A5C10001</ChunkID>
+    </Port>
+  </Group>
+
   <Group Comment="Transport layer control">
     <Category Name="TransportLayerControl" NameSpace="Standard">
       <pFeature>PayloadSize</pFeature>
@@ -558,14 +759,22 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
       <pFeature>GevTimestampValue</pFeature>
     </Category>
     <Integer Name="PayloadSize" NameSpace="Standard">
-      <ToolTip>Bytes of image data in one frame.</ToolTip>
+      <ToolTip>Bytes of one frame's payload: the image, or the chunk data while ChunkModeActive is on.</ToolTip>
       <pValue>PayloadSizeCalc</pValue>
     </Integer>
     <IntSwissKnife Name="PayloadSizeCalc">
       <pVariable Name="W">WidthReg</pVariable>
       <pVariable Name="H">HeightReg</pVariable>
       <pVariable Name="PF">PixelFormatReg</pVariable>
-      <Formula>(W * H * ((PF &gt;&gt; 16) &amp; 0xFF) + 7) / 8</Formula>
+      <pVariable Name="CM">ChunkModeActiveReg</pVariable>
+      <pVariable Name="CI">ChunkEnableImageReg</pVariable>
+      <pVariable Name="CT">ChunkEnableTimestampReg</pVariable>
+      <pVariable Name="CE">ChunkEnableExposureTimeReg</pVariable>
+      <pVariable Name="CF">ChunkEnableFrameIDReg</pVariable>
+      <pVariable Name="CW">ChunkEnableWidthReg</pVariable>
+      <pVariable Name="CH">ChunkEnableHeightReg</pVariable>
+      <Expression Name="IMAGE">(W * H * ((PF &gt;&gt; 16) &amp; 0xFF) + 7) / 8</Expression>
+      <Formula>CM ? CI * ((IMAGE + 3) / 4 * 4 + 8) + (CT + CE + CF) * 16 + (CW + CH) * 12 : IMAGE</Formula>
     </IntSwissKnife>
     <Integer Name="TLParamsLocked" NameSpace="Standard">
       <ToolTip>While 1, the features that change the payload cannot be written.</ToolTip>

@@ -17,6 +17,7 @@
 
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/net/poller.hpp"
+#include "korvalite/sim/chunk_payload.hpp"
 #include "korvalite/sim/config.hpp"
 #include "korvalite/sim/counters.hpp"
 #include "korvalite/sim/pattern.hpp"
@@ -60,6 +61,7 @@ struct FramePlan {
     std::chrono::nanoseconds period{0};  // until the next frame may start; 0: at once
     std::uint64_t timestamp = 0;         // ticks at the frame's start
     bool frame_end_event = false;
+    ChunkPlan chunks;
 };
 
 class Device {

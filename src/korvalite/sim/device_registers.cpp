@@ -116,6 +116,9 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
         case f::kTriggerSelector:
             if (value != 0) return st::kInvalidParameter;
             break;
+        case f::kChunkSelector:
+            if (value >= kChunkSelectors) return st::kInvalidParameter;
+            break;
         case f::kTriggerSource:
             if (value >= f::kTriggerSourceLine0 + f::kTriggerLines) return st::kInvalidParameter;
             break;
@@ -142,7 +145,13 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
         case f::kStatusControl:
             value = (value & f::kStatusWritableMask) | (space_.load_u32(address) & ~f::kStatusWritableMask);
             break;
-        default: break;  // the halves of the frame rate: checked when used
+        default:
+            // Chunk settings change the payload: locked like the image size.
+            if (address == f::kChunkModeActive || (address >= f::kChunkEnable && address < f::kFeatureBlockEnd)) {
+                if (locked) return st::kWriteProtect;
+                if (value > 1) return st::kInvalidParameter;
+            }
+            break;  // else the halves of the frame rate: checked when used
     }
     space_.store_u32(address, value);
     return st::kSuccess;

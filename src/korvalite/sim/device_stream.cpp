@@ -79,6 +79,10 @@ std::optional<FramePlan> Device::begin_frame(Clock::time_point now) {
         plan.timestamp = ticks_locked(*trigger);  // the frame starts at its trigger
     }
     plan.frame_end_event = (space_.load_u32(f::kStatusControl) & f::kStatusFrameEndEventEnable) != 0;
+    plan.chunks.active = space_.load_u32(f::kChunkModeActive) == 1;
+    for (std::uint32_t s = 0; s < kChunkSelectors; ++s)
+        if (space_.load_u32(f::kChunkEnable + 4 * s) == 1) plan.chunks.enabled |= 1u << s;
+    plan.chunks.exposure_us = space_.load_u32(f::kExposureTimeRaw) / 10.0;
     return plan;
 }
 

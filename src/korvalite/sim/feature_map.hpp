@@ -27,7 +27,10 @@ inline constexpr std::uint32_t kTriggerMode = 0x1004C;      // 0 off, 1 on
 inline constexpr std::uint32_t kTriggerSource = 0x10050;    // values below
 inline constexpr std::uint32_t kTriggerSoftware = 0x10054;  // command: write 1
 inline constexpr std::uint32_t kTriggerActivation = 0x10058;  // 0 rising edge, 1 falling edge
-inline constexpr std::uint32_t kFeatureBlockEnd = 0x1005C;
+inline constexpr std::uint32_t kChunkModeActive = 0x1005C;  // 0 off, 1 on
+inline constexpr std::uint32_t kChunkSelector = 0x10060;    // ChunkSelector value (chunk_payload.hpp)
+inline constexpr std::uint32_t kChunkEnable = 0x10064;      // one register per selector, 4 bytes apart
+inline constexpr std::uint32_t kFeatureBlockEnd = 0x1007C;
 
 // AcquisitionMode values.
 inline constexpr std::uint32_t kModeContinuous = 0;

@@ -7,18 +7,41 @@ namespace korvalite::sim {
 
 namespace gp = gige::proto;
 
+namespace {
+
+// Chunk-data leader: reserved, payload type, timestamp.
+constexpr std::size_t kChunkDataLeaderSize = 12;
+
+}  // namespace
+
 void build_frame(StoredFrame& frame, std::uint64_t block_id, bool extended, std::uint32_t packet_size,
-                 const ImageGeometry& geometry, std::uint64_t timestamp) {
+                 const ImageGeometry& geometry, std::uint64_t timestamp, const ChunkPlan& chunks) {
     frame.block_id = block_id;
     frame.extended = extended;
     frame.per_packet = gp::payload_bytes_per_packet(packet_size, extended);
-    const std::uint64_t size = image_payload_size(geometry);
-    frame.payload.resize(size);
+    frame.payload.resize(image_payload_size(geometry));
     fill_pattern(frame.payload, block_id, geometry);
+    if (chunks.active) make_chunk_payload(frame.payload, frame.scratch, chunks, geometry, block_id, timestamp);
+    const std::uint64_t size = frame.payload.size();
     frame.packet_count = static_cast<std::uint32_t>(gp::frame_packet_count(size, frame.per_packet));
-    gp::put_image_leader(frame.leader, gp::kPayloadTypeImage, timestamp, geometry.pixel_format, geometry.width,
-                         geometry.height, geometry.offset_x, geometry.offset_y, 0, 0);
-    gp::put_image_trailer(frame.trailer, gp::kPayloadTypeImage, geometry.height);
+    frame.leader_size = gp::kImageLeaderSize;
+    if (!chunks.active) {
+        gp::put_image_leader(frame.leader, gp::kPayloadTypeImage, timestamp, geometry.pixel_format, geometry.width,
+                             geometry.height, geometry.offset_x, geometry.offset_y, 0, 0);
+        gp::put_image_trailer(frame.trailer, gp::kPayloadTypeImage, geometry.height);
+    } else if (chunks.has(ChunkSelector::Image)) {
+        const std::uint16_t type = gp::kPayloadTypeImage | gp::kPayloadTypeChunkFlag;
+        gp::put_image_leader(frame.leader, type, timestamp, geometry.pixel_format, geometry.width, geometry.height,
+                             geometry.offset_x, geometry.offset_y, 0, 0);
+        gp::put_image_trailer(frame.trailer, type, geometry.height);
+    } else {
+        frame.leader = {};
+        gp::put_u16(frame.leader, 2, gp::kPayloadTypeChunkData);
+        gp::put_u64(frame.leader, 4, timestamp);
+        frame.leader_size = kChunkDataLeaderSize;
+        // The chunk-data trailer carries the chunk payload's length where an image's has its height.
+        gp::put_image_trailer(frame.trailer, gp::kPayloadTypeChunkData, static_cast<std::uint32_t>(size));
+    }
 }
 
 void cut_packet(const StoredFrame& frame, std::uint32_t packet_id, std::uint16_t status, PacketParts& out) {
@@ -29,8 +52,8 @@ void cut_packet(const StoredFrame& frame, std::uint32_t packet_id, std::uint16_t
     out.head_size = gp::put_gvsp_header(out.head, status, frame.block_id, frame.extended, format, packet_id);
     out.body = {};
     if (format == gp::packet_format::kLeader) {
-        std::memcpy(out.head.data() + out.head_size, frame.leader.data(), frame.leader.size());
-        out.head_size += frame.leader.size();
+        std::memcpy(out.head.data() + out.head_size, frame.leader.data(), frame.leader_size);
+        out.head_size += frame.leader_size;
     } else if (format == gp::packet_format::kTrailer) {
         std::memcpy(out.head.data() + out.head_size, frame.trailer.data(), frame.trailer.size());
         out.head_size += frame.trailer.size();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "korvalite/gige/proto/gvsp.hpp"
+#include "korvalite/sim/chunk_payload.hpp"
 #include "korvalite/sim/pattern.hpp"
 
 namespace korvalite::sim {
@@ -21,13 +22,17 @@ struct StoredFrame {
     std::uint32_t per_packet = 0;    // payload bytes per payload packet
     std::uint32_t packet_count = 0;  // leader + payload packets + trailer
     std::array<std::byte, gige::proto::kImageLeaderSize> leader{};
+    std::size_t leader_size = gige::proto::kImageLeaderSize;  // a chunk-data leader is shorter
     std::array<std::byte, gige::proto::kImageTrailerSize> trailer{};
     gige::proto::ByteVec payload;
+    gige::proto::ByteVec scratch;  // working room of the chunk payload, reused with the slot
 };
 
-// Fills `frame` with a freshly produced image: pattern bytes, leader and trailer data.
+// Fills `frame` with a freshly produced image: pattern bytes, leader and trailer data. With
+// chunk mode active the payload is chunk data: an image leader with the extended chunk flag
+// while the image chunk is on, else a chunk-data leader (payload type 4, no image fields).
 void build_frame(StoredFrame& frame, std::uint64_t block_id, bool extended, std::uint32_t packet_size,
-                 const ImageGeometry& geometry, std::uint64_t timestamp);
+                 const ImageGeometry& geometry, std::uint64_t timestamp, const ChunkPlan& chunks = {});
 
 // One packet: `head` holds the header (and a leader's or trailer's data); `body` points into
 // the frame's payload for payload packets.

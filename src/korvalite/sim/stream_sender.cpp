@@ -101,7 +101,8 @@ bool StreamSender::produce_frame(const std::atomic<bool>& stop, Clock::time_poin
     const auto plan = device_.begin_frame(now);
     if (!plan) return true;
     StoredFrame& frame = history_.next();
-    build_frame(frame, take_block_id(), extended, target_.packet_size, plan->geometry, plan->timestamp);
+    build_frame(frame, take_block_id(), extended, target_.packet_size, plan->geometry, plan->timestamp,
+                plan->chunks);
     next_frame_at_ = now + plan->period;
     if (send_frame(frame, stop) == Sent::Aborted) return true;
     device_.counters().add(Counter::FramesSent);

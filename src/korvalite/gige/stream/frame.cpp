@@ -15,6 +15,7 @@ const char* frame_status_name(FrameStatus status) {
         case FrameStatus::SizeMismatch: return "SizeMismatch";
         case FrameStatus::OversizedPacket: return "OversizedPacket";
         case FrameStatus::EarlyTrailer: return "EarlyTrailer";
+        case FrameStatus::MalformedChunks: return "MalformedChunks";
     }
     return "?";
 }
@@ -59,6 +60,11 @@ std::uint64_t device_ticks_to_ns(std::uint64_t ticks, std::uint64_t frequency, s
 std::span<const std::byte> Frame::data() const {
     auto all = buffer_.bytes();
     return all.first(static_cast<std::size_t>(std::min<std::uint64_t>(all.size(), info_.data_end)));
+}
+
+std::vector<proto::ChunkEntry> Frame::chunks() const {
+    if (!is_complete() || info_.has_chunk != HasChunk::Yes) return {};
+    return proto::parse_chunks(data()).value_or(std::vector<proto::ChunkEntry>{});
 }
 
 }  // namespace korvalite::gige::stream

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "korvalite/gige/proto/gvsp.hpp"
+#include "korvalite/gige/proto/gvsp_chunks.hpp"
 #include "korvalite/gige/stream/pool.hpp"
 
 namespace korvalite::gige::stream {
@@ -21,6 +23,7 @@ enum class FrameStatus : std::uint8_t {
     SizeMismatch = 6,         // the payload is larger than the buffer
     OversizedPacket = 7,      // a payload packet carried more data than a packet holds
     EarlyTrailer = 8,         // the trailer counted fewer packets than the frame carried
+    MalformedChunks = 9,      // every packet arrived, but the chunk tags do not fit the payload
 };
 
 // "Complete", "MissingPackets", ...: the status's debug text.
@@ -88,6 +91,9 @@ public:
     // The first min(buffer length, data end) bytes. In an incomplete frame the bytes of missing
     // packets are whatever an earlier frame left in the buffer (zeros in a buffer never used).
     std::span<const std::byte> data() const;
+    // The chunks of data(), in payload order: only for a complete frame whose leader announced
+    // chunk data (a layout that does not parse has made the frame MalformedChunks); else none.
+    std::vector<proto::ChunkEntry> chunks() const;
     // The whole payload buffer.
     std::span<const std::byte> buffer() const { return buffer_.bytes(); }
 

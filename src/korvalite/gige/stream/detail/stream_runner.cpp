@@ -376,6 +376,8 @@ void StreamRunner::close_head(FrameStatus status) {
     drain_control();  // every subscription asked for before this moment receives the frame
     FrameInFlight frame = std::move(frames_.front());
     frames_.erase(frames_.begin());
+    if (status == FrameStatus::Complete && frame.leader.chunk == proto::ChunkFlag::Yes)
+        status = checked_chunk_layout(frame);
 
     if (status == FrameStatus::Complete) {
         ++stats_.completed_frames;
@@ -408,6 +410,16 @@ void StreamRunner::close_head(FrameStatus status) {
                                                      PooledBuf(std::move(frame.slot), pool_.returns()), info);
     publish();
     offer(completed);
+}
+
+FrameStatus StreamRunner::checked_chunk_layout(const FrameInFlight& frame) const {
+    auto buffer = frame.slot.buffer.bytes();
+    const auto payload = buffer.first(static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), frame.data_end)));
+    const auto walked = proto::walk_chunks(payload, [](const proto::ChunkEntry&) {});
+    if (walked) return FrameStatus::Complete;
+    KORVALITE_LOG(kLog, log::Level::Debug, "chunk data does not fit its payload",
+                  {{"frame_id", frame.block_id}, {"fault", proto::chunk_layout_error_name(walked.error())}});
+    return FrameStatus::MalformedChunks;
 }
 
 void StreamRunner::count_failure(FrameStatus status) {

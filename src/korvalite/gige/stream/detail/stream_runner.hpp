@@ -18,6 +18,7 @@
 #include "korvalite/error.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/gige/proto/gvsp.hpp"
+#include "korvalite/gige/proto/gvsp_chunks.hpp"
 #include "korvalite/gige/stream/detail/frame_in_flight.hpp"
 #include "korvalite/gige/stream/detail/held_buffers.hpp"
 #include "korvalite/gige/stream/detail/packet_place.hpp"
@@ -126,6 +127,8 @@ private:
     // Why payload packet `k` of `n` data bytes cannot go into the frame's buffer, if it cannot.
     std::optional<FrameStatus> misplaced_payload(const FrameInFlight& frame, std::uint32_t k, std::size_t n) const;
     void close_head(FrameStatus status);
+    // Complete when the frame's chunk tags fit its payload, else MalformedChunks.
+    FrameStatus checked_chunk_layout(const FrameInFlight& frame) const;
     void count_failure(FrameStatus status);
     void offer(const FramePtr& frame);
 
