@@ -226,8 +226,10 @@ struct SwissKnife {
 };
 
 // `device`: false for a chunk or event port, whose registers are not device memory.
+// `event_id`: an event port's event id; its registers read that event's newest payload.
 struct Port {
     bool device = true;
+    std::optional<std::uint16_t> event_id;
 };
 
 using Node = std::variant<Category, Integer, Float, Boolean, String, Enumeration, Command, Register,

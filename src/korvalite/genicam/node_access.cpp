@@ -13,14 +13,16 @@ namespace korvalite::genicam {
 
 namespace {
 
-// Whether the node is a register of a chunk or event port.
-bool outside_device(const Genicam& graph, NodeId id) {
+// Whether the node is a register of a chunk port, or of an event port whose event has not
+// arrived: there is nothing to read there.
+bool outside_device(const Genicam& graph, NodeId id, const PortIo& io) {
     const auto* reg = std::get_if<Register>(&graph[id].node);
     if (!reg) return false;
     const auto* link = std::get_if<Link>(&reg->common.port);
     if (!link || !link->id()) return false;
     const auto* port = std::get_if<Port>(&graph[*link->id()].node);
-    return port && !port->device;
+    if (!port || port->device) return false;
+    return !port->event_id || !io.has_event(*port->event_id);
 }
 
 // NI or NA when the node's own conditions say so, else nothing.
@@ -31,7 +33,7 @@ GenicamResult<std::optional<AccessMode>> unusable(Genicam& graph, NodeId id, Por
     if (*implemented && **implemented == 0) return AccessMode::NI;
     auto available = condition_value(graph, conditions.available, port);
     if (!available) return std::unexpected(std::move(available.error()));
-    if ((*available && **available == 0) || outside_device(graph, id)) return AccessMode::NA;
+    if ((*available && **available == 0) || outside_device(graph, id, port)) return AccessMode::NA;
     return std::nullopt;
 }
 
@@ -92,7 +94,7 @@ AccessMode capped(AccessMode mode, AccessMode imposed) {
 }
 
 GenicamResult<void> check_available(Genicam& graph, NodeId id, PortIo& port) {
-    if (!graph[id].conditions.implemented && !graph[id].conditions.available && !outside_device(graph, id)) return {};
+    if (!graph[id].conditions.implemented && !graph[id].conditions.available && !outside_device(graph, id, port)) return {};
     auto mode = unusable(graph, id, port);
     if (!mode) return std::unexpected(std::move(mode.error()));
     if (*mode) return std::unexpected(GenicamError::not_available(graph[id].name));

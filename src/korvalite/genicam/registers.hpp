@@ -3,6 +3,7 @@
 // writes through the port, and the per-register byte cache with its invalidation.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "korvalite/error.hpp"
@@ -26,6 +27,9 @@ const K* register_as(const Node& node) {
     return nullptr;
 }
 
+// The event id of the event port a register reads from, or nothing for any other register.
+std::optional<std::uint16_t> register_event_id(const Genicam& graph, NodeId id);
+
 struct RegisterSpan {
     std::int64_t address;  // handed to the port as the same 64 bits, unsigned
     std::int64_t length;
@@ -40,7 +44,8 @@ GenicamResult<std::int64_t> register_length(Genicam& graph, NodeId id, PortIo& p
 GenicamResult<RegisterSpan> register_address(Genicam& graph, NodeId id, PortIo& port);
 
 // The register's bytes: from the cache when the cache mode keeps bytes and it holds some, else
-// from the device (and then kept according to the cache mode).
+// from the device (and then kept according to the cache mode). A register on an event port
+// reads the event's newest payload, never cached.
 GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port);
 
 // Writes `bytes` at the register's address, updates its cache, and drops the caches of the
