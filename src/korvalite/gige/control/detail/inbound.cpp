@@ -223,6 +223,7 @@ void Runner::continue_op(op::Op op) {
 }
 
 void Runner::offer_event(const proto::GvcpEvent& event) {
+    shared_->last_events.store(event);
     for (auto it = subscribers_.begin(); it != subscribers_.end();) {
         auto sent = it->try_send(event);
         if (sent || sent.error().kind == TrySendErrorKind::Full) {
