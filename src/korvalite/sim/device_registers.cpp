@@ -116,6 +116,13 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
         case f::kTriggerSelector:
             if (value != 0) return st::kInvalidParameter;
             break;
+        case f::kEventSelector:
+            if (value >= f::kSelectableEvents) return st::kInvalidParameter;
+            break;
+        case f::event_notification(f::kEventExposureEnd):
+        case f::event_notification(f::kEventFrameStart):
+            if (value > 1) return st::kInvalidParameter;
+            break;
         case f::kTriggerSource:
             if (value >= f::kTriggerSourceLine0 + f::kTriggerLines) return st::kInvalidParameter;
             break;

@@ -27,7 +27,9 @@ inline constexpr std::uint32_t kTriggerMode = 0x1004C;      // 0 off, 1 on
 inline constexpr std::uint32_t kTriggerSource = 0x10050;    // values below
 inline constexpr std::uint32_t kTriggerSoftware = 0x10054;  // command: write 1
 inline constexpr std::uint32_t kTriggerActivation = 0x10058;  // 0 rising edge, 1 falling edge
-inline constexpr std::uint32_t kFeatureBlockEnd = 0x1005C;
+inline constexpr std::uint32_t kEventSelector = 0x1005C;      // event values below
+inline constexpr std::uint32_t kEventNotification = 0x10060;  // one word per event: 0 off, 1 on
+inline constexpr std::uint32_t kFeatureBlockEnd = 0x10068;
 
 // AcquisitionMode values.
 inline constexpr std::uint32_t kModeContinuous = 0;
@@ -47,6 +49,18 @@ inline constexpr std::uint32_t kStatusWritableMask = kStatusFrameEndEventEnable 
 
 // Event sent at the end of every frame while StatusControl's frame-end bit is set.
 inline constexpr std::uint16_t kFrameEndEventId = 0x9001;
+
+// EventSelector values; the notification of event e is the word at kEventNotification + 4·e.
+inline constexpr std::uint32_t kEventExposureEnd = 0;
+inline constexpr std::uint32_t kEventFrameStart = 1;
+inline constexpr std::uint32_t kSelectableEvents = 2;
+inline constexpr std::uint32_t event_notification(std::uint32_t event) { return kEventNotification + 4 * event; }
+
+// The events EventNotification turns on, stamped with the frame's start (FrameStart: the
+// trigger, or the instant the frame was begun) and with that start plus the exposure time
+// (ExposureEnd); their block id is the frame's.
+inline constexpr std::uint16_t kExposureEndEventId = 0x9002;
+inline constexpr std::uint16_t kFrameStartEventId = 0x9003;
 
 // The description file in device memory.
 inline constexpr std::uint32_t kDescriptionAddress = 0x100000;
