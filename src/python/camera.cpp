@@ -73,6 +73,7 @@ bool is_connected(const CameraShared& shared) {
 
 void bind_camera_capture(nb::class_<CameraShared>& cls);
 void bind_camera_features(nb::module_& m, nb::class_<CameraShared>& cls);
+void bind_camera_events(nb::class_<CameraShared>& cls);
 
 void bind_camera(nb::module_& m) {
     auto cls = nb::class_<CameraShared>(m, "Camera", kCameraDoc, nb::is_weak_referenceable());
@@ -210,6 +211,7 @@ void bind_camera(nb::module_& m) {
         }, "`Camera(<ip>, connected=True|False)`.");
     bind_camera_capture(cls);
     bind_camera_features(m, cls);
+    bind_camera_events(cls);
 }
 
 }  // namespace korvalite::py

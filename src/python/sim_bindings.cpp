@@ -316,6 +316,7 @@ void bind_helpers(nb::module_& m) {
              {"TLParamsLocked", f::kTLParamsLocked}, {"TriggerSelector", f::kTriggerSelector},
              {"TriggerMode", f::kTriggerMode}, {"TriggerSource", f::kTriggerSource},
              {"TriggerSoftware", f::kTriggerSoftware}, {"TriggerActivation", f::kTriggerActivation},
+             {"EventSelector", f::kEventSelector}, {"EventNotification", f::kEventNotification},
              {"Description", f::kDescriptionAddress}})
         registers[name] = address;
     m.attr("FEATURE_REGISTERS") = registers;
