@@ -18,6 +18,7 @@
 #include "exit_registry.hpp"
 #include "gil.hpp"
 #include "enums.hpp"
+#include "interruptible_connect.hpp"
 #include "packet_ring_mode.hpp"
 #include "stats.hpp"
 #include "text_repr.hpp"
@@ -107,18 +108,7 @@ void bind_camera(nb::module_& m) {
             "(falling back to the socket, with a warning, when it cannot be opened), False through\n"
             "the socket, \"auto\" through the ring when the process holds CAP_NET_RAW (the first\n"
             "automatic choice is logged at INFO with its reason).")
-        .def(
-            "connect",
-            [](CameraShared& self) {
-                ClaimToken token = claim(self.busy, "a connect");
-                auto result = with_camera(self, [](device::GenICamera& cam) -> GenicamResult<void> {
-                    if (auto refused = refused_at_exit()) return std::unexpected(*refused);
-                    return cam.connect();
-                });
-                token.release();
-                unwrap(std::move(result));
-            },
-            doc::kConnect)
+        .def("connect", &interruptible_connect, doc::kConnect)
         .def(
             "disconnect",
             [](CameraShared& self, double deadline) {
