@@ -48,7 +48,10 @@ CameraResult<gige::EventChannel> subscribe_events(Connection& connection, std::s
     if (capacity == 0) return std::unexpected(CameraError::malformed("event capacity must be at least 1"));
     if (auto opened = open_message_channel(connection); !opened) return std::unexpected(opened.error());
     auto [sender, channel] = gige::make_event_channel(capacity);
-    if (!connection.port().subscribe(std::move(sender))) return std::unexpected(connection.dead_error());
+    gige::ResponseHandle<void> added;
+    if (!connection.port().subscribe(std::move(sender), added)) return std::unexpected(connection.dead_error());
+    // Once the worker has it, no event that arrives later passes it by.
+    if (auto r = wait_plain(added, connection.port().wait_timeout()); !r) return std::unexpected(r.error());
     return std::move(channel);
 }
 

@@ -14,7 +14,8 @@ inline constexpr std::size_t kDefaultEventCapacity = 256;
 
 // Opens the device's message channel towards the control socket once per connection (when the
 // device announces events and has a message channel; a device without one sends its events to
-// the controlling application, which is that socket too), then subscribes to the events.
+// the controlling application, which is that socket too), then subscribes to the events: every
+// event the connection receives after this returns reaches the subscription.
 CameraResult<gige::EventChannel> subscribe_events(Connection& connection, std::size_t capacity);
 
 }  // namespace korvalite::device
