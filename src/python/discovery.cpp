@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* kDiscoverDoc =
     "Broadcast a GigE Vision discovery beacon on every Up IPv4 adapter and\n"
-    "return the devices that answer within `timeout` seconds. Ctrl-C ends the wait within 100 ms.";
+    "return the devices that answer within `timeout` seconds.";
 
 // Between receive passes, at most this often, pending signal handlers run (Ctrl-C ends the run).
 constexpr auto kSignalCheckInterval = std::chrono::milliseconds(50);
