@@ -3,6 +3,7 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "duration.hpp"

@@ -175,7 +175,8 @@ TEST(ControlWorkerInbound, AnEventSentAgainWithItsRequestIdIsAcknowledgedAgainBu
     }
     ASSERT_TRUE(eventually([&] { return h.stats().events == 4; }));
     const auto acknowledges = [](const std::vector<Received>& all) {
-        return std::count_if(all.begin(), all.end(), [](const Received& r) { return r.parsed && !r.parsed->is_command; });
+        return std::count_if(all.begin(), all.end(),
+                             [](const Received& r) { return r.parsed && !r.parsed->is_command; });
     };
     EXPECT_TRUE(h.device.wait_until([&](const std::vector<Received>& all) { return acknowledges(all) == 4; }));
     std::vector<std::uint16_t> delivered;

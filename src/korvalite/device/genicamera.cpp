@@ -22,8 +22,8 @@ GenicamResult<GenICamera::Access> GenICamera::access() {
     Genicam* model = camera_.model();
     if (!model) return std::unexpected(model_not_loaded());
     Connection& connection = *camera_.connection();
-    return Access{*model,
-                  FeaturePort(connection.channel.port, connection.packet_sizes, connection.channel.shared->last_events)};
+    const gige::LastEvents& events = connection.channel.shared->last_events;
+    return Access{*model, FeaturePort(connection.channel.port, connection.packet_sizes, events)};
 }
 
 template <class Fn>

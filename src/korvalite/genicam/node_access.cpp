@@ -94,7 +94,8 @@ AccessMode capped(AccessMode mode, AccessMode imposed) {
 }
 
 GenicamResult<void> check_available(Genicam& graph, NodeId id, PortIo& port) {
-    if (!graph[id].conditions.implemented && !graph[id].conditions.available && !outside_device(graph, id, port)) return {};
+    const NodeConditions& conditions = graph[id].conditions;
+    if (!conditions.implemented && !conditions.available && !outside_device(graph, id, port)) return {};
     auto mode = unusable(graph, id, port);
     if (!mode) return std::unexpected(std::move(mode.error()));
     if (*mode) return std::unexpected(GenicamError::not_available(graph[id].name));
