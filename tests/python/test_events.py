@@ -125,3 +125,18 @@ def test_next_async_waits_without_polling_and_a_cancelled_wait_takes_no_event(ri
     with cam.events() as events:
         assert asyncio.run(scenario(events)) == (1, 2, None)
     assert wait_until(lambda: not [t for t in threading.enumerate() if t.name == "korvalite-async-wait"])
+
+
+def test_events_taken_first_then_waits_raise_once_control_is_lost(simulated, cameras, ip):
+    sim = simulated(ip)
+    cam = cameras(ip, gvcp_timeout=0.1, retries=2, heartbeat_timeout=0.6)
+    cam.connect()
+    with cam.events() as events:
+        sim.send_event(0x4003)
+        assert wait_until(lambda: cam.link_stats().events == 1)
+        sim.gone = True
+        assert wait_until(lambda: not cam.is_connected(), 10.0)
+        assert events.wait_for(0).id == 0x4003  # what arrived before is still delivered
+        for wait in (lambda: events.wait_for(60.0), lambda: next(events)):
+            with pytest.raises(korvalite.CameraException, match="control was lost"):
+                wait()
