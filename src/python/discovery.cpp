@@ -1,5 +1,6 @@
 // discover(): the discovery run with the Python defaults, the interpreter lock released while
-// it waits for answers.
+// it waits for answers; pending signal handlers run between its receive passes, and one that
+// raises (Ctrl-C) ends the run.
 #include <nanobind/nanobind.h>
 
 #include <chrono>
