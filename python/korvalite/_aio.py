@@ -1,4 +1,5 @@
-"""asyncio for captures: ``async for frame in acq.frames_async()`` and ``await cam.snap_async()``.
+"""asyncio for captures and events: ``async for frame in acq.frames_async()``,
+``await cam.snap_async()`` and ``await events.next_async()``.
 
 The blocking wait runs on a short-lived korvalite thread with the interpreter lock released;
 when it is over, the thread wakes the event loop with ``call_soon_threadsafe``. The loop never
@@ -28,8 +29,8 @@ def _wake(loop: asyncio.AbstractEventLoop, future: "asyncio.Future[Any]", value:
 
 
 async def _until_ready(wait_ready: Callable[[float], bool]) -> None:
-    """Returns once ``wait_ready`` (which waits up to the seconds given, without taking a frame)
-    says a frame is queued or the stream has ended."""
+    """Returns once ``wait_ready`` (which waits up to the seconds given, without taking a frame
+    or event) says one is queued or the stream or subscription has ended."""
     loop = asyncio.get_running_loop()
     ready = loop.create_future()
     cancelled = threading.Event()
@@ -52,7 +53,7 @@ async def _until_ready(wait_ready: Callable[[float], bool]) -> None:
 
 
 async def frames_async(acquisition: Any) -> AsyncIterator[Any]:
-    """The acquisition's frames as they arrive, until its stream ends."""
+    """The frames of an acquisition or a frame subscription as they arrive, until the stream ends."""
     while True:
         frame = acquisition.wait_for(0)  # never blocks; raises once the camera's control is lost
         if frame is not None:
@@ -62,6 +63,16 @@ async def frames_async(acquisition: Any) -> AsyncIterator[Any]:
         if acquisition._ended():
             return
         await _until_ready(acquisition._wait_ready)
+
+
+async def next_event_async(subscription: Any) -> Any:
+    """The subscription's next event, or None once it is closed or its connection has ended.
+    A cancelled wait takes no event: it stays queued for the next one."""
+    while True:
+        event = subscription.wait_for(0)  # never blocks; raises once the camera's control is lost
+        if event is not None or subscription._ended():
+            return event
+        await _until_ready(subscription._wait_ready)
 
 
 async def snap_async(camera: Any, timeout: float = 5.0, **options: Any) -> Any:

@@ -19,6 +19,7 @@
 #include "frame.hpp"
 #include "gil.hpp"
 #include "enums.hpp"
+#include "interruptible_connect.hpp"
 #include "packet_ring_mode.hpp"
 #include "stats.hpp"
 #include "text_repr.hpp"
@@ -74,6 +75,7 @@ bool is_connected(const CameraShared& shared) {
 
 void bind_camera_capture(nb::class_<CameraShared>& cls);
 void bind_camera_features(nb::module_& m, nb::class_<CameraShared>& cls);
+void bind_camera_events(nb::class_<CameraShared>& cls);
 
 void bind_camera(nb::module_& m) {
     auto cls = nb::class_<CameraShared>(m, "Camera", kCameraDoc, nb::is_weak_referenceable());
@@ -107,18 +109,7 @@ void bind_camera(nb::module_& m) {
             "(falling back to the socket, with a warning, when it cannot be opened), False through\n"
             "the socket, \"auto\" through the ring when the process holds CAP_NET_RAW (the first\n"
             "automatic choice is logged at INFO with its reason).")
-        .def(
-            "connect",
-            [](CameraShared& self) {
-                ClaimToken token = claim(self.busy, "a connect");
-                auto result = with_camera(self, [](device::GenICamera& cam) -> GenicamResult<void> {
-                    if (auto refused = refused_at_exit()) return std::unexpected(*refused);
-                    return cam.connect();
-                });
-                token.release();
-                unwrap(std::move(result));
-            },
-            doc::kConnect)
+        .def("connect", &interruptible_connect, doc::kConnect)
         .def(
             "disconnect",
             [](CameraShared& self, double deadline) {
@@ -216,6 +207,7 @@ void bind_camera(nb::module_& m) {
         }, "`Camera(<ip>, connected=True|False)`.");
     bind_camera_capture(cls);
     bind_camera_features(m, cls);
+    bind_camera_events(cls);
 }
 
 }  // namespace korvalite::py

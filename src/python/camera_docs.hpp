@@ -10,7 +10,8 @@ inline constexpr const char* kConnect =
     "a connection whose control was lost is replaced by a new one. Every\n"
     "feature value is read afresh from the device after connecting. If the\n"
     "model cannot be loaded, control is given back before the error is raised\n"
-    "and the camera is left not connected.";
+    "and the camera is left not connected. Ctrl-C (any signal handler that\n"
+    "raises) ends a connect within 100 ms and leaves the camera not connected.";
 inline constexpr const char* kDisconnect =
     "Give control back and stop the control channel, waiting at most\n"
     "`deadline` seconds for it to confirm. Never raises for transport trouble;\n"

@@ -28,15 +28,6 @@ std::optional<CameraError> lost_and_drained(FrameReceiver& receiver, const LossC
     return loss();
 }
 
-// Called without the interpreter lock after an empty slice: takes the lock briefly and runs
-// pending signal handlers; true when one raised (the exception is left set). Never at exit,
-// where the thread parks once its wait is over instead.
-bool signal_raised() {
-    if (must_park_at_exit()) return false;
-    nb::gil_scoped_acquire gil;
-    return PyErr_CheckSignals() != 0;
-}
-
 // Waits up to `timeout` in slices, so a lost connection and host signals are noticed while
 // waiting; a signal is looked at only after an empty slice, so no frame taken is dropped.
 FramePtr wait_watching(FrameReceiver& receiver, Duration timeout, const LossCheck& loss,

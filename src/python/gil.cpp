@@ -69,4 +69,10 @@ GilRelease::~GilRelease() {
     if (counted_) uncount_released();
 }
 
+bool signal_raised() {
+    if (must_park_at_exit()) return false;
+    nanobind::gil_scoped_acquire gil;
+    return PyErr_CheckSignals() != 0;
+}
+
 }  // namespace korvalite::py

@@ -49,6 +49,12 @@ private:
     bool counted_ = false;
 };
 
+// Called without the interpreter lock (and holding no korvalite lock) between the slices of a
+// wait: takes the lock briefly and runs pending signal handlers; true when one raised (the
+// exception is left set for this thread). Never at exit, where the thread parks once its wait
+// is over instead.
+bool signal_raised();
+
 // Runs `fn` with the interpreter lock released when this thread holds it, unless the
 // interpreter is shutting down (then no other thread can need it).
 template <class F>

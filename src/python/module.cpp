@@ -2,8 +2,8 @@
 // order; private submodules (`_log`, `_exit`, `_testing`) come last.
 //
 // Public order: CameraError, GenicamError, CameraTimeoutError, GenicamTimeoutError, Camera,
-// SnapshotSession, Acquisition, Frame, PixelFormatInfo, pixel_formats, FrameChannel, FrameStatus,
-// AccessMode, StreamStats, LinkStats, DeviceInfo, discover.
+// SnapshotSession, Acquisition, Frame, PixelFormatInfo, pixel_formats, FrameChannel, Event,
+// EventSubscription, FrameStatus, AccessMode, StreamStats, LinkStats, DeviceInfo, discover.
 // Classes not bound yet slot in at their place between GenicamError and Frame.
 #include <nanobind/nanobind.h>
 
@@ -11,6 +11,7 @@
 #include "device_info.hpp"
 #include "discovery.hpp"
 #include "enums.hpp"
+#include "events.hpp"
 #include "errors.hpp"
 #include "exit_registry.hpp"
 #include "frame.hpp"
@@ -34,6 +35,7 @@ NB_MODULE(_korvalite_core, m) {
     korvalite::py::bind_frame(m);
     korvalite::py::bind_pixel_format(m);
     korvalite::py::bind_frame_channel(m);
+    korvalite::py::bind_events(m);
     korvalite::py::bind_frame_status(m);
     korvalite::py::bind_access_mode(m);
     korvalite::py::bind_stream_stats(m);

@@ -318,7 +318,8 @@ void bind_helpers(nb::module_& m) {
              {"TriggerMode", f::kTriggerMode}, {"TriggerSource", f::kTriggerSource},
              {"TriggerSoftware", f::kTriggerSoftware}, {"TriggerActivation", f::kTriggerActivation},
              {"ChunkModeActive", f::kChunkModeActive}, {"ChunkSelector", f::kChunkSelector},
-             {"ChunkEnable", f::kChunkEnable}, {"Description", f::kDescriptionAddress}})
+             {"ChunkEnable", f::kChunkEnable}, {"EventSelector", f::kEventSelector},
+             {"EventNotification", f::kEventNotification}, {"Description", f::kDescriptionAddress}})
         registers[name] = address;
     m.attr("FEATURE_REGISTERS") = registers;
     m.attr("FRAME_END_EVENT_ID") = f::kFrameEndEventId;

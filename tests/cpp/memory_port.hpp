@@ -1,6 +1,7 @@
 #pragma once
 // An in-memory device port for feature-model tests: a sparse byte space that reads zero where
 // nothing was stored, and a record of every read and write the model made.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -51,6 +52,16 @@ public:
         return {};
     }
 
+    // Event ports read `events` (payload by event id); they never touch the memory or the log.
+    CameraResult<void> read_event(std::uint16_t event_id, std::uint64_t address, std::span<std::byte> buffer) override {
+        auto it = events.find(event_id);
+        if (it == events.end() || address + buffer.size() > it->second.size())
+            return std::unexpected(CameraError::malformed("no such event data"));
+        std::copy_n(it->second.begin() + static_cast<std::ptrdiff_t>(address), buffer.size(), buffer.begin());
+        return {};
+    }
+    bool has_event(std::uint16_t event_id) const override { return events.contains(event_id); }
+
     std::size_t reads() const { return count(false); }
     std::size_t writes() const { return count(true); }
 
@@ -59,6 +70,7 @@ public:
     // Off: accesses are recorded without their bytes (for sweeps over large registers).
     bool record_bytes = true;
     std::vector<Access> log;
+    std::map<std::uint16_t, std::vector<std::byte>> events;
 
 private:
     std::size_t count(bool writes) const {

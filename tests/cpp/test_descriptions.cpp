@@ -8,6 +8,7 @@
 #include <iterator>
 #include <set>
 
+#include "korvalite/genicam/event_names.hpp"
 #include "korvalite/genicam/xml.hpp"
 #include "shared_descriptions.hpp"
 
@@ -104,4 +105,18 @@ TEST(Descriptions, CorpusQuirks) {
         }
     }
     EXPECT_GE(inline_terms, 304u);
+}
+
+// Event ports name their events in both conventions the corpus uses.
+TEST(Descriptions, EventPortsNameTheirEvents) {
+    KORVALITE_REQUIRE_SHARED_DESCRIPTIONS();
+    const auto names = [](const char* file) {
+        return event_names(parse_description(read_file(korvalite::test_support::shared_descriptions() / file)).value());
+    };
+    const EventNames basler = names("areaDetector__ADGenICam__Basler-acA640-300gm.xml");  // ExposureEndEventPort
+    const EventNames flir = names("jfrazao__GenICam__Blackfly_S_BFS-U3-16S2M.xml");       // EventExposureEndPort
+    EXPECT_EQ(basler.at(0x0004), "ExposureEnd");
+    EXPECT_EQ(basler.at(0x9000), "LineStartOvertrigger");
+    EXPECT_EQ(flir.at(0x9C43), "ExposureEnd");
+    EXPECT_EQ(flir.at(0x9C40), "Error");
 }

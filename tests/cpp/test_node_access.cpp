@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "graph_util.hpp"
+#include "korvalite/genicam/event_names.hpp"
 #include "korvalite/genicam/node_access.hpp"
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/genicam/node_write.hpp"
@@ -88,4 +89,33 @@ TEST(NodeAccess, UnusableNodesRefuseReadsAndWritesAndChunkRegistersNeverReachThe
     EXPECT_EQ(error_of(float_value(g, id_of(g, "EventReg"), port)), "node 'EventReg' is not available");
     EXPECT_TRUE(port.log.empty());
     EXPECT_TRUE(g.stack.empty());
+}
+
+TEST(NodeAccess, EventRegistersReadTheNewestEventOfTheirPortOnceOneHasArrived) {
+    Genicam g = build_graph(kDescription);
+    MemoryPort port;
+    const NodeId reg = id_of(g, "EventReg");
+    port.events[0x9004] = std::vector<std::byte>(4);  // another event's payload
+    EXPECT_EQ(access_mode(g, reg, port), AccessMode::NA);
+    for (std::uint8_t low : {0x34, 0x56}) {  // never cached: each read sees the newest event
+        port.events[0x9005] = {std::byte{0}, std::byte{0}, std::byte{low}, std::byte{0x12}};
+        EXPECT_EQ(access_mode(g, reg, port), AccessMode::RW);
+        EXPECT_EQ(int_value(g, reg, port), 0x1200 + low);
+    }
+    port.events[0x9005].resize(3);  // shorter than the register reaches
+    EXPECT_FALSE(int_value(g, reg, port).has_value());
+    EXPECT_TRUE(port.log.empty());
+}
+
+TEST(EventNames, EventPortsNameTheirEventsById) {
+    Genicam g = build_graph(R"(
+        <Port Name="EventExposureEndPort"><EventID>9C43</EventID></Port>
+        <Port Name="FrameStartEventPort"><EventID>0x0004</EventID></Port>
+        <Port Name="EventPort"><EventID> 4fff </EventID></Port>
+        <Port Name="LaterExposureEndPort"><EventID>9c43</EventID></Port>
+        <Port Name="BrokenPort"><EventID>9G</EventID></Port>
+        <Port Name="WidePort"><EventID>12345</EventID></Port>
+        <Port Name="Device"/>)");
+    const EventNames expected{{0x9C43, "ExposureEnd"}, {0x0004, "FrameStart"}, {0x4FFF, "Event"}};
+    EXPECT_EQ(event_names(g), expected);
 }

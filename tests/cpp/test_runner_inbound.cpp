@@ -162,3 +162,24 @@ TEST(ControlWorkerInbound, EventsAreAcknowledgedCountedAndOfferedToSubscribers) 
     h.device.send(proto::encode_command(0x01, 0x00C0, 0x0106, record), host);
     ASSERT_TRUE(eventually([&] { return events_out.size() == 1; }));
 }
+
+TEST(ControlWorkerInbound, AnEventSentAgainWithItsRequestIdIsAcknowledgedAgainButDeliveredOnce) {
+    Harness h("127.0.0.34", {}, "127.0.0.35");
+    auto [events_in, events_out] = bounded<proto::GvcpEvent>(8);
+    ASSERT_TRUE(h.port().subscribe(events_in));
+    ASSERT_EQ(outcome(h.port().read_register(0x0A00)), "ok");  // the subscription is in place
+    proto::ByteVec record(16);
+    for (std::uint16_t id : {0x0201, 0x0201, 0x0202, 0x0201}) {  // the second: its acknowledge was lost
+        proto::put_u16(record, 6, id);                              // the block id tells them apart
+        h.device.send(proto::encode_command(0x01, 0x00C0, id, record), h.channel.local);
+    }
+    ASSERT_TRUE(eventually([&] { return h.stats().events == 4; }));
+    const auto acknowledges = [](const std::vector<Received>& all) {
+        return std::count_if(all.begin(), all.end(),
+                             [](const Received& r) { return r.parsed && !r.parsed->is_command; });
+    };
+    EXPECT_TRUE(h.device.wait_until([&](const std::vector<Received>& all) { return acknowledges(all) == 4; }));
+    std::vector<std::uint16_t> delivered;
+    while (auto event = events_out.try_recv()) delivered.push_back(event->block_id);
+    EXPECT_EQ(delivered, (std::vector<std::uint16_t>{0x0201, 0x0202, 0x0201}));
+}

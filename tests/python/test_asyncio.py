@@ -30,6 +30,22 @@ def test_async_for_yields_frames_in_order_and_ends_with_the_stream(rig, ip):
     assert len(ids) >= 5 and ids == list(range(ids[0], ids[0] + len(ids)))
 
 
+def test_async_for_over_a_subscription_yields_its_frames_and_ends_with_the_stream(rig, ip):
+    sim, cam = rig(ip)
+
+    async def main():
+        ids = []
+        acq = cam.start_acquisition(n_buffers=64)  # the acquisition's own queue keeps frames too
+        async for frame in acq.subscribe(capacity=64).frames_async():
+            ids.append(frame.frame_id)
+            if len(ids) == 5:
+                acq.stop()
+        return ids
+
+    ids = asyncio.run(asyncio.wait_for(main(), timeout=30.0))
+    assert len(ids) >= 5 and ids == list(range(ids[0], ids[0] + len(ids)))
+
+
 def test_a_cancelled_async_for_loses_no_frame_and_leaves_no_thread(rig, ip):
     sim, cam = rig(ip, stream_drop=1.0)  # no frame until the test lets them through
 

@@ -37,8 +37,8 @@ def test_module_attributes_in_their_order():
     public = [name for name in vars(_korvalite_core) if not name.startswith("_")]
     assert public == ["CameraError", "GenicamError", "CameraTimeoutError", "GenicamTimeoutError", "Camera",
                       "EnumEntryInfo", "FeatureInfo", "SnapshotSession", "Acquisition", "Frame", "PixelFormatInfo",
-                      "pixel_formats", "FrameChannel", "FrameStatus", "AccessMode", "StreamStats", "LinkStats",
-                      "DeviceInfo", "discover"]
+                      "pixel_formats", "FrameChannel", "Event", "EventSubscription", "FrameStatus", "AccessMode",
+                      "StreamStats", "LinkStats", "DeviceInfo", "discover"]
 
 
 def test_class_docstring_and_method_signatures():

@@ -60,7 +60,8 @@ def test_module_attributes_follow_the_documented_order():
     documented = ["CameraError", "GenicamError", "CameraTimeoutError", "GenicamTimeoutError", "Camera",
                   "EnumEntryInfo", "FeatureInfo", "SnapshotSession", "Acquisition", "Frame", "PixelFormatInfo",
                   "pixel_formats",
-                  "FrameChannel", "FrameStatus", "AccessMode", "StreamStats", "LinkStats", "DeviceInfo", "discover"]
+                  "FrameChannel", "Event", "EventSubscription", "FrameStatus", "AccessMode", "StreamStats",
+                  "LinkStats", "DeviceInfo", "discover"]
     public = [name for name in vars(_korvalite_core) if not name.startswith("_")]
     assert public == [name for name in documented if name in public]
     assert {"CameraError", "GenicamError", "DeviceInfo", "discover"} <= set(public)

@@ -71,6 +71,22 @@ def test_frame_callback_example_prints_each_frame_in_order(free_ip):
     assert ids == list(range(ids[0], ids[0] + 5))
 
 
+def test_device_events_example_prints_each_exposure_end_in_order(free_ip):
+    ip = free_ip()
+    with simulated(ip):
+        done = run(EXAMPLES / "device_events.py", ip, "--events", "3")
+    assert done.returncode == 0, done.stderr
+    *lines, feature = done.stdout.splitlines()
+    found = [re.fullmatch(rf"event {n + 1}: ExposureEnd of frame (\d+) at (\d+) ticks", line)
+             for n, line in enumerate(lines)]
+    assert len(found) == 3 and all(found)
+    frames = [int(f.group(1)) for f in found]
+    ticks = [int(f.group(2)) for f in found]
+    assert frames == list(range(frames[0], frames[0] + 3)) and ticks == sorted(ticks)
+    newest = re.fullmatch(r"EventExposureEndTimestamp = (\d+)", feature)
+    assert newest and int(newest.group(1)) >= ticks[-1]  # events after the last printed may have come
+
+
 def test_async_capture_example_snaps_and_iterates_without_blocking_the_loop(free_ip):
     ip = free_ip()
     with simulated(ip):

@@ -22,7 +22,8 @@ GenicamResult<GenICamera::Access> GenICamera::access() {
     Genicam* model = camera_.model();
     if (!model) return std::unexpected(model_not_loaded());
     Connection& connection = *camera_.connection();
-    return Access{*model, FeaturePort(connection.channel.port, connection.packet_sizes)};
+    const gige::LastEvents& events = connection.channel.shared->last_events;
+    return Access{*model, FeaturePort(connection.channel.port, connection.packet_sizes, events)};
 }
 
 template <class Fn>
@@ -37,9 +38,17 @@ auto GenICamera::on_feature(std::string_view name, Fn&& fn)
     return result;
 }
 
-GenicamResult<void> GenICamera::connect() {
-    if (auto r = camera_.connect(); !r) return std::unexpected(GenicamError::transport(r.error()));
+GenicamResult<void> GenICamera::connect(ConnectAbort* abort) {
+    auto connected = camera_.connect(abort);
+    if (abort) abort->detach();
+    if (!connected) return std::unexpected(GenicamError::transport(connected.error()));
+    if (abort) abort->attach(camera_.connection()->port());
     auto loaded = camera_.ensure_genicam();
+    if (abort) {
+        abort->detach();
+        // Ended after the worker was told to stop: whatever succeeded, the connection is gone.
+        if (loaded && abort->aborted()) loaded = std::unexpected(GenicamError::transport(CameraError::not_connected()));
+    }
     if (!loaded) {
         const device::Connection* connection = camera_.connection();
         camera_.disconnect(connection ? connection->port().wait_timeout() : device::Duration::zero());

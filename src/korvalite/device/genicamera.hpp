@@ -35,7 +35,9 @@ public:
 
     // Connects and loads the feature model. When the model cannot be loaded, control is given
     // back and the connection closed, so a failed connect leaves the camera not connected.
-    GenicamResult<void> connect();
+    // `abort` lets another thread end it (see ConnectAbort); an ended connect leaves the camera
+    // not connected too.
+    GenicamResult<void> connect(ConnectAbort* abort = nullptr);
 
     // All node names in id order. Needs a connection (alive or not) and a model.
     GenicamResult<std::vector<std::string>> feature_names() const;

@@ -65,7 +65,7 @@ std::optional<CameraError> GigECamera::connection_error() const {
     return std::nullopt;
 }
 
-CameraResult<void> GigECamera::connect() {
+CameraResult<void> GigECamera::connect(ConnectAbort* abort) {
     if (connection_) {
         if (connection_->is_alive()) return {};
         connection_.reset();  // joins the dead worker
@@ -79,6 +79,7 @@ CameraResult<void> GigECamera::connect() {
     worker.retries = settings_.retries;
     auto channel = gige::start_control_channel(worker);
     if (!channel) return std::unexpected(channel.error());
+    if (abort) abort->attach(channel->port);
     // On any failure below, the channel goes out of scope: its worker is stopped and joined,
     // giving control back on its way out.
     auto connection = establish(std::move(*channel));

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "korvalite/device/connect_abort.hpp"
 #include "korvalite/device/layers.hpp"
 #include "korvalite/device/packet_size_memo.hpp"
 #include "korvalite/error.hpp"
@@ -44,6 +45,8 @@ struct Connection {
     PacketSizeMemo packet_sizes;
     // The warning that the system limit caps the stream receive buffer was given.
     bool receive_buffer_capped_told = false;
+    // The device's message channel points at the control socket (or it has none).
+    bool message_channel_open = false;
 
     proto::GvcpCapability capability() const { return {gvcp_capability}; }
 
@@ -65,7 +68,9 @@ public:
 
     // Starts the worker, takes control privilege, arms the heartbeat, reads the capability and
     // the identity. Connecting while connected sends nothing; a dead connection is replaced.
-    CameraResult<void> connect();
+    // With `abort`, the new worker is attached to it (the caller detaches it when done), so
+    // another thread can end the connect.
+    CameraResult<void> connect(ConnectAbort* abort = nullptr);
     // Gives control back and joins the worker, waiting at most `deadline` for its confirmation.
     void disconnect(Duration deadline);
     // The description bytes (unzipped), from the first URL register that yields them.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "korvalite/device/gige_camera.hpp"
+#include "korvalite/device/host_address.hpp"
 #include "korvalite/device/layers.hpp"
 #include "korvalite/device/packet_size.hpp"
 #include "korvalite/device/stream_setup.hpp"
@@ -59,14 +60,9 @@ ReceiveBufferPlan plan_receive_buffer(const stream::StreamOptions& options, std:
 CameraResult<net::Endpoint> stream_bind_address(const stream::StreamOptions& options, const net::Endpoint& control_local,
                                                 const net::Endpoint& device) {
     if (options.local_addr) return *options.local_addr;
-    if (control_local.address != net::Ipv4Address::any()) return net::Endpoint{control_local.address, 0};
-    // The address the host routes to the device from, as a connected scratch socket learns it.
-    auto scratch = net::UdpSocket::bind({net::Ipv4Address::any(), 0});
-    if (!scratch) return std::unexpected(scratch.error());
-    if (auto r = scratch->connect(device); !r) return std::unexpected(r.error());
-    auto route = scratch->local_endpoint();
-    if (!route) return std::unexpected(route.error());
-    return net::Endpoint{route->address, 0};
+    auto host = host_address_towards(control_local, device);
+    if (!host) return std::unexpected(host.error());
+    return net::Endpoint{*host, 0};
 }
 
 CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::StreamOptions& options) {

@@ -227,9 +227,11 @@ struct SwissKnife {
 
 // `device`: false for a chunk or event port, whose registers are not device memory.
 // `chunk_id`: a chunk port's ChunkID; its registers are read from that chunk of a frame.
+// `event_id`: an event port's event id; its registers read that event's newest payload.
 struct Port {
     bool device = true;
     std::optional<std::uint64_t> chunk_id = std::nullopt;
+    std::optional<std::uint16_t> event_id = std::nullopt;
 };
 
 using Node = std::variant<Category, Integer, Float, Boolean, String, Enumeration, Command, Register,

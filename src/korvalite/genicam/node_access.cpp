@@ -13,16 +13,19 @@ namespace korvalite::genicam {
 
 namespace {
 
-// Whether the node is a register of an event port, or of a chunk port whose chunk the frame
-// being read (if any) does not carry.
-bool outside_device(const Genicam& graph, NodeId id) {
+// Whether the node is a register of a chunk port whose chunk the frame being read (if any) does
+// not carry, of an event port whose event has not arrived, or of another port outside the
+// device: there is nothing to read there.
+bool outside_device(const Genicam& graph, NodeId id, const PortIo& io) {
     const auto* reg = std::get_if<Register>(&graph[id].node);
     if (!reg) return false;
     const auto* link = std::get_if<Link>(&reg->common.port);
     if (!link || !link->id()) return false;
     const auto* port = std::get_if<Port>(&graph[*link->id()].node);
     if (!port || port->device) return false;
-    return !port->chunk_id || !register_chunk(graph, id);
+    if (port->chunk_id) return !register_chunk(graph, id);
+    if (port->event_id) return !io.has_event(*port->event_id);
+    return true;
 }
 
 // NI or NA when the node's own conditions say so, else nothing.
@@ -33,7 +36,7 @@ GenicamResult<std::optional<AccessMode>> unusable(Genicam& graph, NodeId id, Por
     if (*implemented && **implemented == 0) return AccessMode::NI;
     auto available = condition_value(graph, conditions.available, port);
     if (!available) return std::unexpected(std::move(available.error()));
-    if ((*available && **available == 0) || outside_device(graph, id)) return AccessMode::NA;
+    if ((*available && **available == 0) || outside_device(graph, id, port)) return AccessMode::NA;
     return std::nullopt;
 }
 
@@ -94,7 +97,8 @@ AccessMode capped(AccessMode mode, AccessMode imposed) {
 }
 
 GenicamResult<void> check_available(Genicam& graph, NodeId id, PortIo& port) {
-    if (!graph[id].conditions.implemented && !graph[id].conditions.available && !outside_device(graph, id)) return {};
+    const NodeConditions& conditions = graph[id].conditions;
+    if (!conditions.implemented && !conditions.available && !outside_device(graph, id, port)) return {};
     auto mode = unusable(graph, id, port);
     if (!mode) return std::unexpected(std::move(mode.error()));
     if (*mode) return std::unexpected(GenicamError::not_available(graph[id].name));

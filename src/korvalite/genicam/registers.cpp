@@ -121,6 +121,15 @@ GenicamResult<RegisterSpan> register_address(Genicam& graph, NodeId id, PortIo& 
     return RegisterSpan{*address, *length};
 }
 
+std::optional<std::uint16_t> register_event_id(const Genicam& graph, NodeId id) {
+    const auto* reg = std::get_if<Register>(&graph[id].node);
+    if (!reg) return std::nullopt;
+    const auto* link = std::get_if<Link>(&reg->common.port);
+    if (!link || !link->id()) return std::nullopt;
+    const auto* port = std::get_if<Port>(&graph[*link->id()].node);
+    return port ? port->event_id : std::nullopt;
+}
+
 GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port) {
     auto reg = as_register(graph, id);
     if (!reg) return std::unexpected(std::move(reg.error()));
@@ -130,6 +139,14 @@ GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port) {
         auto span = register_address(graph, id, port);
         if (!span) return std::unexpected(std::move(span.error()));
         return read_chunk(graph, id, *span);
+    }
+    if (auto event = register_event_id(graph, id)) {
+        auto span = register_address(graph, id, port);
+        if (!span) return std::unexpected(std::move(span.error()));
+        Bytes bytes(static_cast<std::size_t>(span->length));
+        if (auto read = port.read_event(*event, static_cast<std::uint64_t>(span->address), bytes); !read)
+            return std::unexpected(GenicamError::transport(std::move(read.error())));
+        return bytes;
     }
     const bool keeps_bytes = (*reg)->common.cache_mode != CacheMode::NoCache;
     const bool placed_by_nodes = moves(**reg);

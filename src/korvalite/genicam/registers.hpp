@@ -3,6 +3,7 @@
 // writes through the port, and the per-register byte cache with its invalidation.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "korvalite/error.hpp"
@@ -25,6 +26,9 @@ const K* register_as(const Node& node) {
     if (auto* reg = std::get_if<Register>(&node)) return std::get_if<K>(&reg->kind);
     return nullptr;
 }
+
+// The event id of the event port a register reads from, or nothing for any other register.
+std::optional<std::uint16_t> register_event_id(const Genicam& graph, NodeId id);
 
 struct RegisterSpan {
     std::int64_t address;  // handed to the port as the same 64 bits, unsigned
@@ -49,7 +53,8 @@ GenicamResult<RegisterSpan> register_address(Genicam& graph, NodeId id, PortIo& 
 // The register's bytes: from the cache when the cache mode keeps bytes and it holds some, else
 // from the device (and then kept according to the cache mode). A chunk port register reads its
 // chunk of the frame being read, never cached: NotAvailable without that chunk, InvalidValue
-// when its bytes lie outside the chunk.
+// when its bytes lie outside the chunk. A register on an event port reads the event's newest
+// payload, never cached.
 GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port);
 
 // Writes `bytes` at the register's address, updates its cache, and drops the caches of the

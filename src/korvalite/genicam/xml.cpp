@@ -22,6 +22,25 @@ using xml_element::Children;
 using xml_element::local_name;
 using xml_readers::ElementReader;
 
+// An EventID element's text: hexadecimal digits, with or without "0x"; nothing when the text
+// is not a 16-bit hexadecimal number.
+std::optional<std::uint16_t> event_id(std::optional<std::string_view> text) {
+    if (!text) return std::nullopt;
+    std::string_view digits = trim_white_space(*text);
+    if (digits.starts_with("0x") || digits.starts_with("0X")) digits.remove_prefix(2);
+    if (digits.empty() || digits.size() > 4) return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : digits) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0) return std::nullopt;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
 // Built-in nodes the driver relies on, added when the description lacks them.
 constexpr std::pair<const char*, const char*> kDefaultNodes[] = {
     {"TLParamsLocked",
@@ -251,7 +270,8 @@ Node Builder::node_of_kind(ElementKind kind, const Children& ch) {
 // A ChunkID is hexadecimal digits, with or without 0x; one that does not parse leaves the port
 // a chunk port that no chunk matches.
 Node Builder::port(const Children& ch) {
-    Port port{.device = !ch.has(Child::ChunkID) && !ch.has(Child::EventID)};
+    Port port{.device = !ch.has(Child::ChunkID) && !ch.has(Child::EventID),
+              .event_id = event_id(read_.text(ch, Child::EventID))};
     if (auto text = read_.text(ch, Child::ChunkID)) {
         std::string_view digits = trim_white_space(*text);
         if (digits.starts_with("0x") || digits.starts_with("0X")) digits.remove_prefix(2);

@@ -122,6 +122,7 @@ CameraResult<std::vector<DiscoveredDevice>> discover(const DiscoveryConfig& conf
     const auto deadline = saturating_deadline(Clock::now(), config.timeout);
     while (Clock::now() < deadline) {
         for (const AdapterSocket& entry : sockets) receive_once(entry, buffer, found);
+        if (config.stop_early && config.stop_early()) break;
     }
     KORVALITE_LOG(log::targets::gige_discovery, log::Level::Debug, "discovery finished", {{"devices", found.size()}});
     return found;

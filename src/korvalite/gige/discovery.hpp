@@ -4,6 +4,7 @@
 // device. Runs on the calling thread; touches no camera state.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct DiscoveryConfig {
     std::uint16_t device_port = proto::kGvcpPort;
     // Also send to 255.255.255.255.
     bool limited_broadcast = true;
+    // Asked after every receive pass; when it answers true the run ends early with the devices
+    // found so far (a host's interrupt, say). Absent: the run lasts its time-out.
+    std::function<bool()> stop_early;
 };
 
 struct DiscoveredDevice {

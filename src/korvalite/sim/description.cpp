@@ -20,6 +20,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     <pFeature>AcquisitionControl</pFeature>
     <pFeature>AnalogControl</pFeature>
     <pFeature>ChunkDataControl</pFeature>
+    <pFeature>EventControl</pFeature>
     <pFeature>TransportLayerControl</pFeature>
   </Category>
 
@@ -739,6 +740,137 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     <Port Name="ChunkImagePort">
       <ChunkID>A5C10001</ChunkID>
     </Port>
+  </Group>
+
+  <Group Comment="Event control">
+    <Category Name="EventControl" NameSpace="Standard">
+      <pFeature>EventSelector</pFeature>
+      <pFeature>EventNotification</pFeature>
+      <pFeature>EventExposureEndData</pFeature>
+      <pFeature>EventFrameStartData</pFeature>
+    </Category>
+    <Enumeration Name="EventSelector" NameSpace="Standard">
+      <ToolTip>The event EventNotification turns on or off.</ToolTip>
+      <EnumEntry Name="ExposureEnd"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="FrameStart"><Value>1</Value></EnumEntry>
+      <pValue>EventSelectorReg</pValue>
+      <pSelected>EventNotification</pSelected>
+    </Enumeration>
+    <IntReg Name="EventSelectorReg">
+      <Address>0x1007C</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Enumeration Name="EventNotification" NameSpace="Standard">
+      <ToolTip>Whether the selected event is sent on the message channel.</ToolTip>
+      <EnumEntry Name="Off"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="On"><Value>1</Value></EnumEntry>
+      <pIndex>EventSelectorReg</pIndex>
+      <pValueIndexed Index="0">EventNotificationExposureEndReg</pValueIndexed>
+      <pValueIndexed Index="1">EventNotificationFrameStartReg</pValueIndexed>
+    </Enumeration>
+    <IntReg Name="EventNotificationExposureEndReg">
+      <Address>0x10080</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <IntReg Name="EventNotificationFrameStartReg">
+      <Address>0x10084</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Category Name="EventExposureEndData" NameSpace="Standard">
+      <pFeature>EventExposureEnd</pFeature>
+      <pFeature>EventExposureEndTimestamp</pFeature>
+      <pFeature>EventExposureEndFrameID</pFeature>
+    </Category>
+    <Port Name="EventExposureEndPort">
+      <EventID>9002</EventID>
+    </Port>
+    <Integer Name="EventExposureEnd" NameSpace="Standard">
+      <ToolTip>The event id of ExposureEnd events.</ToolTip>
+      <Visibility>Expert</Visibility>
+      <ImposedAccessMode>RO</ImposedAccessMode>
+      <Value>0x9002</Value>
+    </Integer>
+    <Integer Name="EventExposureEndTimestamp" NameSpace="Standard">
+      <ToolTip>Timestamp of the last ExposureEnd event.</ToolTip>
+      <Visibility>Expert</Visibility>
+      <pValue>EventExposureEndTimestampReg</pValue>
+    </Integer>
+    <IntReg Name="EventExposureEndTimestampReg">
+      <Address>0x8</Address>
+      <Length>8</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>EventExposureEndPort</pPort>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Integer Name="EventExposureEndFrameID" NameSpace="Standard">
+      <ToolTip>Block id of the frame of the last ExposureEnd event.</ToolTip>
+      <Visibility>Expert</Visibility>
+      <pValue>EventExposureEndFrameIDReg</pValue>
+    </Integer>
+    <IntReg Name="EventExposureEndFrameIDReg">
+      <Address>0x6</Address>
+      <Length>2</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>EventExposureEndPort</pPort>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Category Name="EventFrameStartData" NameSpace="Standard">
+      <pFeature>EventFrameStart</pFeature>
+      <pFeature>EventFrameStartTimestamp</pFeature>
+      <pFeature>EventFrameStartFrameID</pFeature>
+    </Category>
+    <Port Name="EventFrameStartPort">
+      <EventID>9003</EventID>
+    </Port>
+    <Integer Name="EventFrameStart" NameSpace="Standard">
+      <ToolTip>The event id of FrameStart events.</ToolTip>
+      <Visibility>Expert</Visibility>
+      <ImposedAccessMode>RO</ImposedAccessMode>
+      <Value>0x9003</Value>
+    </Integer>
+    <Integer Name="EventFrameStartTimestamp" NameSpace="Standard">
+      <ToolTip>Timestamp of the last FrameStart event.</ToolTip>
+      <Visibility>Expert</Visibility>
+      <pValue>EventFrameStartTimestampReg</pValue>
+    </Integer>
+    <IntReg Name="EventFrameStartTimestampReg">
+      <Address>0x8</Address>
+      <Length>8</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>EventFrameStartPort</pPort>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Integer Name="EventFrameStartFrameID" NameSpace="Standard">
+      <ToolTip>Block id of the frame of the last FrameStart event.</ToolTip>
+      <Visibility>Expert</Visibility>
+      <pValue>EventFrameStartFrameIDReg</pValue>
+    </Integer>
+    <IntReg Name="EventFrameStartFrameIDReg">
+      <Address>0x6</Address>
+      <Length>2</Length>
+      <AccessMode>RO</AccessMode>
+      <pPort>EventFrameStartPort</pPort>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
   </Group>
 
   <Group Comment="Transport layer control">

@@ -60,8 +60,11 @@ struct FramePlan {
     ImageGeometry geometry;
     std::chrono::nanoseconds period{0};  // until the next frame may start; 0: at once
     std::uint64_t timestamp = 0;         // ticks at the frame's start
+    std::uint64_t exposure_ticks = 0;    // the exposure time in ticks
     bool frame_end_event = false;
     ChunkPlan chunks;
+    bool frame_start_event = false;
+    bool exposure_end_event = false;
 };
 
 class Device {

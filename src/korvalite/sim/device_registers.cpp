@@ -119,6 +119,13 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
         case f::kChunkSelector:
             if (value >= kChunkSelectors) return st::kInvalidParameter;
             break;
+        case f::kEventSelector:
+            if (value >= f::kSelectableEvents) return st::kInvalidParameter;
+            break;
+        case f::event_notification(f::kEventExposureEnd):
+        case f::event_notification(f::kEventFrameStart):
+            if (value > 1) return st::kInvalidParameter;
+            break;
         case f::kTriggerSource:
             if (value >= f::kTriggerSourceLine0 + f::kTriggerLines) return st::kInvalidParameter;
             break;
@@ -147,7 +154,7 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
             break;
         default:
             // Chunk settings change the payload: locked like the image size.
-            if (address == f::kChunkModeActive || (address >= f::kChunkEnable && address < f::kFeatureBlockEnd)) {
+            if (address == f::kChunkModeActive || (address >= f::kChunkEnable && address < f::kChunkEnableEnd)) {
                 if (locked) return st::kWriteProtect;
                 if (value > 1) return st::kInvalidParameter;
             }

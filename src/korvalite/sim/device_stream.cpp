@@ -83,6 +83,11 @@ std::optional<FramePlan> Device::begin_frame(Clock::time_point now) {
     for (std::uint32_t s = 0; s < kChunkSelectors; ++s)
         if (space_.load_u32(f::kChunkEnable + 4 * s) == 1) plan.chunks.enabled |= 1u << s;
     plan.chunks.exposure_us = space_.load_u32(f::kExposureTimeRaw) / 10.0;
+    plan.frame_start_event = space_.load_u32(f::event_notification(f::kEventFrameStart)) == 1;
+    plan.exposure_end_event = space_.load_u32(f::event_notification(f::kEventExposureEnd)) == 1;
+    // The exposure register counts 0.1 us.
+    plan.exposure_ticks = static_cast<std::uint64_t>(static_cast<unsigned __int128>(
+        space_.load_u32(f::kExposureTimeRaw)) * tick_frequency_ / 10'000'000u);
     return plan;
 }
 

@@ -30,7 +30,10 @@ inline constexpr std::uint32_t kTriggerActivation = 0x10058;  // 0 rising edge, 
 inline constexpr std::uint32_t kChunkModeActive = 0x1005C;  // 0 off, 1 on
 inline constexpr std::uint32_t kChunkSelector = 0x10060;    // ChunkSelector value (chunk_payload.hpp)
 inline constexpr std::uint32_t kChunkEnable = 0x10064;      // one register per selector, 4 bytes apart
-inline constexpr std::uint32_t kFeatureBlockEnd = 0x1007C;
+inline constexpr std::uint32_t kChunkEnableEnd = 0x1007C;
+inline constexpr std::uint32_t kEventSelector = 0x1007C;      // event values below
+inline constexpr std::uint32_t kEventNotification = 0x10080;  // one word per event: 0 off, 1 on
+inline constexpr std::uint32_t kFeatureBlockEnd = 0x10088;
 
 // AcquisitionMode values.
 inline constexpr std::uint32_t kModeContinuous = 0;
@@ -50,6 +53,18 @@ inline constexpr std::uint32_t kStatusWritableMask = kStatusFrameEndEventEnable 
 
 // Event sent at the end of every frame while StatusControl's frame-end bit is set.
 inline constexpr std::uint16_t kFrameEndEventId = 0x9001;
+
+// EventSelector values; the notification of event e is the word at kEventNotification + 4·e.
+inline constexpr std::uint32_t kEventExposureEnd = 0;
+inline constexpr std::uint32_t kEventFrameStart = 1;
+inline constexpr std::uint32_t kSelectableEvents = 2;
+inline constexpr std::uint32_t event_notification(std::uint32_t event) { return kEventNotification + 4 * event; }
+
+// The events EventNotification turns on, stamped with the frame's start (FrameStart: the
+// trigger, or the instant the frame was begun) and with that start plus the exposure time
+// (ExposureEnd); their block id is the frame's.
+inline constexpr std::uint16_t kExposureEndEventId = 0x9002;
+inline constexpr std::uint16_t kFrameStartEventId = 0x9003;
 
 // The description file in device memory.
 inline constexpr std::uint32_t kDescriptionAddress = 0x100000;

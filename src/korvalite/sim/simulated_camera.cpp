@@ -266,13 +266,13 @@ SimulatedCamera::Result<std::uint16_t> SimulatedCamera::send_event(const DeviceE
     return id;
 }
 
-void SimulatedCamera::frame_ended(std::uint64_t block_id, std::uint64_t timestamp) {
+void SimulatedCamera::frame_event(std::uint16_t event_id, std::uint64_t block_id, std::uint64_t timestamp) {
     // Runs on the stream thread, which stop() joins while holding the lifecycle lock: send
     // directly, without that lock. The message socket lives until the threads are joined.
     const auto to = device_->event_destination();
     if (!to || gone()) return;
     DeviceEvent event;
-    event.event_id = features::kFrameEndEventId;
+    event.event_id = event_id;
     event.stream_channel = 0;
     event.block_id = static_cast<std::uint16_t>(block_id & 0xFFFF);
     const auto packet = encode_event(event, next_event_id(), timestamp);

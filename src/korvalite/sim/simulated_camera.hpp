@@ -75,7 +75,7 @@ private:
                     std::string description_xml, std::string first_url, std::string second_url);
     Result<void> bind_sockets();
     Result<void> start_threads();
-    void frame_ended(std::uint64_t block_id, std::uint64_t timestamp) override;
+    void frame_event(std::uint16_t event_id, std::uint64_t block_id, std::uint64_t timestamp) override;
     std::uint16_t next_event_id();
 
     SimConfig config_;

@@ -5,6 +5,7 @@
 
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/log.hpp"
+#include "korvalite/sim/feature_map.hpp"
 
 namespace korvalite::sim {
 
@@ -104,9 +105,14 @@ bool StreamSender::produce_frame(const std::atomic<bool>& stop, Clock::time_poin
     build_frame(frame, take_block_id(), extended, target_.packet_size, plan->geometry, plan->timestamp,
                 plan->chunks);
     next_frame_at_ = now + plan->period;
+    // The exposure is over before the image leaves the camera.
+    if (plan->frame_start_event) events_.frame_event(features::kFrameStartEventId, frame.block_id, plan->timestamp);
+    if (plan->exposure_end_event)
+        events_.frame_event(features::kExposureEndEventId, frame.block_id, plan->timestamp + plan->exposure_ticks);
     if (send_frame(frame, stop) == Sent::Aborted) return true;
     device_.counters().add(Counter::FramesSent);
-    if (plan->frame_end_event) events_.frame_ended(frame.block_id, device_.ticks(Clock::now()));
+    if (plan->frame_end_event)
+        events_.frame_event(features::kFrameEndEventId, frame.block_id, device_.ticks(Clock::now()));
     return true;
 }
 

@@ -15,11 +15,12 @@
 
 namespace korvalite::sim {
 
-// Sends a frame-end EVENT; implemented by the camera, which owns the message channel.
+// Sends the EVENT of a frame (start, exposure end, end); implemented by the camera, which owns
+// the message channel.
 class FrameEventSink {
 public:
     virtual ~FrameEventSink() = default;
-    virtual void frame_ended(std::uint64_t block_id, std::uint64_t timestamp) = 0;
+    virtual void frame_event(std::uint16_t event_id, std::uint64_t block_id, std::uint64_t timestamp) = 0;
 };
 
 class StreamSender {

@@ -142,8 +142,8 @@ CameraResult<void> ControlPort::write(std::uint64_t address, std::span<const std
     return wait_plain(write_memory(address32, proto::ByteVec(data.begin(), data.end())), memory_wait(data.size()));
 }
 
-bool ControlPort::subscribe(Sender<proto::GvcpEvent> events) const {
-    return send(to_worker::Subscribe{std::move(events)});
+bool ControlPort::subscribe(Sender<proto::GvcpEvent> events, ResponseHandle<void> added) const {
+    return send(to_worker::Subscribe{std::move(events), std::move(added)});
 }
 
 bool ControlPort::apply_device_rules(const proto::GvcpCapability& capability,

@@ -47,8 +47,9 @@ public:
     CameraResult<void> read(std::uint64_t address, std::span<std::byte> buffer) const;
     CameraResult<void> write(std::uint64_t address, std::span<const std::byte> data) const;
 
-    // Adds a device-event subscriber; false if the worker no longer takes messages.
-    bool subscribe(Sender<proto::GvcpEvent> events) const;
+    // Adds a device-event subscriber; false if the worker no longer takes messages. `added`
+    // completes once the worker has the subscriber (or fails when the worker ends first).
+    bool subscribe(Sender<proto::GvcpEvent> events, ResponseHandle<void> added = {}) const;
     // Tells the worker what the device serves (its GVCP capability) and how long one PENDING_ACK
     // may extend a transaction (zero: the worker's own limit); later operations follow it.
     bool apply_device_rules(const proto::GvcpCapability& capability, std::chrono::milliseconds pending_ack_limit) const;

@@ -1,12 +1,15 @@
 #pragma once
 // The control channel's counters, and the record the control worker shares with the camera
-// side: the counters under a mutex plus the flag that tells why the worker ended.
+// side: the counters under a mutex, the flag that tells why the worker ended, and the newest
+// payload of each device event.
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <utility>
+
+#include "korvalite/gige/control/last_events.hpp"
 
 namespace korvalite::gige {
 
@@ -57,6 +60,8 @@ public:
 
     // Set by the worker when it ends because control privilege was lost.
     std::atomic<bool> control_lost{false};
+    // The newest payload of each event id, stored by the worker as events arrive.
+    LastEvents last_events;
 
 private:
     mutable std::mutex mutex_;

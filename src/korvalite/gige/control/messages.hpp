@@ -66,8 +66,10 @@ struct DeviceRules {
 };
 
 // Adds a subscriber for device events; full channels lose events, closed ones are dropped.
+// `added` completes once the worker has it, so every event taken in after that reaches it.
 struct Subscribe {
     Sender<proto::GvcpEvent> events;
+    ResponseHandle<void> added;
 };
 
 // Ends the worker: pending operations fail with NotConnected and control is given back.

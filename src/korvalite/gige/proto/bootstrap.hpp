@@ -36,6 +36,7 @@ inline constexpr std::uint32_t kUserDefinedName = 0x00E8;    // 16 bytes
 inline constexpr std::uint32_t kFirstUrl = 0x0200;   // 512 bytes
 inline constexpr std::uint32_t kSecondUrl = 0x0400;  // 512 bytes
 inline constexpr std::uint32_t kUrlSize = 512;
+inline constexpr std::uint32_t kNumberOfMessageChannels = 0x0900;
 inline constexpr std::uint32_t kNumberOfStreamChannels = 0x0904;
 inline constexpr std::uint32_t kGvcpCapability = 0x0934;
 inline constexpr std::uint32_t kHeartbeatTimeout = 0x0938;
@@ -43,6 +44,8 @@ inline constexpr std::uint32_t kTickFrequencyHigh = 0x093C;
 inline constexpr std::uint32_t kTickFrequencyLow = 0x0940;
 inline constexpr std::uint32_t kPendingTimeout = 0x0958;  // longest PENDING_ACK wait, ms
 inline constexpr std::uint32_t kControlChannelPrivilege = 0x0A00;
+inline constexpr std::uint32_t kMessageChannelPort = 0x0B00;         // MCP: host port, 0 closes the channel
+inline constexpr std::uint32_t kMessageChannelDestination = 0x0B10;  // MCDA: host IPv4 address
 
 // Control channel privilege bits.
 inline constexpr std::uint32_t kCcpExclusive = 0x1;

@@ -176,6 +176,7 @@ private:
         if (command->flags & proto::kFlagAckRequired) out_.event_ack = proto::encode_event_ack(command->code, command->id);
         count(&LinkStats::events);
         out_.event = proto::GvcpEvent::parse(command->code, command->payload);
+        out_.event_request_id = command->id;
     }
 
     std::optional<Inflight>& inflight_;
@@ -208,7 +209,13 @@ void Runner::handle_datagram(proto::ByteView datagram, const net::Endpoint& from
         if (auto sent = socket_.send_to(*outcome.event_ack, from); !sent)
             KORVALITE_LOG(target(), log::Level::Warn, "event ack send failed: " + sent.error().text());
     }
-    if (outcome.event) offer_event(*outcome.event);
+    if (outcome.event) {
+        // A device sends an event again, with the same request id, when it missed the
+        // acknowledge: that is acknowledged again above but delivered once.
+        const bool repeated = last_event_request_id_ == outcome.event_request_id;
+        last_event_request_id_ = outcome.event_request_id;
+        if (!repeated) offer_event(*outcome.event);
+    }
     if (outcome.control_lost) control_lost_ = true;
     if (outcome.next) continue_op(std::move(*outcome.next));
 }
@@ -223,6 +230,7 @@ void Runner::continue_op(op::Op op) {
 }
 
 void Runner::offer_event(const proto::GvcpEvent& event) {
+    shared_->last_events.store(event);
     for (auto it = subscribers_.begin(); it != subscribers_.end();) {
         auto sent = it->try_send(event);
         if (sent || sent.error().kind == TrySendErrorKind::Full) {

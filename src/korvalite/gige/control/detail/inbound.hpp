@@ -26,6 +26,7 @@ struct InboundOutcome {
     std::optional<op::Op> next;                         // a chunked transfer goes on with this op
     std::optional<std::array<std::byte, 8>> event_ack;  // to send back to the event's sender
     std::optional<proto::GvcpEvent> event;              // to offer to the event subscribers
+    std::uint16_t event_request_id = 0;                 // the event command's request id
     bool control_lost = false;                          // a heartbeat showed control is gone
 };
 

@@ -110,7 +110,7 @@ std::optional<Op> from_message(ToWorker&& message, const TransferRules& rules) {
 void fail_message(const ToWorker& message, const CameraError& error) {
     std::visit(Overloaded{
                    [](const to_worker::DeviceRules&) {},
-                   [](const to_worker::Subscribe&) {},
+                   [&](const to_worker::Subscribe& m) { m.added.fail(error); },
                    [](const to_worker::Shutdown&) {},
                    [&](const auto& m) { m.slot.fail(error); },
                },

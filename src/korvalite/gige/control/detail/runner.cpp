@@ -136,6 +136,7 @@ bool Runner::take_messages() {
         if (std::holds_alternative<to_worker::Shutdown>(*message)) return false;
         if (auto* subscribe = std::get_if<to_worker::Subscribe>(&*message)) {
             subscribers_.push_back(std::move(subscribe->events));
+            subscribe->added.fulfill({});
             continue;
         }
         if (auto* rules = std::get_if<to_worker::DeviceRules>(&*message)) {

@@ -79,6 +79,7 @@ private:
     std::chrono::milliseconds heartbeat_interval_;
     Clock::time_point next_heartbeat_;
     std::uint16_t last_request_id_ = 0;
+    std::optional<std::uint16_t> last_event_request_id_;  // of the last event command taken in
     bool control_lost_ = false;
 
     std::vector<std::byte> receive_buffer_;

@@ -1,0 +1,62 @@
+"""Event callbacks: ``cam.on_event(fn)`` hands each device event, in order, to the application's
+function on one korvalite-owned thread (``korvalite-events``)."""
+
+import logging
+import threading
+import traceback
+from typing import Any, Callable, Optional
+
+_log = logging.getLogger("korvalite.callbacks")
+
+
+class EventCallbacks:
+    """The thread that calls ``fn(event)`` for every event of a subscription until ``cancel()``
+    or until the camera's connection ends. An exception from ``fn`` is logged (logger
+    ``korvalite.callbacks``, with its traceback) and delivery goes on."""
+
+    def __init__(self, subscription: Any, fn: Callable[[Any], object]) -> None:
+        self._subscription = subscription
+        self._thread = threading.Thread(target=_deliver, args=(subscription, fn),
+                                        name="korvalite-events", daemon=True)
+        self._thread.start()
+
+    def cancel(self, timeout: Optional[float] = 1.0) -> None:
+        """Stop delivering; returns once the callback in progress (if any) has returned, waiting
+        up to ``timeout`` seconds (None: without limit). No callback starts after it."""
+        self._subscription.close()
+        if threading.current_thread() is not self._thread:
+            self._thread.join(timeout)
+
+    def join(self, timeout: Optional[float] = None) -> bool:
+        """Wait up to ``timeout`` seconds for the delivery to end; whether it has."""
+        if threading.current_thread() is not self._thread:
+            self._thread.join(timeout)
+        return not self._thread.is_alive()
+
+    def is_alive(self) -> bool:
+        """Whether events are still being delivered."""
+        return self._thread.is_alive()
+
+
+def _deliver(subscription: Any, fn: Callable[[Any], object]) -> None:
+    try:
+        for event in subscription:
+            if subscription.closed:
+                break  # cancelled: queued events are not delivered
+            try:
+                fn(event)
+            except Exception as exc:
+                _log.error("event callback %s raised", getattr(fn, "__qualname__", repr(fn)), exc_info=exc)
+                traceback.clear_frames(exc.__traceback__)
+    except Exception:  # the camera's control was lost: no event comes any more
+        _log.exception("event delivery ended")
+    finally:
+        subscription.close()
+
+
+def on_event(camera: Any, fn: Callable[[Any], object], capacity: int = 256) -> EventCallbacks:
+    """``Camera.on_event``: subscribes to the camera's events and calls ``fn(event)`` for each,
+    in order, on a korvalite thread. Returns the delivery; ``cancel()`` ends it."""
+    if not callable(fn):
+        raise TypeError("the event callback must be callable")
+    return EventCallbacks(camera.events(capacity), fn)

@@ -1,0 +1,70 @@
+// Camera.events(): a subscription to the camera's device events, opened with the interpreter
+// lock released and the device record locked.
+#include <nanobind/nanobind.h>
+
+#include "device_record.hpp"
+#include "errors.hpp"
+#include "events.hpp"
+#include "exit_registry.hpp"
+#include "korvalite/device/device_events.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace korvalite::py {
+
+namespace {
+
+constexpr const char* kEventsDoc =
+    "Subscribe to the camera's device events (turn them on with its event features, such as\n"
+    "EventSelector and EventNotification). The subscription holds up to `capacity` events;\n"
+    "`wait_for(timeout)`, iteration and `await next_async()` take them in arrival order.";
+
+struct Opened {
+    gige::EventChannel channel;
+    genicam::EventNames names;
+    std::shared_ptr<const gige::Shared> link;
+};
+
+nb::object open_events(CameraShared& self, std::size_t capacity) {
+    if (capacity == 0) throw nb::value_error("capacity must be at least 1");
+    GenicamResult<Opened> opened = std::unexpected(GenicamError::transport(CameraError::not_connected()));
+    {
+        GilRelease release;
+        std::lock_guard lock(self.device->mutex);
+        device::GigECamera& camera = self.device->camera.gige();
+        if (auto refused = refused_at_exit()) {
+            opened = std::unexpected(*refused);
+        } else if (auto error = camera.connection_error()) {
+            opened = std::unexpected(GenicamError::transport(*error));
+        } else if (auto channel = device::subscribe_events(*camera.connection(), capacity); !channel) {
+            opened = std::unexpected(GenicamError::transport(channel.error()));
+        } else {
+            genicam::EventNames names = camera.model() ? genicam::event_names(*camera.model()) : genicam::EventNames{};
+            opened = Opened{std::move(*channel), std::move(names), camera.connection()->channel.shared};
+        }
+    }
+    if (!opened) raise(opened.error());
+    return make_event_subscription(std::move(opened->channel), std::move(opened->names), self.device,
+                                   std::move(opened->link));
+}
+
+}  // namespace
+
+void bind_camera_events(nb::class_<CameraShared>& cls) {
+    cls.def("events", &open_events, "capacity"_a = device::kDefaultEventCapacity,
+            nb::sig("def events(self, capacity: int = 256) -> EventSubscription"), kEventsDoc)
+        .def(
+            "on_event",
+            [](nb::handle self, nb::object fn, std::size_t capacity) {
+                return nb::module_::import_("korvalite._event_callbacks").attr("on_event")(self, fn, capacity);
+            },
+            "fn"_a, "capacity"_a = device::kDefaultEventCapacity,
+            nb::sig("def on_event(self, fn: collections.abc.Callable[[Event], object], capacity: int = 256) "
+                    "-> typing.Any"),
+            "Call `fn(event)` for every device event, in order, on one korvalite thread\n"
+            "(`korvalite-events`). An exception in `fn` is logged with its traceback (logger\n"
+            "`korvalite.callbacks`) and delivery goes on. Returns the delivery; its `cancel()` ends it.");
+}
+
+}  // namespace korvalite::py
