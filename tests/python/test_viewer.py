@@ -160,7 +160,12 @@ def test_page_shows_live_frames_counters_and_features(browser):
     wait(browser, lambda d: d.find_elements(By.ID, "f-Width") and d.find_elements(By.ID, "f-PixelFormat"),
          "the feature tree has no Width or PixelFormat control")
     assert browser.find_element(By.ID, "f-PixelFormat").tag_name == "select"
-    assert browser.find_element(By.ID, "events").text  # events, or the note that there are none
+    assert "no device events yet" in browser.find_element(By.ID, "events").text
+    # The camera's own events, turned on through the page, scroll into the list.
+    wait(browser, lambda d: d.find_elements(By.ID, "f-EventNotification"), "no EventNotification control")
+    set_control(browser, "f-EventNotification", "On")
+    wait(browser, lambda d: "ExposureEnd (0x9002)" in d.find_element(By.ID, "events").text,
+         "no ExposureEnd event listed")
     OUTPUT.mkdir(parents=True, exist_ok=True)
     assert browser.save_screenshot(str(OUTPUT / "viewer.png"))
 

@@ -197,6 +197,9 @@ function hello(data) {
     list.innerHTML = '<li class="muted">no device events</li>';
     return;
   }
+  if (data.events.length === 0) {
+    list.innerHTML = '<li class="muted">no device events yet (turn them on with EventSelector and EventNotification)</li>';
+  }
   data.events.forEach(addEvent);
 }
 
