@@ -542,7 +542,7 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                    std::lock_guard lock(self.device->mutex);
                    if (auto refused = refused_at_exit()) state = std::unexpected(*refused);
                    else state = device::start_acquisition(self.device->camera, options, log::targets::py);
-                   if (state) loss = loss_check(*self.device->camera.gige().connection());
+                   if (state) loss = self.device->camera.loss_check();
                }
                if (!state) {
                    token.release();

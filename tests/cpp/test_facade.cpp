@@ -7,6 +7,7 @@
 
 #include "capture_sink.hpp"
 #include "korvalite/device/genicamera.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/genicam/xml.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "scripted_device.hpp"

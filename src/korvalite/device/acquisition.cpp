@@ -1,4 +1,5 @@
 #include "korvalite/device/acquisition.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/device/layers.hpp"
 
 #include <algorithm>

@@ -1,6 +1,9 @@
 #include "korvalite/device/genicamera.hpp"
 
+#include "korvalite/device/feature_port.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/device/layers.hpp"
+#include "korvalite/genicam/feature_info_read.hpp"
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/genicam/node_write.hpp"
 #include "korvalite/genicam/registers.hpp"
@@ -15,20 +18,24 @@ using log::Level;
 
 GenicamError model_not_loaded() { return GenicamError::description("feature model not loaded"); }
 
-}  // namespace
+struct Access {
+    Genicam& model;
+    FeaturePort port;
+};
 
-GenicamResult<GenICamera::Access> GenICamera::access() {
-    if (auto error = camera_.connection_error()) return std::unexpected(GenicamError::transport(std::move(*error)));
-    Genicam* model = camera_.model();
+// The feature-access check: a live connection, then a loaded model.
+GenicamResult<Access> access(GigECamera& camera) {
+    if (auto error = camera.connection_error()) return std::unexpected(GenicamError::transport(std::move(*error)));
+    Genicam* model = camera.model();
     if (!model) return std::unexpected(model_not_loaded());
-    Connection& connection = *camera_.connection();
+    Connection& connection = *camera.connection();
     return Access{*model, FeaturePort(connection.channel.port, connection.packet_sizes)};
 }
 
 template <class Fn>
-auto GenICamera::on_feature(std::string_view name, Fn&& fn)
+auto feature_call(GigECamera& camera, std::string_view name, Fn&& fn)
     -> decltype(fn(std::declval<Genicam&>(), NodeId{}, std::declval<PortIo&>())) {
-    auto checked = access();
+    auto checked = access(camera);
     if (!checked) return std::unexpected(std::move(checked.error()));
     auto id = checked->model.lookup(name);
     if (!id) return std::unexpected(std::move(id.error()));
@@ -37,26 +44,65 @@ auto GenICamera::on_feature(std::string_view name, Fn&& fn)
     return result;
 }
 
+// The model, when a connection record (alive or not) exists.
+const Genicam* kept_model(const GigECamera& camera) { return camera.connection() ? camera.model() : nullptr; }
+
+}  // namespace
+
+template <class Fn>
+auto GenICamera::on_feature(std::string_view name, Fn&& fn) {
+    return feature_call(*camera_, name, std::forward<Fn>(fn));
+}
+
+GenICamera::GenICamera(device::CameraSettings settings)
+    : camera_(std::make_unique<GigECamera>(std::move(settings))) {}
+GenICamera::GenICamera(GenICamera&&) noexcept = default;
+GenICamera& GenICamera::operator=(GenICamera&&) noexcept = default;
+GenICamera::~GenICamera() = default;
+
 GenicamResult<void> GenICamera::connect() {
-    if (auto r = camera_.connect(); !r) return std::unexpected(GenicamError::transport(r.error()));
-    auto loaded = camera_.ensure_genicam();
+    if (auto r = camera_->connect(); !r) return std::unexpected(GenicamError::transport(r.error()));
+    auto loaded = camera_->ensure_genicam();
     if (!loaded) {
-        const device::Connection* connection = camera_.connection();
-        camera_.disconnect(connection ? connection->port().wait_timeout() : device::Duration::zero());
+        const device::Connection* connection = camera_->connection();
+        camera_->disconnect(connection ? connection->port().wait_timeout() : device::Duration::zero());
     }
     return loaded;
 }
 
-const Genicam* GenICamera::kept_model() const { return camera_.connection() ? camera_.model() : nullptr; }
+void GenICamera::disconnect(Duration deadline) { camera_->disconnect(deadline); }
+
+ConnectionState GenICamera::state() const { return camera_->state(); }
+
+CameraResult<gige::proto::DeviceInfo> GenICamera::device_info() const {
+    if (camera_->state() != ConnectionState::Connected) return std::unexpected(CameraError::not_connected());
+    return camera_->connection()->device_info;
+}
+
+std::optional<gige::LinkStats> GenICamera::link_stats() const {
+    const Connection* connection = camera_->connection();
+    if (!connection) return std::nullopt;
+    return connection->channel.shared->stats();
+}
+
+LossCheck GenICamera::loss_check() const {
+    const Connection* connection = camera_->connection();
+    if (!connection) return [] { return std::optional<CameraError>(CameraError::not_connected()); };
+    std::shared_ptr<const std::atomic<bool>> alive = connection->channel.worker.alive_flag();
+    return [alive, shared = connection->channel.shared]() -> std::optional<CameraError> {
+        if (alive && alive->load()) return std::nullopt;
+        return shared->control_lost.load() ? CameraError::control_lost() : CameraError::not_connected();
+    };
+}
 
 GenicamResult<std::vector<std::string>> GenICamera::feature_names() const {
-    const Genicam* model = kept_model();
+    const Genicam* model = kept_model(*camera_);
     if (!model) return std::unexpected(model_not_loaded());
     return model->node_names();
 }
 
 bool GenICamera::has_feature(std::string_view name) const {
-    const Genicam* model = kept_model();
+    const Genicam* model = kept_model(*camera_);
     return model && model->lookup(name).has_value();
 }
 
@@ -134,7 +180,7 @@ GenicamResult<AccessMode> GenICamera::access_mode(std::string_view name) {
 }
 
 GenicamResult<void> GenICamera::invalidate_caches() {
-    auto checked = access();
+    auto checked = access(*camera_);
     if (!checked) return std::unexpected(std::move(checked.error()));
     clear_register_caches(checked->model);
     return {};

@@ -7,6 +7,7 @@
 #include "korvalite/device/layers.hpp"
 #include "korvalite/device/packet_size.hpp"
 #include "korvalite/device/stream_setup.hpp"
+#include "korvalite/gige/stream/stream_worker.hpp"
 #include "korvalite/log.hpp"
 #include "korvalite/net/udp_socket.hpp"
 

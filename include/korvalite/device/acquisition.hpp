@@ -8,7 +8,6 @@
 #include <string>
 
 #include "korvalite/device/genicamera.hpp"
-#include "korvalite/device/layers.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/gige/stream/frame_channel.hpp"
 #include "korvalite/gige/stream/options.hpp"

@@ -3,33 +3,64 @@
 // the camera is connected, its control worker alive and its feature model loaded, resolves the
 // name, and runs one read or write of the graph with the connection's control port as the
 // device port. The owner serialises all calls (the graph changes even on reads).
+//
+// This is the core's camera as its users see it: the connection and its worker stay behind
+// the `GigECamera` it owns.
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "korvalite/device/feature_port.hpp"
-#include "korvalite/device/gige_camera.hpp"
-#include "korvalite/device/layers.hpp"
+#include "korvalite/device/camera_settings.hpp"
+#include "korvalite/device/connection_state.hpp"
 #include "korvalite/error.hpp"
+#include "korvalite/genicam/access_mode.hpp"
 #include "korvalite/genicam/feature_info.hpp"
-#include "korvalite/genicam/graph.hpp"
-#include "korvalite/genicam/port.hpp"
+#include "korvalite/gige/control/link_stats.hpp"
+#include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/stream/options.hpp"
 
 namespace korvalite::device {
 
+class GigECamera;
+
+// Asked from any thread: the error of a connection once its control worker has ended (control
+// lost, or disconnected), else nothing.
+using LossCheck = std::function<std::optional<CameraError>()>;
+
 class GenICamera {
 public:
-    explicit GenICamera(device::CameraSettings settings) : camera_(std::move(settings)) {}
+    explicit GenICamera(device::CameraSettings settings);
+    GenICamera(GenICamera&&) noexcept;
+    GenICamera& operator=(GenICamera&&) noexcept;
+    ~GenICamera();
 
-    device::GigECamera& gige() { return camera_; }
-    const device::GigECamera& gige() const { return camera_; }
+    device::GigECamera& gige() { return *camera_; }
+    const device::GigECamera& gige() const { return *camera_; }
 
     // Connects and loads the feature model. When the model cannot be loaded, control is given
     // back and the connection closed, so a failed connect leaves the camera not connected.
     GenicamResult<void> connect();
+    // Gives control back and joins the worker, waiting at most `deadline` for its confirmation.
+    void disconnect(Duration deadline);
+    ConnectionState state() const;
+    // The identity read at connect; NotConnected unless the connection is live.
+    CameraResult<gige::proto::DeviceInfo> device_info() const;
+    // The control worker's counters while a connection record (alive or not) exists.
+    std::optional<gige::LinkStats> link_stats() const;
+    // The check for the current connection (none: always NotConnected); it keeps only the
+    // worker's flags, so it stays valid after the connection is gone.
+    LossCheck loss_check() const;
+
+    // What kind of value a feature holds ("integer", "float", "number", "boolean", "string",
+    // "enumeration", "command", "category", "register", "port"), and the features a category
+    // lists (none for other nodes). Need only a loaded model.
+    GenicamResult<std::string> value_kind(std::string_view name) const;
+    GenicamResult<std::vector<std::string>> category_features(std::string_view name) const;
 
     // All node names in id order. Needs a connection (alive or not) and a model.
     GenicamResult<std::vector<std::string>> feature_names() const;
@@ -57,7 +88,7 @@ public:
     GenicamResult<std::vector<std::string>> enum_entries(std::string_view name);
 
     GenicamResult<void> execute(std::string_view name);
-    GenicamResult<AccessMode> access_mode(std::string_view name);
+    GenicamResult<genicam::AccessMode> access_mode(std::string_view name);
 
     // Empties every register cache, so the next read of each goes to the device.
     GenicamResult<void> invalidate_caches();
@@ -68,21 +99,11 @@ public:
     GenicamResult<void> fill_payload_size(gige::stream::StreamOptions& options);
 
 private:
-    struct Access {
-        Genicam& model;
-        FeaturePort port;
-    };
-
-    // The feature-access check: a live connection, then a loaded model.
-    GenicamResult<Access> access();
-    // The check, the name lookup, then `fn(model, id, port)`.
+    // The feature-access check, the name lookup, then `fn(model, id, port)`.
     template <class Fn>
-    auto on_feature(std::string_view name, Fn&& fn) -> decltype(fn(std::declval<Genicam&>(), NodeId{},
-                                                                    std::declval<PortIo&>()));
-    // The model, when a connection record (alive or not) exists.
-    const Genicam* kept_model() const;
+    auto on_feature(std::string_view name, Fn&& fn);
 
-    device::GigECamera camera_;
+    std::unique_ptr<device::GigECamera> camera_;
 };
 
 }  // namespace korvalite::device
