@@ -45,4 +45,13 @@ private:
     UniqueFd fd_;
 };
 
+// What a worker thread waits on: a poller watching its socket (kSocketToken) and a new waker
+// (kWakerToken).
+struct WorkerWait {
+    Poller poller;
+    std::shared_ptr<Waker> waker;
+};
+
+CameraResult<WorkerWait> watch_with_waker(int socket_fd);
+
 }  // namespace korvalite::net

@@ -5,6 +5,7 @@
 
 #include "korvalite/log.hpp"
 #include "korvalite/net/udp_socket.hpp"
+#include "korvalite/saturating_time.hpp"
 
 namespace korvalite::gige {
 
@@ -64,11 +65,6 @@ std::vector<AdapterSocket> broadcast_on(const std::vector<NetworkAdapter>& adapt
             kept.push_back({adapter, std::move(*socket)});
     }
     return kept;
-}
-
-Clock::time_point saturating_deadline(Clock::time_point start, Clock::duration timeout) {
-    if (timeout > Clock::time_point::max() - start) return Clock::time_point::max();
-    return start + timeout;
 }
 
 // One receive attempt on one socket; an acceptable answer from a device not yet seen is added.

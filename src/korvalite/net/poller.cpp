@@ -37,6 +37,16 @@ CameraResult<void> Poller::add_readable(int fd, std::uint64_t token) {
     return {};
 }
 
+CameraResult<WorkerWait> watch_with_waker(int socket_fd) {
+    auto poller = Poller::create();
+    if (!poller) return std::unexpected(poller.error());
+    if (auto r = poller->add_readable(socket_fd, kSocketToken); !r) return std::unexpected(r.error());
+    auto waker = Waker::create();
+    if (!waker) return std::unexpected(waker.error());
+    if (auto r = poller->add_readable((*waker)->fd(), kWakerToken); !r) return std::unexpected(r.error());
+    return WorkerWait{std::move(*poller), std::move(*waker)};
+}
+
 CameraResult<int> Poller::wait(std::span<epoll_event> events, int timeout_ms) {
     int n = ::epoll_wait(fd_.get(), events.data(), static_cast<int>(events.size()), timeout_ms);
     if (n < 0) {
