@@ -44,12 +44,12 @@ public:
 
     // Connects and loads the feature model. When the model cannot be loaded, control is given
     // back and the connection closed, so a failed connect leaves the camera not connected.
-    GenicamResult<void> connect();
+    [[nodiscard]] GenicamResult<void> connect();
     // Gives control back and joins the worker, waiting at most `deadline` for its confirmation.
     void disconnect(Duration deadline);
     ConnectionState state() const;
     // The identity read at connect; NotConnected unless the connection is live.
-    CameraResult<gige::proto::DeviceInfo> device_info() const;
+    [[nodiscard]] CameraResult<gige::proto::DeviceInfo> device_info() const;
     // The control worker's counters while a connection record (alive or not) exists.
     std::optional<gige::LinkStats> link_stats() const;
     // The check for the current connection (none: always NotConnected); it keeps only the
@@ -59,44 +59,44 @@ public:
     // What kind of value a feature holds ("integer", "float", "number", "boolean", "string",
     // "enumeration", "command", "category", "register", "port"), and the features a category
     // lists (none for other nodes). Need only a loaded model.
-    GenicamResult<std::string> value_kind(std::string_view name) const;
-    GenicamResult<std::vector<std::string>> category_features(std::string_view name) const;
+    [[nodiscard]] GenicamResult<std::string> value_kind(std::string_view name) const;
+    [[nodiscard]] GenicamResult<std::vector<std::string>> category_features(std::string_view name) const;
 
     // All node names in id order. Needs a connection (alive or not) and a model.
-    GenicamResult<std::vector<std::string>> feature_names() const;
+    [[nodiscard]] GenicamResult<std::vector<std::string>> feature_names() const;
     // Whether a connection (alive or not) and a model exist and the name resolves; never fails.
     bool has_feature(std::string_view name) const;
 
-    GenicamResult<std::int64_t> get_integer(std::string_view name);
-    GenicamResult<void> set_integer(std::string_view name, std::int64_t value);
-    GenicamResult<std::pair<std::int64_t, std::int64_t>> integer_bounds(std::string_view name);
-    GenicamResult<std::int64_t> integer_increment(std::string_view name);
+    [[nodiscard]] GenicamResult<std::int64_t> get_integer(std::string_view name);
+    [[nodiscard]] GenicamResult<void> set_integer(std::string_view name, std::int64_t value);
+    [[nodiscard]] GenicamResult<std::pair<std::int64_t, std::int64_t>> integer_bounds(std::string_view name);
+    [[nodiscard]] GenicamResult<std::int64_t> integer_increment(std::string_view name);
 
-    GenicamResult<double> get_float(std::string_view name);
-    GenicamResult<void> set_float(std::string_view name, double value);
-    GenicamResult<std::pair<double, double>> float_bounds(std::string_view name);
+    [[nodiscard]] GenicamResult<double> get_float(std::string_view name);
+    [[nodiscard]] GenicamResult<void> set_float(std::string_view name, double value);
+    [[nodiscard]] GenicamResult<std::pair<double, double>> float_bounds(std::string_view name);
 
-    GenicamResult<bool> get_boolean(std::string_view name);
-    GenicamResult<void> set_boolean(std::string_view name, bool value);
+    [[nodiscard]] GenicamResult<bool> get_boolean(std::string_view name);
+    [[nodiscard]] GenicamResult<void> set_boolean(std::string_view name, bool value);
 
-    GenicamResult<std::string> get_string(std::string_view name);
-    GenicamResult<void> set_string(std::string_view name, std::string_view value);
+    [[nodiscard]] GenicamResult<std::string> get_string(std::string_view name);
+    [[nodiscard]] GenicamResult<void> set_string(std::string_view name, std::string_view value);
 
     // The name of the current entry (for a String or a string register: its text).
-    GenicamResult<std::string> get_enum(std::string_view name);
-    GenicamResult<void> set_enum(std::string_view name, std::string_view entry);
-    GenicamResult<std::vector<std::string>> enum_entries(std::string_view name);
+    [[nodiscard]] GenicamResult<std::string> get_enum(std::string_view name);
+    [[nodiscard]] GenicamResult<void> set_enum(std::string_view name, std::string_view entry);
+    [[nodiscard]] GenicamResult<std::vector<std::string>> enum_entries(std::string_view name);
 
-    GenicamResult<void> execute(std::string_view name);
-    GenicamResult<genicam::AccessMode> access_mode(std::string_view name);
+    [[nodiscard]] GenicamResult<void> execute(std::string_view name);
+    [[nodiscard]] GenicamResult<genicam::AccessMode> access_mode(std::string_view name);
 
     // Empties every register cache, so the next read of each goes to the device.
-    GenicamResult<void> invalidate_caches();
+    [[nodiscard]] GenicamResult<void> invalidate_caches();
     // Kind, access mode, texts, bounds or entries of one feature.
-    GenicamResult<genicam::FeatureInfo> feature_info(std::string_view name);
+    [[nodiscard]] GenicamResult<genicam::FeatureInfo> feature_info(std::string_view name);
 
     // Fills in the stream's payload size from the PayloadSize feature, unless already given.
-    GenicamResult<void> fill_payload_size(gige::stream::StreamOptions& options);
+    [[nodiscard]] GenicamResult<void> fill_payload_size(gige::stream::StreamOptions& options);
 
 private:
     // The feature-access check, the name lookup, then `fn(model, id, port)`.

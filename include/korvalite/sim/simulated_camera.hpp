@@ -32,14 +32,14 @@ public:
     template <class T>
     using Result = std::expected<T, std::string>;
 
-    static Result<std::unique_ptr<SimulatedCamera>> create(SimConfig config);
+    [[nodiscard]] static Result<std::unique_ptr<SimulatedCamera>> create(SimConfig config);
     ~SimulatedCamera();
     SimulatedCamera(const SimulatedCamera&) = delete;
     SimulatedCamera& operator=(const SimulatedCamera&) = delete;
 
     // Binds the device port (and the broadcast, message and stream sockets) and starts the
     // threads. Fails when already running or when the address cannot be bound.
-    Result<void> start();
+    [[nodiscard]] Result<void> start();
     // Stops and joins both threads and closes the sockets; idempotent. start() may follow.
     void stop();
     bool running() const { return running_.load(std::memory_order_acquire); }
@@ -53,8 +53,8 @@ public:
 
     // The device's memory, counters, write log and faults, as its API users reach them.
     // Raw bytes; access modes, privilege and side effects do not apply. Errors name the address.
-    Result<gige::proto::ByteVec> peek(std::uint32_t address, std::uint64_t size) const;
-    Result<void> poke(std::uint32_t address, gige::proto::ByteView data);
+    [[nodiscard]] Result<gige::proto::ByteVec> peek(std::uint32_t address, std::uint64_t size) const;
+    [[nodiscard]] Result<void> poke(std::uint32_t address, gige::proto::ByteView data);
     Counters& counters();
     WriteLog& writes();
     FaultConfig faults() const;
@@ -84,11 +84,11 @@ public:
     bool extended_ids() const;
 
     // Sends an EVENT (or EVENTDATA) command; returns its request id. Needs a running camera.
-    Result<std::uint16_t> send_event(const DeviceEvent& event);
+    [[nodiscard]] Result<std::uint16_t> send_event(const DeviceEvent& event);
 
     // Streams without a host on the control channel: programs stream channel 0 for `to` with
     // `packet_size`, turns frame pacing off and starts a continuous acquisition.
-    Result<void> stream_to(const net::Endpoint& to, std::uint32_t packet_size);
+    [[nodiscard]] Result<void> stream_to(const net::Endpoint& to, std::uint32_t packet_size);
 
 private:
     // The sockets, threads and stream sender that live between start() and stop().
@@ -96,8 +96,8 @@ private:
 
     SimulatedCamera(SimConfig config, std::unique_ptr<Device> device, gige::proto::ByteVec description_file,
                     std::string description_xml, std::string first_url, std::string second_url);
-    Result<void> bind_sockets();
-    Result<void> start_threads();
+    [[nodiscard]] Result<void> bind_sockets();
+    [[nodiscard]] Result<void> start_threads();
     // Called by the stream thread when a frame's last packet has gone out.
     void frame_ended(std::uint64_t block_id, std::uint64_t timestamp);
     std::uint16_t next_event_id();

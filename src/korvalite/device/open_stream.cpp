@@ -10,6 +10,7 @@
 #include "korvalite/gige/stream/stream_worker.hpp"
 #include "korvalite/log.hpp"
 #include "korvalite/net/udp_socket.hpp"
+#include "korvalite/try.hpp"
 
 namespace korvalite::device {
 
@@ -64,7 +65,7 @@ CameraResult<net::Endpoint> stream_bind_address(const stream::StreamOptions& opt
     // The address the host routes to the device from, as a connected scratch socket learns it.
     auto scratch = net::UdpSocket::bind({net::Ipv4Address::any(), 0});
     if (!scratch) return std::unexpected(scratch.error());
-    if (auto r = scratch->connect(device); !r) return std::unexpected(r.error());
+    KORVALITE_TRY(scratch->connect(device));
     auto route = scratch->local_endpoint();
     if (!route) return std::unexpected(route.error());
     return net::Endpoint{route->address, 0};
@@ -93,8 +94,8 @@ CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::Stream
     size_receive_buffer(*socket, options, connection);
 
     const std::uint32_t base = reg::stream_channel_base(options.channel);
-    if (auto r = write(base + reg::kScdaOffset, local->address.value); !r) return std::unexpected(r.error());
-    if (auto r = write(base + reg::kScpOffset, local->port); !r) return std::unexpected(r.error());
+    KORVALITE_TRY(write(base + reg::kScdaOffset, local->address.value));
+    KORVALITE_TRY(write(base + reg::kScpOffset, local->port));
     const std::optional<std::uint16_t> remembered = connection.packet_sizes.find(options.channel);
     std::uint16_t packet_size = 0;
     if (options.packet_size || remembered) {
@@ -110,7 +111,7 @@ CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::Stream
         connection.packet_sizes.remember(options.channel, packet_size);
     }
     if (options.packet_delay)
-        if (auto r = write(base + reg::kScpdOffset, *options.packet_delay); !r) return std::unexpected(r.error());
+        KORVALITE_TRY(write(base + reg::kScpdOffset, *options.packet_delay));
 
     stream::StreamWorkerParams params;
     params.device = connection.device;

@@ -6,6 +6,7 @@
 #include "korvalite/log.hpp"
 #include "korvalite/net/udp_socket.hpp"
 #include "korvalite/saturating_time.hpp"
+#include "korvalite/try.hpp"
 
 namespace korvalite::gige {
 
@@ -29,9 +30,9 @@ std::string error_text(const CameraError& error) {
 CameraResult<net::UdpSocket> open_adapter_socket(const NetworkAdapter& adapter, std::uint16_t local_port) {
     auto socket = net::UdpSocket::bind({adapter.ip, local_port});
     if (!socket) return socket;
-    if (auto on = socket->set_broadcast(true); !on) return std::unexpected(on.error());
+    KORVALITE_TRY(socket->set_broadcast(true));
     const auto pass_ms = static_cast<int>(kDiscoveryReceivePass.count());
-    if (auto timed = socket->set_receive_timeout(pass_ms); !timed) return std::unexpected(timed.error());
+    KORVALITE_TRY(socket->set_receive_timeout(pass_ms));
     return socket;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "korvalite/try.hpp"
+
 namespace korvalite::net {
 
 CameraResult<std::shared_ptr<Waker>> Waker::create() {
@@ -40,10 +42,10 @@ CameraResult<void> Poller::add_readable(int fd, std::uint64_t token) {
 CameraResult<WorkerWait> watch_with_waker(int socket_fd) {
     auto poller = Poller::create();
     if (!poller) return std::unexpected(poller.error());
-    if (auto r = poller->add_readable(socket_fd, kSocketToken); !r) return std::unexpected(r.error());
+    KORVALITE_TRY(poller->add_readable(socket_fd, kSocketToken));
     auto waker = Waker::create();
     if (!waker) return std::unexpected(waker.error());
-    if (auto r = poller->add_readable((*waker)->fd(), kWakerToken); !r) return std::unexpected(r.error());
+    KORVALITE_TRY(poller->add_readable((*waker)->fd(), kWakerToken));
     return WorkerWait{std::move(*poller), std::move(*waker)};
 }
 
