@@ -19,6 +19,7 @@
 #include "bench_util.hpp"
 #include "korvalite/device/gige_camera.hpp"
 #include "korvalite/gige/proto/bytes.hpp"
+#include "korvalite/sim/device.hpp"
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/simulated_camera.hpp"
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Checks the core's include graph against its layering (docs/architecture.md).
 
-Every file under src/korvalite belongs to one layer, named by its folder. A layer may include
-only the layers listed for it below, the folder graph must have no cycle, a folder's detail/
-headers are included only from inside that folder, and the bindings (src/python) include only
-what the layers they may see offer. Prints each violation and exits 1 if there is any.
+Every file under src/korvalite and include/korvalite belongs to one layer, named by its folder.
+A layer may include only the layers listed for it below, the folder graph must have no cycle, a
+folder's detail/ headers are included only from inside that folder, public headers
+(include/korvalite) include only public headers, and the bindings (src/python) include only
+public headers. Prints each violation and exits 1 if there is any.
 """
 
 import re
@@ -13,6 +14,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 CORE = ROOT / "src" / "korvalite"
+PUBLIC = ROOT / "include" / "korvalite"
+BINDINGS = ROOT / "src" / "python"
 INCLUDE = re.compile(r'^\s*#\s*include\s+"korvalite/([^"]+)"', re.M)
 
 # Layer -> the layers it may include (itself always allowed). Longest folder prefix wins.
@@ -47,13 +50,30 @@ def includes(path: Path) -> list[str]:
     return INCLUDE.findall(path.read_text(encoding="utf-8", errors="replace"))
 
 
+def sources(root: Path) -> list[Path]:
+    return [p for p in sorted(root.rglob("*")) if p.suffix in (".cpp", ".hpp")]
+
+
 def main() -> int:
     problems = []
     edges: dict[str, set[str]] = {}
-    for path in sorted(CORE.rglob("*")):
-        if path.suffix not in (".cpp", ".hpp"):
-            continue
-        relative = path.relative_to(CORE).as_posix()
+    public = {p.relative_to(PUBLIC).as_posix() for p in sources(PUBLIC)}
+    for root in (PUBLIC, CORE):
+        for path in sources(root):
+            relative = path.relative_to(root).as_posix()
+            if root == CORE and relative in public:
+                problems.append(f"{relative}: both public and internal")
+            if root == PUBLIC:
+                for target in includes(path):
+                    if target not in public:
+                        problems.append(f"include/korvalite/{relative}: public header includes internal {target}")
+    for path in sources(BINDINGS):
+        for target in includes(path):
+            if target not in public:
+                problems.append(f"src/python/{path.name}: includes internal {target}")
+
+    for path in [*sources(PUBLIC), *sources(CORE)]:
+        relative = path.relative_to(PUBLIC if path.is_relative_to(PUBLIC) else CORE).as_posix()
         layer = layer_of(relative)
         if layer not in ALLOWED:
             problems.append(f"{relative}: folder '{layer}' has no layer (add it to tools/check_layers.py)")

@@ -7,13 +7,14 @@ and an exit code scripts can rely on (see ``EXIT_CODES``).
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import logging
 import os
 import sys
 import time
 from pathlib import Path
-from typing import Callable, Optional, Sequence
+from typing import Callable, Iterator, Optional, Sequence
 
 import korvalite
 
@@ -38,10 +39,15 @@ class UsageError(Exception):
     """A command-line argument the command cannot use."""
 
 
-def _connect(args: argparse.Namespace) -> korvalite.Camera:
+@contextlib.contextmanager
+def _connected(args: argparse.Namespace) -> Iterator[korvalite.Camera]:
+    """The camera a command works on, connected, and disconnected however the command ends."""
     cam = korvalite.Camera(args.ip, gvcp_timeout=args.gvcp_timeout)
     cam.connect()
-    return cam
+    try:
+        yield cam
+    finally:
+        cam.disconnect()
 
 
 def cmd_discover(args: argparse.Namespace) -> int:
@@ -66,8 +72,7 @@ LINK_FIELDS = ("commands", "acks", "retries", "timeouts", "naks", "pending_acks"
 
 def cmd_info(args: argparse.Namespace) -> int:
     """Prints the camera's identity and its control-link counters."""
-    cam = _connect(args)
-    try:
+    with _connected(args) as cam:
         info = cam.device_info()
         if args.json:
             fields = {name: getattr(info, name) for name in IDENTITY_FIELDS}
@@ -84,51 +89,37 @@ def cmd_info(args: argparse.Namespace) -> int:
         stats = cam.link_stats()
         if stats is not None:
             print("link counters      " + ", ".join(f"{name} {getattr(stats, name)}" for name in LINK_FIELDS))
-    finally:
-        cam.disconnect()
     return EXIT_OK
 
 
 def cmd_features(args: argparse.Namespace) -> int:
     """Prints the features, flat or as the category tree, optionally with values."""
-    cam = _connect(args)
-    try:
+    with _connected(args) as cam:
         _cli_features.print_features(cam, args)
-    finally:
-        cam.disconnect()
     return EXIT_OK
 
 
 def cmd_get(args: argparse.Namespace) -> int:
     """Prints one feature's value."""
-    cam = _connect(args)
-    try:
+    with _connected(args) as cam:
         value = features.read_value(cam, args.name)
         print(json.dumps({"name": args.name, "value": value}) if args.json else value)
-    finally:
-        cam.disconnect()
     return EXIT_OK
 
 
 def cmd_set(args: argparse.Namespace) -> int:
     """Writes one feature from text parsed by its kind and prints the value read back."""
-    cam = _connect(args)
-    try:
+    with _connected(args) as cam:
         features.write_value(cam, args.name, args.value)
         print(f"{args.name} = {features.read_value(cam, args.name)}")
-    finally:
-        cam.disconnect()
     return EXIT_OK
 
 
 def cmd_execute(args: argparse.Namespace) -> int:
     """Executes a command feature."""
-    cam = _connect(args)
-    try:
+    with _connected(args) as cam:
         cam.execute(args.name)
         print(f"executed {args.name}")
-    finally:
-        cam.disconnect()
     return EXIT_OK
 
 
@@ -145,12 +136,9 @@ def cmd_snap(args: argparse.Namespace) -> int:
     """Captures one frame and writes it as an image file."""
     if Path(args.output).suffix.lower() not in SUFFIXES:
         raise UsageError(f"unknown image suffix in {args.output!r}: use {', '.join(SUFFIXES)}")
-    cam = _connect(args)
-    try:
+    with _connected(args) as cam:
         _apply_format(cam, args)
         frame = cam.snap(timeout=args.timeout)
-    finally:
-        cam.disconnect()
     path = save_frame(frame, args.output, bits=args.bits, raw=args.raw)
     print(f"{frame!r} -> {path}")
     if not frame.is_complete:
@@ -163,12 +151,9 @@ def cmd_stream(args: argparse.Namespace) -> int:
     """Streams with a live progress line and prints the final counters."""
     if not args.seconds > 0:
         raise UsageError(f"--seconds must be positive, not {args.seconds}")
-    cam = _connect(args)
-    try:
+    with _connected(args) as cam:
         stats = run_stream(cam, args.seconds)
         print(stats)
-    finally:
-        cam.disconnect()
     return EXIT_OK
 
 

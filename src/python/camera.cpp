@@ -20,6 +20,7 @@
 #include "gil.hpp"
 #include "enums.hpp"
 #include "interruptible_connect.hpp"
+#include "korvalite/gige/proto/gvcp.hpp"
 #include "packet_ring_mode.hpp"
 #include "stats.hpp"
 #include "text_repr.hpp"
@@ -69,7 +70,7 @@ auto feature(const CameraShared& shared, F&& op) {
 
 bool is_connected(const CameraShared& shared) {
     return with_camera(shared, [](device::GenICamera& cam) {
-        return cam.gige().state() == device::ConnectionState::Connected;
+        return cam.state() == device::ConnectionState::Connected;
     });
 }
 
@@ -115,28 +116,21 @@ void bind_camera(nb::module_& m) {
             [](CameraShared& self, double deadline) {
                 const auto wait = seconds_to_duration(deadline, "deadline");
                 ClaimToken token = claim(self.busy, "a disconnect");
-                with_camera(self, [&](device::GenICamera& cam) { cam.gige().disconnect(wait); });
+                with_camera(self, [&](device::GenICamera& cam) { cam.disconnect(wait); });
             },
             "deadline"_a = 0.5, doc::kDisconnect)
         .def("is_connected", &is_connected, doc::kIsConnected)
         .def(
             "device_info",
             [](CameraShared& self) {
-                auto info = with_camera(self, [](device::GenICamera& cam) -> CameraResult<gige::proto::DeviceInfo> {
-                    if (cam.gige().state() != device::ConnectionState::Connected)
-                        return std::unexpected(CameraError::not_connected());
-                    return cam.gige().connection()->device_info;
-                });
+                auto info = with_camera(self, [](device::GenICamera& cam) { return cam.device_info(); });
                 return to_python(unwrap(std::move(info)));
             },
             nb::sig("def device_info(self) -> DeviceInfo"), doc::kDeviceInfo)
         .def(
             "link_stats",
             [](CameraShared& self) -> nb::object {
-                auto stats = with_camera(self, [](device::GenICamera& cam) -> std::optional<gige::LinkStats> {
-                    if (!cam.gige().connection()) return std::nullopt;
-                    return cam.gige().connection()->channel.shared->stats();
-                });
+                auto stats = with_camera(self, [](device::GenICamera& cam) { return cam.link_stats(); });
                 if (!stats) return nb::none();
                 return to_python(*stats);
             },

@@ -6,7 +6,7 @@
 #include "errors.hpp"
 #include "events.hpp"
 #include "exit_registry.hpp"
-#include "korvalite/device/device_events.hpp"
+#include "korvalite/device/genicamera.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -20,28 +20,18 @@ constexpr const char* kEventsDoc =
     "EventSelector and EventNotification). The subscription holds up to `capacity` events;\n"
     "`wait_for(timeout)`, iteration and `await next_async()` take them in arrival order.";
 
-struct Opened {
-    gige::EventChannel channel;
-    genicam::EventNames names;
-    std::shared_ptr<const gige::Shared> link;
-};
-
 nb::object open_events(CameraShared& self, std::size_t capacity) {
     if (capacity == 0) throw nb::value_error("capacity must be at least 1");
-    GenicamResult<Opened> opened = std::unexpected(GenicamError::transport(CameraError::not_connected()));
+    GenicamResult<device::EventSubscription> opened = std::unexpected(GenicamError::transport(CameraError::not_connected()));
     {
         GilRelease release;
         std::lock_guard lock(self.device->mutex);
-        device::GigECamera& camera = self.device->camera.gige();
         if (auto refused = refused_at_exit()) {
             opened = std::unexpected(*refused);
-        } else if (auto error = camera.connection_error()) {
-            opened = std::unexpected(GenicamError::transport(*error));
-        } else if (auto channel = device::subscribe_events(*camera.connection(), capacity); !channel) {
-            opened = std::unexpected(GenicamError::transport(channel.error()));
+        } else if (auto subscribed = self.device->camera.subscribe_events(capacity); !subscribed) {
+            opened = std::unexpected(GenicamError::transport(subscribed.error()));
         } else {
-            genicam::EventNames names = camera.model() ? genicam::event_names(*camera.model()) : genicam::EventNames{};
-            opened = Opened{std::move(*channel), std::move(names), camera.connection()->channel.shared};
+            opened = std::move(*subscribed);
         }
     }
     if (!opened) raise(opened.error());

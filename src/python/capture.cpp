@@ -86,28 +86,31 @@ StreamOptions stream_options(std::uint16_t channel, std::size_t n_buffers, std::
     return options;
 }
 
-struct Acquisition final : ClosedAtExit {
+// What an acquisition and a snapshot session share: the device record, the state while running
+// or open (behind its own mutex) and the busy claim.
+template <class State>
+struct CaptureSession : ClosedAtExit {
     std::shared_ptr<DeviceRecord> device;
     std::mutex state_mutex;
-    std::optional<AcquisitionState> state;
-    FrameReceiver frames;  // a copy of the built-in subscription: readable after stop
-    LossCheck loss;        // the camera's control connection, for the waits
+    std::optional<State> state;
     std::mutex token_mutex;
     ClaimToken token;
-    nb::object callbacks;  // the FrameCallbacks delivering frames, if any; touched with the GIL held
 
-    Acquisition(std::shared_ptr<DeviceRecord> d, AcquisitionState s, LossCheck l, ClaimToken t)
-        : device(std::move(d)), state(std::move(s)), frames(state->frames), loss(std::move(l)), token(std::move(t)) {}
+    CaptureSession(std::shared_ptr<DeviceRecord> d, State s, ClaimToken t)
+        : device(std::move(d)), state(std::move(s)), token(std::move(t)) {}
 
-    // Stop with the device record locked by the caller; the AcquisitionStop result.
-    GenicamResult<void> stop_locked() {
-        std::optional<AcquisitionState> taken;
-        {
-            std::lock_guard lock(state_mutex);
-            taken.swap(state);
-        }
-        if (!taken) return {};
-        return device::stop_acquisition(device->camera, *taken, log::targets::py);
+    // The state, taken out of the session (none once stopped or closed).
+    std::optional<State> take_state() {
+        std::optional<State> taken;
+        std::lock_guard lock(state_mutex);
+        taken.swap(state);
+        return taken;
+    }
+
+    // Drops the state without touching the camera's features: only the stream closes.
+    void drop_state() {
+        std::lock_guard lock(state_mutex);
+        state.reset();
     }
 
     void release_claim() {
@@ -115,20 +118,50 @@ struct Acquisition final : ClosedAtExit {
         token.release();
     }
 
-    bool is_stopped() {
-        return under_lock(state_mutex, [&] { return !state.has_value(); });
+    bool has_state() {
+        std::lock_guard lock(state_mutex);
+        return state.has_value();
     }
+
+    // Runs `fn(state)` while the state is there, else raises ValueError(`gone`).
+    template <class F>
+    auto with_state(F&& fn, const char* gone) {
+        using Result = decltype(fn(*state));
+        std::optional<Result> result = under_lock(state_mutex, [&]() -> std::optional<Result> {
+            if (!state) return std::nullopt;
+            return fn(*state);
+        });
+        if (!result) throw nb::value_error(gone);
+        return std::move(*result);
+    }
+
+protected:
+    ~CaptureSession() = default;
+};
+
+struct Acquisition final : CaptureSession<AcquisitionState> {
+    FrameReceiver frames;  // a copy of the built-in subscription: readable after stop
+    LossCheck loss;        // the camera's control connection, for the waits
+    nb::object callbacks;  // the FrameCallbacks delivering frames, if any; touched with the GIL held
+
+    Acquisition(std::shared_ptr<DeviceRecord> d, AcquisitionState s, LossCheck l, ClaimToken t)
+        : CaptureSession(std::move(d), std::move(s), std::move(t)), frames(state->frames), loss(std::move(l)) {}
+
+    // Stop with the device record locked by the caller; the AcquisitionStop result.
+    GenicamResult<void> stop_locked() {
+        std::optional<AcquisitionState> taken = take_state();
+        if (!taken) return {};
+        return device::stop_acquisition(device->camera, *taken, log::targets::py);
+    }
+
+    bool is_stopped() { return !has_state(); }
 
     // Interpreter exit: stop as a drop does, quietly.
     void close_at_exit() override {
         {
             std::unique_lock device_lock(device->mutex, kExitLockWait);
-            if (device_lock.owns_lock()) {
-                (void)stop_locked();
-            } else {
-                std::lock_guard lock(state_mutex);
-                state.reset();
-            }
+            if (device_lock.owns_lock()) (void)stop_locked();
+            else drop_state();
         }
         release_claim();
     }
@@ -147,54 +180,26 @@ struct Acquisition final : ClosedAtExit {
                 } else {
                     KORVALITE_LOG(log::targets::py, log::Level::Warn,
                                   "acquisition dropped while camera busy; AcquisitionStop not sent");
-                    std::lock_guard lock(state_mutex);
-                    state.reset();  // closes the stream without touching the camera's features
+                    drop_state();
                 }
             }
             release_claim();
         });
     }
 
-    bool has_state() {
-        std::lock_guard lock(state_mutex);
-        return state.has_value();
-    }
-
     // Runs `fn(state)` on a running acquisition, else raises "acquisition is stopped".
     template <class F>
     auto running(F&& fn) {
-        using Result = decltype(fn(*state));
-        std::optional<Result> result = under_lock(state_mutex, [&]() -> std::optional<Result> {
-            if (!state) return std::nullopt;
-            return fn(*state);
-        });
-        if (!result) throw nb::value_error("acquisition is stopped");
-        return std::move(*result);
+        return with_state(std::forward<F>(fn), "acquisition is stopped");
     }
 };
 
-struct SnapshotSession final : ClosedAtExit {
-    std::shared_ptr<DeviceRecord> device;
-    std::mutex state_mutex;
-    std::optional<SnapshotState> state;
-    std::mutex token_mutex;
-    ClaimToken token;
-
-    SnapshotSession(std::shared_ptr<DeviceRecord> d, SnapshotState s, ClaimToken t)
-        : device(std::move(d)), state(std::move(s)), token(std::move(t)) {}
+struct SnapshotSession final : CaptureSession<SnapshotState> {
+    using CaptureSession::CaptureSession;
 
     void close_locked() {
-        std::optional<SnapshotState> taken;
-        {
-            std::lock_guard lock(state_mutex);
-            taken.swap(state);
-        }
+        std::optional<SnapshotState> taken = take_state();
         if (taken) device::close_snapshot(device->camera, *taken, log::targets::py);
-    }
-
-    void release_claim() {
-        std::lock_guard lock(token_mutex);
-        token.release();
     }
 
     // close() and __exit__: never raises.
@@ -207,21 +212,15 @@ struct SnapshotSession final : ClosedAtExit {
         release_claim();
     }
 
-    bool is_closed() {
-        return under_lock(state_mutex, [&] { return !state.has_value(); });
-    }
+    bool is_closed() { return !has_state(); }
 
     // Interpreter exit: close as a drop does, once a snap in flight has stopped the camera.
     void close_at_exit() override {
         {
             std::unique_lock snap_lock(device->snap_mutex, kExitLockWait);
             std::unique_lock device_lock(device->mutex, kExitLockWait);
-            if (device_lock.owns_lock()) {
-                close_locked();
-            } else {
-                std::lock_guard lock(state_mutex);
-                state.reset();
-            }
+            if (device_lock.owns_lock()) close_locked();
+            else drop_state();
         }
         release_claim();
     }
@@ -238,29 +237,17 @@ struct SnapshotSession final : ClosedAtExit {
                 } else {
                     KORVALITE_LOG(log::targets::py, log::Level::Warn,
                                   "snapshot session dropped while camera busy; mode not restored");
-                    std::lock_guard lock(state_mutex);
-                    state.reset();
+                    drop_state();
                 }
             }
             release_claim();
         });
     }
 
-    bool has_state() {
-        std::lock_guard lock(state_mutex);
-        return state.has_value();
-    }
-
     // Runs `fn(state)` on an open session, else raises "snapshot session is closed".
     template <class F>
     auto open_state(F&& fn) {
-        using Result = decltype(fn(*state));
-        std::optional<Result> result = under_lock(state_mutex, [&]() -> std::optional<Result> {
-            if (!state) return std::nullopt;
-            return fn(*state);
-        });
-        if (!result) throw nb::value_error("snapshot session is closed");
-        return std::move(*result);
+        return with_state(std::forward<F>(fn), "snapshot session is closed");
     }
 };
 
@@ -542,7 +529,7 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
                    std::lock_guard lock(self.device->mutex);
                    if (auto refused = refused_at_exit()) state = std::unexpected(*refused);
                    else state = device::start_acquisition(self.device->camera, options, log::targets::py);
-                   if (state) loss = loss_check(*self.device->camera.gige().connection());
+                   if (state) loss = self.device->camera.loss_check();
                }
                if (!state) {
                    token.release();

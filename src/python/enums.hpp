@@ -4,7 +4,7 @@
 // so orderings and comparisons with anything else fall back to Python's defaults.
 #include <nanobind/nanobind.h>
 
-#include "korvalite/genicam/node.hpp"
+#include "korvalite/genicam/access_mode.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 
 namespace korvalite::py {

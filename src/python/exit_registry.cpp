@@ -27,7 +27,7 @@ std::vector<std::weak_ptr<DeviceRecord>> g_devices;
 void disconnect(DeviceRecord& device) {
     std::unique_lock snap_lock(device.snap_mutex, kDeviceLockWait);  // a snap ends within 100 ms at exit
     std::unique_lock lock(device.mutex, kDeviceLockWait);
-    if (lock.owns_lock()) device.camera.gige().disconnect(kDisconnectDeadline);
+    if (lock.owns_lock()) device.camera.disconnect(kDisconnectDeadline);
 }
 
 // Stops every capture object, then disconnects every camera still alive.

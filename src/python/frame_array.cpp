@@ -5,8 +5,8 @@
 #include <bit>
 #include <cstdint>
 
-#include "frame_layout.hpp"
 #include "frame_unpack.hpp"
+#include "korvalite/device/frame_layout.hpp"
 
 namespace nb = nanobind;
 
@@ -18,9 +18,10 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "uint16 pixel arrays assume a little-endian host");
 
 using ImageArray = nb::ndarray<nb::numpy, nb::ro>;
+using device::ImageLayout;
 
 std::optional<ImageLayout> layout_or_raise(const gige::stream::Frame& f) {
-    auto layout = image_layout(f);
+    auto layout = device::image_layout(f);
     if (!layout) throw nb::value_error(layout.error().c_str());
     return *layout;
 }

@@ -47,15 +47,6 @@ FramePtr wait_watching(FrameReceiver& receiver, Duration timeout, const LossChec
 
 }  // namespace
 
-// Holds only the worker's flag and the shared record, never the connection's sockets or waker.
-LossCheck loss_check(const device::Connection& connection) {
-    std::shared_ptr<const std::atomic<bool>> alive = connection.channel.worker.alive_flag();
-    return [alive, shared = connection.channel.shared]() -> std::optional<CameraError> {
-        if (alive && alive->load()) return std::nullopt;
-        return shared->control_lost.load() ? CameraError::control_lost() : CameraError::not_connected();
-    };
-}
-
 nb::object wait_for_frame(FrameReceiver& receiver, double timeout_seconds, const LossCheck& loss) {
     const auto timeout = seconds_to_duration(timeout_seconds, "timeout");
     FramePtr frame;

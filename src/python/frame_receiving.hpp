@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-#include "korvalite/device/gige_camera.hpp"
+#include "korvalite/device/genicamera.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/gige/stream/frame.hpp"
 #include "korvalite/gige/stream/frame_channel.hpp"
@@ -19,10 +19,8 @@ using FrameReceiver = gige::stream::FrameChannel;
 
 // Asked without the interpreter lock: the error of the control connection behind a stream once
 // its worker has ended (control lost, or disconnected), else nothing. No frame comes any more then.
-using LossCheck = std::function<std::optional<CameraError>()>;
-
-// The check for the connection a stream is opened on (called with the device record locked).
-LossCheck loss_check(const device::Connection& connection);
+// The camera gives the check for the connection a stream is opened on (`GenICamera::loss_check`).
+using LossCheck = device::LossCheck;
 
 // A Frame, or None when `timeout_seconds` pass or the stream has ended with the queue empty.
 // With the queue empty and the connection lost (`loss`), raises its CameraException instead;

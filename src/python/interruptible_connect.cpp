@@ -23,7 +23,7 @@ GenicamResult<void> connect_locked(DeviceRecord& device, device::ConnectAbort& a
     std::lock_guard lock(device.mutex);
     if (auto refused = refused_at_exit()) return std::unexpected(*refused);
     auto result = device.camera.connect(&abort);
-    if (abort.aborted()) device.camera.gige().disconnect(device::Duration::zero());
+    if (abort.aborted()) device.camera.disconnect(device::Duration::zero());
     return result;
 }
 

@@ -1,5 +1,7 @@
-// The extension module `_korvalite_core`. Public attributes are registered in their documented
-// order; private submodules (`_log`, `_exit`, `_testing`) come last.
+// The extension module `_korvalite_core` (its file, extensions/_korvalite_core.cpp, hands over
+// to `korvalite_core_module` here). Public attributes are registered in their documented order;
+// private submodules (`_log`, `_exit`, `_sim`, `_introspect`) come last. The test hooks are the
+// separate extension `_korvalite_testing` (testing.cpp).
 //
 // Public order: CameraError, GenicamError, CameraTimeoutError, GenicamTimeoutError, Camera,
 // SnapshotSession, Acquisition, Frame, PixelFormatInfo, pixel_formats, FrameChannel, Event,
@@ -21,13 +23,12 @@
 #include "stats.hpp"
 
 namespace korvalite::py {
-void bind_testing(nanobind::module_& m);
 void bind_capture(nanobind::module_& m);
 void bind_introspect(nanobind::module_& m);
 void bind_sim(nanobind::module_& m);
 }
 
-NB_MODULE(_korvalite_core, m) {
+NB_MODULE(korvalite_core_module, m) {
     m.doc() = "korvalite core: GigE Vision camera driver";
     korvalite::py::bind_errors(m);
     korvalite::py::bind_camera(m);
@@ -45,7 +46,6 @@ NB_MODULE(_korvalite_core, m) {
     m.attr("__version__") = KORVALITE_VERSION;
     korvalite::py::bind_log(m);
     korvalite::py::bind_exit(m);
-    korvalite::py::bind_testing(m);
     korvalite::py::bind_sim(m);
     korvalite::py::bind_introspect(m);
 }

@@ -82,7 +82,6 @@ struct PyCamera {
         nb::gil_scoped_release release;
         camera->stop();
     }
-    sim::Device& device() { return camera->device(); }
     std::unique_ptr<SimulatedCamera> camera;
 };
 
@@ -211,9 +210,9 @@ void bind_config(nb::module_& m) {
 #undef KORVALITE_IMAGE_FIELD
 }
 
-nb::dict counters_of(const sim::Device& device) {
+nb::dict counters_of(SimulatedCamera& camera) {
     nb::dict out;
-    const auto values = device.counters().snapshot();
+    const auto values = camera.counters().snapshot();
     for (std::size_t i = 0; i < values.size(); ++i)
         out[nb::str(sim::kCounterNames[i].data(), sim::kCounterNames[i].size())] = values[i];
     return out;
@@ -228,22 +227,22 @@ void bind_camera(nb::module_& m) {
         .def_prop_ro("running", [](PyCamera& c) { return c.camera->running(); })
         .def_prop_ro("endpoint", [](PyCamera& c) { return to_peer(c.camera->endpoint()); })
         .def("peek", [](PyCamera& c, std::uint32_t address, std::uint32_t size) {
-                return to_bytes(unwrap_or_raise(c.device().peek(address, size)));
+                return to_bytes(unwrap_or_raise(c.camera->peek(address, size)));
             }, "address"_a, "size"_a)
         .def("poke", [](PyCamera& c, std::uint32_t address, const nb::bytes& data) {
-                unwrap_or_raise(c.device().poke(address, from_bytes(data)));
+                unwrap_or_raise(c.camera->poke(address, from_bytes(data)));
             }, "address"_a, "data"_a)
-        .def("counters", [](PyCamera& c) { return counters_of(c.device()); })
-        .def("reset_counters", [](PyCamera& c) { c.device().counters().reset(); })
+        .def("counters", [](PyCamera& c) { return counters_of(*c.camera); })
+        .def("reset_counters", [](PyCamera& c) { c.camera->counters().reset(); })
         .def("writes", [](PyCamera& c, std::uint64_t since) {
                 std::vector<std::tuple<std::uint64_t, std::uint16_t, std::uint32_t, nb::bytes, Peer>> out;
-                for (const auto& r : c.device().writes().since(since))
+                for (const auto& r : c.camera->writes().since(since))
                     out.emplace_back(r.sequence, r.command, r.address, to_bytes(r.data), to_peer(r.source));
                 return out;
             }, "since"_a = 0)
-        .def("clear_writes", [](PyCamera& c) { c.device().writes().clear(); })
-        .def("faults", [](PyCamera& c) { return c.device().faults(); })
-        .def("set_faults", [](PyCamera& c, const sim::FaultConfig& f) { c.device().set_faults(f); }, "faults"_a)
+        .def("clear_writes", [](PyCamera& c) { c.camera->writes().clear(); })
+        .def("faults", [](PyCamera& c) { return c.camera->faults(); })
+        .def("set_faults", [](PyCamera& c, const sim::FaultConfig& f) { c.camera->set_faults(f); }, "faults"_a)
         .def_prop_rw("gone", [](PyCamera& c) { return c.camera->gone(); },
                      [](PyCamera& c, bool v) { c.camera->set_gone(v); })
         .def_prop_rw("extended_ids", [](PyCamera& c) { return c.camera->extended_ids(); },
@@ -266,21 +265,21 @@ void bind_camera(nb::module_& m) {
                 return unwrap_or_raise(c.camera->send_event(event));
             }, "event_id"_a, "data"_a.none(), "stream_channel"_a, "block_id"_a, "timestamp"_a.none(),
              "ack_required"_a, "destination"_a.none())
-        .def("start_acquisition", [](PyCamera& c) { c.device().start_acquisition(); })
-        .def("stop_acquisition", [](PyCamera& c) { c.device().stop_acquisition(); })
+        .def("start_acquisition", [](PyCamera& c) { c.camera->start_acquisition(); })
+        .def("stop_acquisition", [](PyCamera& c) { c.camera->stop_acquisition(); })
         .def("pulse_line", [](PyCamera& c, std::uint32_t line) {
-            if (!c.device().pulse_line(line)) throw nb::value_error(("no input line " + std::to_string(line)).c_str());
+            if (!c.camera->pulse_line(line)) throw nb::value_error(("no input line " + std::to_string(line)).c_str());
         })
-        .def_prop_ro("acquiring", [](PyCamera& c) { return c.device().acquiring(); })
+        .def_prop_ro("acquiring", [](PyCamera& c) { return c.camera->acquiring(); })
         .def("stream_to", [](PyCamera& c, const std::string& ip, std::uint16_t port, std::uint32_t packet_size) {
                 unwrap_or_raise(c.camera->stream_to({parse_ip(ip), port}, packet_size));
             }, "ip"_a, "port"_a, "packet_size"_a)
         .def_prop_ro("privilege_holder", [](PyCamera& c) -> std::optional<Peer> {
-                auto holder = c.device().privilege_holder();
+                auto holder = c.camera->privilege_holder();
                 if (!holder) return std::nullopt;
                 return to_peer(*holder);
             })
-        .def("release_privilege", [](PyCamera& c) { c.device().release_privilege(); })
+        .def("release_privilege", [](PyCamera& c) { c.camera->release_privilege(); })
         .def_prop_ro("description_file", [](PyCamera& c) { return to_bytes(c.camera->description_file()); })
         .def_prop_ro("description_xml", [](PyCamera& c) { return c.camera->description_xml(); })
         .def_prop_ro("first_url", [](PyCamera& c) { return c.camera->first_url(); })

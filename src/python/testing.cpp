@@ -1,5 +1,7 @@
-// The private submodule `_testing`: hooks that let the Python tests drive core paths that have
-// no public entry point (events from worker threads, error conversion, identity blocks).
+// The test-only extension `_korvalite_testing` (its file, extensions/_korvalite_testing.cpp,
+// hands over to `korvalite_testing_module` here): hooks that let the Python tests drive core
+// paths that have no public entry point (events from worker threads, error conversion, identity
+// blocks). It imports `_korvalite_core` first, which registers the classes its hooks return.
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
@@ -42,8 +44,7 @@ void run_on_worker(const std::function<void()>& body) {
 
 void bind_testing_results(nb::module_& tm);
 
-void bind_testing(nb::module_& m) {
-    nb::module_ tm = m.def_submodule("_testing", "Test hooks; not part of the API.");
+void bind_testing(nb::module_& tm) {
     bind_testing_results(tm);
     tm.def(
         "emit_on_worker",
@@ -90,3 +91,9 @@ void bind_testing(nb::module_& m) {
 }
 
 }  // namespace korvalite::py
+
+NB_MODULE(korvalite_testing_module, m) {
+    m.doc() = "Test hooks; not part of the API.";
+    nb::module_::import_("korvalite._korvalite_core");
+    korvalite::py::bind_testing(m);
+}

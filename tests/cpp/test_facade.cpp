@@ -7,6 +7,7 @@
 
 #include "capture_sink.hpp"
 #include "korvalite/device/genicamera.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/genicam/xml.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "scripted_device.hpp"
@@ -136,6 +137,28 @@ TEST(Facade, NeverConnectedRefusesEveryOperationButLogsWrites) {
     EXPECT_EQ(std::get<std::string>(events[4].fields[1].value), "Fast");
     ASSERT_EQ(events[5].fields.size(), 1u);
     EXPECT_EQ(std::get<std::string>(events[5].fields[0].value), "Start");
+}
+
+// The feature tree needs only a model; what describes the connection needs a live one.
+TEST(Facade, FeatureTreeAnswersFromAKeptModelConnectionQueriesNeedALiveConnection) {
+    GenICamera camera(settings_for(net::Endpoint{*net::Ipv4Address::parse("127.0.0.80"), 3956}));
+    EXPECT_EQ(camera.value_kind("Width").error().message(), "device description: feature model not loaded");
+
+    camera.gige().set_model(model());
+    const std::vector<std::pair<std::string, std::string>> kinds = {
+        {"PayloadSize", "integer"}, {"PayloadReg", "integer"}, {"Gain", "float"},       {"Flag", "boolean"},
+        {"Vendor", "string"},       {"Model", "string"},       {"Mode", "enumeration"}, {"Start", "command"}};
+    for (const auto& [name, kind] : kinds) EXPECT_EQ(camera.value_kind(name).value_or("?"), kind) << name;
+    EXPECT_EQ(camera.category_features("Mode").value_or(std::vector<std::string>{"?"}), std::vector<std::string>{});
+    EXPECT_EQ(camera.category_features("Missing").error().kind(), GenicamError::Kind::FeatureNotFound);
+
+    const std::string not_connected = CameraError::not_connected().message();
+    EXPECT_EQ(camera.state(), ConnectionState::Disconnected);
+    EXPECT_EQ(camera.device_info().error().message(), not_connected);
+    EXPECT_FALSE(camera.link_stats().has_value());
+    const auto lost = camera.loss_check()();
+    ASSERT_TRUE(lost.has_value());
+    EXPECT_EQ(lost->message(), not_connected);
 }
 
 TEST(Facade, FeaturesOfAConnectedCameraReachTheDevice) {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "graph_util.hpp"
-#include "korvalite/genicam/feature_info.hpp"
+#include "korvalite/genicam/feature_info_read.hpp"
 #include "memory_port.hpp"
 
 using namespace korvalite;

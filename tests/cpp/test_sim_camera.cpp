@@ -7,6 +7,7 @@
 #include "korvalite/gige/proto/gvsp.hpp"
 #include "korvalite/net/udp_socket.hpp"
 #include "korvalite/sim/bootstrap_map.hpp"
+#include "korvalite/sim/device.hpp"
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/simulated_camera.hpp"
 

@@ -11,6 +11,7 @@
 #include "capture_sink.hpp"
 #include "korvalite/device/gige_camera.hpp"
 #include "korvalite/net/packet_ring.hpp"
+#include "korvalite/sim/device.hpp"
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/pattern.hpp"
 #include "korvalite/sim/simulated_camera.hpp"

@@ -3,9 +3,9 @@ import struct
 import pytest
 
 import korvalite
-from korvalite import _korvalite_core
+from korvalite import _korvalite_core, _korvalite_testing
 
-parse = _korvalite_core._testing.parse_device_info
+parse = _korvalite_testing.parse_device_info
 
 ATTRIBUTES = ["manufacturer", "model", "serial", "device_version", "manufacturer_info", "user_defined_name",
               "ip", "subnet_mask", "gateway", "mac", "spec_version"]

@@ -3,7 +3,7 @@ import logging
 import pytest
 
 import korvalite
-from korvalite import _korvalite_core, _logging
+from korvalite import _korvalite_core, _korvalite_testing, _logging
 
 
 def test_exception_classes():
@@ -39,7 +39,7 @@ def test_exception_classes():
 )
 def test_error_conversion(which, cls, text):
     with pytest.raises(RuntimeError) as info:
-        _korvalite_core._testing.raise_error(which)
+        _korvalite_testing.raise_error(which)
     assert type(info.value) is cls
     assert info.value.args == (text,)
     # A time-out keeps its korvalite class and is the built-in TimeoutError too.
@@ -48,7 +48,7 @@ def test_error_conversion(which, cls, text):
 
 
 def test_worker_event_reaches_logging_with_fields(core_log):
-    _korvalite_core._testing.emit_on_worker(
+    _korvalite_testing.emit_on_worker(
         "korvalite::gige::runner", 5, "sent READREG", {"request_id": 7, "address": "0x0a00", "retry": False}
     )
     _logging.flush()
@@ -66,7 +66,7 @@ def test_scheduling_warning_from_worker_thread(core_log):
     import os
 
     cpus = os.cpu_count()
-    _korvalite_core._testing.apply_thread_config_on_worker(cpus + 1000, 0)
+    _korvalite_testing.apply_thread_config_on_worker(cpus + 1000, 0)
     _logging.flush()
     records = [r for r in core_log.records if r.name == "korvalite.thread_util"]
     assert [r.levelno for r in records] == [logging.WARNING]
@@ -80,11 +80,11 @@ def test_python_logger_levels_decide_what_the_core_formats(caplog):
         logger.setLevel(logging.WARNING)
         _logging.flush()
         assert _korvalite_core._log.level("korvalite::genicam") == 2
-        _korvalite_core._testing.emit_on_worker("korvalite::genicam", 4, "hidden debug")
+        _korvalite_testing.emit_on_worker("korvalite::genicam", 4, "hidden debug")
         logger.setLevel(_logging.TRACE)
         _logging.flush()
         assert _korvalite_core._log.level("korvalite::genicam") == 5
-        _korvalite_core._testing.emit_on_worker("korvalite::genicam", 4, "visible debug")
+        _korvalite_testing.emit_on_worker("korvalite::genicam", 4, "visible debug")
         _logging.flush()
         messages = [r.getMessage() for r in caplog.records if r.name == "korvalite.genicam"]
         assert messages == ["visible debug"]
@@ -98,10 +98,10 @@ def test_interpreter_exit_with_pending_events_is_quiet(tmp_path):
 
     script = (
         "import logging, korvalite\n"
-        "from korvalite import _korvalite_core as c\n"
+        "from korvalite import _korvalite_testing as t\n"
         "logging.basicConfig(level=5)\n"
         "korvalite._logging.flush()\n"
-        "for i in range(200): c._testing.emit_on_worker('korvalite::py', 2, 'event %d' % i)\n"
+        "for i in range(200): t.emit_on_worker('korvalite::py', 2, 'event %d' % i)\n"
     )
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
     assert result.returncode == 0, result.stderr

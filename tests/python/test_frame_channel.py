@@ -7,9 +7,9 @@ import time
 import pytest
 
 import korvalite
-from korvalite import _korvalite_core
+from korvalite import _korvalite_testing
 
-testing = _korvalite_core._testing
+testing = _korvalite_testing
 
 
 @pytest.fixture

@@ -6,12 +6,12 @@ import numpy as np
 import pytest
 
 import korvalite
-from korvalite import _korvalite_core
+from korvalite import _korvalite_testing
 from korvalite.images import ImageError, image_array
 from korvalite.sim import PIXEL_FORMATS
 from png_reader import read_png
 
-testing = _korvalite_core._testing
+testing = _korvalite_testing
 CELLS = {"RG": ("R", "G", "G", "B"), "GB": ("G", "B", "R", "G"), "GR": ("G", "R", "B", "G"), "BG": ("B", "G", "G", "R")}
 
 

@@ -10,10 +10,10 @@ import numpy as np
 import pytest
 
 import korvalite
-from korvalite import _korvalite_core
+from korvalite import _korvalite_testing
 from korvalite.sim import PIXEL_FORMATS, SimulatedCamera, expected_pattern
 
-testing = _korvalite_core._testing
+testing = _korvalite_testing
 MONO8, MONO16, RGB8 = PIXEL_FORMATS["Mono8"], PIXEL_FORMATS["Mono16"], PIXEL_FORMATS["RGB8"]
 
 
@@ -163,8 +163,8 @@ NO_NUMPY = r"""
 import sys
 sys.modules["numpy"] = None  # any import of numpy now fails
 import korvalite, korvalite.cli, korvalite.images, korvalite.sim
-from korvalite import _korvalite_core
-frame = _korvalite_core._testing.FramePool(1, 4).frame([(0, b"abcd")], width=2, height=2, pixel_format=0x01080001)
+from korvalite import _korvalite_testing
+frame = _korvalite_testing.FramePool(1, 4).frame([(0, b"abcd")], width=2, height=2, pixel_format=0x01080001)
 assert bytes(memoryview(frame)) == b"abcd"
 try:
     frame.to_numpy()

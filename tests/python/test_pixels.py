@@ -8,10 +8,10 @@ import numpy as np
 import pytest
 
 import korvalite
-from korvalite import _korvalite_core
+from korvalite import _korvalite_testing
 from korvalite.sim import PIXEL_FORMATS, expected_pattern
 
-testing = _korvalite_core._testing
+testing = _korvalite_testing
 LSB_PACKED = {"Mono10p": 10, "Mono12p": 12, **{f"Bayer{t}{b}p": b for t in ("RG", "GB", "GR", "BG") for b in (10, 12)}}
 MSB_PAIRS = ("Mono12Packed", "BayerRG12Packed", "BayerGR12Packed")
 WORDS = tuple(f"Bayer{t}{b}" for t in ("RG", "GB", "GR", "BG") for b in (10, 12))

@@ -4,9 +4,9 @@ import numpy as np
 import pytest
 
 import korvalite
-from korvalite import _korvalite_core
+from korvalite import _korvalite_testing
 
-testing = _korvalite_core._testing
+testing = _korvalite_testing
 FrameStatus = korvalite.FrameStatus
 AccessMode = korvalite.AccessMode
 

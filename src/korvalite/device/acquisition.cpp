@@ -1,5 +1,7 @@
 #include "korvalite/device/acquisition.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/device/layers.hpp"
+#include "korvalite/try.hpp"
 
 #include <algorithm>
 
@@ -25,7 +27,7 @@ void unlock_transport(GenICamera& camera, const log::Target& target) {
 }
 
 GenicamResult<gige::stream::StreamChannel> open_stream(GenICamera& camera, gige::stream::StreamOptions& options) {
-    if (auto r = camera.fill_payload_size(options); !r) return std::unexpected(r.error());
+    KORVALITE_TRY(camera.fill_payload_size(options));
     auto stream = camera.gige().open_stream(options);
     if (!stream) return std::unexpected(GenicamError::transport(stream.error()));
     return std::move(*stream);

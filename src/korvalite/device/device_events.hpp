@@ -9,9 +9,6 @@
 
 namespace korvalite::device {
 
-// How many events a subscription holds when nobody takes them.
-inline constexpr std::size_t kDefaultEventCapacity = 256;
-
 // Opens the device's message channel towards the control socket once per connection (when the
 // device announces events and has a message channel; a device without one sends its events to
 // the controlling application, which is that socket too), then subscribes to the events: every

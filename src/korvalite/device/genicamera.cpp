@@ -1,6 +1,11 @@
 #include "korvalite/device/genicamera.hpp"
 
+#include "korvalite/device/device_events.hpp"
+#include "korvalite/device/feature_port.hpp"
+#include "korvalite/device/gige_camera.hpp"
 #include "korvalite/device/layers.hpp"
+#include "korvalite/genicam/event_names.hpp"
+#include "korvalite/genicam/feature_info_read.hpp"
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/genicam/node_write.hpp"
 #include "korvalite/genicam/registers.hpp"
@@ -15,21 +20,25 @@ using log::Level;
 
 GenicamError model_not_loaded() { return GenicamError::description("feature model not loaded"); }
 
-}  // namespace
+struct Access {
+    Genicam& model;
+    FeaturePort port;
+};
 
-GenicamResult<GenICamera::Access> GenICamera::access() {
-    if (auto error = camera_.connection_error()) return std::unexpected(GenicamError::transport(std::move(*error)));
-    Genicam* model = camera_.model();
+// The feature-access check: a live connection, then a loaded model.
+GenicamResult<Access> access(GigECamera& camera) {
+    if (auto error = camera.connection_error()) return std::unexpected(GenicamError::transport(std::move(*error)));
+    Genicam* model = camera.model();
     if (!model) return std::unexpected(model_not_loaded());
-    Connection& connection = *camera_.connection();
+    Connection& connection = *camera.connection();
     const gige::LastEvents& events = connection.channel.shared->last_events;
     return Access{*model, FeaturePort(connection.channel.port, connection.packet_sizes, events)};
 }
 
 template <class Fn>
-auto GenICamera::on_feature(std::string_view name, Fn&& fn)
+auto feature_call(GigECamera& camera, std::string_view name, Fn&& fn)
     -> decltype(fn(std::declval<Genicam&>(), NodeId{}, std::declval<PortIo&>())) {
-    auto checked = access();
+    auto checked = access(camera);
     if (!checked) return std::unexpected(std::move(checked.error()));
     auto id = checked->model.lookup(name);
     if (!id) return std::unexpected(std::move(id.error()));
@@ -38,34 +47,79 @@ auto GenICamera::on_feature(std::string_view name, Fn&& fn)
     return result;
 }
 
+// The model, when a connection record (alive or not) exists.
+const Genicam* kept_model(const GigECamera& camera) { return camera.connection() ? camera.model() : nullptr; }
+
+}  // namespace
+
+template <class Fn>
+auto GenICamera::on_feature(std::string_view name, Fn&& fn) {
+    return feature_call(*camera_, name, std::forward<Fn>(fn));
+}
+
+GenICamera::GenICamera(device::CameraSettings settings)
+    : camera_(std::make_unique<GigECamera>(std::move(settings))) {}
+GenICamera::GenICamera(GenICamera&&) noexcept = default;
+GenICamera& GenICamera::operator=(GenICamera&&) noexcept = default;
+GenICamera::~GenICamera() = default;
+
 GenicamResult<void> GenICamera::connect(ConnectAbort* abort) {
-    auto connected = camera_.connect(abort);
+    // The abort shuts down whichever worker the connect is waiting on at the moment.
+    const auto attach = [&] {
+        if (!abort || !camera_->connection()) return;
+        ControlPort port = camera_->connection()->port();
+        abort->attach([port] { (void)port.request_shutdown(); });
+    };
+    auto connected = camera_->connect(abort);
     if (abort) abort->detach();
     if (!connected) return std::unexpected(GenicamError::transport(connected.error()));
-    if (abort) abort->attach(camera_.connection()->port());
-    auto loaded = camera_.ensure_genicam();
+    attach();
+    auto loaded = camera_->ensure_genicam();
     if (abort) {
         abort->detach();
         // Ended after the worker was told to stop: whatever succeeded, the connection is gone.
         if (loaded && abort->aborted()) loaded = std::unexpected(GenicamError::transport(CameraError::not_connected()));
     }
     if (!loaded) {
-        const device::Connection* connection = camera_.connection();
-        camera_.disconnect(connection ? connection->port().wait_timeout() : device::Duration::zero());
+        const device::Connection* connection = camera_->connection();
+        camera_->disconnect(connection ? connection->port().wait_timeout() : device::Duration::zero());
     }
     return loaded;
 }
 
-const Genicam* GenICamera::kept_model() const { return camera_.connection() ? camera_.model() : nullptr; }
+void GenICamera::disconnect(Duration deadline) { camera_->disconnect(deadline); }
+
+ConnectionState GenICamera::state() const { return camera_->state(); }
+
+CameraResult<gige::proto::DeviceInfo> GenICamera::device_info() const {
+    if (camera_->state() != ConnectionState::Connected) return std::unexpected(CameraError::not_connected());
+    return camera_->connection()->device_info;
+}
+
+std::optional<gige::LinkStats> GenICamera::link_stats() const {
+    const Connection* connection = camera_->connection();
+    if (!connection) return std::nullopt;
+    return connection->channel.shared->stats();
+}
+
+LossCheck GenICamera::loss_check() const {
+    const Connection* connection = camera_->connection();
+    if (!connection) return [] { return std::optional<CameraError>(CameraError::not_connected()); };
+    std::shared_ptr<const std::atomic<bool>> alive = connection->channel.worker.alive_flag();
+    return [alive, shared = connection->channel.shared]() -> std::optional<CameraError> {
+        if (alive && alive->load()) return std::nullopt;
+        return shared->control_lost.load() ? CameraError::control_lost() : CameraError::not_connected();
+    };
+}
 
 GenicamResult<std::vector<std::string>> GenICamera::feature_names() const {
-    const Genicam* model = kept_model();
+    const Genicam* model = kept_model(*camera_);
     if (!model) return std::unexpected(model_not_loaded());
     return model->node_names();
 }
 
 bool GenICamera::has_feature(std::string_view name) const {
-    const Genicam* model = kept_model();
+    const Genicam* model = kept_model(*camera_);
     return model && model->lookup(name).has_value();
 }
 
@@ -143,7 +197,7 @@ GenicamResult<AccessMode> GenICamera::access_mode(std::string_view name) {
 }
 
 GenicamResult<void> GenICamera::invalidate_caches() {
-    auto checked = access();
+    auto checked = access(*camera_);
     if (!checked) return std::unexpected(std::move(checked.error()));
     clear_register_caches(checked->model);
     return {};
@@ -202,6 +256,15 @@ GenicamResult<FeatureValue> GenICamera::chunk_value(const gige::stream::Frame& f
 
 GenicamResult<genicam::FeatureInfo> GenICamera::feature_info(std::string_view name) {
     return on_feature(name, [](Genicam& g, NodeId id, PortIo& port) { return genicam::feature_info(g, id, port); });
+}
+
+CameraResult<EventSubscription> GenICamera::subscribe_events(std::size_t capacity) {
+    if (auto error = camera_->connection_error()) return std::unexpected(std::move(*error));
+    Connection& connection = *camera_->connection();
+    auto channel = device::subscribe_events(connection, capacity);
+    if (!channel) return std::unexpected(channel.error());
+    genicam::EventNames names = camera_->model() ? genicam::event_names(*camera_->model()) : genicam::EventNames{};
+    return EventSubscription{std::move(*channel), std::move(names), connection.channel.shared};
 }
 
 }  // namespace korvalite::device

@@ -79,7 +79,7 @@ CameraResult<void> GigECamera::connect(ConnectAbort* abort) {
     worker.retries = settings_.retries;
     auto channel = gige::start_control_channel(worker);
     if (!channel) return std::unexpected(channel.error());
-    if (abort) abort->attach(channel->port);
+    if (abort) abort->attach([port = channel->port] { (void)port.request_shutdown(); });
     // On any failure below, the channel goes out of scope: its worker is stopped and joined,
     // giving control back on its way out.
     auto connection = establish(std::move(*channel));

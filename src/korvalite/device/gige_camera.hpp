@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 
+#include "korvalite/device/camera_settings.hpp"
+#include "korvalite/device/connection_state.hpp"
 #include "korvalite/device/connect_abort.hpp"
 #include "korvalite/device/layers.hpp"
 #include "korvalite/device/packet_size_memo.hpp"
@@ -21,18 +23,6 @@
 #include "korvalite/thread_util.hpp"
 
 namespace korvalite::device {
-
-using Duration = std::chrono::steady_clock::duration;
-
-struct CameraSettings {
-    net::Endpoint device;                     // GVCP endpoint, port 3956 unless given
-    std::optional<net::Ipv4Address> local_ip;  // control socket bind address; absent: any
-    Duration gvcp_timeout = std::chrono::milliseconds(500);
-    std::uint8_t retries = 4;
-    std::uint32_t heartbeat_timeout_ms = 3000;
-    bool exclusive = false;
-    ThreadConfig thread;
-};
 
 // A live connection: present from a successful connect until disconnect, or until a later
 // connect finds it dead. Dropping it stops and joins the control worker.
@@ -57,8 +47,6 @@ struct Connection {
         return channel.shared->control_lost.load() ? CameraError::control_lost() : CameraError::not_connected();
     }
 };
-
-enum class ConnectionState { Disconnected, Connected, Dead };
 
 class GigECamera {
 public:

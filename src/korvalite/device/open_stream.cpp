@@ -8,8 +8,10 @@
 #include "korvalite/device/layers.hpp"
 #include "korvalite/device/packet_size.hpp"
 #include "korvalite/device/stream_setup.hpp"
+#include "korvalite/gige/stream/stream_worker.hpp"
 #include "korvalite/log.hpp"
 #include "korvalite/net/udp_socket.hpp"
+#include "korvalite/try.hpp"
 
 namespace korvalite::device {
 
@@ -88,8 +90,8 @@ CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::Stream
     size_receive_buffer(*socket, options, connection);
 
     const std::uint32_t base = reg::stream_channel_base(options.channel);
-    if (auto r = write(base + reg::kScdaOffset, local->address.value); !r) return std::unexpected(r.error());
-    if (auto r = write(base + reg::kScpOffset, local->port); !r) return std::unexpected(r.error());
+    KORVALITE_TRY(write(base + reg::kScdaOffset, local->address.value));
+    KORVALITE_TRY(write(base + reg::kScpOffset, local->port));
     const std::optional<std::uint16_t> remembered = connection.packet_sizes.find(options.channel);
     std::uint16_t packet_size = 0;
     if (options.packet_size || remembered) {
@@ -105,7 +107,7 @@ CameraResult<stream::StreamChannel> GigECamera::open_stream(const stream::Stream
         connection.packet_sizes.remember(options.channel, packet_size);
     }
     if (options.packet_delay)
-        if (auto r = write(base + reg::kScpdOffset, *options.packet_delay); !r) return std::unexpected(r.error());
+        KORVALITE_TRY(write(base + reg::kScpdOffset, *options.packet_delay));
 
     stream::StreamWorkerParams params;
     params.device = connection.device;

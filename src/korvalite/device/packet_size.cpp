@@ -8,6 +8,7 @@
 #include "korvalite/device/layers.hpp"
 #include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/log.hpp"
+#include "korvalite/try.hpp"
 
 namespace korvalite::device {
 
@@ -73,7 +74,7 @@ std::optional<std::uint32_t> fire_test_probe(const FireTestPath& path, std::uint
 }
 
 CameraResult<std::uint16_t> negotiate_packet_size(const FireTestPath& path) {
-    if (auto r = path.socket.set_receive_timeout(kProbeWaitMs); !r) return std::unexpected(r.error());
+    KORVALITE_TRY(path.socket.set_receive_timeout(kProbeWaitMs));
     const auto size = static_cast<std::uint16_t>(
         search_packet_size([&](std::uint32_t s) { return fire_test_probe(path, s); }));
     if (auto r = wait_plain(path.port.write_register(path.scps_address, size), path.port.wait_timeout()); !r)

@@ -2,6 +2,8 @@
 
 #include <variant>
 
+#include "korvalite/genicam/graph.hpp"
+
 namespace korvalite::genicam {
 
 std::string event_name_of_port(std::string_view port_name) {

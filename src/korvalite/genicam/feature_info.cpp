@@ -1,4 +1,4 @@
-#include "korvalite/genicam/feature_info.hpp"
+#include "korvalite/genicam/feature_info_read.hpp"
 
 #include "korvalite/genicam/node_access.hpp"
 #include "korvalite/genicam/node_bounds.hpp"

@@ -14,6 +14,8 @@
 #include <variant>
 #include <vector>
 
+#include "korvalite/genicam/access_mode.hpp"
+
 namespace korvalite::genicam {
 
 // A compiled formula; defined by the formula evaluator.
@@ -62,9 +64,6 @@ struct Variable {
 
     bool operator==(const Variable&) const = default;
 };
-
-// NA: the node exists but cannot be used now; NI: the node does not exist on this device.
-enum class AccessMode : std::uint8_t { RO = 0, WO = 1, RW = 2, NA = 3, NI = 4 };
 
 // A named value a formula may use besides its variables: a constant (Int or Float) or a
 // sub-formula of the same node.

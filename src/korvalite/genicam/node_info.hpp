@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "korvalite/genicam/node.hpp"
+#include "korvalite/genicam/visibility.hpp"
 
 namespace korvalite::genicam {
-
-// Who a feature is meant for; Invisible features are for programs only.
-enum class Visibility : std::uint8_t { Beginner = 0, Expert = 1, Guru = 2, Invisible = 3 };
 
 // One EnumEntry, in the order of the Enumeration's `entries` (entries dropped there are dropped
 // here too).

@@ -5,6 +5,8 @@
 
 #include "korvalite/log.hpp"
 #include "korvalite/net/udp_socket.hpp"
+#include "korvalite/saturating_time.hpp"
+#include "korvalite/try.hpp"
 
 namespace korvalite::gige {
 
@@ -28,9 +30,9 @@ std::string error_text(const CameraError& error) {
 CameraResult<net::UdpSocket> open_adapter_socket(const NetworkAdapter& adapter, std::uint16_t local_port) {
     auto socket = net::UdpSocket::bind({adapter.ip, local_port});
     if (!socket) return socket;
-    if (auto on = socket->set_broadcast(true); !on) return std::unexpected(on.error());
+    KORVALITE_TRY(socket->set_broadcast(true));
     const auto pass_ms = static_cast<int>(kDiscoveryReceivePass.count());
-    if (auto timed = socket->set_receive_timeout(pass_ms); !timed) return std::unexpected(timed.error());
+    KORVALITE_TRY(socket->set_receive_timeout(pass_ms));
     return socket;
 }
 
@@ -64,11 +66,6 @@ std::vector<AdapterSocket> broadcast_on(const std::vector<NetworkAdapter>& adapt
             kept.push_back({adapter, std::move(*socket)});
     }
     return kept;
-}
-
-Clock::time_point saturating_deadline(Clock::time_point start, Clock::duration timeout) {
-    if (timeout > Clock::time_point::max() - start) return Clock::time_point::max();
-    return start + timeout;
 }
 
 // One receive attempt on one socket; an acceptable answer from a device not yet seen is added.

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "korvalite/try.hpp"
+
 namespace korvalite::net {
 
 CameraResult<std::shared_ptr<Waker>> Waker::create() {
@@ -35,6 +37,16 @@ CameraResult<void> Poller::add_readable(int fd, std::uint64_t token) {
     ev.data.u64 = token;
     if (::epoll_ctl(fd_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return std::unexpected(CameraError::io_errno(errno));
     return {};
+}
+
+CameraResult<WorkerWait> watch_with_waker(int socket_fd) {
+    auto poller = Poller::create();
+    if (!poller) return std::unexpected(poller.error());
+    KORVALITE_TRY(poller->add_readable(socket_fd, kSocketToken));
+    auto waker = Waker::create();
+    if (!waker) return std::unexpected(waker.error());
+    KORVALITE_TRY(poller->add_readable((*waker)->fd(), kWakerToken));
+    return WorkerWait{std::move(*poller), std::move(*waker)};
 }
 
 CameraResult<int> Poller::wait(std::span<epoll_event> events, int timeout_ms) {

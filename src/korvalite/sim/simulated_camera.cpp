@@ -1,15 +1,38 @@
 #include "korvalite/sim/simulated_camera.hpp"
 
 #include <cstdio>
+#include <optional>
 
 #include "korvalite/log.hpp"
+#include "korvalite/net/udp_socket.hpp"
 #include "korvalite/sim/bootstrap_map.hpp"
 #include "korvalite/sim/control_server.hpp"
 #include "korvalite/sim/description.hpp"
+#include "korvalite/sim/device.hpp"
 #include "korvalite/sim/feature_map.hpp"
+#include "korvalite/sim/resend_queue.hpp"
+#include "korvalite/sim/stream_sender.hpp"
 #include "korvalite/sim/zip_writer.hpp"
+#include "korvalite/thread_util.hpp"
 
 namespace korvalite::sim {
+
+struct SimulatedCamera::Live final : FrameEventSink {
+    explicit Live(SimulatedCamera& camera) : camera(camera) {}
+    void frame_event(std::uint16_t event_id, std::uint64_t block_id, std::uint64_t timestamp) override {
+        camera.frame_event(event_id, block_id, timestamp);
+    }
+
+    SimulatedCamera& camera;
+    std::optional<net::UdpSocket> device_port;
+    std::vector<net::UdpSocket> broadcast;
+    std::optional<net::UdpSocket> message_channel;
+    std::vector<net::UdpSocket> stream_sockets;
+    ResendQueue resends;
+    std::unique_ptr<StreamSender> sender;
+    ThreadHandle control_thread;
+    ThreadHandle stream_thread;
+};
 
 namespace {
 
@@ -88,7 +111,8 @@ SimulatedCamera::SimulatedCamera(SimConfig config, std::unique_ptr<Device> devic
       first_url_(std::move(first_url)),
       second_url_(std::move(second_url)),
       endpoint_(config_.bind),
-      extended_ids_(config_.extended_ids) {}
+      extended_ids_(config_.extended_ids),
+      live_(std::make_unique<Live>(*this)) {}
 
 SimulatedCamera::~SimulatedCamera() { stop(); }
 
@@ -96,17 +120,17 @@ SimulatedCamera::Result<void> SimulatedCamera::start() {
     std::lock_guard lock(lifecycle_);
     if (running()) return std::unexpected(std::string("simulated camera is already running"));
     if (auto bound = bind_sockets(); !bound) {
-        device_port_.reset();
-        broadcast_.clear();
-        message_channel_.reset();
-        stream_sockets_.clear();
+        live_->device_port.reset();
+        live_->broadcast.clear();
+        live_->message_channel.reset();
+        live_->stream_sockets.clear();
         return bound;
     }
     if (auto started = start_threads(); !started) {
-        control_thread_.stop_and_join();
-        stream_thread_.stop_and_join();
-        control_thread_ = ThreadHandle();
-        stream_thread_ = ThreadHandle();
+        live_->control_thread.stop_and_join();
+        live_->stream_thread.stop_and_join();
+        live_->control_thread = ThreadHandle();
+        live_->stream_thread = ThreadHandle();
         return started;
     }
     running_.store(true, std::memory_order_release);
@@ -117,17 +141,17 @@ SimulatedCamera::Result<void> SimulatedCamera::start() {
 void SimulatedCamera::stop() {
     std::lock_guard lock(lifecycle_);
     if (!running()) return;
-    control_thread_.stop_and_join();
-    stream_thread_.stop_and_join();
-    control_thread_ = ThreadHandle();
-    stream_thread_ = ThreadHandle();
+    live_->control_thread.stop_and_join();
+    live_->stream_thread.stop_and_join();
+    live_->control_thread = ThreadHandle();
+    live_->stream_thread = ThreadHandle();
     device_->set_stream_waker(nullptr);
-    resends_.set_waker(nullptr);
-    sender_.reset();
-    device_port_.reset();
-    broadcast_.clear();
-    message_channel_.reset();
-    stream_sockets_.clear();
+    live_->resends.set_waker(nullptr);
+    live_->sender.reset();
+    live_->device_port.reset();
+    live_->broadcast.clear();
+    live_->message_channel.reset();
+    live_->stream_sockets.clear();
     running_.store(false, std::memory_order_release);
     KORVALITE_LOG(log::targets::sim, log::Level::Debug, "simulated camera stopped", {{"addr", endpoint_.to_string()}});
 }
@@ -138,7 +162,7 @@ SimulatedCamera::Result<void> SimulatedCamera::bind_sockets() {
     if (!port) return std::unexpected("cannot bind " + config_.bind.to_string() + ": " + port.error().message());
     (void)port->set_nonblocking(true);
     endpoint_ = port->local_endpoint().value_or(config_.bind);
-    device_port_ = std::move(*port);
+    live_->device_port = std::move(*port);
 
     if (config_.answer_broadcast && ip != net::Ipv4Address::any()) {
         // Broadcasts reach sockets bound to the broadcast address, not to the device's own.
@@ -152,7 +176,7 @@ SimulatedCamera::Result<void> SimulatedCamera::bind_sockets() {
                 continue;
             }
             (void)s->set_nonblocking(true);
-            broadcast_.push_back(std::move(*s));
+            live_->broadcast.push_back(std::move(*s));
         }
     }
 
@@ -160,21 +184,21 @@ SimulatedCamera::Result<void> SimulatedCamera::bind_sockets() {
     if (!message) return std::unexpected("cannot bind the message channel: " + message.error().message());
     (void)message->set_nonblocking(true);
     device_->set_message_source_port(message->local_endpoint().value_or(net::Endpoint{}).port);
-    message_channel_ = std::move(*message);
+    live_->message_channel = std::move(*message);
 
     for (std::uint32_t c = 0; c < config_.stream_channels; ++c) {
         auto s = net::UdpSocket::bind({ip, 0});
         if (!s) return std::unexpected("cannot bind a stream channel: " + s.error().message());
         (void)s->set_send_buffer(kStreamSendBuffer);
         device_->set_stream_source_port(c, s->local_endpoint().value_or(net::Endpoint{}).port);
-        stream_sockets_.push_back(std::move(*s));
+        live_->stream_sockets.push_back(std::move(*s));
     }
     return {};
 }
 
 SimulatedCamera::Result<void> SimulatedCamera::start_threads() {
     std::vector<int> channel_fds;
-    for (const auto& s : stream_sockets_) channel_fds.push_back(s.fd());
+    for (const auto& s : live_->stream_sockets) channel_fds.push_back(s.fd());
 
     auto control_poller = net::Poller::create();
     auto control_waker = net::Waker::create();
@@ -182,63 +206,82 @@ SimulatedCamera::Result<void> SimulatedCamera::start_threads() {
     auto stream_waker = net::Waker::create();
     if (!control_poller || !control_waker || !stream_poller || !stream_waker)
         return std::unexpected(std::string("cannot create the simulated camera's pollers"));
-    bool registered = control_poller->add_readable(device_port_->fd(), ControlServer::kDeviceToken).has_value() &&
-                      control_poller->add_readable(message_channel_->fd(), ControlServer::kMessageToken).has_value() &&
+    bool registered = control_poller->add_readable(live_->device_port->fd(), ControlServer::kDeviceToken).has_value() &&
+                      control_poller->add_readable(live_->message_channel->fd(), ControlServer::kMessageToken).has_value() &&
                       control_poller->add_readable((*control_waker)->fd(), net::kWakerToken).has_value() &&
                       stream_poller->add_readable((*stream_waker)->fd(), net::kWakerToken).has_value();
     std::vector<const net::UdpSocket*> broadcast;
-    for (std::size_t i = 0; i < broadcast_.size(); ++i) {
+    for (std::size_t i = 0; i < live_->broadcast.size(); ++i) {
         registered = registered &&
-                     control_poller->add_readable(broadcast_[i].fd(), ControlServer::kFirstBroadcastToken + i);
-        broadcast.push_back(&broadcast_[i]);
+                     control_poller->add_readable(live_->broadcast[i].fd(), ControlServer::kFirstBroadcastToken + i);
+        broadcast.push_back(&live_->broadcast[i]);
     }
     if (!registered) return std::unexpected(std::string("cannot register the simulated camera's sockets"));
 
-    auto server = std::make_unique<ControlServer>(*device_, resends_, *device_port_, std::move(broadcast),
-                                                  *message_channel_, channel_fds);
-    control_thread_ = ThreadHandle::create();
-    control_thread_.set_waker(*control_waker);
+    auto server = std::make_unique<ControlServer>(*device_, live_->resends, *live_->device_port, std::move(broadcast),
+                                                  *live_->message_channel, channel_fds);
+    live_->control_thread = ThreadHandle::create();
+    live_->control_thread.set_waker(*control_waker);
     auto control = spawn_named("kvsim-gvcp", [server = std::move(server), poller = std::move(*control_poller),
-                                              waker = *control_waker, stop = control_thread_.stop_flag(),
-                                              alive = control_thread_.alive_flag(), gone = &gone_]() mutable {
+                                              waker = *control_waker, stop = live_->control_thread.stop_flag(),
+                                              alive = live_->control_thread.alive_flag(), gone = &gone_]() mutable {
         server->run(*stop, *gone, poller, *waker);
         alive->store(false);
     });
     if (!control) return std::unexpected(control.error().message());
-    control_thread_.set_handle(std::move(*control));
+    live_->control_thread.set_handle(std::move(*control));
 
-    FrameEventSink& events = *this;
-    sender_ = std::make_unique<StreamSender>(*device_, resends_, channel_fds, config_, events);
-    sender_->set_gone(gone());
-    sender_->set_extended_ids(extended_ids());
+    FrameEventSink& events = *live_;
+    live_->sender = std::make_unique<StreamSender>(*device_, live_->resends, channel_fds, config_, events);
+    live_->sender->set_gone(gone());
+    live_->sender->set_extended_ids(extended_ids());
     device_->set_stream_waker(*stream_waker);
-    resends_.set_waker(*stream_waker);
-    stream_thread_ = ThreadHandle::create();
-    stream_thread_.set_waker(*stream_waker);
-    auto stream = spawn_named("kvsim-gvsp", [sender = sender_.get(), poller = std::move(*stream_poller),
-                                             waker = *stream_waker, stop = stream_thread_.stop_flag(),
-                                             alive = stream_thread_.alive_flag()]() mutable {
+    live_->resends.set_waker(*stream_waker);
+    live_->stream_thread = ThreadHandle::create();
+    live_->stream_thread.set_waker(*stream_waker);
+    auto stream = spawn_named("kvsim-gvsp", [sender = live_->sender.get(), poller = std::move(*stream_poller),
+                                             waker = *stream_waker, stop = live_->stream_thread.stop_flag(),
+                                             alive = live_->stream_thread.alive_flag()]() mutable {
         sender->run(*stop, poller, *waker);
         alive->store(false);
     });
     if (!stream) return std::unexpected(stream.error().message());
-    stream_thread_.set_handle(std::move(*stream));
+    live_->stream_thread.set_handle(std::move(*stream));
     return {};
 }
 
 void SimulatedCamera::set_gone(bool gone) {
     gone_.store(gone, std::memory_order_release);
     std::lock_guard lock(lifecycle_);
-    if (sender_) sender_->set_gone(gone);
+    if (live_->sender) live_->sender->set_gone(gone);
 }
 
 void SimulatedCamera::set_extended_ids(bool on) {
     extended_ids_.store(on, std::memory_order_release);
     std::lock_guard lock(lifecycle_);
-    if (sender_) sender_->set_extended_ids(on);
+    if (live_->sender) live_->sender->set_extended_ids(on);
 }
 
 bool SimulatedCamera::extended_ids() const { return extended_ids_.load(std::memory_order_acquire); }
+
+SimulatedCamera::Result<gige::proto::ByteVec> SimulatedCamera::peek(std::uint32_t address, std::uint64_t size) const {
+    return device_->peek(address, size);
+}
+
+SimulatedCamera::Result<void> SimulatedCamera::poke(std::uint32_t address, gige::proto::ByteView data) {
+    return device_->poke(address, data);
+}
+
+Counters& SimulatedCamera::counters() { return device_->counters(); }
+WriteLog& SimulatedCamera::writes() { return device_->writes(); }
+FaultConfig SimulatedCamera::faults() const { return device_->faults(); }
+void SimulatedCamera::set_faults(const FaultConfig& faults) { device_->set_faults(faults); }
+void SimulatedCamera::start_acquisition() { device_->start_acquisition(); }
+void SimulatedCamera::stop_acquisition() { device_->stop_acquisition(); }
+bool SimulatedCamera::acquiring() const { return device_->acquiring(); }
+bool SimulatedCamera::pulse_line(std::uint32_t line) { return device_->pulse_line(line); }
+std::optional<net::Endpoint> SimulatedCamera::privilege_holder() const { return device_->privilege_holder(); }
+void SimulatedCamera::release_privilege() { device_->release_privilege(); }
 
 std::uint16_t SimulatedCamera::next_event_id() {
     // Request ids of device commands run 1 .. 0xFFFF; 0 is never used.
@@ -260,7 +303,7 @@ SimulatedCamera::Result<std::uint16_t> SimulatedCamera::send_event(const DeviceE
         return std::unexpected("a camera on a loopback address sends to loopback addresses only, not " + to->to_string());
     const std::uint16_t id = next_event_id();
     const auto packet = encode_event(event, id, event.timestamp.value_or(device_->ticks(Clock::now())));
-    if (auto sent = message_channel_->send_to(packet, *to); !sent)
+    if (auto sent = live_->message_channel->send_to(packet, *to); !sent)
         return std::unexpected("event send failed: " + sent.error().message());
     device_->counters().add(Counter::EventsSent);
     return id;
@@ -276,7 +319,7 @@ void SimulatedCamera::frame_event(std::uint16_t event_id, std::uint64_t block_id
     event.stream_channel = 0;
     event.block_id = static_cast<std::uint16_t>(block_id & 0xFFFF);
     const auto packet = encode_event(event, next_event_id(), timestamp);
-    if (message_channel_->send_to(packet, *to)) device_->counters().add(Counter::EventsSent);
+    if (live_->message_channel->send_to(packet, *to)) device_->counters().add(Counter::EventsSent);
 }
 
 SimulatedCamera::Result<void> SimulatedCamera::stream_to(const net::Endpoint& to, std::uint32_t packet_size) {

@@ -1,6 +1,9 @@
 #include "korvalite/gige/stream/frame_channel.hpp"
 
+#include <algorithm>
 #include <optional>
+
+#include "korvalite/saturating_time.hpp"
 
 namespace korvalite::gige::stream {
 
@@ -8,23 +11,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// now + timeout, or none when that instant is past the clock's range.
-std::optional<Clock::time_point> deadline_after(Clock::duration timeout) {
-    const Clock::time_point now = Clock::now();
-    if (timeout <= Clock::duration::zero()) return now;
-    if (timeout > Clock::time_point::max() - now) return std::nullopt;
-    return now + timeout;
+// now + timeout (a negative one counts as zero), or none when that instant is past the clock's range.
+std::optional<Clock::time_point> deadline_in(Clock::duration timeout) {
+    return deadline_after(Clock::now(), std::max(timeout, Clock::duration::zero()));
 }
 
 }  // namespace
 
 FramePtr FrameChannel::wait_for(Duration timeout) {
-    auto frame = frames_.recv_deadline(deadline_after(timeout));
+    auto frame = frames_.recv_deadline(deadline_in(timeout));
     return frame ? std::move(*frame) : nullptr;
 }
 
 bool FrameChannel::wait_ready(Duration timeout) const {
-    return frames_.wait_readable(deadline_after(timeout));
+    return frames_.wait_readable(deadline_in(timeout));
 }
 
 FramePtr FrameChannel::try_recv() {

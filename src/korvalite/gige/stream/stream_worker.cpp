@@ -221,17 +221,11 @@ CameraResult<std::unique_ptr<StreamWorker>> StreamWorker::spawn(net::UdpSocket s
         return std::unexpected(CameraError::malformed("payload_size must be set"));
     if (auto r = socket.set_nonblocking(true); !r) return std::unexpected(spawn_error(r.error()));
     auto ring = options.packet_ring ? open_stream_ring(socket, options, params.packet_size) : std::nullopt;
-    auto poller = net::Poller::create();
-    if (!poller) return std::unexpected(spawn_error(poller.error()));
-    if (auto r = poller->add_readable(ring ? ring->fd() : socket.fd(), net::kSocketToken); !r)
-        return std::unexpected(spawn_error(r.error()));
-    auto waker = net::Waker::create();
-    if (!waker) return std::unexpected(spawn_error(waker.error()));
-    if (auto r = poller->add_readable((*waker)->fd(), net::kWakerToken); !r)
-        return std::unexpected(spawn_error(r.error()));
+    auto wait = net::watch_with_waker(ring ? ring->fd() : socket.fd());
+    if (!wait) return std::unexpected(spawn_error(wait.error()));
 
     auto handle = ThreadHandle::create();
-    handle.set_waker(*waker);
+    handle.set_waker(wait->waker);
     const std::uint32_t per_packet = proto::payload_bytes_per_packet(params.packet_size, false);
     const std::size_t table_reserve =
         per_packet == 0 ? 0 : static_cast<std::size_t>(proto::frame_packet_count(*options.payload_size, per_packet));
@@ -240,8 +234,8 @@ CameraResult<std::unique_ptr<StreamWorker>> StreamWorker::spawn(net::UdpSocket s
 
     auto [control_tx, control_rx] = unbounded<ToStreamWorker>();
     auto shared = std::make_shared<StreamShared>();
-    auto loop = std::make_unique<WorkerLoop>(std::move(socket), std::move(ring), std::move(*poller), *waker, options,
-                                             params, std::move(*pool), std::move(control_rx), shared,
+    auto loop = std::make_unique<WorkerLoop>(std::move(socket), std::move(ring), std::move(wait->poller), wait->waker,
+                                             options, params, std::move(*pool), std::move(control_rx), shared,
                                              handle.alive_flag(), handle.stop_flag());
     auto thread = spawn_named("korvalite-gvsp" + std::to_string(options.channel),
                               [loop = std::move(loop)]() mutable {
@@ -251,7 +245,7 @@ CameraResult<std::unique_ptr<StreamWorker>> StreamWorker::spawn(net::UdpSocket s
     if (!thread) return std::unexpected(thread.error());
     handle.set_handle(std::move(*thread));
     return std::unique_ptr<StreamWorker>(
-        new StreamWorker(std::move(handle), std::move(control_tx), std::move(*waker), std::move(shared)));
+        new StreamWorker(std::move(handle), std::move(control_tx), std::move(wait->waker), std::move(shared)));
 }
 
 StreamWorker::~StreamWorker() { shutdown(); }

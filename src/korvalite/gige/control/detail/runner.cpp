@@ -37,21 +37,15 @@ CameraResult<SpawnedWorker> spawn(Receiver<ToWorker> receiver, std::shared_ptr<S
     if (auto r = socket->set_nonblocking(true); !r) return std::unexpected(spawn_error(r.error()));
     auto local = socket->local_endpoint();
     if (!local) return std::unexpected(spawn_error(local.error()));
-    auto poller = net::Poller::create();
-    if (!poller) return std::unexpected(spawn_error(poller.error()));
-    if (auto r = poller->add_readable(socket->fd(), net::kSocketToken); !r)
-        return std::unexpected(spawn_error(r.error()));
-    auto waker = net::Waker::create();
-    if (!waker) return std::unexpected(spawn_error(waker.error()));
-    if (auto r = poller->add_readable((*waker)->fd(), net::kWakerToken); !r)
-        return std::unexpected(spawn_error(r.error()));
+    auto wait = net::watch_with_waker(socket->fd());
+    if (!wait) return std::unexpected(spawn_error(wait.error()));
 
     auto handle = ThreadHandle::create();
-    handle.set_waker(*waker);
+    handle.set_waker(wait->waker);
     Runner::Parts parts{.settings = settings,
                         .socket = std::move(*socket),
-                        .poller = std::move(*poller),
-                        .waker = *waker,
+                        .poller = std::move(wait->poller),
+                        .waker = wait->waker,
                         .receiver = std::move(receiver),
                         .shared = std::move(shared),
                         .alive = handle.alive_flag(),

@@ -21,7 +21,7 @@ struct ThreadConfig {
     std::int32_t priority = 0;       // SCHED_FIFO priority; 0 or less: default scheduling
 
     // Applies the settings to the calling thread; the failure text, if any.
-    std::expected<void, std::string> apply() const;
+    [[nodiscard]] std::expected<void, std::string> apply() const;
     // Applies the settings and logs a failure as a WARN; never fails.
     void apply_logged() const;
 };
@@ -69,7 +69,7 @@ private:
 // Starts `body` (any callable, move-only ones included) on a new thread named `name`; a
 // failure to start becomes ThreadSpawn.
 template <class F>
-CameraResult<std::thread> spawn_named(std::string name, F&& body) {
+[[nodiscard]] CameraResult<std::thread> spawn_named(std::string name, F&& body) {
     try {
         return std::thread([name = std::move(name), body = std::forward<F>(body)]() mutable {
             set_current_thread_name(name);

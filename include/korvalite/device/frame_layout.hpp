@@ -10,7 +10,7 @@
 
 #include "korvalite/gige/stream/frame.hpp"
 
-namespace korvalite::py {
+namespace korvalite::device {
 
 struct ImageLayout {
     std::uint32_t height = 0;
@@ -32,4 +32,4 @@ std::optional<SampleShape> sample_shape(gige::proto::PixelFormat format);
 // (as `data()` gives it) is too short for the image its leader claims.
 std::expected<std::optional<ImageLayout>, std::string> image_layout(const gige::stream::Frame& frame);
 
-}  // namespace korvalite::py
+}  // namespace korvalite::device

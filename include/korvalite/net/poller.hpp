@@ -19,7 +19,7 @@ inline constexpr int kMaxEvents = 16;
 
 class Waker {
 public:
-    static CameraResult<std::shared_ptr<Waker>> create();
+    [[nodiscard]] static CameraResult<std::shared_ptr<Waker>> create();
     // Makes the poller's wait return; safe from any thread. Returns false if the write failed.
     bool wake() const noexcept;
     // Clears pending wake-ups (called by the worker after its wait reports the waker).
@@ -33,16 +33,25 @@ private:
 
 class Poller {
 public:
-    static CameraResult<Poller> create();
+    [[nodiscard]] static CameraResult<Poller> create();
     // Registers `fd` for readability under `token` (level-triggered).
-    CameraResult<void> add_readable(int fd, std::uint64_t token);
+    [[nodiscard]] CameraResult<void> add_readable(int fd, std::uint64_t token);
     // Waits up to timeout_ms (-1: forever); returns the number of events filled in. EINTR
     // counts as zero events.
-    CameraResult<int> wait(std::span<epoll_event> events, int timeout_ms);
+    [[nodiscard]] CameraResult<int> wait(std::span<epoll_event> events, int timeout_ms);
 
 private:
     explicit Poller(UniqueFd fd) : fd_(std::move(fd)) {}
     UniqueFd fd_;
 };
+
+// What a worker thread waits on: a poller watching its socket (kSocketToken) and a new waker
+// (kWakerToken).
+struct WorkerWait {
+    Poller poller;
+    std::shared_ptr<Waker> waker;
+};
+
+[[nodiscard]] CameraResult<WorkerWait> watch_with_waker(int socket_fd);
 
 }  // namespace korvalite::net

@@ -1,8 +1,8 @@
-#include "frame_layout.hpp"
+#include "korvalite/device/frame_layout.hpp"
 
 #include "korvalite/pixel/formats.hpp"
 
-namespace korvalite::py {
+namespace korvalite::device {
 
 namespace {
 
@@ -48,4 +48,4 @@ std::expected<std::optional<ImageLayout>, std::string> image_layout(const gige::
     return layout;
 }
 
-}  // namespace korvalite::py
+}  // namespace korvalite::device

@@ -43,7 +43,7 @@ inline constexpr std::chrono::milliseconds kDiscoveryReceivePass{20};
 
 // The devices that answered, in order of first arrival (one per MAC address, the first answer
 // wins). Fails only when the adapters cannot be enumerated or no adapter could send.
-CameraResult<std::vector<DiscoveredDevice>> discover(const DiscoveryConfig& config);
+[[nodiscard]] CameraResult<std::vector<DiscoveredDevice>> discover(const DiscoveryConfig& config);
 
 // Where the command goes for one adapter: its broadcast address and, unless that already is
 // the limited broadcast or the config turns it off, 255.255.255.255; both at the device port.

@@ -64,7 +64,7 @@ public:
     ~Sender() { detach(); }
 
     // Never blocks: fails with Full at capacity, or Disconnected when no receiver remains.
-    std::expected<void, TrySendError<T>> try_send(T value) {
+    [[nodiscard]] std::expected<void, TrySendError<T>> try_send(T value) {
         {
             std::lock_guard lock(state_->mutex);
             if (state_->receivers == 0)
@@ -116,7 +116,7 @@ public:
     }
     ~Receiver() { detach(); }
 
-    std::expected<T, TryRecvError> try_recv() {
+    [[nodiscard]] std::expected<T, TryRecvError> try_recv() {
         std::lock_guard lock(state_->mutex);
         if (!state_->queue.empty()) return pop_locked();
         if (state_->senders == 0) return std::unexpected(TryRecvError::Disconnected);
@@ -124,7 +124,7 @@ public:
     }
 
     // Blocks until a value arrives, every sender is gone, or `deadline` passes (none: forever).
-    std::expected<T, RecvTimeoutError> recv_deadline(
+    [[nodiscard]] std::expected<T, RecvTimeoutError> recv_deadline(
         std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
         std::unique_lock lock(state_->mutex);
         for (;;) {
@@ -152,7 +152,7 @@ public:
         return state_->readable.wait_until(lock, *deadline, readable);
     }
 
-    std::expected<T, RecvTimeoutError> recv_timeout(std::chrono::steady_clock::duration timeout) {
+    [[nodiscard]] std::expected<T, RecvTimeoutError> recv_timeout(std::chrono::steady_clock::duration timeout) {
         return recv_deadline(std::chrono::steady_clock::now() + timeout);
     }
 

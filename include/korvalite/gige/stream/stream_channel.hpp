@@ -7,13 +7,17 @@
 #include <cstdint>
 #include <memory>
 
-#include "korvalite/gige/control/control_port.hpp"
 #include "korvalite/gige/stream/frame_channel.hpp"
 #include "korvalite/gige/stream/stats.hpp"
-#include "korvalite/gige/stream/stream_worker.hpp"
 #include "korvalite/net/address.hpp"
 
+namespace korvalite::gige {
+class ControlPort;
+}
+
 namespace korvalite::gige::stream {
+
+class StreamWorker;
 
 class StreamChannel {
 public:
@@ -21,7 +25,7 @@ public:
     // stream on its own; `register_base` is the channel's stream register block.
     StreamChannel(net::Endpoint local, std::unique_ptr<StreamWorker> worker, ControlPort port,
                   std::uint32_t register_base, std::uint16_t channel, std::uint16_t packet_size);
-    StreamChannel(StreamChannel&&) noexcept = default;
+    StreamChannel(StreamChannel&&) noexcept;
     StreamChannel& operator=(StreamChannel&& other) noexcept;
     StreamChannel(const StreamChannel&) = delete;
     StreamChannel& operator=(const StreamChannel&) = delete;
@@ -37,7 +41,7 @@ public:
     std::uint16_t channel() const { return channel_; }
     std::uint32_t register_base() const { return register_base_; }
     // The connection this stream belongs to still has its control worker.
-    bool is_control_alive() const { return port_.is_worker_alive(); }
+    bool is_control_alive() const;
     // A consistent copy of the counters; after closing, the last values published.
     StreamStats stats() const;
 
@@ -48,9 +52,11 @@ public:
     bool is_closed() const { return closed_; }
 
 private:
+    // The worker and the control port; absent only in a moved-from channel.
+    struct Link;
+
     net::Endpoint local_;
-    std::unique_ptr<StreamWorker> worker_;  // kept after closing, for the counters
-    ControlPort port_;
+    std::unique_ptr<Link> link_;  // kept after closing, for the counters
     std::uint32_t register_base_;
     std::uint16_t channel_;
     std::uint16_t packet_size_;

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "korvalite/genicam/graph.hpp"
-
 namespace korvalite::genicam {
+
+struct Genicam;
 
 using EventNames = std::unordered_map<std::uint16_t, std::string>;
 

@@ -31,6 +31,6 @@ inline net::Ipv4Address directed_broadcast(net::Ipv4Address ip, net::Ipv4Address
 std::vector<NetworkAdapter> adapters_from(const ifaddrs* list);
 
 // The host's adapters (getifaddrs), filtered as above; the enumeration's own failure is an error.
-CameraResult<std::vector<NetworkAdapter>> host_adapters();
+[[nodiscard]] CameraResult<std::vector<NetworkAdapter>> host_adapters();
 
 }  // namespace korvalite::gige

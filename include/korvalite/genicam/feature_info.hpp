@@ -7,9 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "korvalite/error.hpp"
-#include "korvalite/genicam/graph.hpp"
-#include "korvalite/genicam/port.hpp"
+#include "korvalite/genicam/access_mode.hpp"
+#include "korvalite/genicam/visibility.hpp"
 
 namespace korvalite::genicam {
 
@@ -18,7 +17,6 @@ enum class FeatureKind : std::uint8_t {
     Integer, Float, Boolean, Enumeration, String, Command, Category, Register, Port
 };
 
-FeatureKind feature_kind(const Node& node);
 // "integer", "float", "boolean", "enumeration", "string", "command", "category", "register", "port".
 const char* feature_kind_name(FeatureKind kind);
 
@@ -55,8 +53,5 @@ struct FeatureInfo {
     bool is_implemented() const { return access_mode != AccessMode::NI; }
     bool is_available() const { return access_mode != AccessMode::NI && access_mode != AccessMode::NA; }
 };
-
-// Reads the access mode and, for a usable feature, its bounds or entries' availability.
-GenicamResult<FeatureInfo> feature_info(Genicam& graph, NodeId id, PortIo& port);
 
 }  // namespace korvalite::genicam

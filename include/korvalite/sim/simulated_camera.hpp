@@ -16,29 +16,30 @@
 #include <string>
 #include <vector>
 
-#include "korvalite/net/udp_socket.hpp"
+#include "korvalite/gige/proto/bytes.hpp"
+#include "korvalite/net/address.hpp"
 #include "korvalite/sim/config.hpp"
-#include "korvalite/sim/device.hpp"
+#include "korvalite/sim/counters.hpp"
 #include "korvalite/sim/events.hpp"
-#include "korvalite/sim/resend_queue.hpp"
-#include "korvalite/sim/stream_sender.hpp"
-#include "korvalite/thread_util.hpp"
+#include "korvalite/sim/write_log.hpp"
 
 namespace korvalite::sim {
 
-class SimulatedCamera final : private FrameEventSink {
+class Device;
+
+class SimulatedCamera final {
 public:
     template <class T>
     using Result = std::expected<T, std::string>;
 
-    static Result<std::unique_ptr<SimulatedCamera>> create(SimConfig config);
-    ~SimulatedCamera() override;
+    [[nodiscard]] static Result<std::unique_ptr<SimulatedCamera>> create(SimConfig config);
+    ~SimulatedCamera();
     SimulatedCamera(const SimulatedCamera&) = delete;
     SimulatedCamera& operator=(const SimulatedCamera&) = delete;
 
     // Binds the device port (and the broadcast, message and stream sockets) and starts the
     // threads. Fails when already running or when the address cannot be bound.
-    Result<void> start();
+    [[nodiscard]] Result<void> start();
     // Stops and joins both threads and closes the sockets; idempotent. start() may follow.
     void stop();
     bool running() const { return running_.load(std::memory_order_acquire); }
@@ -49,6 +50,25 @@ public:
     const SimConfig& config() const { return config_; }
     Device& device() { return *device_; }
     const Device& device() const { return *device_; }
+
+    // The device's memory, counters, write log and faults, as its API users reach them.
+    // Raw bytes; access modes, privilege and side effects do not apply. Errors name the address.
+    [[nodiscard]] Result<gige::proto::ByteVec> peek(std::uint32_t address, std::uint64_t size) const;
+    [[nodiscard]] Result<void> poke(std::uint32_t address, gige::proto::ByteView data);
+    Counters& counters();
+    WriteLog& writes();
+    FaultConfig faults() const;
+    void set_faults(const FaultConfig& faults);
+    // The device's own acquisition, as AcquisitionStart and AcquisitionStop run it.
+    void start_acquisition();
+    void stop_acquisition();
+    bool acquiring() const;
+    // A pulse on input `line`: a frame-start trigger when the trigger is sourced from it. False
+    // when the camera has no such line.
+    bool pulse_line(std::uint32_t line);
+    // The application holding control or exclusive privilege, and taking it away.
+    std::optional<net::Endpoint> privilege_holder() const;
+    void release_privilege();
 
     // The description as served from device memory (plain or zipped), its XML text, and the
     // contents of the two URL registers.
@@ -64,18 +84,22 @@ public:
     bool extended_ids() const;
 
     // Sends an EVENT (or EVENTDATA) command; returns its request id. Needs a running camera.
-    Result<std::uint16_t> send_event(const DeviceEvent& event);
+    [[nodiscard]] Result<std::uint16_t> send_event(const DeviceEvent& event);
 
     // Streams without a host on the control channel: programs stream channel 0 for `to` with
     // `packet_size`, turns frame pacing off and starts a continuous acquisition.
-    Result<void> stream_to(const net::Endpoint& to, std::uint32_t packet_size);
+    [[nodiscard]] Result<void> stream_to(const net::Endpoint& to, std::uint32_t packet_size);
 
 private:
+    // The sockets, threads and stream sender that live between start() and stop().
+    struct Live;
+
     SimulatedCamera(SimConfig config, std::unique_ptr<Device> device, gige::proto::ByteVec description_file,
                     std::string description_xml, std::string first_url, std::string second_url);
-    Result<void> bind_sockets();
-    Result<void> start_threads();
-    void frame_event(std::uint16_t event_id, std::uint64_t block_id, std::uint64_t timestamp) override;
+    [[nodiscard]] Result<void> bind_sockets();
+    [[nodiscard]] Result<void> start_threads();
+    // Called by the stream thread when a frame sends one of its events.
+    void frame_event(std::uint16_t event_id, std::uint64_t block_id, std::uint64_t timestamp);
     std::uint16_t next_event_id();
 
     SimConfig config_;
@@ -90,16 +114,7 @@ private:
     std::atomic<bool> running_{false};
     std::mutex lifecycle_;  // start and stop
     std::atomic<std::uint16_t> event_request_id_{0};
-
-    // Live between start() and stop(); the threads borrow them.
-    std::optional<net::UdpSocket> device_port_;
-    std::vector<net::UdpSocket> broadcast_;
-    std::optional<net::UdpSocket> message_channel_;
-    std::vector<net::UdpSocket> stream_sockets_;
-    ResendQueue resends_;
-    std::unique_ptr<StreamSender> sender_;
-    ThreadHandle control_thread_;
-    ThreadHandle stream_thread_;
+    std::unique_ptr<Live> live_;  // the threads borrow what it holds
 };
 
 }  // namespace korvalite::sim

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "korvalite/device/genicamera.hpp"
-#include "korvalite/device/layers.hpp"
 #include "korvalite/error.hpp"
 #include "korvalite/gige/stream/frame_channel.hpp"
 #include "korvalite/gige/stream/options.hpp"
@@ -28,13 +27,15 @@ struct AcquisitionState {
 // Fills the payload size, opens the stream, subscribes (capacity `n_buffers`, before the camera
 // starts, so the first frame is delivered), locks the transport parameters and starts the
 // camera. On failure nothing stays open and TLParamsLocked is written back to 0.
-GenicamResult<AcquisitionState> start_acquisition(GenICamera& camera, gige::stream::StreamOptions options,
-                                                  const log::Target& target);
+[[nodiscard]] GenicamResult<AcquisitionState> start_acquisition(GenICamera& camera,
+                                                                gige::stream::StreamOptions options,
+                                                                const log::Target& target);
 
 // Stops the camera, unlocks the transport parameters and closes the stream. Every step runs;
 // the result is AcquisitionStop's. A stream that ended with failed frames and no complete one
 // has its channel's packet size forgotten (as close_snapshot does).
-GenicamResult<void> stop_acquisition(GenICamera& camera, AcquisitionState& state, const log::Target& target);
+[[nodiscard]] GenicamResult<void> stop_acquisition(GenICamera& camera, AcquisitionState& state,
+                                                   const log::Target& target);
 
 // An open snapshot session: the mode to restore, the stream, its subscription (capacity 4) and
 // whether the camera is in SingleFrame mode for this session.
@@ -45,8 +46,8 @@ struct SnapshotState {
     bool single_frame = false;
 };
 
-GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::StreamOptions options,
-                                           const log::Target& target);
+[[nodiscard]] GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::StreamOptions options,
+                                                         const log::Target& target);
 // One frame in three steps, so that the camera's mutex is held only around the feature writes
 // and never during the wait: begin_snap (mutex held) clears the subscription and starts the
 // camera; wait_for_snap (no lock; on a copy of the subscription) waits up to `timeout`;
@@ -54,11 +55,12 @@ GenicamResult<SnapshotState> open_snapshot(GenICamera& camera, gige::stream::Str
 // missing frame into SnapTimeout (the stream channel's packet size is then negotiated again on
 // the next stream). `interrupted`, when given, is asked between waits of at most
 // 100 ms; true ends the wait early as if the time were up.
-GenicamResult<void> begin_snap(GenICamera& camera, SnapshotState& state);
+[[nodiscard]] GenicamResult<void> begin_snap(GenICamera& camera, SnapshotState& state);
 gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel frames, Duration timeout,
                                      const std::function<bool()>& interrupted = {});
-GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame, std::uint16_t channel,
-                                                  gige::stream::FramePtr frame, const log::Target& target);
+[[nodiscard]] GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame,
+                                                                std::uint16_t channel, gige::stream::FramePtr frame,
+                                                                const log::Target& target);
 // Unlocks the transport parameters, restores the acquisition mode and closes the stream. Never
 // fails; trouble is logged.
 void close_snapshot(GenICamera& camera, SnapshotState& state, const log::Target& target);

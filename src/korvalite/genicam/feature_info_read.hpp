@@ -1,0 +1,15 @@
+#pragma once
+// Gathering a FeatureInfo from the node graph.
+#include "korvalite/error.hpp"
+#include "korvalite/genicam/feature_info.hpp"
+#include "korvalite/genicam/graph.hpp"
+#include "korvalite/genicam/port.hpp"
+
+namespace korvalite::genicam {
+
+FeatureKind feature_kind(const Node& node);
+
+// Reads the access mode and, for a usable feature, its bounds or entries' availability.
+GenicamResult<FeatureInfo> feature_info(Genicam& graph, NodeId id, PortIo& port);
+
+}  // namespace korvalite::genicam
