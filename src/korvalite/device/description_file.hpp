@@ -11,6 +11,6 @@ namespace korvalite::device {
 // The bytes of the regular file at `path`, at most genicam::kMaxEntrySize of them. Anything else
 // (a directory, a FIFO, a device node, a larger file) fails at once with an Io error naming the
 // path; nothing is read from a file that is not regular, so nothing can block or grow.
-CameraResult<proto::ByteVec> read_description_file(const std::string& path);
+[[nodiscard]] CameraResult<proto::ByteVec> read_description_file(const std::string& path);
 
 }  // namespace korvalite::device

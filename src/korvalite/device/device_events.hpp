@@ -13,6 +13,6 @@ namespace korvalite::device {
 // device announces events and has a message channel; a device without one sends its events to
 // the controlling application, which is that socket too), then subscribes to the events: every
 // event the connection receives after this returns reaches the subscription.
-CameraResult<gige::EventChannel> subscribe_events(Connection& connection, std::size_t capacity);
+[[nodiscard]] CameraResult<gige::EventChannel> subscribe_events(Connection& connection, std::size_t capacity);
 
 }  // namespace korvalite::device

@@ -17,15 +17,15 @@ public:
     FeaturePort(ControlPort port, PacketSizeMemo& packet_sizes, const gige::LastEvents& events)
         : port_(std::move(port)), packet_sizes_(&packet_sizes), events_(&events) {}
 
-    CameraResult<void> read(std::uint64_t address, std::span<std::byte> buffer) override {
+    [[nodiscard]] CameraResult<void> read(std::uint64_t address, std::span<std::byte> buffer) override {
         return port_.read(address, buffer);
     }
-    CameraResult<void> write(std::uint64_t address, std::span<const std::byte> data) override {
+    [[nodiscard]] CameraResult<void> write(std::uint64_t address, std::span<const std::byte> data) override {
         packet_sizes_->forget_written(address, data.size());
         return port_.write(address, data);
     }
 
-    CameraResult<void> read_event(std::uint16_t event_id, std::uint64_t address, std::span<std::byte> buffer) override {
+    [[nodiscard]] CameraResult<void> read_event(std::uint16_t event_id, std::uint64_t address, std::span<std::byte> buffer) override {
         auto payload = events_->payload(event_id);
         if (!payload)
             return std::unexpected(CameraError::malformed("no event " + hex_code(event_id, 4) + " received yet"));

@@ -8,6 +8,6 @@ namespace korvalite::device {
 
 // One READREG of the nine identity registers, then one READMEM per text field, each waited on
 // for `wait`. A text field the device refuses to read becomes empty; other errors fail.
-CameraResult<proto::DeviceInfo> fetch_device_info(const ControlPort& port, ControlPort::Duration wait);
+[[nodiscard]] CameraResult<proto::DeviceInfo> fetch_device_info(const ControlPort& port, ControlPort::Duration wait);
 
 }  // namespace korvalite::device

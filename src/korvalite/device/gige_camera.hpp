@@ -58,14 +58,14 @@ public:
     // the identity. Connecting while connected sends nothing; a dead connection is replaced.
     // With `abort`, the new worker is attached to it (the caller detaches it when done), so
     // another thread can end the connect.
-    CameraResult<void> connect(ConnectAbort* abort = nullptr);
+    [[nodiscard]] CameraResult<void> connect(ConnectAbort* abort = nullptr);
     // Gives control back and joins the worker, waiting at most `deadline` for its confirmation.
     void disconnect(Duration deadline);
     // The description bytes (unzipped), from the first URL register that yields them.
-    CameraResult<proto::ByteVec> genicam_xml();
+    [[nodiscard]] CameraResult<proto::ByteVec> genicam_xml();
     // Loads the feature model unless one is present: from the cached description, else from the
     // device. Needs a live connection; the model is stored only if the connection is still live.
-    GenicamResult<void> ensure_genicam();
+    [[nodiscard]] GenicamResult<void> ensure_genicam();
 
     // The feature model, or nullptr before one is loaded. It survives disconnects.
     genicam::Genicam* model() { return model_.get(); }
@@ -75,7 +75,7 @@ public:
     // Binds the stream socket, programs the channel's stream registers and starts the receive
     // worker. Without a given packet size, the size negotiated earlier on this connection and
     // channel is written again; only when none is remembered is it negotiated (and remembered).
-    CameraResult<stream::StreamChannel> open_stream(const stream::StreamOptions& options);
+    [[nodiscard]] CameraResult<stream::StreamChannel> open_stream(const stream::StreamOptions& options);
 
     // Drops the remembered packet size of `channel`, so the next stream negotiates it again.
     void forget_packet_size(std::uint16_t channel) {
@@ -94,8 +94,8 @@ public:
     void set_description_cache(std::shared_ptr<const proto::ByteVec> bytes) { description_cache_ = std::move(bytes); }
 
 private:
-    CameraResult<Connection> establish(ControlChannel channel);
-    CameraResult<proto::ByteVec> description_from(std::uint32_t url_register);
+    [[nodiscard]] CameraResult<Connection> establish(ControlChannel channel);
+    [[nodiscard]] CameraResult<proto::ByteVec> description_from(std::uint32_t url_register);
 
     CameraSettings settings_;
     std::unique_ptr<Connection> connection_;

@@ -8,6 +8,6 @@ namespace korvalite::device {
 
 // The control socket's bound address when it has one, else the address the host routes to
 // `device` from, as a connected scratch socket learns it.
-CameraResult<net::Ipv4Address> host_address_towards(const net::Endpoint& control_local, const net::Endpoint& device);
+[[nodiscard]] CameraResult<net::Ipv4Address> host_address_towards(const net::Endpoint& control_local, const net::Endpoint& device);
 
 }  // namespace korvalite::device

@@ -40,6 +40,6 @@ std::optional<std::uint32_t> fire_test_probe(const FireTestPath& path, std::uint
 
 // Searches over fire_test_probe, writes the size found to the packet size register, then drops
 // every test packet still queued on the socket. A failed final write fails the negotiation.
-CameraResult<std::uint16_t> negotiate_packet_size(const FireTestPath& path);
+[[nodiscard]] CameraResult<std::uint16_t> negotiate_packet_size(const FireTestPath& path);
 
 }  // namespace korvalite::device

@@ -29,7 +29,7 @@ ReceiveBufferPlan plan_receive_buffer(const stream::StreamOptions& options, std:
 
 // Where the stream socket binds: `local_addr` when given; else the control socket's IP with
 // port 0, unless that is 0.0.0.0; else the host's address on the route to `device`. Io failures.
-CameraResult<net::Endpoint> stream_bind_address(const stream::StreamOptions& options, const net::Endpoint& control_local,
+[[nodiscard]] CameraResult<net::Endpoint> stream_bind_address(const stream::StreamOptions& options, const net::Endpoint& control_local,
                                                 const net::Endpoint& device);
 
 }  // namespace korvalite::device

@@ -103,7 +103,7 @@ struct Expr {
 };
 
 // Compiles a formula text. An empty text gives an empty program (which fails to evaluate).
-std::expected<Expr, std::string> parse(std::string_view text);
+[[nodiscard]] std::expected<Expr, std::string> parse(std::string_view text);
 
 // How a formula computes: Integer keeps integers exact and goes to floating point only where
 // a float takes part (IntSwissKnife, IntConverter); Floating computes every literal, variable
@@ -112,7 +112,7 @@ enum class Arithmetic : std::uint8_t { Integer, Floating };
 
 // Runs a compiled formula; values[i] is the value of names[i]. Does not allocate on success
 // unless the formula needs more than a few dozen values on its stack at once.
-std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values,
+[[nodiscard]] std::expected<Value, std::string> eval(const Expr& expr, std::span<const Value> values,
                                        Arithmetic arithmetic = Arithmetic::Integer);
 
 }  // namespace korvalite::genicam

@@ -10,6 +10,6 @@ namespace korvalite::genicam {
 FeatureKind feature_kind(const Node& node);
 
 // Reads the access mode and, for a usable feature, its bounds or entries' availability.
-GenicamResult<FeatureInfo> feature_info(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<FeatureInfo> feature_info(Genicam& graph, NodeId id, PortIo& port);
 
 }  // namespace korvalite::genicam

@@ -54,13 +54,13 @@ struct Genicam {
     const NodeInfo& info_of(NodeId id) const;
 
     // The node of that exact name, or FeatureNotFound.
-    GenicamResult<NodeId> lookup(std::string_view name) const;
+    [[nodiscard]] GenicamResult<NodeId> lookup(std::string_view name) const;
 
     // Marks `id` as being evaluated. Reaching a node already on the stack is a cycle: the stack
     // is cleared (so the next operation starts clean) and CircularReference is returned. A
     // stack already kMaxEvaluationDepth deep is cleared the same way, with TooDeep naming the
     // outermost node.
-    GenicamResult<void> enter(NodeId id);
+    [[nodiscard]] GenicamResult<void> enter(NodeId id);
     // Ends the evaluation of the innermost node; does nothing once a cycle has cleared the stack.
     void leave();
 

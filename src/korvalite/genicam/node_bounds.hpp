@@ -12,10 +12,10 @@ namespace korvalite::genicam {
 
 // Integer nodes, integer registers (from their width and sign), IntSwissKnife and IntConverter
 // (the 64-bit range).
-GenicamResult<std::pair<std::int64_t, std::int64_t>> int_bounds(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<std::pair<std::int64_t, std::int64_t>> int_bounds(Genicam& graph, NodeId id, PortIo& port);
 // Float nodes, float registers, SwissKnife and Converter (the double range).
-GenicamResult<std::pair<double, double>> float_bounds(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<std::pair<double, double>> float_bounds(Genicam& graph, NodeId id, PortIo& port);
 // Every node int_bounds answers for; 1 unless an Inc says otherwise.
-GenicamResult<std::int64_t> int_increment(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<std::int64_t> int_increment(Genicam& graph, NodeId id, PortIo& port);
 
 }  // namespace korvalite::genicam

@@ -41,37 +41,37 @@ struct Binding {
 // The value reference an Integer, Float, Boolean or Enumeration reads and writes through: for
 // a selector-indexed node the entry of the index node's current value, else its `value`.
 // Null for the other kinds.
-GenicamResult<ValueRef*> value_ref(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<ValueRef*> value_ref(Genicam& graph, NodeId id, PortIo& port);
 
 // True for nodes whose natural value is a float: Float nodes, float registers, SwissKnife and
 // Converter (but not their Int forms).
 bool is_float_valued(const Genicam& graph, NodeId id);
 
-GenicamResult<std::int64_t> ref_int(Genicam& graph, const ValueRef& ref, PortIo& port);
-GenicamResult<double> ref_float(Genicam& graph, const ValueRef& ref, PortIo& port);
+[[nodiscard]] GenicamResult<std::int64_t> ref_int(Genicam& graph, const ValueRef& ref, PortIo& port);
+[[nodiscard]] GenicamResult<double> ref_float(Genicam& graph, const ValueRef& ref, PortIo& port);
 
-GenicamResult<std::int64_t> int_value_inner(Genicam& graph, NodeId id, PortIo& port);
-GenicamResult<double> float_value_inner(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<std::int64_t> int_value_inner(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<double> float_value_inner(Genicam& graph, NodeId id, PortIo& port);
 // Enter `id`, read, leave: the integer and float reads of a feature.
-GenicamResult<std::int64_t> int_value(Genicam& graph, NodeId id, PortIo& port);
-GenicamResult<double> float_value(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<std::int64_t> int_value(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<double> float_value(Genicam& graph, NodeId id, PortIo& port);
 
-GenicamResult<bool> bool_value(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<bool> bool_value(Genicam& graph, NodeId id, PortIo& port);
 // Enter `id`, then the text of a String (or of what it links to), the current entry of an
 // Enumeration, or a string register's text.
-GenicamResult<std::string> string_value(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<std::string> string_value(Genicam& graph, NodeId id, PortIo& port);
 // As string_value, for a node its caller has entered.
-GenicamResult<std::string> string_value_inner(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<std::string> string_value_inner(Genicam& graph, NodeId id, PortIo& port);
 
-GenicamResult<std::vector<std::string>> enum_entries(const Genicam& graph, NodeId id);
+[[nodiscard]] GenicamResult<std::vector<std::string>> enum_entries(const Genicam& graph, NodeId id);
 
 // Evaluates one formula of node `id`. Each variable is the extra binding, else the node's
 // variable of that name, else the node of that name; nodes are read as floats when they are
 // float-valued, else as integers. The compiled formula is kept in `slot` once an evaluation
 // succeeds; failures leave the slot as it was.
-GenicamResult<Value> eval_formula(Genicam& graph, NodeId id, FormulaSlot& slot, const std::vector<Variable>& variables,
+[[nodiscard]] GenicamResult<Value> eval_formula(Genicam& graph, NodeId id, FormulaSlot& slot, const std::vector<Variable>& variables,
                                   std::optional<Binding> extra, PortIo& port);
 // The value of a Converter: its FormulaFrom with TO bound to the value it converts.
-GenicamResult<Value> eval_converter(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<Value> eval_converter(Genicam& graph, NodeId id, PortIo& port);
 
 }  // namespace korvalite::genicam

@@ -13,13 +13,13 @@ class PortIo {
 public:
     virtual ~PortIo() = default;
     // Fills the whole buffer with the device's bytes starting at `address`, in wire order.
-    virtual CameraResult<void> read(std::uint64_t address, std::span<std::byte> buffer) = 0;
+    [[nodiscard]] virtual CameraResult<void> read(std::uint64_t address, std::span<std::byte> buffer) = 0;
     // Stores all of `data` at `address`.
-    virtual CameraResult<void> write(std::uint64_t address, std::span<const std::byte> data) = 0;
+    [[nodiscard]] virtual CameraResult<void> write(std::uint64_t address, std::span<const std::byte> data) = 0;
 
     // Event ports: fills the buffer from `address` of the newest payload (event record, then
     // data) of event `event_id`. A port without events has none to read.
-    virtual CameraResult<void> read_event(std::uint16_t event_id, std::uint64_t address, std::span<std::byte> buffer) {
+    [[nodiscard]] virtual CameraResult<void> read_event(std::uint16_t event_id, std::uint64_t address, std::span<std::byte> buffer) {
         (void)event_id, (void)address, (void)buffer;
         return std::unexpected(CameraError::unsupported("event data on this port"));
     }

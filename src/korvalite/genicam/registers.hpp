@@ -45,22 +45,22 @@ const FrameChunk* register_chunk(const Genicam& graph, NodeId id);
 
 // The register's length in bytes: its Length/pLength, or 4 without one. Outside 0 to
 // kMaxRegisterLength: Formula naming the register.
-GenicamResult<std::int64_t> register_length(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<std::int64_t> register_length(Genicam& graph, NodeId id, PortIo& port);
 
 // The sum of the address terms (wrapping in 64 bits), then the length.
-GenicamResult<RegisterSpan> register_address(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<RegisterSpan> register_address(Genicam& graph, NodeId id, PortIo& port);
 
 // The register's bytes: from the cache when the cache mode keeps bytes and it holds some, else
 // from the device (and then kept according to the cache mode). A chunk port register reads its
 // chunk of the frame being read, never cached: NotAvailable without that chunk, InvalidValue
 // when its bytes lie outside the chunk. A register on an event port reads the event's newest
 // payload, never cached.
-GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port);
+[[nodiscard]] GenicamResult<Bytes> register_read(Genicam& graph, NodeId id, PortIo& port);
 
 // Writes `bytes` at the register's address, updates its cache, and drops the caches of the
 // registers it invalidates. A failed write changes nothing; a chunk port register is never
 // written (NotAccessible).
-GenicamResult<void> register_write(Genicam& graph, NodeId id, std::span<const std::byte> bytes, PortIo& port);
+[[nodiscard]] GenicamResult<void> register_write(Genicam& graph, NodeId id, std::span<const std::byte> bytes, PortIo& port);
 
 // Empties the cache of every register.
 void clear_register_caches(Genicam& graph);

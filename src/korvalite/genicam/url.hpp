@@ -32,7 +32,7 @@ struct XmlUrl {
 
     // Parses "local:name;hexaddress;hexsize", "file:path", "http://..." or "https://...";
     // the scheme in any letter case. Failures are message texts.
-    static std::expected<XmlUrl, std::string> parse(std::string_view text);
+    [[nodiscard]] static std::expected<XmlUrl, std::string> parse(std::string_view text);
 
     // Whether the file name, path or URL ends in ".zip", in any letter case.
     bool is_zip() const;

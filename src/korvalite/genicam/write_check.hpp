@@ -15,12 +15,12 @@
 
 namespace korvalite::genicam {
 
-GenicamResult<void> checked_set_int(Genicam& graph, NodeId id, std::int64_t value, PortIo& port);
-GenicamResult<void> checked_set_float(Genicam& graph, NodeId id, double value, PortIo& port);
-GenicamResult<void> checked_set_bool(Genicam& graph, NodeId id, bool value, PortIo& port);
+[[nodiscard]] GenicamResult<void> checked_set_int(Genicam& graph, NodeId id, std::int64_t value, PortIo& port);
+[[nodiscard]] GenicamResult<void> checked_set_float(Genicam& graph, NodeId id, double value, PortIo& port);
+[[nodiscard]] GenicamResult<void> checked_set_bool(Genicam& graph, NodeId id, bool value, PortIo& port);
 // Strings, string registers, and enumerations by entry name.
-GenicamResult<void> checked_set_string(Genicam& graph, NodeId id, std::string_view value, PortIo& port);
-GenicamResult<void> checked_set_enum(Genicam& graph, NodeId id, std::string_view entry, PortIo& port);
+[[nodiscard]] GenicamResult<void> checked_set_string(Genicam& graph, NodeId id, std::string_view value, PortIo& port);
+[[nodiscard]] GenicamResult<void> checked_set_enum(Genicam& graph, NodeId id, std::string_view entry, PortIo& port);
 
 
 // How values appear in refusals: floats as Python writes them, the shortest text that reads

@@ -12,6 +12,6 @@ namespace korvalite::genicam {
 // description lacks, resolves every link it can by name and builds the invalidation index.
 // Unknown elements, unparsable numbers and dangling names are not errors; malformed XML is:
 // Description with "device description: " + the XML parser's message and position.
-GenicamResult<Genicam> parse_description(std::string_view text);
+[[nodiscard]] GenicamResult<Genicam> parse_description(std::string_view text);
 
 }  // namespace korvalite::genicam

@@ -14,13 +14,13 @@ namespace korvalite::genicam {
 inline constexpr std::size_t kMaxEntrySize = 64u << 20;
 
 // The bytes of the archive's first entry. Failures are message texts.
-std::expected<std::vector<std::byte>, std::string> extract_first_file(std::span<const std::byte> archive);
+[[nodiscard]] std::expected<std::vector<std::byte>, std::string> extract_first_file(std::span<const std::byte> archive);
 
 namespace zip {
 
 // Little-endian fields; "truncated archive" when the field would reach past the end.
-std::expected<std::uint16_t, std::string> u16_at(std::span<const std::byte> data, std::uint64_t index);
-std::expected<std::uint32_t, std::string> u32_at(std::span<const std::byte> data, std::uint64_t index);
+[[nodiscard]] std::expected<std::uint16_t, std::string> u16_at(std::span<const std::byte> data, std::uint64_t index);
+[[nodiscard]] std::expected<std::uint32_t, std::string> u32_at(std::span<const std::byte> data, std::uint64_t index);
 
 }  // namespace zip
 }  // namespace korvalite::genicam

@@ -25,7 +25,7 @@ public:
 
     // Takes up to count() datagrams from `fd` without waiting. The number received, or the errno
     // of the failure (EAGAIN when nothing is waiting).
-    std::expected<std::size_t, int> receive(int fd);
+    [[nodiscard]] std::expected<std::size_t, int> receive(int fd);
 
     std::size_t count() const { return headers_.size(); }
 

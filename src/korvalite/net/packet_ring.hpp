@@ -43,7 +43,7 @@ enum class PacketFault : std::uint8_t {
 // The UDP payload and source of an IPv4 packet that starts at its IP header. Bytes past the IP
 // total length (link-layer padding) are ignored. `verify_checksum`: check the UDP checksum
 // (when the sender set one); off when the kernel has already checked it or will never have to.
-std::expected<RingDatagram, PacketFault> parse_ipv4_udp(std::span<const std::byte> packet, bool verify_checksum);
+[[nodiscard]] std::expected<RingDatagram, PacketFault> parse_ipv4_udp(std::span<const std::byte> packet, bool verify_checksum);
 
 class PacketRing {
 public:
@@ -74,7 +74,7 @@ public:
     // truncated. Each slot takes this much of the ring.
     static constexpr std::size_t kLargestPacket = 65535;
     static constexpr std::size_t kJumboPacket = 9216;
-    static CameraResult<PacketRing> open(Endpoint local, std::size_t ring_bytes, std::size_t max_packet = kLargestPacket);
+    [[nodiscard]] static CameraResult<PacketRing> open(Endpoint local, std::size_t ring_bytes, std::size_t max_packet = kLargestPacket);
 
     PacketRing(PacketRing&&) noexcept = default;
     PacketRing& operator=(PacketRing&&) noexcept = default;

@@ -23,36 +23,36 @@ struct Datagram {
 class UdpSocket {
 public:
     // A socket bound to `local` (port 0 picks a free port). Errors carry the OS text.
-    static CameraResult<UdpSocket> bind(Endpoint local);
+    [[nodiscard]] static CameraResult<UdpSocket> bind(Endpoint local);
     // The same with SO_REUSEADDR set before binding, so several sockets can share a broadcast
     // address and port (each receives its own copy of every broadcast).
-    static CameraResult<UdpSocket> bind_shared(Endpoint local);
+    [[nodiscard]] static CameraResult<UdpSocket> bind_shared(Endpoint local);
 
     int fd() const { return fd_.get(); }
-    CameraResult<Endpoint> local_endpoint() const;
+    [[nodiscard]] CameraResult<Endpoint> local_endpoint() const;
 
-    CameraResult<void> set_nonblocking(bool on);
-    CameraResult<void> set_broadcast(bool on);
+    [[nodiscard]] CameraResult<void> set_nonblocking(bool on);
+    [[nodiscard]] CameraResult<void> set_broadcast(bool on);
     // Requests a receive buffer of `bytes`; returns the size the kernel actually granted.
-    CameraResult<std::size_t> set_receive_buffer(std::size_t bytes);
+    [[nodiscard]] CameraResult<std::size_t> set_receive_buffer(std::size_t bytes);
     // The receive buffer the kernel grants this socket (SO_RCVBUF as read back).
-    CameraResult<std::size_t> receive_buffer() const;
-    CameraResult<void> set_receive_timeout(int milliseconds);
+    [[nodiscard]] CameraResult<std::size_t> receive_buffer() const;
+    [[nodiscard]] CameraResult<void> set_receive_timeout(int milliseconds);
     // Requests a send buffer of `bytes` (SO_SNDBUF); returns the size the kernel granted.
-    CameraResult<std::size_t> set_send_buffer(std::size_t bytes);
+    [[nodiscard]] CameraResult<std::size_t> set_send_buffer(std::size_t bytes);
     // Lets no datagram into the receive queue from now on (a socket filter that drops
     // everything); the socket keeps its port and can still send.
-    CameraResult<void> discard_incoming();
+    [[nodiscard]] CameraResult<void> discard_incoming();
     // Connects (to learn the local address of the route to `remote`, or to filter senders).
-    CameraResult<void> connect(Endpoint remote);
+    [[nodiscard]] CameraResult<void> connect(Endpoint remote);
 
-    CameraResult<std::size_t> send_to(std::span<const std::byte> data, Endpoint to) const;
+    [[nodiscard]] CameraResult<std::size_t> send_to(std::span<const std::byte> data, Endpoint to) const;
     // One datagram, or the errno of the failure (EAGAIN when nothing is waiting).
-    std::expected<Datagram, int> receive_from(std::span<std::byte> buffer) const;
+    [[nodiscard]] std::expected<Datagram, int> receive_from(std::span<std::byte> buffer) const;
 
 private:
     explicit UdpSocket(UniqueFd fd) : fd_(std::move(fd)) {}
-    static CameraResult<UdpSocket> bind_with(Endpoint local, bool reuse_address);
+    [[nodiscard]] static CameraResult<UdpSocket> bind_with(Endpoint local, bool reuse_address);
     UniqueFd fd_;
 };
 

@@ -16,6 +16,6 @@ struct ControlChannel {
     ThreadHandle worker;             // declared last: destroyed first, stopping and joining the worker
 };
 
-CameraResult<ControlChannel> start_control_channel(const WorkerSettings& settings);
+[[nodiscard]] CameraResult<ControlChannel> start_control_channel(const WorkerSettings& settings);
 
 }  // namespace korvalite::gige

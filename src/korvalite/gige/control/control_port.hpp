@@ -44,8 +44,8 @@ public:
 
     // Blocking access: 4-byte aligned 4-byte accesses use READREG or WRITEREG, everything else
     // READMEM or WRITEMEM.
-    CameraResult<void> read(std::uint64_t address, std::span<std::byte> buffer) const;
-    CameraResult<void> write(std::uint64_t address, std::span<const std::byte> data) const;
+    [[nodiscard]] CameraResult<void> read(std::uint64_t address, std::span<std::byte> buffer) const;
+    [[nodiscard]] CameraResult<void> write(std::uint64_t address, std::span<const std::byte> data) const;
 
     // Adds a device-event subscriber; false if the worker no longer takes messages. `added`
     // completes once the worker has the subscriber (or fails when the worker ends first).

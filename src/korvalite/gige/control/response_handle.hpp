@@ -71,7 +71,7 @@ private:
 
 // Waits on `handle` and hands a worker error back as a plain CameraError.
 template <class T>
-CameraResult<T> wait_plain(const ResponseHandle<T>& handle, std::chrono::steady_clock::duration timeout) {
+[[nodiscard]] CameraResult<T> wait_plain(const ResponseHandle<T>& handle, std::chrono::steady_clock::duration timeout) {
     auto result = handle.wait_timeout(timeout);
     if (!result) return std::unexpected(unshare(result.error()));
     if constexpr (std::is_void_v<T>) return {};

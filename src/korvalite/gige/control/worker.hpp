@@ -37,7 +37,7 @@ struct SpawnedWorker {
 
 // Binds the control socket, sets up readiness waiting and starts the worker thread, which
 // takes its operations from `receiver`. Failures are ThreadSpawn; nothing is left open.
-CameraResult<SpawnedWorker> spawn(Receiver<ToWorker> receiver, std::shared_ptr<Shared> shared,
+[[nodiscard]] CameraResult<SpawnedWorker> spawn(Receiver<ToWorker> receiver, std::shared_ptr<Shared> shared,
                                   const WorkerSettings& settings);
 
 // Heartbeat period for a device heartbeat timeout: a third of it, kept within 10 ms .. 1 s.

@@ -22,7 +22,7 @@ public:
     // Starts the worker on `socket` (bound; the worker takes it over and makes it non-blocking).
     // options.payload_size must be set and non-zero (Malformed "payload_size must be set");
     // every other failure, the frame pool's memory included, is ThreadSpawn.
-    static CameraResult<std::unique_ptr<StreamWorker>> spawn(net::UdpSocket socket, const StreamOptions& options,
+    [[nodiscard]] static CameraResult<std::unique_ptr<StreamWorker>> spawn(net::UdpSocket socket, const StreamOptions& options,
                                                              const StreamWorkerParams& params);
 
     StreamWorker(const StreamWorker&) = delete;

@@ -66,7 +66,7 @@ std::uint64_t resend_budget(double ratio, std::uint64_t expected);
 class ResendLink {
 public:
     virtual ~ResendLink() = default;
-    virtual CameraResult<void> send(proto::ByteView request) = 0;
+    [[nodiscard]] virtual CameraResult<void> send(proto::ByteView request) = 0;
 };
 
 class StreamRunner {
