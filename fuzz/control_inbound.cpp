@@ -43,7 +43,8 @@ std::pair<op::Op, Job> make_job(fuzz::FuzzInput& input) {
             return {r, Job{false, completion_of(r.slot), [] {}}};
         }
         case 1: {
-            op::ReadRegisters r{.addresses = std::vector<std::uint32_t>(1 + n % 16, 0x100)};
+            op::ReadRegisters r;
+            r.addresses.assign(1 + n % 16, 0x100);
             const std::size_t count = r.addresses.size();
             auto slot = r.slot;
             return {std::move(r), Job{false, completion_of(slot), [slot, count] {
