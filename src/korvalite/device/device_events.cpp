@@ -3,6 +3,7 @@
 #include "korvalite/device/host_address.hpp"
 #include "korvalite/device/layers.hpp"
 #include "korvalite/log.hpp"
+#include "korvalite/try.hpp"
 
 namespace korvalite::device {
 
@@ -31,7 +32,7 @@ CameraResult<void> open_message_channel(Connection& connection) {
         const auto write = [&](std::uint32_t address, std::uint32_t value) {
             return wait_plain(port.write_register(address, value), port.wait_timeout());
         };
-        if (auto r = write(reg::kMessageChannelDestination, host->value); !r) return std::unexpected(r.error());
+        KORVALITE_TRY(write(reg::kMessageChannelDestination, host->value));
         if (auto r = write(reg::kMessageChannelPort, connection.channel.local.port); !r)
             return std::unexpected(r.error());
         KORVALITE_LOG(log::targets::gige, log::Level::Debug, "message channel opened",
@@ -46,12 +47,12 @@ CameraResult<void> open_message_channel(Connection& connection) {
 CameraResult<gige::EventChannel> subscribe_events(Connection& connection, std::size_t capacity) {
     if (!connection.is_alive()) return std::unexpected(connection.dead_error());
     if (capacity == 0) return std::unexpected(CameraError::malformed("event capacity must be at least 1"));
-    if (auto opened = open_message_channel(connection); !opened) return std::unexpected(opened.error());
+    KORVALITE_TRY(open_message_channel(connection));
     auto [sender, channel] = gige::make_event_channel(capacity);
     gige::ResponseHandle<void> added;
     if (!connection.port().subscribe(std::move(sender), added)) return std::unexpected(connection.dead_error());
     // Once the worker has it, no event that arrives later passes it by.
-    if (auto r = wait_plain(added, connection.port().wait_timeout()); !r) return std::unexpected(r.error());
+    KORVALITE_TRY(wait_plain(added, connection.port().wait_timeout()));
     return std::move(channel);
 }
 

@@ -1,6 +1,7 @@
 #include "korvalite/device/host_address.hpp"
 
 #include "korvalite/net/udp_socket.hpp"
+#include "korvalite/try.hpp"
 
 namespace korvalite::device {
 
@@ -8,7 +9,7 @@ CameraResult<net::Ipv4Address> host_address_towards(const net::Endpoint& control
     if (control_local.address != net::Ipv4Address::any()) return control_local.address;
     auto scratch = net::UdpSocket::bind({net::Ipv4Address::any(), 0});
     if (!scratch) return std::unexpected(scratch.error());
-    if (auto r = scratch->connect(device); !r) return std::unexpected(r.error());
+    KORVALITE_TRY(scratch->connect(device));
     auto route = scratch->local_endpoint();
     if (!route) return std::unexpected(route.error());
     return route->address;

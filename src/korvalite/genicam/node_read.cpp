@@ -9,6 +9,7 @@
 #include "korvalite/genicam/evaluator.hpp"
 #include "korvalite/genicam/node_access.hpp"
 #include "korvalite/genicam/registers.hpp"
+#include "korvalite/try.hpp"
 
 namespace korvalite::genicam {
 
@@ -216,7 +217,7 @@ GenicamResult<std::int64_t> int_value_inner(Genicam& graph, NodeId id, PortIo& p
                          std::holds_alternative<Enumeration>(node) || std::holds_alternative<Float>(node) ||
                          register_as<register_kind::Int>(node) || is_formula(node);
     if (!answers) return unsupported(graph, id);
-    if (auto available = check_available(graph, id, port); !available) return std::unexpected(available.error());
+    KORVALITE_TRY(check_available(graph, id, port));
     if (std::holds_alternative<Integer>(node) || std::holds_alternative<Boolean>(node) ||
         std::holds_alternative<Enumeration>(node)) {
         auto ref = value_ref(graph, id, port);
@@ -243,7 +244,7 @@ GenicamResult<double> float_value_inner(Genicam& graph, NodeId id, PortIo& port)
     const bool answers = std::holds_alternative<Integer>(node) || std::holds_alternative<Float>(node) ||
                          is_number_register(node) || is_formula(node);
     if (!answers) return unsupported(graph, id);
-    if (auto available = check_available(graph, id, port); !available) return std::unexpected(available.error());
+    KORVALITE_TRY(check_available(graph, id, port));
     if (std::holds_alternative<Integer>(node) || std::holds_alternative<Float>(node)) {
         auto ref = value_ref(graph, id, port);
         if (!ref) return std::unexpected(std::move(ref.error()));
@@ -292,7 +293,7 @@ GenicamResult<std::string> string_value_inner(Genicam& graph, NodeId id, PortIo&
     const bool answers = std::holds_alternative<String>(node) || std::holds_alternative<Enumeration>(node) ||
                          register_as<register_kind::String>(node);
     if (!answers) return unsupported(graph, id);
-    if (auto available = check_available(graph, id, port); !available) return std::unexpected(available.error());
+    KORVALITE_TRY(check_available(graph, id, port));
     if (auto* n = std::get_if<String>(&node)) {
         if (auto* text = std::get_if<std::string>(&n->value)) return *text;
         if (auto* link = std::get_if<Link>(&n->value)) {
