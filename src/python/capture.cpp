@@ -21,6 +21,7 @@
 #include "frame.hpp"
 #include "frame_channel.hpp"
 #include "frame_receiving.hpp"
+#include "frames_async.hpp"
 #include "gil.hpp"
 #include "korvalite/device/acquisition.hpp"
 #include "packet_ring_mode.hpp"
@@ -411,8 +412,9 @@ void bind_capture(nb::module_& m) {
         unwrap(std::move(result));
     };
 
-    nb::class_<Acquisition>(m, "Acquisition", kAcquisitionDoc, nb::is_weak_referenceable())
-        .def("wait_for",
+    nb::class_<Acquisition> acquisition(m, "Acquisition", kAcquisitionDoc, nb::is_weak_referenceable());
+    def_frames_async(acquisition, [](Acquisition& self) -> FrameReceiver& { return self.frames; });
+    acquisition.def("wait_for",
              [](Acquisition& self, double timeout) { return wait_for_frame(self.frames, timeout, self.loss); },
              "timeout"_a = 1.0, nb::sig("def wait_for(self, timeout: float = 1.0) -> Frame | None"),
              "Wait up to `timeout` seconds for the next frame; None on time-out or end. Raises\n"
@@ -444,23 +446,6 @@ void bind_capture(nb::module_& m) {
              nb::sig("def on_frame(self, fn: collections.abc.Callable[[Frame], object], *, on_error: str = 'log') "
                      "-> typing.Any"),
              kOnFrameDoc)
-        .def("_wait_ready",
-             [](Acquisition& self, double timeout) {
-                 const auto wait = seconds_to_duration(timeout, "timeout");
-                 GilRelease release;
-                 return self.frames.wait_ready(wait);
-             },
-             "timeout"_a, "Wait up to `timeout` seconds until a frame is queued or the stream has ended,\n"
-             "without taking the frame; whether either is so (used by `frames_async`).")
-        .def("_ended", [](Acquisition& self) { return self.frames.has_ended() && self.frames.queued() == 0; },
-             "Whether the stream has ended with no frame left (used by `frames_async`).")
-        .def(
-            "frames_async",
-            [](nb::handle self) { return nb::module_::import_("korvalite._aio").attr("frames_async")(self); },
-            nb::sig("def frames_async(self) -> collections.abc.AsyncIterator[Frame]"),
-            "The arriving frames for `async for`, ending with the stream. The wait runs on a\n"
-            "korvalite thread that never takes a frame itself, so cancelling the awaiting task\n"
-            "loses none; the frames stay for the next wait.")
         .def("stop", stop, kStopDoc)
         .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> Acquisition"),
              "The acquisition itself.")

@@ -1,6 +1,7 @@
 #include "frame_channel.hpp"
 
 #include "duration.hpp"
+#include "frames_async.hpp"
 #include "gil.hpp"
 
 namespace nb = nanobind;
@@ -18,8 +19,8 @@ constexpr const char* kFrameChannelDoc =
 }  // namespace
 
 void bind_frame_channel(nb::module_& m) {
-    nb::class_<FrameChannelObject>(m, "FrameChannel", kFrameChannelDoc)
-        .def("wait_for",
+    nb::class_<FrameChannelObject> cls(m, "FrameChannel", kFrameChannelDoc);
+    cls.def("wait_for",
              [](FrameChannelObject& c, double timeout) { return wait_for_frame(c.receiver, timeout, c.loss); },
              "timeout"_a, nb::sig("def wait_for(self, timeout: float) -> Frame | None"),
              "Wait up to `timeout` seconds for the next frame; None on time-out or when the stream has ended.\n"
@@ -35,24 +36,8 @@ void bind_frame_channel(nb::module_& m) {
         .def("__next__", [](FrameChannelObject& c) { return next_frame(c.receiver, c.loss); },
              nb::sig("def __next__(self) -> Frame"),
              "The next frame; Ctrl-C interrupts the wait. Raises CameraException once the camera's\n"
-             "control is lost and no frame is left.")
-        .def("_wait_ready",
-             [](FrameChannelObject& c, double timeout) {
-                 const auto wait = seconds_to_duration(timeout, "timeout");
-                 GilRelease release;
-                 return c.receiver.wait_ready(wait);
-             },
-             "timeout"_a, "Wait up to `timeout` seconds until a frame is queued or the stream has ended,\n"
-             "without taking the frame; whether either is so (used by `frames_async`).")
-        .def("_ended", [](FrameChannelObject& c) { return c.receiver.has_ended() && c.receiver.queued() == 0; },
-             "Whether the stream has ended with no frame left (used by `frames_async`).")
-        .def(
-            "frames_async",
-            [](nb::handle self) { return nb::module_::import_("korvalite._aio").attr("frames_async")(self); },
-            nb::sig("def frames_async(self) -> collections.abc.AsyncIterator[Frame]"),
-            "The arriving frames for `async for`, ending with the stream. The wait runs on a\n"
-            "korvalite thread that never takes a frame itself, so cancelling the awaiting task\n"
-            "loses none; the frames stay for the next wait.");
+             "control is lost and no frame is left.");
+    def_frames_async(cls, [](FrameChannelObject& c) -> FrameReceiver& { return c.receiver; });
 }
 
 nb::object make_frame_channel(FrameReceiver receiver, std::shared_ptr<void> keep_alive, LossCheck loss) {
