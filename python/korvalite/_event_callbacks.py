@@ -2,40 +2,28 @@
 function on one korvalite-owned thread (``korvalite-events``)."""
 
 import logging
-import threading
 import traceback
 from typing import Any, Callable, Optional
+
+from ._delivery_thread import DeliveryThread
 
 _log = logging.getLogger("korvalite.callbacks")
 
 
-class EventCallbacks:
+class EventCallbacks(DeliveryThread):
     """The thread that calls ``fn(event)`` for every event of a subscription until ``cancel()``
     or until the camera's connection ends. An exception from ``fn`` is logged (logger
     ``korvalite.callbacks``, with its traceback) and delivery goes on."""
 
     def __init__(self, subscription: Any, fn: Callable[[Any], object]) -> None:
         self._subscription = subscription
-        self._thread = threading.Thread(target=_deliver, args=(subscription, fn),
-                                        name="korvalite-events", daemon=True)
-        self._thread.start()
+        super().__init__(_deliver, (subscription, fn), "korvalite-events")
 
     def cancel(self, timeout: Optional[float] = 1.0) -> None:
         """Stop delivering; returns once the callback in progress (if any) has returned, waiting
         up to ``timeout`` seconds (None: without limit). No callback starts after it."""
         self._subscription.close()
-        if threading.current_thread() is not self._thread:
-            self._thread.join(timeout)
-
-    def join(self, timeout: Optional[float] = None) -> bool:
-        """Wait up to ``timeout`` seconds for the delivery to end; whether it has."""
-        if threading.current_thread() is not self._thread:
-            self._thread.join(timeout)
-        return not self._thread.is_alive()
-
-    def is_alive(self) -> bool:
-        """Whether events are still being delivered."""
-        return self._thread.is_alive()
+        self.join(timeout)
 
 
 def _deliver(subscription: Any, fn: Callable[[Any], object]) -> None:

@@ -2,15 +2,16 @@
 the application's function. Used by ``Acquisition.on_frame`` and ``start_acquisition(callback=)``."""
 
 import logging
-import threading
 import traceback
-from typing import Any, Callable, Optional
+from typing import Any, Callable
+
+from ._delivery_thread import DeliveryThread
 
 _log = logging.getLogger("korvalite.callbacks")
 ON_ERROR = ("log", "stop")
 
 
-class FrameCallbacks:
+class FrameCallbacks(DeliveryThread):
     """The thread that calls ``fn(frame)`` for every frame of an acquisition until it stops.
 
     An exception from ``fn`` is logged (logger ``korvalite.callbacks``, with its traceback);
@@ -22,23 +23,7 @@ class FrameCallbacks:
             raise TypeError("the frame callback must be callable")
         if on_error not in ON_ERROR:
             raise ValueError(f"on_error must be one of {ON_ERROR}, not {on_error!r}")
-        self._thread = threading.Thread(target=_deliver, args=(acquisition, fn, on_error),
-                                        name="korvalite-callbacks", daemon=True)
-        self._thread.start()
-
-    def join(self, timeout: Optional[float] = None) -> bool:
-        """Wait up to ``timeout`` seconds (None: without limit) for the delivery to end; whether it has."""
-        if threading.current_thread() is not self._thread:
-            self._thread.join(timeout)
-        return not self._thread.is_alive()
-
-    def is_alive(self) -> bool:
-        """Whether frames are still being delivered."""
-        return self._thread.is_alive()
-
-    def on_delivery_thread(self) -> bool:
-        """Whether the caller is the delivery thread itself (a callback)."""
-        return threading.current_thread() is self._thread
+        super().__init__(_deliver, (acquisition, fn, on_error), "korvalite-callbacks")
 
 
 def _deliver(acquisition: Any, fn: Callable[[Any], object], on_error: str) -> None:
