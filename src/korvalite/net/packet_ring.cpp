@@ -157,12 +157,13 @@ std::size_t block_size_for(std::size_t ring_bytes) {
     return std::clamp(quarter, kMinBlockSize, kMaxBlockSize);
 }
 
-std::size_t slot_size_for(std::size_t max_packet) {
-    const std::size_t bytes = std::clamp<std::size_t>(max_packet, kIpv4MinHeader + kUdpHeader, 65535) + kSlotHeadroom;
-    return (bytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment;
-}
 
 }  // namespace
+
+std::size_t PacketRing::slot_size_for(std::size_t max_packet) {
+    const std::size_t bytes = std::clamp<std::size_t>(max_packet, kIpv4MinHeader + kUdpHeader, kLargestPacket) + kSlotHeadroom;
+    return (bytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment;
+}
 
 bool may_open_packet_ring() {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};

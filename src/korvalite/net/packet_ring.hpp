@@ -73,8 +73,9 @@ public:
     // `max_packet`: the largest IP packet expected (by default any); longer ones are skipped as
     // truncated. Each slot takes this much of the ring.
     static constexpr std::size_t kLargestPacket = 65535;
-    static constexpr std::size_t kJumboPacket = 9216;
     [[nodiscard]] static CameraResult<PacketRing> open(Endpoint local, std::size_t ring_bytes, std::size_t max_packet = kLargestPacket);
+    // The bytes of ring one slot takes for packets of up to `max_packet` bytes.
+    static std::size_t slot_size_for(std::size_t max_packet);
 
     PacketRing(PacketRing&&) noexcept = default;
     PacketRing& operator=(PacketRing&&) noexcept = default;

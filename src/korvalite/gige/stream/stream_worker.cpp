@@ -65,7 +65,7 @@ struct WorkerLoop {
           alive(std::move(alive_flag)),
           stop(std::move(stop_flag)),
           batch(kBatchSize, kMaxDatagram),
-          pacer(options.receive_coalesce, ring ? ring_bytes_for(options) : socket.receive_buffer().value_or(0)) {}
+          pacer(options.receive_coalesce, ring ? ring_bytes_for(options, params.packet_size) : socket.receive_buffer().value_or(0)) {}
 
     struct Drained {
         std::size_t bytes = 0;

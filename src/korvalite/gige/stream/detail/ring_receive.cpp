@@ -4,6 +4,7 @@
 #include <chrono>
 #include <string>
 
+#include "korvalite/gige/proto/gvsp.hpp"
 #include "korvalite/log.hpp"
 
 namespace korvalite::gige::stream {
@@ -21,9 +22,12 @@ void warn_socket_path(const net::Endpoint& local, const std::string& reason) {
 
 }  // namespace
 
-std::size_t ring_bytes_for(const StreamOptions& options) {
+std::size_t ring_bytes_for(const StreamOptions& options, std::uint16_t packet_size) {
     if (options.receive_buffer != 0) return options.receive_buffer;
-    const std::uint64_t four_frames = 4 * std::min<std::uint64_t>(options.payload_size.value_or(0), kMaxRingBytes);
+    // Every packet takes a whole slot: four frames' packets, leaders and trailers included.
+    const std::uint32_t per_packet = std::max<std::uint32_t>(proto::payload_bytes_per_packet(packet_size, false), 1);
+    const std::uint64_t packets = 4 * proto::frame_packet_count(options.payload_size.value_or(0), per_packet);
+    const std::uint64_t four_frames = std::min<std::uint64_t>(packets, kMaxRingBytes) * net::PacketRing::slot_size_for(packet_size);
     return static_cast<std::size_t>(std::clamp<std::uint64_t>(four_frames, kMinRingBytes, kMaxRingBytes));
 }
 
@@ -34,10 +38,8 @@ std::optional<net::PacketRing> open_stream_ring(net::UdpSocket& socket, const St
         warn_socket_path({}, local.error().message());
         return std::nullopt;
     }
-    // Slots with room to spare: a packet longer than negotiated still arrives whole, so that the
-    // stream can tell it apart from a lost one.
-    const std::size_t max_packet = std::max<std::size_t>(net::PacketRing::kJumboPacket, std::size_t{packet_size} * 2);
-    auto ring = net::PacketRing::open(*local, ring_bytes_for(options), max_packet);
+    // Slots of the negotiated size: a longer packet than negotiated is skipped as truncated.
+    auto ring = net::PacketRing::open(*local, ring_bytes_for(options, packet_size), packet_size);
     if (!ring) {
         warn_socket_path(*local, ring.error().message());
         return std::nullopt;

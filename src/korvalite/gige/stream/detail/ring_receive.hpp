@@ -14,8 +14,9 @@
 
 namespace korvalite::gige::stream {
 
-// Ring bytes for a stream: options.receive_buffer when set, else four frames within 8-64 MiB.
-std::size_t ring_bytes_for(const StreamOptions& options);
+// Ring bytes for a stream with packets of `packet_size`: options.receive_buffer when set, else
+// the slots of four frames' packets within 8-64 MiB.
+std::size_t ring_bytes_for(const StreamOptions& options, std::uint16_t packet_size);
 
 // A ring receiving what is sent to `socket`'s endpoint, with the socket set to discard its own
 // copies; nothing, after a WARN event saying why, when that cannot be done (the socket is
