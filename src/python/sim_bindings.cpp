@@ -10,12 +10,14 @@
 #include <nanobind/stl/vector.h>
 
 #include <cstdio>
+#include <variant>
 
 #include "gil.hpp"
 #include "korvalite/pixel/formats.hpp"
 #include "korvalite/sim/chunk_payload.hpp"
 #include "korvalite/sim/description.hpp"
 #include "korvalite/sim/feature_map.hpp"
+#include "korvalite/sim/options.hpp"
 #include "korvalite/sim/pattern.hpp"
 #include "korvalite/sim/simulated_camera.hpp"
 
@@ -210,6 +212,51 @@ void bind_config(nb::module_& m) {
 #undef KORVALITE_IMAGE_FIELD
 }
 
+nb::object option_default(const sim::OptionDefault& value) {
+    return std::visit(
+        [](const auto& v) -> nb::object {
+            using V = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<V, std::monostate>) return nb::none();
+            else if constexpr (std::is_same_v<V, std::vector<std::string>>) return nb::tuple(nb::cast(v));
+            else return nb::cast(v);
+        },
+        value);
+}
+
+std::string_view kind_name(sim::OptionKind kind) {
+    using enum sim::OptionKind;
+    switch (kind) {
+        case Flag: return "flag";
+        case Integer: return "integer";
+        case Code: return "code";
+        case Number: return "number";
+        case Text: return "text";
+        case Choice: return "choice";
+        case Version: return "version";
+        case Refusals: return "refusals";
+    }
+    return "text";
+}
+
+// The option table as a tuple of dicts, one per option, in constructor order.
+nb::tuple options_table() {
+    nb::list out;
+    for (const auto& o : sim::sim_options()) {
+        nb::dict d;
+        d["name"] = nb::str(o.name.data(), o.name.size());
+        d["flag"] = nb::str(o.flag.data(), o.flag.size());
+        d["group"] = nb::str(o.group.data(), o.group.size());
+        d["kind"] = nb::str(kind_name(o.kind).data(), kind_name(o.kind).size());
+        d["default"] = option_default(o.default_value);
+        d["help"] = nb::str(o.help.data(), o.help.size());
+        d["choices"] = nb::tuple(nb::cast(o.choices));
+        d["repeatable"] = o.repeatable;
+        d["metavar"] = nb::str(o.metavar.data(), o.metavar.size());
+        out.append(d);
+    }
+    return nb::tuple(out);
+}
+
 nb::dict counters_of(SimulatedCamera& camera) {
     nb::dict out;
     const auto values = camera.counters().snapshot();
@@ -332,6 +379,7 @@ void bind_helpers(nb::module_& m) {
     nb::list counters;
     for (auto name : sim::kCounterNames) counters.append(nb::str(name.data(), name.size()));
     m.attr("COUNTER_NAMES") = nb::tuple(counters);
+    m.attr("OPTIONS") = options_table();
     m.def("builtin_description", [] { return std::string(sim::builtin_description()); });
 }
 

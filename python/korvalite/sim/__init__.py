@@ -92,7 +92,10 @@ BOOTSTRAP_REGISTERS: dict = {
     "StreamChannelDestination0": 0x0D18,
 }
 
-_ACQUISITION_MODES = {"Continuous": 0, "SingleFrame": 1, "MultiFrame": 2}
+#: The option table of the core: keyword, command-line flag, kind, default and help text.
+_OPTIONS: dict = {o["name"]: o for o in _sim.OPTIONS}
+_DEFAULTS: dict = {name: o["default"] for name, o in _OPTIONS.items()}
+_ACQUISITION_MODES = {name: code for code, name in enumerate(_OPTIONS["acquisition_mode"]["choices"])}
 _COMMANDS = {"READREG": 0x0080, "WRITEREG": 0x0082, "READMEM": 0x0084, "WRITEMEM": 0x0086}
 _ACCESS_DENIED = 0x8006
 _PACKET_RESEND_CAPABILITY = 0x4
@@ -193,27 +196,43 @@ class SimulatedCamera:
     ``set_faults`` changes them while running; ``gone`` makes the device vanish.
     """
 
-    def __init__(self, address: str = "127.0.0.1", port: int = 3956, *,
-                 manufacturer: str = "korvalite", model: str = "SimCam-1", device_version: str = "1.0.0",
-                 manufacturer_info: str = "simulated GigE Vision camera", serial: str = "SIM00001",
-                 user_name: str = "", mac: str = "02:4b:56:00:00:01", ip: Optional[str] = None,
-                 subnet_mask: str = "255.0.0.0", gateway: str = "0.0.0.0", version: tuple = (2, 0),
-                 gvcp_capability: Optional[int] = None, packet_resend: bool = True,
-                 tick_frequency: int = 1_000_000_000, heartbeat_timeout: float = 3.0,
-                 min_heartbeat_timeout: float = 0.1, stream_channels: int = 2, path_mtu: int = 9000,
-                 extended_ids: bool = False, first_block_id: int = 1, resend_history: int = 8,
-                 answer_broadcast: bool = True, max_recorded_writes: int = 100_000, spare_memory: bool = False,
-                 description: Union[str, bytes, None] = None, description_file: Optional[str] = None,
-                 zip: Optional[str] = None, first_url: str = "local", second_url: str = "",
-                 sensor_width: int = 1280, sensor_height: int = 960, width: int = 640, height: int = 480,
-                 offset_x: int = 0, offset_y: int = 0, pixel_format: Union[str, int] = "Mono8",
-                 acquisition_mode: str = "Continuous", frame_count: int = 1, frame_rate: float = 30.0,
-                 frame_rate_enable: bool = True, exposure_us: float = 10000.0, gain_db: float = 0.0,
-                 seed: int = 0, stream_drop: float = 0.0, stream_duplicate: float = 0.0,
-                 stream_reorder: float = 0.0, resend_drop: float = 0.0, resend_duplicate: float = 0.0,
-                 resend_reorder: float = 0.0, ack_drop: float = 0.0, pending_ack: Iterable = (),
-                 pending_ack_announce_ms: int = 1000, pending_ack_delay_ms: int = 200,
-                 refuse: Union[Mapping, Iterable, None] = None):
+    def __init__(self, address: str = _DEFAULTS["address"], port: int = _DEFAULTS["port"], *,
+                 manufacturer: str = _DEFAULTS["manufacturer"], model: str = _DEFAULTS["model"],
+                 device_version: str = _DEFAULTS["device_version"],
+                 manufacturer_info: str = _DEFAULTS["manufacturer_info"], serial: str = _DEFAULTS["serial"],
+                 user_name: str = _DEFAULTS["user_name"], mac: str = _DEFAULTS["mac"],
+                 ip: Optional[str] = _DEFAULTS["ip"], subnet_mask: str = _DEFAULTS["subnet_mask"],
+                 gateway: str = _DEFAULTS["gateway"], version: tuple = _DEFAULTS["version"],
+                 gvcp_capability: Optional[int] = _DEFAULTS["gvcp_capability"],
+                 packet_resend: bool = _DEFAULTS["packet_resend"], tick_frequency: int = _DEFAULTS["tick_frequency"],
+                 heartbeat_timeout: float = _DEFAULTS["heartbeat_timeout"],
+                 min_heartbeat_timeout: float = _DEFAULTS["min_heartbeat_timeout"],
+                 stream_channels: int = _DEFAULTS["stream_channels"], path_mtu: int = _DEFAULTS["path_mtu"],
+                 extended_ids: bool = _DEFAULTS["extended_ids"], first_block_id: int = _DEFAULTS["first_block_id"],
+                 resend_history: int = _DEFAULTS["resend_history"],
+                 answer_broadcast: bool = _DEFAULTS["answer_broadcast"],
+                 max_recorded_writes: int = _DEFAULTS["max_recorded_writes"],
+                 spare_memory: bool = _DEFAULTS["spare_memory"],
+                 description: Union[str, bytes, None] = _DEFAULTS["description"],
+                 description_file: Optional[str] = _DEFAULTS["description_file"],
+                 zip: Optional[str] = _DEFAULTS["zip"], first_url: str = _DEFAULTS["first_url"],
+                 second_url: str = _DEFAULTS["second_url"], sensor_width: int = _DEFAULTS["sensor_width"],
+                 sensor_height: int = _DEFAULTS["sensor_height"], width: int = _DEFAULTS["width"],
+                 height: int = _DEFAULTS["height"], offset_x: int = _DEFAULTS["offset_x"],
+                 offset_y: int = _DEFAULTS["offset_y"], pixel_format: Union[str, int] = _DEFAULTS["pixel_format"],
+                 acquisition_mode: str = _DEFAULTS["acquisition_mode"], frame_count: int = _DEFAULTS["frame_count"],
+                 frame_rate: float = _DEFAULTS["frame_rate"],
+                 frame_rate_enable: bool = _DEFAULTS["frame_rate_enable"],
+                 exposure_us: float = _DEFAULTS["exposure_us"], gain_db: float = _DEFAULTS["gain_db"],
+                 seed: int = _DEFAULTS["seed"], stream_drop: float = _DEFAULTS["stream_drop"],
+                 stream_duplicate: float = _DEFAULTS["stream_duplicate"],
+                 stream_reorder: float = _DEFAULTS["stream_reorder"], resend_drop: float = _DEFAULTS["resend_drop"],
+                 resend_duplicate: float = _DEFAULTS["resend_duplicate"],
+                 resend_reorder: float = _DEFAULTS["resend_reorder"], ack_drop: float = _DEFAULTS["ack_drop"],
+                 pending_ack: Iterable = _DEFAULTS["pending_ack"],
+                 pending_ack_announce_ms: int = _DEFAULTS["pending_ack_announce_ms"],
+                 pending_ack_delay_ms: int = _DEFAULTS["pending_ack_delay_ms"],
+                 refuse: Union[Mapping, Iterable, None] = _DEFAULTS["refuse"]):
         c = _sim.Config()
         c.address, c.port = address, port
         c.manufacturer, c.model, c.device_version = manufacturer, model, device_version
