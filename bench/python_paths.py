@@ -130,6 +130,32 @@ def connect_times(korvalite, sim, quick: bool) -> None:
         emit({"bench": part, "description": label, "total_ms": round(total, 3)})
 
 
+# --- Snaps -----------------------------------------------------------------------------------
+
+def snap_times(korvalite, sim, quick: bool) -> None:
+    """`snap()` as a loop calls it: the first negotiates the packet size, the others reuse it."""
+    part = "python_snap"
+    if (name := missing_api(korvalite, "Camera.snap")) is not None:
+        return skip(part, f"korvalite.{name} is missing")
+    with sim.SimulatedCamera("127.0.0.126", answer_broadcast=False, width=640, height=480):
+        camera = korvalite.Camera("127.0.0.126", local_ip="127.0.0.127")
+        camera.connect()
+        try:
+            ms = []
+            for _ in range(6 if quick else 21):
+                t0 = time.perf_counter()
+                camera.snap(timeout=5.0)
+                ms.append((time.perf_counter() - t0) * 1e3)
+        finally:
+            camera.disconnect()
+    first, later = ms[0], ms[1:]
+    record = {"bench": part, "size": "640x480", "first_ms": round(first, 3),
+              "later_p50_ms": round(statistics.median(later), 3), "later_max_ms": round(max(later), 3)}
+    print(f"snap() 640x480: first {first:.1f} ms, later p50 {record['later_p50_ms']:.2f} ms, "
+          f"max {record['later_max_ms']:.2f} ms")
+    emit(record)
+
+
 # --- Per frame --------------------------------------------------------------------------------
 
 def per_frame(korvalite, sim, quick: bool) -> None:
@@ -209,7 +235,7 @@ def main() -> int:
     except ImportError as error:
         skip("python_paths", f"korvalite cannot be imported ({error})")
         return 0
-    for part in (control_read, connect_times, per_frame):
+    for part in (control_read, connect_times, snap_times, per_frame):
         part(korvalite, sim, args.quick)
     return 0
 

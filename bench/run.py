@@ -31,6 +31,8 @@ TO_NUMPY_TARGET_US = 5.0
 PYTHON_STREAM_CPU_TARGET = {("ring", 1500): 0.30, ("ring", 9000): 0.15, ("socket", 1500): 0.6, ("socket", 9000): 0.25}
 PYTHON_STREAM_P50_MS = 1.0
 PYTHON_STREAM_P99_MS = 5.0
+# snap() once the packet size is known (the frame's own transfer comes on top).
+SNAP_AFTER_FIRST_MS = 5.0
 
 
 def steps(build_dir: Path, quick: bool) -> list[tuple[str, list[str]]]:
@@ -202,6 +204,11 @@ def summary_table(results: list[dict]) -> Table:
         allocations = max(r["allocations_per_eval"] for r in evals)
         t.add("formula evaluation, ns/eval", ns)
         t.add("formula evaluation, allocations/eval", f"{allocations:g}", "0", allocations == 0)
+
+    for r in measured(results, "python_snap"):
+        t.add(f"snap() {r['size']}: first / later p50 / later max",
+              f"{r['first_ms']:.1f} / {r['later_p50_ms']:.2f} / {r['later_max_ms']:.2f} ms",
+              f"later < {SNAP_AFTER_FIRST_MS:g} ms + transfer", r["later_p50_ms"] < SNAP_AFTER_FIRST_MS)
 
     for r in measured(results, "python_per_frame"):
         t.add(f"Python per frame {r['size']}: wait_for+to_numpy / wait_for+data",
