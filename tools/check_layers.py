@@ -71,6 +71,12 @@ def main() -> int:
         for target in includes(path):
             if target not in public:
                 problems.append(f"src/python/{path.name}: includes internal {target}")
+        # The binding library's own release takes the lock back even while the interpreter
+        # exits, which aborts the process: bindings release through GilRelease (gil.hpp).
+        for number, line in enumerate(path.read_text().splitlines(), start=1):
+            if "gil_scoped_release" in line:
+                problems.append(f"src/python/{path.name}:{number}: releases the interpreter lock with "
+                                "nb::gil_scoped_release; use GilRelease (gil.hpp)")
 
     for path in [*sources(PUBLIC), *sources(CORE)]:
         relative = path.relative_to(PUBLIC if path.is_relative_to(PUBLIC) else CORE).as_posix()

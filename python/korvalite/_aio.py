@@ -52,17 +52,32 @@ async def _until_ready(wait_ready: Callable[[float], bool]) -> None:
         cancelled.set()
 
 
-async def frames_async(acquisition: Any) -> AsyncIterator[Any]:
+class _Frames:
+    """The iterator ``frames_async()`` returns: each ``__anext__()`` is one wait, so a cancelled
+    wait takes no frame and leaves the iterator usable for the next one."""
+
+    def __init__(self, acquisition: Any) -> None:
+        self._acquisition = acquisition
+
+    def __aiter__(self) -> "_Frames":
+        return self
+
+    async def __anext__(self) -> Any:
+        while True:
+            frame = self._acquisition.wait_for(0)  # never blocks; raises once the camera's control is lost
+            if frame is not None:
+                return frame
+            if self._acquisition._ended():
+                raise StopAsyncIteration
+            await _until_ready(self._acquisition._wait_ready)
+
+    async def aclose(self) -> None:
+        """Nothing to release: the frames stay with their acquisition or subscription."""
+
+
+def frames_async(acquisition: Any) -> AsyncIterator[Any]:
     """The frames of an acquisition or a frame subscription as they arrive, until the stream ends."""
-    while True:
-        frame = acquisition.wait_for(0)  # never blocks; raises once the camera's control is lost
-        if frame is not None:
-            yield frame
-            del frame
-            continue
-        if acquisition._ended():
-            return
-        await _until_ready(acquisition._wait_ready)
+    return _Frames(acquisition)
 
 
 async def next_event_async(subscription: Any) -> Any:

@@ -10,7 +10,7 @@ from typing import Iterator, Optional
 
 import korvalite
 
-from . import features
+from . import _settings, features
 
 VISIBILITY_LEVELS = ("beginner", "expert", "guru")
 _RANK = {"Beginner": 0, "Expert": 1, "Guru": 2, "Invisible": 3}
@@ -131,10 +131,11 @@ def cmd_save(args: argparse.Namespace) -> int:
 
 def cmd_load(args: argparse.Namespace) -> int:
     """Writes the values of a settings file to the camera; lists the lines it could not apply."""
+    settings = _settings.read_settings(args.file)  # read whole before the camera is taken
     cam = korvalite.Camera(args.ip, gvcp_timeout=args.gvcp_timeout)
     cam.connect()
     try:
-        failures = cam.load_features(args.file, strict=False)
+        failures = _settings.apply_settings(cam, settings, strict=False)
     finally:
         cam.disconnect()
     for failure in failures:

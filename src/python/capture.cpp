@@ -94,6 +94,8 @@ struct CaptureSession : ClosedAtExit {
     std::shared_ptr<DeviceRecord> device;
     std::mutex state_mutex;
     std::optional<State> state;
+    // The stream's counters as the state left: what stats() reports once stopped or closed.
+    std::optional<gige::stream::StreamStats> final_stats;
     std::mutex token_mutex;
     ClaimToken token;
 
@@ -104,14 +106,32 @@ struct CaptureSession : ClosedAtExit {
     std::optional<State> take_state() {
         std::optional<State> taken;
         std::lock_guard lock(state_mutex);
+        if (state) final_stats = state->stream.stats();
         taken.swap(state);
         return taken;
     }
 
+    // The counters of a taken state once its stream has closed: they include its last frames.
+    void keep_final_stats(const State& taken) {
+        std::lock_guard lock(state_mutex);
+        final_stats = taken.stream.stats();
+    }
+
     // Drops the state without touching the camera's features: only the stream closes.
     void drop_state() {
-        std::lock_guard lock(state_mutex);
-        state.reset();
+        std::optional<State> taken = take_state();
+        if (!taken) return;
+        taken->stream.close();
+        keep_final_stats(*taken);
+    }
+
+    // The live counters while running, else the final ones; ValueError(`gone`) when there are none.
+    gige::stream::StreamStats stats(const char* gone) {
+        std::optional<gige::stream::StreamStats> result = under_lock(state_mutex, [&] {
+            return state ? std::optional(state->stream.stats()) : final_stats;
+        });
+        if (!result) throw nb::value_error(gone);
+        return *result;
     }
 
     void release_claim() {
@@ -152,7 +172,9 @@ struct Acquisition final : CaptureSession<AcquisitionState> {
     GenicamResult<void> stop_locked() {
         std::optional<AcquisitionState> taken = take_state();
         if (!taken) return {};
-        return device::stop_acquisition(device->camera, *taken, log::targets::py);
+        GenicamResult<void> stopped = device::stop_acquisition(device->camera, *taken, log::targets::py);
+        keep_final_stats(*taken);
+        return stopped;
     }
 
     bool is_stopped() { return !has_state(); }
@@ -200,7 +222,9 @@ struct SnapshotSession final : CaptureSession<SnapshotState> {
 
     void close_locked() {
         std::optional<SnapshotState> taken = take_state();
-        if (taken) device::close_snapshot(device->camera, *taken, log::targets::py);
+        if (!taken) return;
+        device::close_snapshot(device->camera, *taken, log::targets::py);
+        keep_final_stats(*taken);
     }
 
     // close() and __exit__: never raises.
@@ -381,9 +405,9 @@ void bind_capture(nb::module_& m) {
         .def("packet_size", [](SnapshotSession& self) {
             return self.open_state([](SnapshotState& s) { return s.stream.packet_size(); });
         }, "The stream packet size in use, in bytes.")
-        .def("stats", [](SnapshotSession& self) {
-            return to_python(self.open_state([](SnapshotState& s) { return s.stream.stats(); }));
-        }, nb::sig("def stats(self) -> StreamStats"), "A snapshot of the stream counters.")
+        .def("stats", [](SnapshotSession& self) { return to_python(self.stats("snapshot session is closed")); },
+             nb::sig("def stats(self) -> StreamStats"),
+             "A snapshot of the stream counters; after `close()`, the final ones.")
         .def("is_closed", [](SnapshotSession& self) { return self.is_closed(); }, "Whether the session has been closed.")
         .def("close", [](SnapshotSession& self) { self.close(); }, kCloseDoc)
         .def("__enter__", [](nb::object self) { return self; }, nb::sig("def __enter__(self) -> SnapshotSession"),
@@ -438,9 +462,9 @@ void bind_capture(nb::module_& m) {
         .def("packet_size", [](Acquisition& self) {
             return self.running([](AcquisitionState& s) { return s.stream.packet_size(); });
         }, "The stream packet size in use, in bytes.")
-        .def("stats", [](Acquisition& self) {
-            return to_python(self.running([](AcquisitionState& s) { return s.stream.stats(); }));
-        }, nb::sig("def stats(self) -> StreamStats"), "A snapshot of the stream counters.")
+        .def("stats", [](Acquisition& self) { return to_python(self.stats("acquisition is stopped")); },
+             nb::sig("def stats(self) -> StreamStats"),
+             "A snapshot of the stream counters; after `stop()`, the final ones.")
         .def("is_stopped", [](Acquisition& self) { return self.is_stopped(); }, "Whether the acquisition has been stopped.")
         .def("on_frame", &start_callbacks, "fn"_a, nb::kw_only(), "on_error"_a = "log",
              nb::sig("def on_frame(self, fn: collections.abc.Callable[[Frame], object], *, on_error: str = 'log') "

@@ -38,10 +38,18 @@ void close_everything() {
         if (auto device = weak.lock()) disconnect(*device);
 }
 
+// Before the interpreter joins its non-daemon threads: stops every acquisition and snapshot
+// session, so threads iterating over frames see the stream end and return. Nothing parks yet.
+void stop_captures() {
+    GilRelease release;
+    std::lock_guard lock(g_mutex);
+    for (ClosedAtExit* object : g_objects) object->close_at_exit();
+}
+
 void close_all(bool quiet_leaks) {
     begin_interpreter_exit();
     {
-        nb::gil_scoped_release release;  // this thread is the exiting one: never counted or parked
+        GilRelease release;  // this thread is the exiting one: never counted or parked
         close_everything();
         (void)wait_for_released_threads(kReleasedThreadsWait);
     }
@@ -79,6 +87,8 @@ void track_device(const std::shared_ptr<DeviceRecord>& device) {
 
 void bind_exit(nb::module_& m) {
     nb::module_ em = m.def_submodule("_exit", "Interpreter exit with capture threads still waiting.");
+    em.def("stop_captures", &stop_captures,
+           "Stop every acquisition and snapshot session, before the interpreter waits for its threads.");
     em.def("close_all", &close_all, "quiet_leaks"_a,
            "Stop every acquisition and snapshot session and disconnect every camera; threads still "
            "waiting in korvalite never return to Python. `quiet_leaks` turns off nanobind's leak "

@@ -8,6 +8,7 @@
 #include "device_record.hpp"
 #include "enums.hpp"
 #include "errors.hpp"
+#include "gil.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -36,7 +37,7 @@ nb::object number_pair(const FeatureInfo& info, bool upper) {
 }
 
 GenicamResult<FeatureInfo> read_info(CameraShared& self, const std::string& name) {
-    nb::gil_scoped_release release;
+    GilRelease release;
     std::lock_guard lock(self.device->mutex);
     return self.device->camera.feature_info(name);
 }

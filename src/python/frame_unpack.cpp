@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "gil.hpp"
 #include "korvalite/pixel/unpack.hpp"
 
 namespace nb = nanobind;
@@ -33,7 +34,7 @@ nb::object unpacked_array(const gige::stream::Frame& frame, const pixel::FormatI
     auto samples = std::make_unique_for_overwrite<std::uint16_t[]>(count);
     bool unpacked = false;
     {
-        nb::gil_scoped_release released;
+        GilRelease released;
         unpacked = pixel::unpack_image(format.packing, bytes, image, std::span(samples.get(), count));
     }
     if (!unpacked) throw nb::value_error(short_text(frame, format, needed).c_str());

@@ -77,11 +77,7 @@ struct PyCamera {
     explicit PyCamera(SimConfig config) : camera(unwrap_or_raise(SimulatedCamera::create(std::move(config)))) {}
     ~PyCamera() {
         if (!camera->running()) return;
-        if (interpreter_is_finalizing()) {
-            camera->stop();
-            return;
-        }
-        nb::gil_scoped_release release;
+        GilRelease release;  // keeps the lock while the interpreter finalizes
         camera->stop();
     }
     std::unique_ptr<SimulatedCamera> camera;
@@ -269,8 +265,8 @@ void bind_camera(nb::module_& m) {
     nb::class_<PyCamera>(m, "Camera")
         .def(nb::init<SimConfig>(), "config"_a)
         .def("start", [](PyCamera& c) { unwrap_or_raise(c.camera->start()); },
-             nb::call_guard<nb::gil_scoped_release>())
-        .def("stop", [](PyCamera& c) { c.camera->stop(); }, nb::call_guard<nb::gil_scoped_release>())
+             nb::call_guard<GilRelease>())
+        .def("stop", [](PyCamera& c) { c.camera->stop(); }, nb::call_guard<GilRelease>())
         .def_prop_ro("running", [](PyCamera& c) { return c.camera->running(); })
         .def_prop_ro("endpoint", [](PyCamera& c) { return to_peer(c.camera->endpoint()); })
         .def("peek", [](PyCamera& c, std::uint32_t address, std::uint32_t size) {
@@ -341,7 +337,7 @@ void bind_helpers(nb::module_& m) {
                 throw nb::value_error("unsupported pixel format");
             gige::proto::ByteVec out(sim::image_payload_size(g));
             {
-                nb::gil_scoped_release release;
+                GilRelease release;
                 sim::fill_pattern(out, frame, g);
             }
             return to_bytes(out);

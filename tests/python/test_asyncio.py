@@ -49,11 +49,12 @@ def test_async_for_over_a_subscription_yields_its_frames_and_ends_with_the_strea
 def test_a_cancelled_async_for_loses_no_frame_and_leaves_no_thread(rig, ip):
     sim, cam = rig(ip, stream_drop=1.0)  # no frame until the test lets them through
 
-    async def collect(acq):
-        return [frame.frame_id async for frame in acq.frames_async()]
+    async def collect(frames):
+        return [frame.frame_id async for frame in frames]
 
     async def main(acq):
-        task = asyncio.create_task(collect(acq))
+        frames = acq.frames_async()
+        task = asyncio.create_task(collect(frames))
         await asyncio.sleep(0.3)
         task.cancel()
         with pytest.raises(asyncio.CancelledError):
@@ -61,7 +62,7 @@ def test_a_cancelled_async_for_loses_no_frame_and_leaves_no_thread(rig, ip):
         sim.set_faults(stream_drop=0.0)
         assert wait_until(lambda: acq.stats().completed_frames >= 3)
         acq.stop()
-        return await asyncio.wait_for(collect(acq), timeout=10.0)
+        return await asyncio.wait_for(collect(frames), timeout=10.0)  # the cancelled iterator goes on
 
     acq = cam.start_acquisition(resend=False, n_buffers=64)
     witness = acq.subscribe(capacity=64)  # sees every frame too

@@ -37,6 +37,16 @@ PROGRAMS = {
                      "channel = acq.subscribe()\n"
                      "daemon(lambda: forever(lambda: channel.wait_for(60)))\n", 0, ""),
     "snap": ("daemon(lambda: forever(lambda: cam.snap(timeout=60)))\n", 0, ""),
+    # Calls that release the interpreter lock without waiting on the camera.
+    "unpacking a packed frame": ("cam.set_enum('PixelFormat', 'Mono12p')\n"
+                                 "frame = cam.snap()\n"
+                                 "daemon(lambda: forever(frame.to_numpy))\n", 0, ""),
+    "feature_info and get": ("acq = cam.start_acquisition()\n"
+                             "daemon(lambda: forever(lambda: cam.feature_info('Width')))\n"
+                             "daemon(lambda: forever(lambda: cam.get('Width')))\n", 0, ""),
+    "a normal thread iterating": ("acq = cam.start_acquisition()\n"
+                                  "threading.Thread(target=lambda: [f for f in acq]).start()\n"
+                                  "time.sleep(0.5)\n", 0, ""),
     "frame callback": ("acq = cam.start_acquisition(callback=lambda frame: time.sleep(0.01))\n"
                        "time.sleep(0.5)\n", 0, ""),
     "uncaught exception": ("acq = cam.start_acquisition()\n"

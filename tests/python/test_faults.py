@@ -175,8 +175,7 @@ def test_device_vanishing_mid_acquisition(simulated, cameras, free_ip):
             call()
         assert str(info.value) == CONTROL_LOST
     assert acq.is_stopped()
-    with pytest.raises(ValueError, match="^acquisition is stopped$"):
-        acq.stats()
+    assert acq.stats().completed_frames >= 1  # the final counters
     for call in (camera.snap, camera.start_acquisition):
         with pytest.raises(korvalite.CameraException, match=f"^{re.escape(CONTROL_LOST)}$"):
             call()
@@ -420,9 +419,10 @@ def test_stopped_and_closed_objects_and_orphaned_frames(simulated, free_ip):
     channel = acq.subscribe()
     assert acq.wait_for(5.0) is not None
     acq.stop()
-    for call in (acq.subscribe, acq.local_addr, acq.packet_size, acq.stats):
+    for call in (acq.subscribe, acq.local_addr, acq.packet_size):
         with pytest.raises(ValueError, match="^acquisition is stopped$"):
             call()
+    assert acq.stats().completed_frames >= 1
     # The additional subscription drains what it holds and then ends, without hanging.
     assert all(f.status == Complete for f in channel)
     assert channel.recv_all() == []
@@ -431,9 +431,10 @@ def test_stopped_and_closed_objects_and_orphaned_frames(simulated, free_ip):
     session = camera.snapshot_session(packet_size=1500)
     kept = session.snap(5.0)
     session.close()
-    for call in (session.snap, session.packet_size, session.stats):
+    for call in (session.snap, session.packet_size):
         with pytest.raises(ValueError, match="^snapshot session is closed$"):
             call()
+    assert session.stats().completed_frames == 1
     session.close()
 
     # Frames outlive the camera, its connection and its stream.

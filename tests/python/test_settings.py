@@ -2,7 +2,10 @@
 simulated camera and on real descriptions it serves. Simulated cameras take their own loopback
 addresses."""
 
+import os
 import re
+import subprocess
+import sys
 
 import pytest
 
@@ -196,3 +199,85 @@ def test_load_reports_every_line_it_could_not_apply_and_applies_the_others(rig, 
     path.write_text("Width = 320\n", encoding="utf-8")
     with pytest.raises(G, match="not a korvalite settings file"):
         cam.load_features(path)
+
+
+def write_settings(path, *lines):
+    path.write_bytes(b"\n".join([_settings.HEADER.encode(), *(
+        line if isinstance(line, bytes) else line.encode("utf-8") for line in lines)]) + b"\n")
+
+
+def test_loading_refuses_transport_and_unstreamable_features_unless_asked(rig, tmp_path):
+    _, cam = rig(take_ip())
+    path = tmp_path / "settings.txt"
+    write_settings(path, "GevHeartbeatTimeout = 100", "GevCCP = OpenAccess", "GevSCPHostPort = 9",
+                   "EventNotification[EventSelector=FrameStart] = On", "Width = 320")
+    before = (cam.get("GevHeartbeatTimeout"), cam.get("GevCCP"), cam.get("GevSCPHostPort"))
+    transport = "a transport-layer setting: korvalite sets it itself (load with streamable_only=False to apply it)"
+    assert [(f.line, f.feature, f.reason) for f in cam.load_features(path, strict=False)] == [
+        (2, "GevHeartbeatTimeout", transport), (3, "GevCCP", transport), (4, "GevSCPHostPort", transport),
+        (5, "EventNotification[EventSelector=FrameStart]", "not streamable: settings files apply only the "
+         "features the camera marks so (load with streamable_only=False to apply it)")]
+    assert (cam.get("GevHeartbeatTimeout"), cam.get("GevCCP"), cam.get("GevSCPHostPort")) == before
+    assert cam.get("Width") == 320
+    write_settings(path, "EventNotification[EventSelector=FrameStart] = On", "GevHeartbeatTimeout = 2500")
+    assert cam.load_features(path, streamable_only=False) == []
+    cam.set("EventSelector", "FrameStart")
+    assert (cam.get("EventNotification"), cam.get("GevHeartbeatTimeout")) == ("On", 2500)
+
+
+def test_hostile_lines_fail_one_by_one_and_the_rest_applies(rig, tmp_path):
+    _, cam = rig(take_ip())
+    path = tmp_path / "settings.txt"
+    write_settings(path, "Width = 0x1" + "0" * 20, 'DeviceUserID = "\\ud800"', b"Gain = \xff\xfe",
+                   "just words", "Width[ChunkSelector=Image] = 16", "PixelFormat = Mono8 = 16", "Height = 100")
+    failures = cam.load_features(path, strict=False)
+    assert [(f.line, f.feature) for f in failures] == [
+        (2, "Width"), (3, "DeviceUserID"), (4, "?"), (5, "?"), (6, "Width[ChunkSelector=Image]"), (7, "PixelFormat")]
+    assert [f.reason.split(":")[0] for f in failures] == [
+        "not a 64-bit integer", "not valid Unicode text", "not UTF-8 text", "not 'Feature = value'",
+        "ChunkSelector does not select Width", "not an entry name"]
+    assert cam.get("Height") == 100
+
+
+def test_files_that_are_not_small_regular_files_are_refused_before_reading(rig, tmp_path):
+    ip = take_ip()
+    _, cam = rig(ip)
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    big = tmp_path / "big.txt"
+    write_settings(big, "Width = 320" + " " * _settings.MAX_FILE_SIZE)
+    for path, message in [(fifo, "not a regular file"), ("/dev/zero", "not a regular file"),
+                          (big, "more than a settings file may hold")]:
+        with pytest.raises(G, match=message):
+            cam.load_features(path, strict=False)
+    done = subprocess.run([sys.executable, "-m", "korvalite", "load", ip, str(fifo)],
+                          capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stderr) == (1, f"error: {fifo}: not a regular file\n")
+
+
+def test_selected_features_are_saved_per_selector_value_and_names_that_break_lines_are_not(
+        simulated, cameras, builtin_description, tmp_path):
+    ip = take_ip()
+    hostile = "Continuous&#10;Width = 16&#10;GevCCP = OpenAccess"
+    description = builtin_description.replace('<EnumEntry Name="Continuous">', f'<EnumEntry Name="{hostile}">')
+    description = description.replace("DeviceModelName", "DeviceModelText")
+    simulated(ip, description=description)
+    cam = cameras(ip)
+    cam.connect()
+    cam.set("ChunkSelector", "Timestamp")
+    path = tmp_path / "settings.txt"
+    problems = cam.save_features(path)
+    assert [name for name, _ in problems] == ["AcquisitionMode"]
+    lines = path.read_text(encoding="utf-8").splitlines()
+    assert lines[2] == "# model: SimCam-1"  # from the device's identity
+    assert not any(line.startswith(("Width = 16", "GevCCP")) for line in lines)
+    assert {"ChunkEnable[ChunkSelector=Image] = true", "ChunkEnable[ChunkSelector=Timestamp] = false",
+            "TriggerMode[TriggerSelector=FrameStart] = Off", "ChunkSelector = Timestamp"} <= set(lines)
+    cam.set("ChunkSelector", "Image")
+    width = cam.get("Width")
+    assert cam.load_features(path) == []
+    assert cam.get("Width") == width
+    cam.set("ChunkSelector", "Image")
+    assert cam.get("ChunkEnable") is True
+    cam.set("ChunkModeActive", True)
+    assert cam.snap(timeout=5).status == korvalite.FrameStatus.Complete

@@ -444,8 +444,12 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </Boolean>
     <Enumeration Name="TriggerSelector" NameSpace="Standard">
       <ToolTip>The trigger the other trigger features configure.</ToolTip>
+      <Streamable>Yes</Streamable>
       <EnumEntry Name="FrameStart"><Value>0</Value></EnumEntry>
       <pValue>TriggerSelectorReg</pValue>
+      <pSelected>TriggerMode</pSelected>
+      <pSelected>TriggerSource</pSelected>
+      <pSelected>TriggerActivation</pSelected>
     </Enumeration>
     <IntReg Name="TriggerSelectorReg">
       <Address>0x10048</Address>
@@ -458,6 +462,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Enumeration Name="TriggerMode" NameSpace="Standard">
       <ToolTip>Whether each frame waits for a trigger.</ToolTip>
+      <Streamable>Yes</Streamable>
       <EnumEntry Name="Off"><Value>0</Value></EnumEntry>
       <EnumEntry Name="On"><Value>1</Value></EnumEntry>
       <pValue>TriggerModeReg</pValue>
@@ -473,6 +478,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Enumeration Name="TriggerSource" NameSpace="Standard">
       <ToolTip>Where the trigger comes from.</ToolTip>
+      <Streamable>Yes</Streamable>
       <EnumEntry Name="Software"><Value>0</Value></EnumEntry>
       <EnumEntry Name="Line0"><Value>1</Value></EnumEntry>
       <EnumEntry Name="Line1"><Value>2</Value></EnumEntry>
@@ -489,6 +495,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Enumeration Name="TriggerActivation" NameSpace="Standard">
       <ToolTip>The edge of the input line that triggers.</ToolTip>
+      <Streamable>Yes</Streamable>
       <EnumEntry Name="RisingEdge"><Value>0</Value></EnumEntry>
       <EnumEntry Name="FallingEdge"><Value>1</Value></EnumEntry>
       <pValue>TriggerActivationReg</pValue>
@@ -572,6 +579,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </IntReg>
     <Enumeration Name="ChunkSelector" NameSpace="Standard">
       <ToolTip>The chunk ChunkEnable switches.</ToolTip>
+      <Streamable>Yes</Streamable>
       <EnumEntry Name="Image"><Value>0</Value></EnumEntry>
       <EnumEntry Name="Timestamp"><Value>1</Value></EnumEntry>
       <EnumEntry Name="ExposureTime"><Value>2</Value></EnumEntry>
