@@ -98,7 +98,8 @@ public:
         return {Kind::NoEnumEntry, std::move(enumeration), std::move(entry)};
     }
     static GenicamError description(std::string text) { return {Kind::Description, std::move(text)}; }
-    static GenicamError snap_timeout() { return {Kind::SnapTimeout, {}}; }
+    // `why` (when known) says what the camera waits for.
+    static GenicamError snap_timeout(std::string why = {}) { return {Kind::SnapTimeout, {}, std::move(why)}; }
     // The node is not implemented or not available now (its conditions, or a chunk or event
     // register, which device memory does not hold).
     static GenicamError not_available(std::string node) { return {Kind::NotAvailable, std::move(node)}; }

@@ -2,10 +2,9 @@
 function on one korvalite-owned thread (``korvalite-events``)."""
 
 import logging
-import traceback
 from typing import Any, Callable, Optional
 
-from ._delivery_thread import DeliveryThread
+from ._delivery_thread import DeliveryThread, RaiseReport
 
 _log = logging.getLogger("korvalite.callbacks")
 
@@ -13,7 +12,8 @@ _log = logging.getLogger("korvalite.callbacks")
 class EventCallbacks(DeliveryThread):
     """The thread that calls ``fn(event)`` for every event of a subscription until ``cancel()``
     or until the camera's connection ends. An exception from ``fn`` is logged (logger
-    ``korvalite.callbacks``, with its traceback) and delivery goes on."""
+    ``korvalite.callbacks``: the first with its traceback, then a count at most every 10 s) and
+    delivery goes on."""
 
     def __init__(self, subscription: Any, fn: Callable[[Any], object]) -> None:
         self._subscription = subscription
@@ -27,6 +27,7 @@ class EventCallbacks(DeliveryThread):
 
 
 def _deliver(subscription: Any, fn: Callable[[Any], object]) -> None:
+    report = RaiseReport("event", fn)
     try:
         for event in subscription:
             if subscription.closed:
@@ -34,11 +35,11 @@ def _deliver(subscription: Any, fn: Callable[[Any], object]) -> None:
             try:
                 fn(event)
             except Exception as exc:
-                _log.error("event callback %s raised", getattr(fn, "__qualname__", repr(fn)), exc_info=exc)
-                traceback.clear_frames(exc.__traceback__)
+                report.raised(exc)
     except Exception:  # the camera's control was lost: no event comes any more
         _log.exception("event delivery ended")
     finally:
+        report.flush()
         subscription.close()
 
 

@@ -2,10 +2,9 @@
 the application's function. Used by ``Acquisition.on_frame`` and ``start_acquisition(callback=)``."""
 
 import logging
-import traceback
 from typing import Any, Callable
 
-from ._delivery_thread import DeliveryThread
+from ._delivery_thread import DeliveryThread, RaiseReport
 
 _log = logging.getLogger("korvalite.callbacks")
 ON_ERROR = ("log", "stop")
@@ -14,8 +13,9 @@ ON_ERROR = ("log", "stop")
 class FrameCallbacks(DeliveryThread):
     """The thread that calls ``fn(frame)`` for every frame of an acquisition until it stops.
 
-    An exception from ``fn`` is logged (logger ``korvalite.callbacks``, with its traceback);
-    with ``on_error="stop"`` the acquisition is then stopped, else delivery goes on. The thread
+    An exception from ``fn`` is logged (logger ``korvalite.callbacks``: the first with its
+    traceback, then a count at most every 10 s); with ``on_error="stop"`` the acquisition is
+    then stopped, else delivery goes on. The thread
     lets go of each frame as soon as ``fn`` returns, so only frames ``fn`` keeps stay alive."""
 
     def __init__(self, acquisition: Any, fn: Callable[[Any], object], on_error: str) -> None:
@@ -27,21 +27,23 @@ class FrameCallbacks(DeliveryThread):
 
 
 def _deliver(acquisition: Any, fn: Callable[[Any], object], on_error: str) -> None:
+    report = RaiseReport("frame", fn)
     try:
-        _deliver_each(acquisition, fn, on_error)
+        _deliver_each(acquisition, fn, on_error, report)
     except Exception:  # the camera's control was lost: no frame comes any more
         _log.exception("frame delivery ended")
+    finally:
+        report.flush()
 
 
-def _deliver_each(acquisition: Any, fn: Callable[[Any], object], on_error: str) -> None:
+def _deliver_each(acquisition: Any, fn: Callable[[Any], object], on_error: str, report: RaiseReport) -> None:
     for frame in acquisition:
         if acquisition.is_stopped():
             break  # stopped (perhaps by the previous callback): buffered frames are not delivered
         try:
             fn(frame)
         except Exception as exc:
-            _log.error("frame callback %s raised", getattr(fn, "__qualname__", repr(fn)), exc_info=exc)
-            traceback.clear_frames(exc.__traceback__)  # a kept log record must not keep the frame
+            report.raised(exc)
             if on_error == "stop":
                 acquisition.stop()
         del frame

@@ -154,7 +154,25 @@ def cmd_stream(args: argparse.Namespace) -> int:
     with _connected(args) as cam:
         stats = run_stream(cam, args.seconds)
         print(stats)
+        if stats.completed_frames == 0:
+            print(f"error: no frame arrived in {args.seconds:g} s{_trigger_hint(cam)}", file=sys.stderr)
+            return EXIT_FAILED
     return EXIT_OK
+
+
+def _trigger_hint(cam: korvalite.Camera) -> str:
+    """What a camera with its trigger on waits for, as ': ...'; empty when its trigger is off."""
+    try:
+        if not cam.has_feature("TriggerMode") or cam.get("TriggerMode") != "On":
+            return ""
+        source = cam.get("TriggerSource") if cam.has_feature("TriggerSource") else ""
+    except (korvalite.CameraError, korvalite.GenicamError):
+        return ""
+    if source == "Software":
+        return ": the camera waits for a software trigger (TriggerMode is On, TriggerSource is Software)"
+    if source:
+        return f": the camera waits for a trigger from {source} (TriggerMode is On, TriggerSource is {source})"
+    return ": the camera waits for a trigger (TriggerMode is On)"
 
 
 def cmd_demo(args: argparse.Namespace) -> int:

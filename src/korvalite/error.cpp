@@ -112,7 +112,8 @@ std::string GenicamError::bare_message() const {
         case Kind::Formula: return "formula in '" + name_ + "': " + detail_;
         case Kind::NoEnumEntry: return "enumeration '" + name_ + "' has no entry '" + detail_ + "'";
         case Kind::Description: return "device description: " + name_;
-        case Kind::SnapTimeout: return "no frame arrived within the snap timeout";
+        case Kind::SnapTimeout:
+            return std::string("no frame arrived within the snap timeout") + (detail_.empty() ? "" : ": " + detail_);
         case Kind::Transport: return transport_error() ? transport_error()->message() : std::string{};
         case Kind::NotAvailable: return "node '" + name_ + "' is not available";
         case Kind::InvalidValue: return "node '" + name_ + "': " + detail_;

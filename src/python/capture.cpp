@@ -9,6 +9,7 @@
 #include <nanobind/stl/unique_ptr.h>
 #include <nanobind/stl/variant.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -302,33 +303,47 @@ void join_callbacks(Acquisition& self) {
     if (self.callbacks.is_valid()) self.callbacks.attr("join")();
 }
 
-// What a started snap waits on: a copy of the session's subscription, so the wait needs no lock.
+// What a started snap waits on: a copy of the session's subscription, so the wait needs no lock,
+// and the stream's packet count when it started.
 struct SnapStart {
     FrameReceiver frames;
     bool single_frame;
     std::uint16_t channel;
+    std::uint64_t packets_before;
 };
 
 // Called with the device record locked.
 GenicamResult<SnapStart> start_snap(device::GenICamera& camera, SnapshotState& state) {
+    const std::uint64_t packets = state.stream.stats().packets;
     if (auto started = device::begin_snap(camera, state); !started) return std::unexpected(started.error());
-    return SnapStart{state.frames, state.single_frame, state.stream.channel()};
+    return SnapStart{state.frames, state.single_frame, state.stream.channel(), packets};
 }
 
 // One snap: `begin` runs with the device record locked, the frame wait with no lock held, and
-// the camera is stopped with the record locked again. Called with the interpreter lock released.
-template <class Begin>
+// the camera is stopped with the record locked again. `wait` counts from `counted_from`, so the
+// start's feature writes come out of it (`begin` may move it on past opening a stream, which
+// negotiates its packet size once per connection). `packets` (called with the record locked)
+// gives the stream's packet count now, or nothing once its session has closed. Called with the
+// interpreter lock released.
+template <class Begin, class Packets>
 GenicamResult<gige::stream::FramePtr> snap_with_free_wait(DeviceRecord& device, device::Duration wait,
                                                           const log::Target& target,
-                                                          const std::function<bool()>& interrupted, Begin&& begin) {
+                                                          const std::function<bool()>& interrupted,
+                                                          const std::chrono::steady_clock::time_point& counted_from,
+                                                          Begin&& begin, Packets&& packets) {
     GenicamResult<SnapStart> started = [&] {
         std::lock_guard lock(device.mutex);
         return begin();
     }();
     if (!started) return std::unexpected(started.error());
-    gige::stream::FramePtr frame = device::wait_for_snap(std::move(started->frames), wait, interrupted);
+    const device::Duration spent = std::chrono::steady_clock::now() - counted_from;
+    gige::stream::FramePtr frame = device::wait_for_snap(
+        std::move(started->frames), std::max(device::Duration::zero(), wait - spent), interrupted);
     std::lock_guard lock(device.mutex);
-    return device::finish_snap(device.camera, started->single_frame, started->channel, std::move(frame), target);
+    const std::optional<std::uint64_t> now = packets();
+    const bool packets_arrived = !now || *now != started->packets_before;
+    return device::finish_snap(device.camera, started->single_frame, started->channel, std::move(frame), target,
+                               packets_arrived);
 }
 
 // Asked from a snap's wait, which runs without the interpreter lock: takes the lock briefly and
@@ -385,15 +400,21 @@ void bind_capture(nb::module_& m) {
                 bool closed = false;
                 SignalCheck signals;
                 {
+                    const auto start = std::chrono::steady_clock::now();
                     GilRelease release;
                     std::lock_guard snap_lock(self.device->snap_mutex);
                     frame = snap_with_free_wait(
-                        *self.device, wait, log::targets::py, signals.callback(),
+                        *self.device, wait, log::targets::py, signals.callback(), start,
                         [&]() -> GenicamResult<SnapStart> {
                             std::lock_guard lock(self.state_mutex);
                             if (self.state) return start_snap(self.device->camera, *self.state);
                             closed = true;
                             return std::unexpected(GenicamError::snap_timeout());
+                        },
+                        [&]() -> std::optional<std::uint64_t> {
+                            std::lock_guard lock(self.state_mutex);
+                            if (!self.state) return std::nullopt;
+                            return self.state->stream.stats().packets;
                         });
                 }
                 if (closed) throw nb::value_error("snapshot session is closed");
@@ -503,13 +524,19 @@ nb::object snap_frame(CameraShared& self, double timeout, StreamOptions options,
         const log::Target& target = log::targets::genicam_snapshot;
         std::optional<SnapshotState> session;
         std::lock_guard snap_lock(self.device->snap_mutex);
+        auto counted_from = std::chrono::steady_clock::now();
         frame = snap_with_free_wait(
-            *self.device, wait, target, signals.callback(), [&]() -> GenicamResult<SnapStart> {
+            *self.device, wait, target, signals.callback(), counted_from, [&]() -> GenicamResult<SnapStart> {
                 if (auto refused = refused_at_exit()) return std::unexpected(*refused);
                 auto opened = device::open_snapshot(self.device->camera, options, target);
                 if (!opened) return std::unexpected(opened.error());
+                counted_from = std::chrono::steady_clock::now();
                 session.emplace(std::move(*opened));
                 return start_snap(self.device->camera, *session);
+            },
+            [&]() -> std::optional<std::uint64_t> {
+                if (!session) return std::nullopt;
+                return session->stream.stats().packets;
             });
         if (session) {
             std::lock_guard lock(self.device->mutex);

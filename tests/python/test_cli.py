@@ -295,6 +295,14 @@ def test_stream_prints_progress_and_the_final_counters(sim, ip):
     assert final.startswith("StreamStats { packets: ") and f"completed_frames: {completed}," in final
 
 
+def test_stream_with_no_frame_fails_and_names_the_trigger_it_waits_for(sim, ip):
+    sim.write_register(FEATURE_REGISTERS["TriggerMode"], 1)
+    sim.write_register(FEATURE_REGISTERS["TriggerSource"], 1)
+    done = korvalite_cli("stream", ip, "--seconds", "0.5")
+    assert (done.returncode, done.stderr) == (1, "error: no frame arrived in 0.5 s: the camera waits for a trigger "
+                                                 "from Line0 (TriggerMode is On, TriggerSource is Line0)\n")
+
+
 def test_stream_fails_when_the_camera_is_lost(simulated, free_ip):
     ip = free_ip()
     sim = simulated(ip, frame_rate=50.0)

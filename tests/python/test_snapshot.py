@@ -171,7 +171,14 @@ def write_packet_size(sim, cam):
 
 
 def snap_that_times_out(sim, cam):
-    sim.set_faults(stream_drop=1.0)
+    sim.set_faults(stream_drop=0.5, seed=2)  # the seed loses some of the frame's packets, not all
+    with pytest.raises(TimeoutError):
+        cam.snap(timeout=0.3, resend=False)
+    sim.set_faults(stream_drop=0.0)
+
+
+def snap_that_gets_nothing(sim, cam):
+    sim.set_faults(stream_drop=1.0)  # as a camera waiting for a trigger: nothing says the size is wrong
     with pytest.raises(TimeoutError):
         cam.snap(timeout=0.3)
     sim.set_faults(stream_drop=0.0)
@@ -186,7 +193,8 @@ def nothing(sim, cam):
     (reconnect, True),
     (write_packet_size, True),
     (snap_that_times_out, True),
-], ids=["again", "reconnect", "packet-size-written", "failed-snap"])
+    (snap_that_gets_nothing, False),
+], ids=["again", "reconnect", "packet-size-written", "failed-snap", "snap-with-no-packet"])
 def test_a_negotiated_packet_size_is_reused_until_something_invalidates_it(rig, between, negotiates_again, ip):
     sim, cam = rig(ip)
     since = next_sequence(sim)

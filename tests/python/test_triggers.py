@@ -5,9 +5,10 @@ import threading
 import pytest
 
 import korvalite
-from capture_rig import feature_writes, next_sequence, wait_until
+from capture_rig import SNAP_TIMEOUT, feature_writes, next_sequence, wait_until
 from korvalite.sim import FEATURE_REGISTERS as REG
 
+FIRE_TEST_REGISTER, FIRE_TEST_BIT = 0x0D04, 0x80000000  # stream channel 0: a test packet, please
 NONE_LEFT = 0.5  # seconds to wait for a frame that must not come
 
 
@@ -120,3 +121,20 @@ def test_a_software_trigger_from_another_thread_while_snap_waits_yields_that_fra
         snapper.join(timeout=15.0)
     assert not snapper.is_alive() and len(outcome) == 1
     assert outcome[0].is_complete and before <= outcome[0].timestamp_ticks <= after
+
+
+def test_a_snap_waiting_for_a_trigger_says_so_and_keeps_its_packet_size(rig, ip):
+    sim, cam = rig(ip)
+    cam.snap()  # the stream's packet size is negotiated here, once
+    cam.set("TriggerMode", "On")
+    for source, hint in [("Software", "the camera waits for a software trigger (TriggerMode is On, TriggerSource is "
+                                      "Software): execute TriggerSoftware"),
+                         ("Line1", "the camera waits for a trigger from Line1 (TriggerMode is On, TriggerSource is "
+                                   "Line1)")]:
+        cam.set("TriggerSource", source)
+        since = next_sequence(sim)
+        with pytest.raises(korvalite.GenicamTimeoutError) as info:
+            cam.snap(timeout=0.2)
+        assert str(info.value) == f"{SNAP_TIMEOUT}: {hint}"
+        fire_tests = [v for a, v in sim.register_writes(since) if a == FIRE_TEST_REGISTER and v & FIRE_TEST_BIT]
+        assert fire_tests == []  # nothing came, so the packet size still holds

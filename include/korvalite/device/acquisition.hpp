@@ -52,15 +52,17 @@ struct SnapshotState {
 // and never during the wait: begin_snap (mutex held) clears the subscription and starts the
 // camera; wait_for_snap (no lock; on a copy of the subscription) waits up to `timeout`;
 // finish_snap (mutex held) stops the camera unless a frame came in SingleFrame mode and turns a
-// missing frame into SnapTimeout (the stream channel's packet size is then negotiated again on
-// the next stream). `interrupted`, when given, is asked between waits of at most
-// 100 ms; true ends the wait early as if the time were up.
+// missing frame into SnapTimeout, saying what a triggered camera waits for (when packets
+// arrived, the stream channel's packet size is then negotiated again on the next stream).
+// wait_for_snap hands out a frame already queued even when `timeout` is zero. `interrupted`,
+// when given, is asked between waits of at most 100 ms; true ends the wait early as if the time
+// were up.
 [[nodiscard]] GenicamResult<void> begin_snap(GenICamera& camera, SnapshotState& state);
 gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel frames, Duration timeout,
                                      const std::function<bool()>& interrupted = {});
 [[nodiscard]] GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame,
                                                                 std::uint16_t channel, gige::stream::FramePtr frame,
-                                                                const log::Target& target);
+                                                                const log::Target& target, bool packets_arrived = true);
 // Unlocks the transport parameters, restores the acquisition mode and closes the stream. Never
 // fails; trouble is logged.
 void close_snapshot(GenICamera& camera, SnapshotState& state, const log::Target& target);

@@ -16,6 +16,21 @@ constexpr Duration kSnapSlice = std::chrono::milliseconds(100);
 
 void debug(const log::Target& target, const std::string& text) { KORVALITE_LOG(target, Level::Debug, text); }
 
+// What a camera with its trigger on waits for, as the snap time-out says it; empty when the
+// trigger is off or the description has no trigger features.
+std::string awaited_trigger(GenICamera& camera) {
+    if (!camera.has_feature("TriggerMode")) return {};
+    auto mode = camera.get_enum("TriggerMode");
+    if (!mode || *mode != "On") return {};
+    auto source = camera.has_feature("TriggerSource") ? camera.get_enum("TriggerSource")
+                                                       : GenicamResult<std::string>(std::string{});
+    if (!source || source->empty()) return "the camera waits for a trigger (TriggerMode is On)";
+    if (*source == "Software")
+        return "the camera waits for a software trigger (TriggerMode is On, TriggerSource is Software): "
+               "execute TriggerSoftware";
+    return "the camera waits for a trigger from " + *source + " (TriggerMode is On, TriggerSource is " + *source + ")";
+}
+
 void lock_transport(GenICamera& camera, const log::Target& target) {
     if (auto r = camera.set_integer("TLParamsLocked", 1); !r)
         debug(target, "TLParamsLocked not set: " + r.error().message());
@@ -95,6 +110,7 @@ GenicamResult<void> begin_snap(GenICamera& camera, SnapshotState& state) {
 // Waits in slices so that `interrupted` is asked at least every kSnapSlice.
 gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel frames, Duration timeout,
                                      const std::function<bool()>& interrupted) {
+    if (auto queued = frames.try_recv()) return queued;  // a frame already there counts, even at timeout 0
     if (!interrupted) return frames.wait_for(timeout);
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
@@ -106,14 +122,17 @@ gige::stream::FramePtr wait_for_snap(gige::stream::FrameChannel frames, Duration
 }
 
 GenicamResult<gige::stream::FramePtr> finish_snap(GenICamera& camera, bool single_frame, std::uint16_t channel,
-                                                  gige::stream::FramePtr frame, const log::Target& target) {
+                                                  gige::stream::FramePtr frame, const log::Target& target,
+                                                  bool packets_arrived) {
     if (!(frame && single_frame)) {
         if (auto stopped = camera.execute("AcquisitionStop"); !stopped)
             KORVALITE_LOG(target, Level::Warn, "AcquisitionStop after snap failed: " + stopped.error().message());
     }
     if (!frame) {
-        camera.gige().forget_packet_size(channel);
-        return std::unexpected(GenicamError::snap_timeout());
+        // Packets that came without making a frame may mean the path drops the negotiated size;
+        // when nothing came, the camera sent nothing (a trigger it waits for, say).
+        if (packets_arrived) camera.gige().forget_packet_size(channel);
+        return std::unexpected(GenicamError::snap_timeout(awaited_trigger(camera)));
     }
     return frame;
 }
