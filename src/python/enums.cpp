@@ -23,7 +23,7 @@ struct AccessModeValue {
     AccessMode value;
 };
 
-constexpr std::array<std::pair<const char*, FrameStatus>, 10> kFrameStatusMembers = {{
+constexpr std::array<std::pair<const char*, FrameStatus>, 11> kFrameStatusMembers = {{
     {"Complete", FrameStatus::Complete},
     {"MissingPackets", FrameStatus::MissingPackets},
     {"Timeout", FrameStatus::Timeout},
@@ -34,6 +34,7 @@ constexpr std::array<std::pair<const char*, FrameStatus>, 10> kFrameStatusMember
     {"OversizedPacket", FrameStatus::OversizedPacket},
     {"EarlyTrailer", FrameStatus::EarlyTrailer},
     {"MalformedChunks", FrameStatus::MalformedChunks},
+    {"IncompletePayload", FrameStatus::IncompletePayload},
 }};
 
 constexpr std::array<std::pair<const char*, AccessMode>, 5> kAccessModeMembers = {{

@@ -282,18 +282,24 @@ TEST(CameraModel, LoadedOnceKeptAcrossReconnectsAndNeedsALiveConnection) {
     EXPECT_TRUE(camera.model()->lookup("Answer"));
     ASSERT_NE(camera.description_cache(), nullptr);
 
-    // Reconnecting keeps the model; nothing is fetched or parsed again.
+    // Reconnecting to the same device keeps the model: only the URL registers are read again.
     camera.disconnect(500ms);
     ASSERT_NE(camera.model(), nullptr);
+    const genicam::Genicam* kept = camera.model();
     ASSERT_TRUE(camera.connect());
-    const auto sent = device.commands().size();
+    const auto before = device.commands().size();
     ASSERT_TRUE(camera.ensure_genicam());
-    EXPECT_EQ(device.commands().size(), sent);
+    const auto sent = device.commands();
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> reads;
+    for (std::size_t i = before; i < sent.size(); ++i) reads.push_back(sent[i].memory_request());
+    EXPECT_EQ(reads, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{reg::kFirstUrl, reg::kUrlSize},
+                                                                            {reg::kSecondUrl, reg::kUrlSize}}));
+    EXPECT_EQ(camera.model(), kept);
 
     // A dropped model is rebuilt from the cached bytes without touching the device.
     camera.set_model(nullptr);
     ASSERT_TRUE(camera.ensure_genicam());
-    EXPECT_EQ(device.commands().size(), sent);
+    EXPECT_EQ(device.commands().size(), sent.size());
     EXPECT_TRUE(camera.model()->lookup("Answer"));
 }
 
@@ -309,4 +315,37 @@ TEST(CameraModel, MalformedDescriptionIsADescriptionError) {
     EXPECT_EQ(result.error().kind(), GenicamError::Kind::Description);
     EXPECT_EQ(camera.model(), nullptr);
     EXPECT_EQ(camera.description_cache(), nullptr);  // the next try fetches the description again
+}
+
+// A file on the host may change while its URL stays the same: each connection reads it again,
+// and only changed contents build a new model.
+TEST(CameraModel, AHostFileDescriptionIsReadAgainOnEachConnection) {
+    ScriptedDevice device("127.0.0.88");
+    device::GigECamera camera(settings_for(device));
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("korvalite_reconnect_" + std::to_string(::getpid()) + ".xml");
+    const auto describe = [&](const char* name) {
+        std::ofstream(file) << "<RegisterDescription><Integer Name=\"" << name
+                            << "\"><Value>1</Value></Integer></RegisterDescription>";
+    };
+    describe("Before");
+    set_url(device, reg::kFirstUrl, "file:" + file.string());
+    ASSERT_TRUE(camera.connect());
+    ASSERT_TRUE(camera.ensure_genicam());
+    const struct {
+        const char* written;  // nullptr: the file stays as it was
+        bool model_kept;
+        const char* feature;
+    } cases[] = {{nullptr, true, "Before"}, {"After", false, "After"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.feature);
+        const genicam::Genicam* old_model = camera.model();
+        camera.disconnect(500ms);
+        if (c.written) describe(c.written);
+        ASSERT_TRUE(camera.connect());
+        ASSERT_TRUE(camera.ensure_genicam());
+        if (c.model_kept) EXPECT_EQ(camera.model(), old_model);
+        EXPECT_TRUE(camera.model()->lookup(c.feature));
+    }
+    std::filesystem::remove(file);
 }

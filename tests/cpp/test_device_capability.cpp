@@ -111,9 +111,9 @@ TEST(DeviceCapability, PendingAckIsBelievedOnlyWhenAnnouncedAndOnlyUpToItsLimit)
 }
 
 TEST(DeviceCapability, AnOperationItsCallerGaveUpOnNoLongerHoldsTheChannel) {
-    // A PENDING_ACK of 0xFFFFFFFF ms within the worker's own limit (5 s) still cannot keep the
-    // channel past the caller's wait (1.1 s here); a read queued behind it, whose caller waits
-    // longer, then goes out.
+    // A PENDING_ACK of 0xFFFFFFFF ms within the worker's own limit (2 s with a 3 s heartbeat
+    // timeout) still cannot keep the channel past the caller's wait (1.1 s here); a read queued
+    // behind it, whose caller waits longer, then goes out.
     Harness h("127.0.0.33", {.gvcp_timeout = 200ms, .retries = 2});
     h.device.set_register(0x104, 7);
     h.device.set_script([&](const Received& r) -> Replies {

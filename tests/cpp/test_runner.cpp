@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <thread>
 
 #include "capture_sink.hpp"
@@ -354,4 +355,47 @@ TEST(ControlWorker, AFailedSendFailsOnlyThatOperation) {
     EXPECT_EQ(outcome(channel.port.write_memory(0x100, proto::ByteVec(8))), "io error: Invalid argument");
     EXPECT_TRUE(channel.port.is_worker_alive());
     EXPECT_EQ(channel.shared->stats(), LinkStats{});
+}
+
+TEST(ControlWorker, HeartbeatsGoOnWhileADeviceKeepsATransactionPending) {
+    // One PENDING_ACK never reaches the heartbeat timeout: it stops a heartbeat interval short.
+    const std::pair<std::uint32_t, int> caps[] = {{3000, 2000}, {600, 400}, {30000, 5000}, {100, 67}, {0, 1}};
+    for (auto [timeout, cap] : caps) EXPECT_EQ(pending_ack_cap(timeout).count(), cap) << timeout;
+
+    // Heartbeats every 200 ms; the device keeps a read pending for about a second with a
+    // PENDING_ACK every 150 ms, then answers it.
+    Harness h("127.0.0.36", {.gvcp_timeout = 500ms, .retries = 2, .heartbeat_timeout_ms = 600});
+    h.device.set_register(0x100, 0xBEEF);
+    std::mutex mutex;
+    std::optional<Received> read;
+    h.device.set_script([&](const Received& r) -> Replies {
+        if (!r.is_command(proto::code::kReadRegCmd) || r.read_addresses() != std::vector<std::uint32_t>{0x100})
+            return std::nullopt;
+        std::lock_guard lock(mutex);
+        if (!read) read = r;
+        return std::vector<Reply>{{ScriptedDevice::pending(r, 1000)}};
+    });
+    auto handle = h.port().read_register(0x100);
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(mutex);
+        return read.has_value();
+    }));
+    const Received command = [&] {
+        std::lock_guard lock(mutex);
+        return *read;
+    }();
+    for (int i = 0; i < 7; ++i) {
+        std::this_thread::sleep_for(150ms);
+        h.device.send(ScriptedDevice::pending(command, 1000), h.channel.local);
+    }
+    const auto answered_at = std::chrono::steady_clock::now();
+    h.device.send(h.device.answer(command), h.channel.local);
+    auto value = handle.wait_timeout(5s);
+    ASSERT_TRUE(value) << value.error()->message();
+    EXPECT_EQ(*value, 0xBEEFu);
+    std::size_t heartbeats = 0;
+    for (const auto& r : h.device.received())
+        if (r.is_heartbeat() && r.when > command.when && r.when < answered_at) ++heartbeats;
+    EXPECT_GE(heartbeats, 3u);  // about five fit into the second
+    EXPECT_FALSE(h.channel.shared->control_lost.load());
 }

@@ -97,7 +97,7 @@ TEST(Frame, TicksToNanoseconds) {
 TEST(Frame, StatusNames) {
     const char* names[] = {"Complete",           "MissingPackets", "Timeout",         "Aborted",     "WrongPacketId",
                            "PayloadUnsupported", "SizeMismatch",   "OversizedPacket", "EarlyTrailer",
-                           "MalformedChunks"};
+                           "MalformedChunks",    "IncompletePayload"};
     for (std::uint8_t i = 0; i < std::size(names); ++i)
         EXPECT_STREQ(frame_status_name(static_cast<FrameStatus>(i)), names[i]);
 }

@@ -585,3 +585,38 @@ TEST(StreamRunner, SurvivesArbitraryDatagrams) {
     EXPECT_GT(s.completed_frames + s.failed_frames + s.aborted_frames, 0u);
     EXPECT_GT(s.unsupported_frames + s.underruns + s.ignored_packets + s.error_packets, 0u);
 }
+
+// A trailer after payload packet 2 whose packet id counts 2 payload packets, while leader and
+// trailer say the image has 10 lines of 64 bytes (10 packets): the frame waits for the rest as
+// for any gap, and fails with its own status when they never come.
+TEST(StreamRunner, TrailerBeforeTheWholeImageWaitsForTheRest) {
+    auto leader = gvsp_packet(7, pf::kLeader, 0, gige::proto::kImageLeaderSize);
+    gige::proto::put_image_leader(std::span(leader).last(gige::proto::kImageLeaderSize), 1, 0,
+                                  gige::proto::PixelFormat::kMono8, 64, 10, 0, 0, 0, 0);
+    auto trailer = gvsp_trailer(7, 3);
+    gige::proto::put_image_trailer(std::span(trailer).last(gige::proto::kImageTrailerSize), 1, 10);
+    for (const bool rest_comes : {true, false}) {
+        SCOPED_TRACE(rest_comes ? "the rest comes later" : "the rest never comes");
+        Harness h(options_with(kPayload, 8, 1.0));
+        h.feed({leader, gvsp_payload(7, 1, kPer, kPer), gvsp_payload(7, 2, kPer, kPer), trailer});
+        h.tick(21ms);
+        EXPECT_TRUE(h.take().empty());
+        ASSERT_FALSE(h.link.requests.empty());
+        EXPECT_EQ(h.link.requests[0], (ResendRequest{0xFF15, 7, 3, 10, false}));
+        if (rest_comes)
+            for (std::uint32_t k = 3; k <= 10; ++k) h.feed(gvsp_payload(7, k, kPer, kPer), 50ms);
+        h.tick(150ms);
+        const auto frames = h.take();
+        ASSERT_EQ(frames.size(), 1u);
+        if (rest_comes) {
+            EXPECT_EQ(frames[0]->status(), FrameStatus::Complete);
+            EXPECT_EQ(frames[0]->received_size(), kPayload);
+            const auto data = frames[0]->data();
+            for (std::size_t i = 0; i < kPayload; ++i) ASSERT_EQ(data[i], pattern_byte(7, i)) << i;
+        } else {
+            EXPECT_EQ(frames[0]->status(), FrameStatus::IncompletePayload);
+            EXPECT_EQ(frames[0]->received_size(), 2 * kPer);
+            EXPECT_EQ(h.stats().failed_frames, 1u);
+        }
+    }
+}

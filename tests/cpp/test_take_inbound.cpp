@@ -99,3 +99,37 @@ TEST(TakeInbound, WhatEachDatagramLeavesBehind) {
     EXPECT_EQ(proto::ByteVec(event.event_ack->begin(), event.event_ack->end()), proto::encode_ack(0, 0x00C3, 0x0102));
     EXPECT_EQ(event.event->event_id, 0x9001);
 }
+
+// Only a true re-send (same request id, same command and payload, acknowledge asked for on
+// both) repeats the event before it; with five distinct events under one request id, all count.
+TEST(EventRepeats, OnlyAReSendOfTheSameEventIsARepeat) {
+    const auto event = [](std::uint16_t event_id, std::uint8_t data) {
+        proto::ByteVec payload(20);
+        proto::put_u16(payload, 2, event_id);
+        payload[16] = std::byte{data};
+        return proto::GvcpEvent::parse(0x00C2, payload);
+    };
+    const struct {
+        const char* name;
+        std::uint16_t request_id;
+        bool ack;
+        proto::GvcpEvent event;
+        bool repeated;
+    } cases[] = {
+        // Each case follows the event with request id 7, acknowledge asked, event id 0x9001, data 1.
+        {"same id, same event, acknowledge asked", 7, true, event(0x9001, 1), true},
+        {"same id, another event id", 7, true, event(0x9002, 1), false},
+        {"same id, other data", 7, true, event(0x9001, 2), false},
+        {"same id, same event, no acknowledge asked", 7, false, event(0x9001, 1), false},
+        {"another id, same event", 8, true, event(0x9001, 1), false},
+    };
+    for (const auto& c : cases) {
+        EventRepeats repeats;
+        EXPECT_FALSE(repeats.repeated(7, true, event(0x9001, 1))) << c.name;
+        EXPECT_EQ(repeats.repeated(c.request_id, c.ack, c.event), c.repeated) << c.name;
+    }
+    EventRepeats repeats;
+    int delivered = 0;
+    for (std::uint16_t id = 1; id <= 5; ++id) delivered += repeats.repeated(7, true, event(id, 0)) ? 0 : 1;
+    EXPECT_EQ(delivered, 5);
+}

@@ -131,7 +131,7 @@ def test_frame_outlives_its_pool_and_an_empty_frame_has_an_empty_view():
 
 STATUSES = [("Complete", 0), ("MissingPackets", 1), ("Timeout", 2), ("Aborted", 3), ("WrongPacketId", 4),
             ("PayloadUnsupported", 5), ("SizeMismatch", 6), ("OversizedPacket", 7), ("EarlyTrailer", 8),
-            ("MalformedChunks", 9)]
+            ("MalformedChunks", 9), ("IncompletePayload", 10)]
 ACCESS_MODES = [("RO", 0), ("WO", 1), ("RW", 2), ("NA", 3), ("NI", 4)]
 
 

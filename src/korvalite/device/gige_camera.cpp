@@ -88,6 +88,7 @@ CameraResult<void> GigECamera::connect(ConnectAbort* abort) {
                   {{"addr", settings_.device.to_string()},
                    {"model", connection->device_info.model},
                    {"serial", connection->device_info.serial}});
+    note_identity(connection->device_info);
     connection_ = std::make_unique<Connection>(std::move(*connection));
     // The device may have changed while no connection watched it: nothing read before counts.
     if (model_) genicam::clear_register_caches(*model_);
@@ -112,6 +113,29 @@ CameraResult<Connection> GigECamera::establish(ControlChannel channel) {
     return Connection{std::move(channel), std::move(*info), settings_.device, *capability, PacketSizeMemo{}, false};
 }
 
+void GigECamera::note_identity(const proto::DeviceInfo& info) {
+    DeviceIdentity now = DeviceIdentity::of(info);
+    if (last_device_ && !last_device_->same_device(now)) {
+        proto::DeviceInfo before;
+        before.mac = last_device_->mac;
+        KORVALITE_LOG(log::targets::gige, Level::Warn, "connected to a different device than before",
+                      {{"addr", settings_.device.to_string()},
+                       {"previous_mac", before.mac_text()},
+                       {"previous_serial", last_device_->serial},
+                       {"mac", info.mac_text()},
+                       {"serial", info.serial}});
+        model_.reset();
+        description_cache_ = {};
+    }
+    last_device_ = std::move(now);
+}
+
+void GigECamera::set_description_cache(std::shared_ptr<const proto::ByteVec> bytes) {
+    if (bytes != description_cache_.bytes) model_.reset();
+    description_cache_ = {std::move(bytes), std::nullopt, false};
+    if (connection_) connection_->description_checked = true;
+}
+
 void GigECamera::disconnect(Duration deadline) {
     std::unique_ptr<Connection> connection = std::move(connection_);
     if (!connection) return;
@@ -125,11 +149,18 @@ void GigECamera::disconnect(Duration deadline) {
 
 CameraResult<proto::ByteVec> GigECamera::genicam_xml() {
     if (auto error = connection_error()) return std::unexpected(*error);
-    auto first = description_from(reg::kFirstUrl);
+    auto fetched = fetch_description();
+    if (!fetched) return std::unexpected(std::move(fetched.error()));
+    return std::move(fetched->bytes);
+}
+
+CameraResult<GigECamera::Fetched> GigECamera::fetch_description(const DescriptionOrigin* known) {
+    const std::optional<std::string> none;
+    auto first = description_from(reg::kFirstUrl, known ? known->first_url : none);
     if (first) return first;
     KORVALITE_LOG(log::targets::gige, Level::Debug,
                   "GenICam URL at " + hex_code(reg::kFirstUrl, 1) + " failed: " + first.error().message());
-    auto second = description_from(reg::kSecondUrl);
+    auto second = description_from(reg::kSecondUrl, known ? known->second_url : none);
     if (second) return second;
     if (second.error() == no_url()) return first;  // nothing to fall back to: the first's failure is the one
     KORVALITE_LOG(log::targets::gige, Level::Debug,
@@ -139,31 +170,77 @@ CameraResult<proto::ByteVec> GigECamera::genicam_xml() {
 
 GenicamResult<void> GigECamera::ensure_genicam() {
     if (auto error = connection_error()) return std::unexpected(GenicamError::transport(*error));
-    if (model_) return {};
-    std::shared_ptr<const proto::ByteVec> bytes = description_cache_;
-    if (!bytes) {
-        auto fetched = genicam_xml();
-        if (!fetched) return std::unexpected(GenicamError::transport(fetched.error()));
-        bytes = std::make_shared<const proto::ByteVec>(std::move(*fetched));
+    if (model_ && connection_->description_checked) return {};
+    if (model_ && !description_cache_.bytes) {
+        connection_->description_checked = true;  // a model handed in from outside: nothing to check it against
+        return {};
     }
-    auto model = genicam::parse_description(utf8_lossy(*bytes));
-    if (!model) return std::unexpected(model.error());  // not cached: the next try fetches again
-    KORVALITE_LOG(log::targets::gige, Level::Debug, "GenICam feature model loaded");
-    if (auto error = connection_error()) return std::unexpected(GenicamError::transport(*error));
-    description_cache_ = std::move(bytes);
-    model_ = std::make_unique<genicam::Genicam>(std::move(*model));
+    DescriptionCache next;
+    auto bytes = current_description(next);
+    if (!bytes) return std::unexpected(GenicamError::transport(bytes.error()));
+    if (*bytes != description_cache_.bytes) model_.reset();  // built from what the device no longer serves
+    if (!model_) {
+        auto model = genicam::parse_description(utf8_lossy(**bytes));
+        if (!model) {
+            description_cache_ = {};  // not cached: the next try fetches again
+            return std::unexpected(model.error());
+        }
+        KORVALITE_LOG(log::targets::gige, Level::Debug, "GenICam feature model loaded");
+        if (auto error = connection_error()) return std::unexpected(GenicamError::transport(*error));
+        model_ = std::make_unique<genicam::Genicam>(std::move(*model));
+    }
+    description_cache_ = std::move(next);
+    connection_->description_checked = true;
     return {};
 }
 
-CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_register) {
+CameraResult<std::shared_ptr<const proto::ByteVec>> GigECamera::current_description(DescriptionCache& next) {
+    if (connection_->description_checked && description_cache_.bytes) {
+        next = description_cache_;
+        return next.bytes;
+    }
+    DescriptionOrigin origin = description_origin();
+    if (description_cache_.serves(origin)) {
+        next = description_cache_;
+        return next.bytes;
+    }
+    // The URL texts just read are used again, so a fetch reads only the description itself.
+    auto fetched = fetch_description(&origin);
+    if (!fetched) return std::unexpected(std::move(fetched.error()));
+    next.origin = std::move(origin);
+    next.from_host_file = fetched->from_host_file;
+    // Unchanged bytes keep their buffer, and with it the model built from them.
+    if (description_cache_.bytes && *description_cache_.bytes == fetched->bytes) next.bytes = description_cache_.bytes;
+    else next.bytes = std::make_shared<const proto::ByteVec>(std::move(fetched->bytes));
+    return next.bytes;
+}
+
+DescriptionOrigin GigECamera::description_origin() {
+    const auto text = [&](std::uint32_t url_register) -> std::optional<std::string> {
+        auto read = url_text(url_register);
+        return read ? std::optional(std::move(*read)) : std::nullopt;
+    };
+    return {text(reg::kFirstUrl), text(reg::kSecondUrl), DeviceIdentity::of(connection_->device_info)};
+}
+
+CameraResult<std::string> GigECamera::url_text(std::uint32_t url_register) {
     const ControlPort& port = connection_->port();
     auto url_bytes = wait_plain(port.read_memory(url_register, reg::kUrlSize), port.memory_wait(reg::kUrlSize));
     if (!url_bytes) return std::unexpected(url_bytes.error());
-    const std::string text = zero_terminated_text(*url_bytes);
+    return zero_terminated_text(*url_bytes);
+}
+
+CameraResult<GigECamera::Fetched> GigECamera::description_from(std::uint32_t url_register,
+                                                               const std::optional<std::string>& known_text) {
+    auto read = known_text ? CameraResult<std::string>(*known_text) : url_text(url_register);
+    if (!read) return std::unexpected(read.error());
+    const std::string& text = *read;
     if (text.empty()) return std::unexpected(no_url());
     auto url = genicam::XmlUrl::parse(text);
     if (!url) return std::unexpected(CameraError::malformed(url.error()));
 
+    const ControlPort& port = connection_->port();
+    const auto* file = std::get_if<genicam::XmlUrl::File>(&url->location);
     CameraResult<proto::ByteVec> bytes;
     if (auto* local = std::get_if<genicam::XmlUrl::Local>(&url->location)) {
         if (local->address > 0xFFFFFFFFu) return std::unexpected(CameraError::malformed("XML address beyond 32 bit"));
@@ -172,18 +249,18 @@ CameraResult<proto::ByteVec> GigECamera::description_from(std::uint32_t url_regi
         const auto length = static_cast<std::uint32_t>(local->size);
         bytes = wait_plain(port.read_memory(static_cast<std::uint32_t>(local->address), length),
                            port.memory_wait(length));
-    } else if (auto* file = std::get_if<genicam::XmlUrl::File>(&url->location)) {
+    } else if (file) {
         bytes = read_description_file(file->path);
     } else {
         return std::unexpected(CameraError::unsupported("http-hosted GenICam XML"));
     }
-    if (!bytes) return bytes;
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
     if (url->is_zip()) {
         auto unpacked = genicam::extract_first_file(*bytes);
         if (!unpacked) return std::unexpected(CameraError::malformed(unpacked.error()));
-        return std::move(*unpacked);
+        return Fetched{std::move(*unpacked), file != nullptr};
     }
-    return bytes;
+    return Fetched{std::move(*bytes), file != nullptr};
 }
 
 }  // namespace korvalite::device

@@ -1,7 +1,8 @@
 #pragma once
 // One GigE Vision device: its connection settings, the live connection (control worker,
 // identity, capability), the feature model and the cached description. The model and the
-// cache belong to the camera, not to the connection: they survive a disconnect.
+// cache belong to the camera, not to the connection: they survive a disconnect, and each new
+// connection checks that the device still serves the description they came from.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "korvalite/device/camera_settings.hpp"
 #include "korvalite/device/connection_state.hpp"
 #include "korvalite/device/connect_abort.hpp"
+#include "korvalite/device/description_cache.hpp"
 #include "korvalite/device/layers.hpp"
 #include "korvalite/device/packet_size_memo.hpp"
 #include "korvalite/error.hpp"
@@ -37,6 +39,8 @@ struct Connection {
     bool receive_buffer_capped_told = false;
     // The device's message channel points at the control socket (or it has none).
     bool message_channel_open = false;
+    // The cached description and the model were found to be what the device serves now.
+    bool description_checked = false;
 
     proto::GvcpCapability capability() const { return {gvcp_capability}; }
 
@@ -56,6 +60,8 @@ public:
 
     // Starts the worker, takes control privilege, arms the heartbeat, reads the capability and
     // the identity. Connecting while connected sends nothing; a dead connection is replaced.
+    // A device with another MAC address or serial number than the last one connected is
+    // reported in a WARNING, and the model and description of the old one are dropped.
     // With `abort`, the new worker is attached to it (the caller detaches it when done), so
     // another thread can end the connect.
     [[nodiscard]] CameraResult<void> connect(ConnectAbort* abort = nullptr);
@@ -63,8 +69,11 @@ public:
     void disconnect(Duration deadline);
     // The description bytes (unzipped), from the first URL register that yields them.
     [[nodiscard]] CameraResult<proto::ByteVec> genicam_xml();
-    // Loads the feature model unless one is present: from the cached description, else from the
-    // device. Needs a live connection; the model is stored only if the connection is still live.
+    // Loads the feature model unless one is present and checked on this connection. The cache
+    // (and the model built from it) is kept when it serves the device as it is now (see
+    // DescriptionCache::serves: both URL registers are read for that); otherwise the description
+    // is fetched, and a model is built again only when its bytes differ from the cached ones.
+    // Needs a live connection; the model is stored only if the connection is still live.
     [[nodiscard]] GenicamResult<void> ensure_genicam();
 
     // The feature model, or nullptr before one is loaded. It survives disconnects.
@@ -90,17 +99,35 @@ public:
     std::optional<CameraError> connection_error() const;
 
     // The description bytes as last fetched (shared, immutable), if any.
-    const std::shared_ptr<const proto::ByteVec>& description_cache() const { return description_cache_; }
-    void set_description_cache(std::shared_ptr<const proto::ByteVec> bytes) { description_cache_ = std::move(bytes); }
+    const std::shared_ptr<const proto::ByteVec>& description_cache() const { return description_cache_.bytes; }
+    // Bytes the caller vouches for as the description of the device connected now; a later
+    // connection fetches the description again.
+    void set_description_cache(std::shared_ptr<const proto::ByteVec> bytes);
 
 private:
+    // Description bytes and whether they came from a file on the host.
+    struct Fetched {
+        proto::ByteVec bytes;
+        bool from_host_file = false;
+    };
+
     [[nodiscard]] CameraResult<Connection> establish(ControlChannel channel);
-    [[nodiscard]] CameraResult<proto::ByteVec> description_from(std::uint32_t url_register);
+    // Warns about and forgets a device other than the last one connected.
+    void note_identity(const proto::DeviceInfo& info);
+    // From the first URL register that yields a description; `known` holds texts already read.
+    [[nodiscard]] CameraResult<Fetched> fetch_description(const DescriptionOrigin* known = nullptr);
+    [[nodiscard]] CameraResult<Fetched> description_from(std::uint32_t url_register,
+                                                         const std::optional<std::string>& known_text);
+    [[nodiscard]] CameraResult<std::string> url_text(std::uint32_t url_register);
+    DescriptionOrigin description_origin();
+    // The bytes to build the model from: the cache when it serves the device, else fetched.
+    [[nodiscard]] CameraResult<std::shared_ptr<const proto::ByteVec>> current_description(DescriptionCache& next);
 
     CameraSettings settings_;
     std::unique_ptr<Connection> connection_;
-    std::shared_ptr<const proto::ByteVec> description_cache_;
+    DescriptionCache description_cache_;
     std::unique_ptr<genicam::Genicam> model_;
+    std::optional<DeviceIdentity> last_device_;  // of the last successful connect
 };
 
 }  // namespace korvalite::device

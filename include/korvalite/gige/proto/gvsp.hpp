@@ -57,6 +57,10 @@ struct GvspLeader {
 
 GvspLeader decode_leader(ByteView data);
 
+// The line count of an image trailer (payload type image, chunk flag ignored); nullopt for a
+// trailer of another payload type or one too short to carry it.
+std::optional<std::uint32_t> image_trailer_size_y(ByteView data);
+
 inline constexpr std::uint16_t kPayloadTypeImage = 1;
 inline constexpr std::uint16_t kPayloadTypeChunkData = 4;
 inline constexpr std::uint16_t kPayloadTypeExtendedChunk = 5;

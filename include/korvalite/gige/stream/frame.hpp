@@ -24,6 +24,7 @@ enum class FrameStatus : std::uint8_t {
     OversizedPacket = 7,      // a payload packet carried more data than a packet holds
     EarlyTrailer = 8,         // the trailer counted fewer packets than the frame carried
     MalformedChunks = 9,      // every packet arrived, but the chunk tags do not fit the payload
+    IncompletePayload = 10,   // the trailer came before the image's bytes, and the rest never did
 };
 
 // "Complete", "MissingPackets", ...: the status's debug text.

@@ -42,5 +42,10 @@ struct SpawnedWorker {
 
 // Heartbeat period for a device heartbeat timeout: a third of it, kept within 10 ms .. 1 s.
 std::chrono::milliseconds heartbeat_interval(std::uint32_t heartbeat_timeout_ms);
+// The longest one PENDING_ACK may extend a transaction: what the device allows (the rule's
+// limit, at most 5 s), and always one heartbeat interval short of the heartbeat timeout (at
+// least 1 ms), so that a device that falls silent while it says it is busy is noticed before it
+// would give up control.
+std::chrono::milliseconds pending_ack_cap(std::uint32_t heartbeat_timeout_ms);
 
 }  // namespace korvalite::gige

@@ -49,6 +49,12 @@ GvspLeader decode_leader(ByteView data) {
     return l;
 }
 
+std::optional<std::uint32_t> image_trailer_size_y(ByteView data) {
+    if (data.size() < kImageTrailerSize) return std::nullopt;
+    if ((u16_at(data, 2) & ~kPayloadTypeChunkFlag) != kPayloadTypeImage) return std::nullopt;
+    return u32_at(data, 4);
+}
+
 std::size_t put_gvsp_header(MutableBytes out, std::uint16_t status, std::uint64_t block_id, bool extended,
                             std::uint8_t format, std::uint32_t packet_id) {
     put_u16(out, 0, status);

@@ -16,6 +16,7 @@ const char* frame_status_name(FrameStatus status) {
         case FrameStatus::OversizedPacket: return "OversizedPacket";
         case FrameStatus::EarlyTrailer: return "EarlyTrailer";
         case FrameStatus::MalformedChunks: return "MalformedChunks";
+        case FrameStatus::IncompletePayload: return "IncompletePayload";
     }
     return "?";
 }

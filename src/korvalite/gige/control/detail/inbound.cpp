@@ -97,6 +97,7 @@ private:
         }
         const auto delay = std::min(std::chrono::milliseconds(delay_ms), pending_.limit);
         inflight_->deadline = now_ + delay;
+        inflight_->pending = true;
         count(&LinkStats::pending_acks);
     }
 
@@ -203,30 +204,40 @@ InboundOutcome take_inbound(proto::ByteView datagram, std::optional<Inflight>& i
     return Inbound(inflight, shared, now, pending).take(datagram);
 }
 
+bool Runner::answers_beside(proto::ByteView datagram) const {
+    if (!beside_ || datagram.empty() || proto::u8_at(datagram, 0) == proto::kCommandKey) return false;
+    const auto ack = proto::parse_datagram(datagram);
+    return ack && ack->id == beside_->request_id;
+}
+
 void Runner::handle_datagram(proto::ByteView datagram, const net::Endpoint& from) {
-    InboundOutcome outcome = take_inbound(datagram, inflight_, *shared_, Clock::now(), pending_ack_);
+    std::optional<Inflight>& slot = answers_beside(datagram) ? beside_ : inflight_;
+    InboundOutcome outcome = take_inbound(datagram, slot, *shared_, Clock::now(), pending_ack_);
     if (outcome.event_ack) {
         if (auto sent = socket_.send_to(*outcome.event_ack, from); !sent)
             KORVALITE_LOG(target(), log::Level::Warn, "event ack send failed: " + sent.error().text());
     }
     if (outcome.event) {
-        // A device sends an event again, with the same request id, when it missed the
-        // acknowledge: that is acknowledged again above but delivered once.
-        const bool repeated = last_event_request_id_ == outcome.event_request_id;
-        last_event_request_id_ = outcome.event_request_id;
-        if (!repeated) offer_event(*outcome.event);
+        // A re-send is acknowledged again above but delivered once.
+        if (!event_repeats_.repeated(outcome.event_request_id, outcome.event_ack.has_value(), *outcome.event))
+            offer_event(*outcome.event);
     }
     if (outcome.control_lost) control_lost_ = true;
     if (outcome.next) continue_op(std::move(*outcome.next));
 }
 
 void Runner::continue_op(op::Op op) {
-    // A chunked transfer keeps the channel until it ends; only a due heartbeat goes first.
+    // A chunked transfer keeps the channel until it ends; only a due heartbeat goes first, and
+    // one still out beside the transaction is waited for.
     if (!queue_.empty() && op::is_heartbeat(queue_.front())) {
         queue_.insert(queue_.begin() + 1, std::move(op));
         return;
     }
-    send_op(std::move(op));
+    if (beside_) {
+        queue_.push_front(std::move(op));
+        return;
+    }
+    send_op(std::move(op), inflight_);
 }
 
 void Runner::offer_event(const proto::GvcpEvent& event) {

@@ -19,6 +19,7 @@ struct Inflight {
     std::chrono::steady_clock::time_point deadline;
     std::uint16_t request_id = 0;
     std::uint8_t tries_left = 0;
+    bool pending = false;  // the device announced with PENDING_ACK that it is working on it
 };
 
 // What remains for the worker once a datagram has been taken in.
@@ -31,11 +32,34 @@ struct InboundOutcome {
 };
 
 // How the worker treats PENDING_ACK: believed only from a device that announces it, and never
-// for longer than `limit`.
+// for longer than `limit` (the worker keeps it below its heartbeat timeout: pending_ack_cap).
 struct PendingAckRule {
     static constexpr std::chrono::milliseconds kMaxLimit{5000};
     bool accepted = true;
     std::chrono::milliseconds limit = kMaxLimit;
+};
+
+// Tells a device's re-send of an event from a new event. A device sends an event command again
+// when the acknowledge it asked for got lost: same request id, same command and payload, the
+// acknowledge asked for again. Anything else, even under the previous request id, is new.
+class EventRepeats {
+public:
+    // Whether this event command re-sends the one taken in before it; remembers it either way.
+    bool repeated(std::uint16_t request_id, bool ack_requested, const proto::GvcpEvent& event) {
+        const bool same = last_ && ack_requested && last_->ack_requested && last_->request_id == request_id &&
+                          last_->command == event.command && last_->payload == event.payload;
+        if (!same) last_ = Last{request_id, ack_requested, event.command, event.payload};
+        return same;
+    }
+
+private:
+    struct Last {
+        std::uint16_t request_id = 0;
+        bool ack_requested = false;
+        std::uint16_t command = 0;
+        proto::ByteVec payload;
+    };
+    std::optional<Last> last_;
 };
 
 // The error a refusal of `command` with `status` becomes; NOT_IMPLEMENTED names the command.

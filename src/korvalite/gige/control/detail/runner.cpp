@@ -27,6 +27,13 @@ std::chrono::milliseconds heartbeat_interval(std::uint32_t heartbeat_timeout_ms)
     return std::chrono::milliseconds(std::clamp<std::uint32_t>(third, 10, 1000));
 }
 
+std::chrono::milliseconds pending_ack_cap(std::uint32_t heartbeat_timeout_ms) {
+    const auto short_of_timeout =
+        std::chrono::milliseconds(heartbeat_timeout_ms) - heartbeat_interval(heartbeat_timeout_ms);
+    return std::clamp<std::chrono::milliseconds>(short_of_timeout, std::chrono::milliseconds(1),
+                                                 PendingAckRule::kMaxLimit);
+}
+
 CameraResult<SpawnedWorker> spawn(Receiver<ToWorker> receiver, std::shared_ptr<Shared> shared,
                                   const WorkerSettings& settings) {
     const net::Endpoint bind_to = settings.local.value_or(net::Endpoint{net::Ipv4Address::any(), 0});
@@ -70,7 +77,9 @@ Runner::Runner(Parts parts)
       stop_(std::move(parts.stop)),
       heartbeat_interval_(heartbeat_interval(settings_.heartbeat_timeout_ms)),
       next_heartbeat_(Clock::now() + heartbeat_interval_),
-      receive_buffer_(kReceiveBufferSize) {}
+      receive_buffer_(kReceiveBufferSize) {
+    pending_ack_.limit = pending_ack_cap(settings_.heartbeat_timeout_ms);
+}
 
 void Runner::run() {
     settings_.thread.apply_logged();
@@ -91,7 +100,8 @@ bool Runner::iterate() {
         else if (events_[i].data.u64 == net::kWakerToken) waker_->drain();
     }
     if (!take_messages()) return false;
-    check_deadline();
+    check_deadline(inflight_);
+    check_deadline(beside_);
     if (!heartbeat_timer()) return true;
     send_next();
     return true;
@@ -144,8 +154,8 @@ bool Runner::take_messages() {
 void Runner::take_device_rules(const to_worker::DeviceRules& rules) {
     rules_ = op::TransferRules::of(rules.capability);
     pending_ack_.accepted = rules.capability.pending_ack();
-    if (rules.pending_ack_limit.count() > 0)
-        pending_ack_.limit = std::min(rules.pending_ack_limit, PendingAckRule::kMaxLimit);
+    pending_ack_.limit = pending_ack_cap(settings_.heartbeat_timeout_ms);
+    if (rules.pending_ack_limit.count() > 0) pending_ack_.limit = std::min(rules.pending_ack_limit, pending_ack_.limit);
     KORVALITE_LOG(target(), log::Level::Debug, "device capability applied",
                   {{"concatenation", rules_.concatenation},
                    {"write_memory", rules_.write_memory},
@@ -153,28 +163,28 @@ void Runner::take_device_rules(const to_worker::DeviceRules& rules) {
                    {"pending_ack_limit_ms", static_cast<std::uint64_t>(pending_ack_.limit.count())}});
 }
 
-void Runner::check_deadline() {
-    if (!inflight_) return;
+void Runner::check_deadline(std::optional<Inflight>& slot) {
+    if (!slot) return;
     const auto now = Clock::now();
-    if (now >= op::expires(inflight_->op)) {
+    if (now >= op::expires(slot->op)) {
         // Its caller has stopped waiting: the transaction gives way to the next one.
-        expire_inflight();
+        expire(slot);
         return;
     }
-    if (now < inflight_->deadline) return;
-    if (inflight_->tries_left > 0) {
-        --inflight_->tries_left;
-        inflight_->deadline = saturating_deadline(now, settings_.gvcp_timeout);
+    if (now < slot->deadline) return;
+    if (slot->tries_left > 0) {
+        --slot->tries_left;
+        slot->deadline = saturating_deadline(now, settings_.gvcp_timeout);
         count(&LinkStats::retries);
         KORVALITE_LOG(target(), log::Level::Trace, "ack overdue, retrying transaction",
-                      {{"id", inflight_->request_id}, {"tries_left", inflight_->tries_left}});
-        if (auto sent = socket_.send_to(inflight_->packet, settings_.device); !sent)
+                      {{"id", slot->request_id}, {"tries_left", slot->tries_left}});
+        if (auto sent = socket_.send_to(slot->packet, settings_.device); !sent)
             KORVALITE_LOG(target(), log::Level::Warn, "retry send failed: " + sent.error().text());
         return;
     }
     count(&LinkStats::timeouts);
-    Inflight expired = std::move(*inflight_);
-    inflight_.reset();
+    Inflight expired = std::move(*slot);
+    slot.reset();
     if (op::is_heartbeat(expired.op)) {
         KORVALITE_LOG(target(), log::Level::Warn, "heartbeat timed out, considering control lost");
         control_lost_ = true;
@@ -183,12 +193,12 @@ void Runner::check_deadline() {
     }
 }
 
-void Runner::expire_inflight() {
+void Runner::expire(std::optional<Inflight>& slot) {
     count(&LinkStats::timeouts);
     KORVALITE_LOG(target(), log::Level::Debug, "transaction outlived its caller's wait, given up",
-                  {{"id", inflight_->request_id}});
-    op::fail(inflight_->op, CameraError::ack_timeout());
-    inflight_.reset();
+                  {{"id", slot->request_id}});
+    op::fail(slot->op, CameraError::ack_timeout());
+    slot.reset();
 }
 
 bool Runner::heartbeat_timer() {
@@ -196,6 +206,13 @@ bool Runner::heartbeat_timer() {
     if (now < next_heartbeat_) return true;
     next_heartbeat_ = now + heartbeat_interval_;
     if (inflight_ && op::is_heartbeat(inflight_->op)) return false;
+    if (beside_) return false;
+    if (inflight_ && inflight_->pending) {
+        // The device is busy with the transaction in flight, however long it says that takes:
+        // the heartbeat goes out beside it rather than behind it.
+        send_op(op::Heartbeat{}, beside_);
+        return true;
+    }
     for (const auto& queued : queue_)
         if (op::is_heartbeat(queued)) return true;
     queue_.push_front(op::Heartbeat{});
@@ -205,7 +222,7 @@ bool Runner::heartbeat_timer() {
 // Sends the first queued op whose caller still waits; those that expired in the queue fail.
 void Runner::send_next() {
     const auto now = Clock::now();
-    while (!inflight_ && !queue_.empty()) {
+    while (!inflight_ && !beside_ && !queue_.empty()) {
         op::Op next = std::move(queue_.front());
         queue_.pop_front();
         if (now >= op::expires(next)) {
@@ -213,7 +230,7 @@ void Runner::send_next() {
             op::fail(next, CameraError::ack_timeout());
             continue;
         }
-        send_op(std::move(next));
+        send_op(std::move(next), inflight_);
     }
 }
 
@@ -223,7 +240,7 @@ std::uint16_t Runner::next_request_id() {
     return last_request_id_;
 }
 
-void Runner::send_op(op::Op op) {
+void Runner::send_op(op::Op op, std::optional<Inflight>& slot) {
     const std::uint16_t id = next_request_id();
     proto::ByteVec packet = op::build_packet(op, id);
     if (auto sent = socket_.send_to(packet, settings_.device); !sent) {
@@ -231,8 +248,8 @@ void Runner::send_op(op::Op op) {
         return;
     }
     count(&LinkStats::commands);
-    inflight_ = Inflight{std::move(packet), std::move(op), saturating_deadline(Clock::now(), settings_.gvcp_timeout), id,
-                         settings_.retries};
+    slot = Inflight{std::move(packet), std::move(op), saturating_deadline(Clock::now(), settings_.gvcp_timeout), id,
+                    settings_.retries};
 }
 
 void Runner::shutdown() {
@@ -242,6 +259,7 @@ void Runner::shutdown() {
 
     if (inflight_) op::fail(inflight_->op, failure());
     inflight_.reset();
+    beside_.reset();  // a heartbeat: nobody waits for it
     for (const auto& queued : queue_) op::fail(queued, failure());
     queue_.clear();
 

@@ -47,16 +47,18 @@ private:
     bool from_device(proto::ByteView datagram, const net::Endpoint& from) const;
     bool take_messages();
     void take_device_rules(const to_worker::DeviceRules& rules);
-    void check_deadline();
-    void expire_inflight();
+    void check_deadline(std::optional<Inflight>& slot);
+    void expire(std::optional<Inflight>& slot);
     void send_next();
     bool heartbeat_timer();
-    void send_op(op::Op op);
+    void send_op(op::Op op, std::optional<Inflight>& slot);
     std::uint16_t next_request_id();
     void shutdown();
 
-    // Datagrams from the device (runner_inbound.cpp): take_inbound, then what it leaves to do.
+    // Datagrams from the device (inbound.cpp): take_inbound, then what it leaves to do.
     void handle_datagram(proto::ByteView datagram, const net::Endpoint& from);
+    // An acknowledge of the heartbeat out beside the transaction in flight.
+    bool answers_beside(proto::ByteView datagram) const;
     void continue_op(op::Op op);
     void offer_event(const proto::GvcpEvent& event);
 
@@ -74,12 +76,15 @@ private:
     std::deque<op::Op> queue_;
     std::vector<Sender<proto::GvcpEvent>> subscribers_;
     std::optional<Inflight> inflight_;
+    // A heartbeat sent while the transaction in flight waits out a PENDING_ACK: the device is
+    // busy with it, and control must outlast it. Nothing else is sent while this is out.
+    std::optional<Inflight> beside_;
     op::TransferRules rules_;
     PendingAckRule pending_ack_;
     std::chrono::milliseconds heartbeat_interval_;
     Clock::time_point next_heartbeat_;
     std::uint16_t last_request_id_ = 0;
-    std::optional<std::uint16_t> last_event_request_id_;  // of the last event command taken in
+    EventRepeats event_repeats_;
     bool control_lost_ = false;
 
     std::vector<std::byte> receive_buffer_;

@@ -28,6 +28,10 @@ struct FrameInFlight {
     bool trailer_seen = false;
     bool resend_refused = false;          // the device said packets of this frame are gone
     bool ratio_reached = false;           // resend budget exhausted
+    // The trailer counted fewer payload packets than the image needs: the frame waits for the
+    // rest, and fails IncompletePayload when they do not come.
+    bool awaiting_image = false;
+    std::optional<std::uint32_t> trailer_lines;  // the image trailer's line count
     std::optional<FrameStatus> status;    // a failure recorded before the frame closes; empty while open
 
     // Missing-packet scan bookkeeping: every entry not received in (contiguous_end, scanned_to]
@@ -38,6 +42,10 @@ struct FrameInFlight {
     Instant earliest_deadline = Instant::max();
 
     bool is_open() const { return !status.has_value(); }
+    // What the frame closes as when packets stay missing, where `usual` would be the status.
+    FrameStatus gap_status(FrameStatus usual) const {
+        return status.value_or(awaiting_image ? FrameStatus::IncompletePayload : usual);
+    }
     void record(FrameStatus s) {
         if (!status) status = s;
     }

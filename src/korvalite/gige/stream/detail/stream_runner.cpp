@@ -36,6 +36,17 @@ std::uint64_t wall_clock_ns() {
     return ns > 0 ? static_cast<std::uint64_t>(ns) : 0;
 }
 
+// Bytes the image takes: the leader's line width (pixel format and size_x) times its lines,
+// which the trailer's line count overrides; nullopt unless the leader describes an image.
+std::optional<std::uint64_t> image_bytes(const proto::GvspLeader& leader, std::optional<std::uint32_t> trailer_lines) {
+    if (!leader.has_info() || leader.payload_type != proto::kPayloadTypeImage) return std::nullopt;
+    const std::uint64_t bits = proto::PixelFormat{leader.pixel_format}.bits_per_pixel();
+    const std::uint64_t lines = trailer_lines.value_or(leader.size_y);
+    if (bits == 0 || lines == 0) return std::nullopt;
+    const std::uint64_t line = ceil_div(std::uint64_t{leader.size_x} * bits, 8);
+    return lines * line + (lines - 1) * leader.padding_x;
+}
+
 // Room for one frame record (reference count and Frame) in the record arena.
 constexpr std::size_t kRecordBlockSize = sizeof(Frame) + 128;
 constexpr std::size_t kMaxRecordBlocks = 256;
@@ -176,7 +187,10 @@ void StreamRunner::handle_packet(const GvspPacket& incoming, Instant now) {
         ++frame->contiguous_end;
 
     handle_content(*frame, *packet);
-    missing_packet_check(*frame, packet->packet_id, now);
+    // A trailer that came before the whole image leaves gaps up to the image's end: they are
+    // scanned as a trailer in its place would have them scanned.
+    const bool widened = packet->format == packet_format::kTrailer && frame->awaiting_image;
+    missing_packet_check(*frame, widened ? frame->expected - 1 : packet->packet_id, now);
     check_frame_completion(now, packet->block_id);
 }
 
@@ -268,10 +282,11 @@ void StreamRunner::handle_content(FrameInFlight& frame, const GvspPacket& packet
             }
             frame.system_timestamp_ns = wall_clock_ns();
             frame.leader = proto::decode_leader(packet.data);
+            expect_whole_image(frame);  // the trailer may have come first
             return;
         case packet_format::kTrailer:
             frame.trailer_seen = true;
-            if (frame.is_open()) handle_trailer(frame, packet.packet_id);
+            if (frame.is_open()) handle_trailer(frame, packet.packet_id, packet.data);
             return;
         case packet_format::kPayload:
             if (frame.is_open()) process_payload(frame, packet.packet_id, packet.data);
@@ -283,11 +298,42 @@ void StreamRunner::handle_content(FrameInFlight& frame, const GvspPacket& packet
     }
 }
 
-void StreamRunner::handle_trailer(FrameInFlight& frame, std::uint32_t id) {
-    if (id == 0) frame.record(FrameStatus::WrongPacketId);
-    else if (id > frame.expected - 1) frame.record(FrameStatus::SizeMismatch);  // more packets than the buffer holds
-    else if (id <= frame.last_payload_id) frame.record(FrameStatus::EarlyTrailer);
-    else frame.expected = std::uint64_t{id} + 1;
+void StreamRunner::handle_trailer(FrameInFlight& frame, std::uint32_t id, ByteView data) {
+    frame.trailer_lines = proto::image_trailer_size_y(data);
+    if (id == 0) {
+        frame.record(FrameStatus::WrongPacketId);
+    } else if (id > frame.expected - 1) {
+        frame.record(FrameStatus::SizeMismatch);  // more packets than the buffer holds
+    } else if (id <= frame.last_payload_id) {
+        frame.record(FrameStatus::EarlyTrailer);
+    } else {
+        frame.expected = std::uint64_t{id} + 1;
+        expect_whole_image(frame);
+    }
+}
+
+void StreamRunner::expect_whole_image(FrameInFlight& frame) {
+    if (!frame.trailer_seen || !frame.is_open() || frame.data_per_packet == 0) return;
+    const auto image = image_bytes(frame.leader, frame.trailer_lines);
+    if (!image) return;
+    const std::uint64_t bytes = std::min<std::uint64_t>(*image, frame.slot.buffer.bytes().size());
+    const std::uint64_t needed =
+        std::min(ceil_div(bytes, frame.data_per_packet) + 2, packet_table_limit(frame.data_per_packet));
+    if (needed <= frame.expected) return;
+    // No payload packet beyond the trailer's id has been placed (that would have made the
+    // trailer early), so its place is free for the payload packet of that id.
+    const std::uint64_t trailer_at = frame.expected - 1;
+    if (frame.slot.packets.size() < needed) frame.slot.packets.resize(needed);
+    frame.slot.packets[trailer_at] = PacketEntry{};
+    frame.slot.packets[needed - 1].received = true;
+    frame.expected = needed;
+    frame.awaiting_image = true;
+    frame.contiguous_end = std::min<std::int64_t>(frame.contiguous_end, static_cast<std::int64_t>(trailer_at) - 1);
+    const auto last_id = static_cast<std::int64_t>(needed) - 1;
+    while (frame.contiguous_end < last_id && frame.slot.packets[frame.contiguous_end + 1].received)
+        ++frame.contiguous_end;
+    KORVALITE_LOG(kLog, log::Level::Trace, "trailer before the whole image, waiting for the rest",
+                  {{"frame_id", frame.block_id}, {"expected", needed}});
 }
 
 void StreamRunner::process_payload(FrameInFlight& frame, std::uint32_t k, ByteView data) {
@@ -353,14 +399,14 @@ void StreamRunner::check_frame_completion(Instant now, std::optional<std::uint64
             continue;
         }
         if (!params_.resend_enabled && frames_.size() > 1) {
-            close_head(head.status.value_or(FrameStatus::MissingPackets));
+            close_head(head.gap_status(FrameStatus::MissingPackets));
             continue;
         }
         // The newest frame that so far has only its leader is waiting for its payload to start
         // (single-frame captures): it does not time out.
         const bool newest_leader_only = head.contiguous_end == 0 && head.block_id == last_block_id_;
         if (!newest_leader_only && now - head.last_activity >= options_.frame_timeout) {
-            close_head(head.status.value_or(FrameStatus::Timeout));
+            close_head(head.gap_status(FrameStatus::Timeout));
             continue;
         }
         break;

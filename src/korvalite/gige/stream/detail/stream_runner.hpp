@@ -122,7 +122,10 @@ private:
     std::uint64_t packet_table_limit(std::uint32_t data_per_packet) const;
     void handle_error_packet(FrameInFlight& frame, std::uint16_t status);
     void handle_content(FrameInFlight& frame, const proto::GvspPacket& packet);
-    void handle_trailer(FrameInFlight& frame, std::uint32_t packet_id);
+    void handle_trailer(FrameInFlight& frame, std::uint32_t packet_id, proto::ByteView data);
+    // When a trailer counted fewer payload packets than the image needs, moves the trailer's
+    // place to the end of the image and leaves the places between open, like any gap.
+    void expect_whole_image(FrameInFlight& frame);
     void process_payload(FrameInFlight& frame, std::uint32_t packet_id, proto::ByteView data);
     // Why payload packet `k` of `n` data bytes cannot go into the frame's buffer, if it cannot.
     std::optional<FrameStatus> misplaced_payload(const FrameInFlight& frame, std::uint32_t k, std::size_t n) const;
