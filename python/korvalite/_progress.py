@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import re
 import sys
 import time
 from typing import TextIO
@@ -18,22 +19,48 @@ def progress_line(stats: korvalite.StreamStats, elapsed: float) -> str:
             f"underruns {stats.underruns}")
 
 
-def run_stream(cam: korvalite.Camera, seconds: float, out: TextIO = sys.stdout) -> korvalite.StreamStats:
-    """Streams for `seconds`, drawing one progress line; returns the final counters.
+def stream_for(cam: korvalite.Camera, seconds: float,
+               out: TextIO = sys.stdout) -> tuple[korvalite.StreamStats, bool]:
+    """Streams for `seconds` (or until Ctrl-C), drawing one progress line; returns the final
+    counters and whether Ctrl-C ended it. The last progress line is drawn either way.
 
     A terminal gets the line redrawn in place four times a second; a pipe or a log gets one line
     per second."""
     tty = out.isatty()
+    interrupted = False
     with cam.start_acquisition() as acq:
         start = time.monotonic()
         last_draw = 0.0
-        while (elapsed := time.monotonic() - start) < seconds:
-            acq.wait_for(min(0.1, max(0.0, seconds - elapsed)))
-            acq.clear()
-            if elapsed - last_draw >= (0.25 if tty else 1.0):
-                out.write(("\r" if tty else "") + progress_line(acq.stats(), elapsed) + ("" if tty else "\n"))
-                out.flush()
-                last_draw = elapsed
+        try:
+            while (elapsed := time.monotonic() - start) < seconds:
+                acq.wait_for(min(0.1, max(0.0, seconds - elapsed)))
+                acq.clear()
+                if elapsed - last_draw >= (0.25 if tty else 1.0):
+                    out.write(("\r" if tty else "") + progress_line(acq.stats(), elapsed) + ("" if tty else "\n"))
+                    out.flush()
+                    last_draw = elapsed
+        except KeyboardInterrupt:
+            interrupted = True
         stats = acq.stats()
         out.write(("\r" if tty else "") + progress_line(stats, time.monotonic() - start) + "\n")
+    return stats, interrupted
+
+
+def run_stream(cam: korvalite.Camera, seconds: float, out: TextIO = sys.stdout) -> korvalite.StreamStats:
+    """Streams for `seconds`, drawing one progress line; returns the final counters. Ctrl-C
+    raises KeyboardInterrupt once the acquisition has stopped."""
+    stats, interrupted = stream_for(cam, seconds, out)
+    if interrupted:
+        raise KeyboardInterrupt
     return stats
+
+
+def counters(stats: korvalite.StreamStats) -> list[tuple[str, int]]:
+    """Every counter of `stats` with its value, in the record's order."""
+    return [(name, int(value)) for name, value in re.findall(r"(\w+): (\d+)", repr(stats))]
+
+
+def stream_counters(stats: korvalite.StreamStats, every: bool = False) -> str:
+    """`stats` as text: the counters that are not zero (`every`: all of them)."""
+    shown = [(name, value) for name, value in counters(stats) if every or value]
+    return "StreamStats { " + ", ".join(f"{name}: {value}" for name, value in shown) + " }"

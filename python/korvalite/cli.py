@@ -19,7 +19,7 @@ from typing import Callable, Iterator, Optional, Sequence
 import korvalite
 
 from . import _cli_features, _logging, features
-from ._progress import progress_line, run_stream  # noqa: F401  (part of the CLI's API)
+from ._progress import counters, progress_line, run_stream, stream_counters, stream_for  # noqa: F401  (part of the CLI's API)
 from .images import SUFFIXES, ImageError, save_frame
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_BROKEN_PIPE = 0, 1, 2, 130, 141
@@ -123,21 +123,30 @@ def cmd_execute(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
-def _apply_format(cam: korvalite.Camera, args: argparse.Namespace) -> None:
-    if args.pixel_format is not None:
-        cam.set_enum("PixelFormat", args.pixel_format)
-    if args.width is not None:
-        cam.set_integer("Width", args.width)
-    if args.height is not None:
-        cam.set_integer("Height", args.height)
+@contextlib.contextmanager
+def _format_for_snap(cam: korvalite.Camera, args: argparse.Namespace) -> Iterator[None]:
+    """Sets the format the options ask for, and puts back what was changed afterwards unless
+    ``--keep`` asks to keep it (Width and Height are restored after PixelFormat, in reverse)."""
+    changes = [(name, value) for name, value in (("PixelFormat", args.pixel_format), ("Width", args.width),
+                                                 ("Height", args.height)) if value is not None]
+    before = []
+    try:
+        for name, value in changes:
+            before.append((name, cam.get(name)))
+            cam.set(name, value)
+        yield
+    finally:
+        if not args.keep:
+            for name, value in reversed(before):
+                with contextlib.suppress(korvalite.CameraError, korvalite.GenicamError):
+                    cam.set(name, value)
 
 
 def cmd_snap(args: argparse.Namespace) -> int:
     """Captures one frame and writes it as an image file."""
     if Path(args.output).suffix.lower() not in SUFFIXES:
         raise UsageError(f"unknown image suffix in {args.output!r}: use {', '.join(SUFFIXES)}")
-    with _connected(args) as cam:
-        _apply_format(cam, args)
+    with _connected(args) as cam, _format_for_snap(cam, args):
         frame = cam.snap(timeout=args.timeout)
     path = save_frame(frame, args.output, bits=args.bits, raw=args.raw)
     print(f"{frame!r} -> {path}")
@@ -152,8 +161,13 @@ def cmd_stream(args: argparse.Namespace) -> int:
     if not args.seconds > 0:
         raise UsageError(f"--seconds must be positive, not {args.seconds}")
     with _connected(args) as cam:
-        stats = run_stream(cam, args.seconds)
-        print(stats)
+        stats, interrupted = stream_for(cam, args.seconds)
+        if args.json:
+            print(json.dumps(dict(counters(stats))))
+        else:
+            print(stream_counters(stats, every=args.verbose))
+        if interrupted:
+            return EXIT_INTERRUPTED
         if stats.completed_frames == 0:
             print(f"error: no frame arrived in {args.seconds:g} s{_trigger_hint(cam)}", file=sys.stderr)
             return EXIT_FAILED
@@ -251,19 +265,24 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = command("snap", cmd_snap, "capture one frame to an image file", camera,
                 description="Capture one frame and write it by the file's suffix: .png (Pillow when installed), "
+                            ".jpg/.jpeg (Pillow, 8 bits), "
                             ".tif/.tiff (tifffile), .pgm/.ppm (binary netpbm) or .npy (numpy array file). "
                             "10- to 16-bit samples fill the file's range; Bayer frames are saved demosaiced.")
     p.add_argument("-o", "--output", required=True, help="file to write: " + ", ".join(SUFFIXES))
-    p.add_argument("--width", type=int, help="set Width first")
-    p.add_argument("--height", type=int, help="set Height first")
-    p.add_argument("--pixel-format", help="set PixelFormat first, e.g. Mono8 or RGB8")
+    p.add_argument("--width", type=int, help="set Width for the snap")
+    p.add_argument("--height", type=int, help="set Height for the snap")
+    p.add_argument("--pixel-format", help="set PixelFormat for the snap, e.g. Mono8 or RGB8")
     p.add_argument("--bits", type=int, choices=(8, 16),
                    help="depth of a PNG, TIFF or netpbm file (default: 8 for 8-bit formats, else 16)")
     p.add_argument("--raw", action="store_true", help="keep a Bayer mosaic as grey instead of demosaicing it")
     p.add_argument("--timeout", type=float, default=5.0, help="seconds to wait for the frame (default %(default)s)")
+    p.add_argument("--keep", action="store_true",
+                   help="keep --width, --height and --pixel-format on the camera (default: put them back)")
 
     p = command("stream", cmd_stream, "stream with a live progress line, then print the stream counters", camera)
     p.add_argument("--seconds", type=float, default=5.0, help="how long to stream (default %(default)s)")
+    p.add_argument("--verbose", action="store_true", help="print every counter, also those that are zero")
+    p.add_argument("--json", action="store_true", help="print every counter as one JSON object")
 
     # `sim` hands everything after it to the simulated camera's own command line (see main()).
     sub.add_parser("sim", help="run a simulated camera (korvalite sim --help)", add_help=False)

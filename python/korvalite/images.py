@@ -6,7 +6,7 @@ is as bright as the scene was; Bayer mosaics are demosaiced (bilinear) into RGB 
 ``raw=True`` keeps the mosaic; 4:2:2 formats are converted to RGB.
 
 ``.png`` is written with Pillow when it is installed and can hold the image, with the standard
-library otherwise; ``.tif``/``.tiff`` with tifffile (``pip install tifffile``); ``.pgm``/``.ppm``
+library otherwise; ``.jpg``/``.jpeg`` (8 bits) with Pillow; ``.tif``/``.tiff`` with tifffile (``pip install tifffile``); ``.pgm``/``.ppm``
 (binary netpbm) need nothing more; ``.npy`` holds the array ``to_numpy()`` gives, unscaled.
 numpy is imported when an image is made, so importing this module needs nothing beyond the
 standard library.
@@ -25,7 +25,7 @@ from ._korvalite_core import Frame
 if TYPE_CHECKING:
     import numpy as np
 
-SUFFIXES = (".png", ".tif", ".tiff", ".pgm", ".ppm", ".npy")
+SUFFIXES = (".png", ".jpg", ".jpeg", ".tif", ".tiff", ".pgm", ".ppm", ".npy")
 
 # Which colour sits at each position of the mosaic's 2x2 cell: (row, column) -> channel index.
 _BAYER_CELLS = {
@@ -188,6 +188,17 @@ def write_png(path: Path, image: "np.ndarray") -> None:
     path.write_bytes(encode_png(image))
 
 
+def write_jpeg(path: Path, image: "np.ndarray") -> None:
+    """A JPEG file of the image (quality 95) written by Pillow; deeper samples are cut to 8 bits."""
+    try:
+        from PIL import Image  # noqa: PLC0415
+    except ImportError:
+        raise ImageError("writing JPEG needs Pillow; install it with `pip install pillow`") from None
+    if image.dtype.itemsize == 2:
+        image = (image >> 8).astype("uint8")
+    Image.fromarray(image, mode="L" if image.ndim == 2 else "RGB").save(path, format="JPEG", quality=95)
+
+
 def write_tiff(path: Path, image: "np.ndarray") -> None:
     """An uncompressed TIFF of the image's depth (grey or RGB) written by tifffile."""
     try:
@@ -238,6 +249,8 @@ def save_frame(frame: Frame, path: Union[str, Path], *, bits: Optional[int] = No
     image = image_array(frame, bits=bits, raw=raw)
     if suffix == ".png":
         write_png(path, image)
+    elif suffix in (".jpg", ".jpeg"):
+        write_jpeg(path, image)
     elif suffix in (".tif", ".tiff"):
         write_tiff(path, image)
     else:

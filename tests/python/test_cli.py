@@ -5,6 +5,7 @@ import io
 import json
 import re
 import shutil
+import signal
 import subprocess
 import sys
 from pathlib import Path
@@ -261,6 +262,24 @@ def test_snap_writes_the_pattern(sim, tmp_path, suffix, pixel_format, ip):
         assert path.read_bytes() == header + expected_image(frame_id, width, height, pixel_format)
 
 
+def test_snap_puts_the_format_back_unless_kept_and_writes_jpeg(sim, ip, tmp_path):
+    pil = pytest.importorskip("PIL.Image")
+    cam = korvalite.Camera(ip)
+    for options, kept in [([], False), (["--keep"], True)]:
+        path = tmp_path / "frame.jpg"
+        done = korvalite_cli("snap", ip, "-o", str(path), "--width", "24", "--height", "10", "--pixel-format",
+                             "Mono16", *options)
+        assert (done.returncode, done.stderr) == (0, "")
+        with pil.open(path) as image:
+            assert (image.format, image.size, image.mode) == ("JPEG", (24, 10), "L")
+        cam.connect()
+        try:
+            assert (cam.get("PixelFormat"), cam.get("Width"), cam.get("Height")) == (
+                ("Mono16", 24, 10) if kept else ("Mono8", 640, 480))
+        finally:
+            cam.disconnect()
+
+
 @pytest.mark.parametrize("pixel_format, options, shape, to_bits", [
     ("BayerRG12p", [], (10, 24, 3), 16),
     ("BayerRG12p", ["--raw"], (10, 24), 16),
@@ -292,7 +311,23 @@ def test_stream_prints_progress_and_the_final_counters(sim, ip):
     assert len(progress) >= 2 and all(PROGRESS.fullmatch(line) for line in progress)
     completed = int(PROGRESS.fullmatch(progress[-1]).group(1))
     assert completed > 0
-    assert final.startswith("StreamStats { packets: ") and f"completed_frames: {completed}," in final
+    assert re.fullmatch(rf"StreamStats {{ packets: \d+, bytes: \d+, completed_frames: {completed}(, \w+: \d+)* }}",
+                        final) and ": 0" not in final  # only the counters that are not zero
+    every = json.loads(korvalite_cli("stream", ip, "--seconds", "0.5", "--json").stdout.splitlines()[-1])
+    assert len(every) == 23 and every["completed_frames"] > 0 and every["underruns"] == 0
+
+
+def test_stream_interrupted_prints_the_final_counters(sim, ip):
+    streaming = subprocess.Popen([sys.executable, "-m", "korvalite", "stream", ip, "--seconds", "60"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert PROGRESS.fullmatch(streaming.stdout.readline().rstrip("\n"))
+        streaming.send_signal(signal.SIGINT)
+        out, err = streaming.communicate(timeout=30)
+    finally:
+        streaming.kill()
+    assert streaming.returncode == 130 and err == ""
+    assert out.splitlines()[-1].startswith("StreamStats { packets: ")
 
 
 def test_stream_with_no_frame_fails_and_names_the_trigger_it_waits_for(sim, ip):
