@@ -11,6 +11,7 @@ from typing import Iterator, Optional
 import korvalite
 
 from . import _settings, features
+from ._progress import status
 
 VISIBILITY_LEVELS = ("beginner", "expert", "guru")
 _RANK = {"Beginner": 0, "Expert": 1, "Guru": 2, "Invisible": 3}
@@ -118,9 +119,10 @@ def print_features(cam: korvalite.Camera, args: argparse.Namespace) -> None:
 def cmd_save(args: argparse.Namespace) -> int:
     """Writes the camera's streamable features to a settings file."""
     cam = korvalite.Camera(args.ip, gvcp_timeout=args.gvcp_timeout)
-    cam.connect()
     try:
-        problems = cam.save_features(args.file)
+        with status(f"connecting to {args.ip} ...") as line:
+            cam.connect()
+            problems = _settings.save_features(cam, args.file, progress=line.counter("saving"))
     finally:
         cam.disconnect()
     for name, reason in problems:
@@ -133,9 +135,10 @@ def cmd_load(args: argparse.Namespace) -> int:
     """Writes the values of a settings file to the camera; lists the lines it could not apply."""
     settings = _settings.read_settings(args.file)  # read whole before the camera is taken
     cam = korvalite.Camera(args.ip, gvcp_timeout=args.gvcp_timeout)
-    cam.connect()
     try:
-        failures = _settings.apply_settings(cam, settings, strict=False)
+        with status(f"connecting to {args.ip} ...") as line:
+            cam.connect()
+            failures = _settings.apply_settings(cam, settings, strict=False, progress=line.counter("loading"))
     finally:
         cam.disconnect()
     for failure in failures:

@@ -2,10 +2,11 @@
 
 from __future__ import annotations
 
+import contextlib
 import re
 import sys
 import time
-from typing import TextIO
+from typing import Callable, Iterator, Optional, TextIO
 
 import korvalite
 
@@ -64,3 +65,41 @@ def stream_counters(stats: korvalite.StreamStats, every: bool = False) -> str:
     """`stats` as text: the counters that are not zero (`every`: all of them)."""
     shown = [(name, value) for name, value in counters(stats) if every or value]
     return "StreamStats { " + ", ".join(f"{name}: {value}" for name, value in shown) + " }"
+
+
+class Status:
+    """One status line on a terminal, redrawn in place and cleared at the end; nothing on a pipe
+    or a log, where such lines would only pile up."""
+
+    def __init__(self, out: Optional[TextIO] = None) -> None:
+        self._out = out if out is not None else sys.stderr
+        self._tty = self._out.isatty()
+        self._shown = False
+
+    def show(self, text: str) -> None:
+        if self._tty:
+            self._out.write("\r" + text + "\x1b[K")
+            self._out.flush()
+            self._shown = True
+
+    def counter(self, label: str) -> Callable[[int, int], None]:
+        """A progress callback ``(done, total)`` that shows ``label done/total``."""
+        return lambda done, total: self.show(f"{label} {done}/{total}")
+
+    def clear(self) -> None:
+        if self._shown:
+            self._out.write("\r\x1b[K")
+            self._out.flush()
+            self._shown = False
+
+
+@contextlib.contextmanager
+def status(text: Optional[str] = None, out: Optional[TextIO] = None) -> Iterator[Status]:
+    """A Status showing `text` while the block runs, cleared when it ends."""
+    line = Status(out)
+    if text:
+        line.show(text)
+    try:
+        yield line
+    finally:
+        line.clear()

@@ -23,7 +23,7 @@ import os
 import re
 import stat
 from dataclasses import dataclass, field
-from typing import Optional, Union
+from typing import Callable, Optional, Union
 
 from ._feature_access import get, set as set_value
 from ._korvalite_core import AccessMode, Camera, CameraError, GenicamError
@@ -166,11 +166,20 @@ def _identity(cam: Camera, feature: str, fallback: str) -> str:
         return ""
 
 
-def save_features(cam: Camera, path: Union[str, os.PathLike]) -> list:
+Progress = Optional[Callable[[int, int], None]]
+
+
+def save_features(cam: Camera, path: Union[str, os.PathLike], *, progress: Progress = None) -> list:
     """Writes every streamable, readable and writable feature to `path`; selected features
     once per value of their selector (each selector is put back afterwards). Returns the
-    features that could not be read, which also appear as comments in the file."""
-    all_infos = {name: _info(cam, name) for name in _names(cam)}
+    features that could not be read, which also appear as comments in the file.
+    `progress(done, total)`, when given, is called as the features are looked at."""
+    names = _names(cam)
+    all_infos = {}
+    for number, name in enumerate(names, start=1):
+        all_infos[name] = _info(cam, name)
+        if progress is not None and (number % 16 == 0 or number == len(names)):
+            progress(number, len(names))
     infos = {name: info for name, info in all_infos.items() if _savable(info)}
     # A selector selects for saving even when it is not saved itself.
     selectors = {name: info for name, info in all_infos.items()
@@ -366,7 +375,7 @@ class _Loader:
 
 
 def load_features(cam: Camera, path: Union[str, os.PathLike], strict: bool = True, *,
-                  streamable_only: bool = True) -> list:
+                  streamable_only: bool = True, progress: Progress = None) -> list:
     """Writes the values of the settings file `path` to the camera. Lines are applied in file
     order, then those that failed are tried again while that makes progress (a bound may depend
     on a feature written later), and finally each selector is set to its saved value again (or
@@ -376,12 +385,13 @@ def load_features(cam: Camera, path: Union[str, os.PathLike], strict: bool = Tru
 
     Only features the camera marks streamable are applied, never the transport layer's own
     settings (control, heartbeat, stream destination, packet size); `streamable_only=False`
-    applies every writable feature the file names."""
-    return apply_settings(cam, read_settings(path), strict, streamable_only=streamable_only)
+    applies every writable feature the file names. `progress(done, total)`, when given, is
+    called as the lines are applied."""
+    return apply_settings(cam, read_settings(path), strict, streamable_only=streamable_only, progress=progress)
 
 
 def apply_settings(cam: Camera, settings: SettingsFile, strict: bool = True, *,
-                   streamable_only: bool = True) -> list:
+                   streamable_only: bool = True, progress: Progress = None) -> list:
     """`load_features` for a file already read with `read_settings`."""
     loader = _Loader(cam, streamable_only)
     refused: list = []
@@ -405,8 +415,10 @@ def apply_settings(cam: Camera, settings: SettingsFile, strict: bool = True, *,
     failures: list = []
     for _ in range(_MAX_PASSES):
         failures = []
-        for entry in pending:
+        for number, entry in enumerate(pending, start=1):
             loader.attempt(entry, failures, loader.apply)
+            if progress is not None and (number % 16 == 0 or number == len(pending)):
+                progress(number, len(pending))
         if not failures or len(failures) == len(pending):
             break
         pending = [entry for entry, _ in failures]

@@ -19,7 +19,7 @@ from typing import Callable, Iterator, Optional, Sequence
 import korvalite
 
 from . import _cli_features, _logging, features
-from ._progress import counters, progress_line, run_stream, stream_counters, stream_for  # noqa: F401  (part of the CLI's API)
+from ._progress import counters, progress_line, run_stream, status, stream_counters, stream_for  # noqa: F401  (part of the CLI's API)
 from .images import SUFFIXES, ImageError, save_frame
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_BROKEN_PIPE = 0, 1, 2, 130, 141
@@ -43,7 +43,8 @@ class UsageError(Exception):
 def _connected(args: argparse.Namespace) -> Iterator[korvalite.Camera]:
     """The camera a command works on, connected, and disconnected however the command ends."""
     cam = korvalite.Camera(args.ip, gvcp_timeout=args.gvcp_timeout)
-    cam.connect()
+    with status(f"connecting to {args.ip} ..."):
+        cam.connect()
     try:
         yield cam
     finally:

@@ -359,6 +359,20 @@ class Terminal(io.StringIO):
         return True
 
 
+def test_save_and_load_show_progress_on_a_terminal_only(sim, ip, tmp_path, monkeypatch, capsys):
+    path = str(tmp_path / "settings.txt")
+    for command, label in (("save", "saving"), ("load", "loading")):
+        terminal = Terminal()
+        monkeypatch.setattr(sys, "stderr", terminal)
+        assert cli.main([command, ip, path]) == 0
+        shown = terminal.getvalue()
+        assert shown.startswith(f"\rconnecting to {ip} ...\x1b[K") and shown.endswith("\r\x1b[K")
+        done, total = map(int, re.findall(rf"\r{label} (\d+)/(\d+)", shown)[-1])
+        assert done == total > 0
+    monkeypatch.setattr(sys, "stderr", io.StringIO())  # a pipe: no status lines
+    assert cli.main(["save", ip, path]) == 0 and sys.stderr.getvalue() == ""
+
+
 def test_stream_redraws_one_line_on_a_terminal(sim, ip):
     cam = korvalite.Camera(ip)
     cam.connect()
