@@ -38,6 +38,8 @@ MAX_NAME = 128
 MAX_VALUE = 4096
 MAX_RECORD = 10000
 MAX_SETTINGS = 1 << 20
+MAX_BODY = MAX_SETTINGS + 4096
+INT64_MIN, INT64_MAX = -(1 << 63), (1 << 63) - 1  # what an integer feature holds
 
 
 class BadRequest(ValueError):
@@ -78,7 +80,7 @@ class Viewer:
         self._loop = asyncio.get_running_loop()
         self.session = await self._call(Session, self.cam, self._record_root, self._frame_ready, self._event_ready)
         await self._call(self.session.start)
-        app = web.Application(middlewares=[self._guard], client_max_size=MAX_SETTINGS + 4096)
+        app = web.Application(middlewares=[self._guard], client_max_size=MAX_BODY)
         app.add_routes([
             web.get("/", self._index),
             web.static("/static", STATIC),
@@ -153,8 +155,12 @@ class Viewer:
     async def _body(self, request: web.Request) -> dict:
         try:
             body = await request.json()
+        except web.HTTPRequestEntityTooLarge:
+            raise BadRequest(f"the request body is larger than {MAX_BODY} bytes") from None
         except (ValueError, UnicodeDecodeError):
             raise BadRequest("the request body is not JSON") from None
+        except RecursionError:
+            raise BadRequest("the request body is nested too deeply") from None
         if not isinstance(body, dict):
             raise BadRequest("the request body is not a JSON object")
         return body
@@ -193,10 +199,18 @@ class Viewer:
         value = body.get("value")
         if isinstance(value, bool):
             value = "true" if value else "false"
-        elif isinstance(value, (int, float)):
+        elif isinstance(value, int):
+            if not INT64_MIN <= value <= INT64_MAX:
+                raise BadRequest(f"the value for {name} is out of the 64-bit integer range: {value}")
+            value = repr(value)
+        elif isinstance(value, float):
             value = repr(value)
         if not isinstance(value, str) or len(value) > MAX_VALUE:
             raise BadRequest(f"not a value for {name}: {value!r}")
+        try:
+            value.encode("utf-8")
+        except UnicodeEncodeError:
+            raise BadRequest(f"the value for {name} is not valid Unicode text") from None
         try:
             await self._call(self.session.write, name, value)
         except (ValueError, *CameraFailure) as error:
@@ -248,14 +262,21 @@ class Viewer:
 
     async def _load_settings(self, request: web.Request) -> web.StreamResponse:
         assert self.session is not None
-        raw = await request.read()
+        too_large = BadRequest(f"the settings file is larger than {MAX_SETTINGS} bytes")
+        try:
+            raw = await request.read()
+        except web.HTTPRequestEntityTooLarge:
+            raise too_large from None
         if len(raw) > MAX_SETTINGS:
-            raise BadRequest("the settings file is too large")
+            raise too_large
         try:
             text = raw.decode("utf-8")
         except UnicodeDecodeError:
             raise BadRequest("the settings file is not UTF-8 text") from None
-        failures = await self._call(self.session.load_settings, text)
+        try:
+            failures = await self._call(self.session.load_settings, text)
+        except ValueError as error:  # the file, not the camera: not a settings file, or unreadable
+            raise BadRequest(str(error)) from None
         return web.json_response({"ok": not failures, "failures": failures})
 
     async def _reconnect(self, request: web.Request) -> web.StreamResponse:
