@@ -10,6 +10,16 @@ from ._korvalite_core import Camera, GenicamError
 Value = Union[int, float, bool, str]
 
 _VALUE_KINDS = ("integer", "float", "boolean", "enumeration", "string")
+INT64_MIN, INT64_MAX = -(1 << 63), (1 << 63) - 1  # what an integer feature holds
+
+
+def _unicode(name: str, value: str) -> str:
+    """`value` when it can be sent as UTF-8 (no lone surrogates), else GenicamError."""
+    try:
+        value.encode("utf-8")
+    except UnicodeEncodeError:
+        raise GenicamError(f"{name} = {value!r} is not valid Unicode text") from None
+    return value
 
 
 def _kind(cam: Camera, name: str) -> str:
@@ -44,11 +54,17 @@ def set(cam: Camera, name: str, value: Value) -> None:  # noqa: A001 - the metho
             value = int(value)
         if isinstance(value, bool) or not isinstance(value, int):
             raise GenicamError(f"{name} = {value!r} is not an integer")
+        if not INT64_MIN <= value <= INT64_MAX:
+            raise GenicamError(f"{name} = {value!r} is out of the 64-bit integer range")
         cam.set_integer(name, value)
     elif kind == "float":
         if isinstance(value, bool) or not isinstance(value, (int, float)):
             raise GenicamError(f"{name} = {value!r} is not a number")
-        cam.set_float(name, float(value))
+        try:
+            number = float(value)
+        except OverflowError:
+            raise GenicamError(f"{name} = {value!r} is too large for a float") from None
+        cam.set_float(name, number)
     elif kind == "boolean":
         if not isinstance(value, bool):
             raise GenicamError(f"{name} = {value!r} is not a boolean")
@@ -56,8 +72,8 @@ def set(cam: Camera, name: str, value: Value) -> None:  # noqa: A001 - the metho
     elif kind == "enumeration":
         if not isinstance(value, str):
             raise GenicamError(f"{name} = {value!r} is not an entry name")
-        cam.set_enum(name, value)
+        cam.set_enum(name, _unicode(name, value))
     else:
         if not isinstance(value, str):
             raise GenicamError(f"{name} = {value!r} is not a string")
-        cam.set_string(name, value)
+        cam.set_string(name, _unicode(name, value))

@@ -14,6 +14,8 @@ from typing import Any, Iterator, Union
 import korvalite
 from korvalite import Camera
 
+from ._feature_access import INT64_MAX, INT64_MIN
+
 Value = Union[int, float, bool, str]
 
 def _introspect() -> Any:
@@ -46,20 +48,14 @@ def read_value(cam: Camera, name: str) -> Value:
 
 
 def parse_value(kind: str, text: str) -> Value:
-    """`text` as a value for a feature of `kind`; ValueError naming the kind when it is not one."""
+    """`text` as a value for a feature of `kind`; ValueError naming the kind when it is not one,
+    also for an integer beyond 64 bits and for text that is not valid Unicode."""
     try:
-        if kind == "number":
-            try:
-                return int(text, 0)
-            except ValueError:
-                return float(text)
-        if kind == "integer":
-            return int(text, 0)
-        if kind == "float":
-            return float(text)
-    except ValueError:
-        article = "an" if kind == "integer" else "a"
-        raise ValueError(f"not a number: {text!r} (the feature is {article} {kind})") from None
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        raise ValueError(f"not valid Unicode text: {text!r}") from None
+    if kind in ("integer", "float", "number"):
+        return _parse_number(kind, text)
     if kind == "boolean":
         lowered = text.strip().lower()
         if lowered in ("1", "true", "yes", "on"):
@@ -68,6 +64,26 @@ def parse_value(kind: str, text: str) -> Value:
             return False
         raise ValueError(f"not a boolean: {text!r} (use true/false, 1/0, on/off)")
     return text
+
+
+def _parse_number(kind: str, text: str) -> Union[int, float]:
+    """An int for integer and number features (when `text` is one), a float for float and number."""
+    if kind != "float":
+        try:
+            value = int(text, 0)
+        except ValueError:
+            value = None
+        if value is not None:
+            if not INT64_MIN <= value <= INT64_MAX:
+                raise ValueError(f"{text.strip()} is out of the 64-bit integer range")
+            return value
+    if kind != "integer":
+        try:
+            return float(text)
+        except ValueError:
+            pass
+    article = "an" if kind == "integer" else "a"
+    raise ValueError(f"not a number: {text!r} (the feature is {article} {kind})")
 
 
 def write_value(cam: Camera, name: str, text: str) -> None:

@@ -146,6 +146,7 @@ def test_execute_runs_a_command(sim, ip):
     (["get", "{ip}", "Root"], 2, "error: feature 'Root' is a category; it has no value to read"),
     (["set", "{ip}", "SensorWidth", "10"], 1, "error: SensorWidth = 10 is refused: the feature is read-only"),
     (["set", "{ip}", "Width", "abc"], 2, "error: not a number: 'abc' (the feature is an integer)"),
+    (["set", "{ip}", "Width", str(2 ** 80)], 2, "error: 1208925819614629174706176 is out of the 64-bit integer range"),
     (["set", "{ip}", "AcquisitionFrameRateEnable", "maybe"], 2,
      "error: not a boolean: 'maybe' (use true/false, 1/0, on/off)"),
     (["set", "{ip}", "AcquisitionStart", "1"], 2,

@@ -110,5 +110,8 @@ def test_get_and_set_follow_the_kind(rig):
         (lambda: cam.set("Width", 10.5), "Width = 10.5 is not an integer"),
         (lambda: cam.set("PixelFormat", 3), "PixelFormat = 3 is not an entry name"),
         (lambda: cam.set("Gain", "loud"), "Gain = 'loud' is not a number"),
+        (lambda: cam.set("Width", 2 ** 80), "Width = 1208925819614629174706176 is out of the 64-bit integer range"),
+        (lambda: cam.set("Gain", 10 ** 400), f"Gain = {10 ** 400} is too large for a float"),
+        (lambda: cam.set("DeviceUserID", "\ud800"), "DeviceUserID = '\\ud800' is not valid Unicode text"),
     ]
     assert [raised(call) for call, _ in refusals] == [(G, message) for _, message in refusals]

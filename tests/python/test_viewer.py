@@ -276,6 +276,47 @@ def test_requests_not_from_the_page_or_malformed_are_refused(viewer, sim, path, 
     assert sim.read_register(FEATURE_REGISTERS["Width"]) == before
 
 
+SETTINGS_HEADER = b"# korvalite settings 1\n"
+
+
+@pytest.mark.parametrize("path, body, message", [
+    ("/api/feature", {"name": "Width", "value": 2 ** 80},
+     "the value for Width is out of the 64-bit integer range: 1208925819614629174706176"),
+    ("/api/feature", {"name": "Width", "value": -2 ** 80},
+     "the value for Width is out of the 64-bit integer range: -1208925819614629174706176"),
+    ("/api/feature", b'{"name": "DeviceUserID", "value": "\\ud800"}',
+     "the value for DeviceUserID is not valid Unicode text"),
+    ("/api/feature", b"[" * 100000 + b"]" * 100000, "the request body is nested too deeply"),
+    ("/api/feature", b'{"name": "Width", "value": ' + b"[" * 5000 + b"]" * 5000 + b"}",
+     "the request body is nested too deeply"),
+    ("/api/feature", b"x" * ((1 << 20) + 4097), "the request body is larger than 1052672 bytes"),
+    ("/api/settings", b"\xff\xfe\x00\x89PNG\r\n", "the settings file is not UTF-8 text"),
+    ("/api/settings", SETTINGS_HEADER + b"#" * (1 << 20), "the settings file is larger than 1048576 bytes"),
+    ("/api/settings", SETTINGS_HEADER + b"#" * ((1 << 20) + 4096), "the settings file is larger than 1048576 bytes"),
+    ("/api/settings", b"Width = 64\n",
+     "the settings file: not a korvalite settings file (the first line must be '# korvalite settings 1')"),
+])
+def test_unacceptable_requests_get_a_400_with_a_message(viewer, sim, path, body, message):
+    from korvalite.sim import FEATURE_REGISTERS
+
+    before = sim.read_register(FEATURE_REGISTERS["Width"])
+    status, answer = _request(viewer, path, body=body)
+    assert (status, json.loads(answer)) == (400, {"ok": False, "error": message})
+    assert sim.read_register(FEATURE_REGISTERS["Width"]) == before
+
+
+def test_settings_lines_the_camera_cannot_take_are_reported_by_line(viewer, sim):
+    from korvalite.sim import FEATURE_REGISTERS
+
+    before = sim.read_register(FEATURE_REGISTERS["Width"])
+    status, answer = _request(viewer, "/api/settings", body=SETTINGS_HEADER + b"Width = %d\n" % 2 ** 80
+                              + b'DeviceUserID = "\\ud800"\n')
+    failures = json.loads(answer)["failures"]
+    assert (status, [f.split(":")[0] for f in failures]) == (200, ["line 2", "line 3"])
+    assert "out of the 64-bit integer range" in failures[0] and "not valid Unicode text" in failures[1]
+    assert sim.read_register(FEATURE_REGISTERS["Width"]) == before
+
+
 def test_closed_tab_reconnecting_page_and_lost_camera_are_survived(browser, viewer, sim):
     browser.switch_to.new_window("tab")
     browser.get(viewer.url)

@@ -4,19 +4,27 @@ that read and write the camera.
 Only the page this run served may change anything: every request carries the per-run token the
 printed URL holds, and requests that write (POST, the WebSocket) must come from the server's own
 origin. Camera calls run one at a time on the ``korvalite-viewer-camera`` thread, so the event
-loop never waits for the camera; frames are pushed to a page only when it has shown the one
-before (it acknowledges each), so a slow browser skips frames instead of queueing them.
+loop never waits for the camera.
+
+Each page has one writer task, the only one that sends to it, so a page that stops reading holds
+up nobody else. Frames are sent only when the page has shown the one before (it acknowledges
+each), counters only as the newest, and device events through a queue of ``EVENT_BACKLOG`` per
+page that drops the oldest when full and tells the page how many it missed. Events reach the
+event loop through one bounded inbox (``INBOX_BACKLOG``, its overflow counted as missed by every
+page), which wakes the loop once per batch rather than once per event.
 """
 
 from __future__ import annotations
 
 import asyncio
+import collections
 import concurrent.futures
 import hmac
 import json
 import logging
 import secrets
 import socket
+import threading
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Callable, Optional
@@ -38,6 +46,11 @@ MAX_NAME = 128
 MAX_VALUE = 4096
 MAX_RECORD = 10000
 MAX_SETTINGS = 1 << 20
+MAX_BODY = MAX_SETTINGS + 4096
+INT64_MIN, INT64_MAX = -(1 << 63), (1 << 63) - 1  # what an integer feature holds
+CLOSE_WAIT = 2.0  # seconds a page has to take the closing message when the viewer stops
+EVENT_BACKLOG = 256  # device events queued for one page; older ones are dropped
+INBOX_BACKLOG = 4 * EVENT_BACKLOG  # device events the event loop has yet to hand to the pages
 
 
 class BadRequest(ValueError):
@@ -46,13 +59,38 @@ class BadRequest(ValueError):
 
 @dataclass(eq=False)  # kept in a set by identity
 class _Page:
-    """One connected page."""
+    """One connected page and what waits to be sent to it."""
 
     ws: web.WebSocketResponse
+    transport: Optional[asyncio.Transport]
     wake: asyncio.Event = field(default_factory=asyncio.Event)
-    send_lock: asyncio.Lock = field(default_factory=asyncio.Lock)
     credit: int = FRAME_CREDIT
     sent_seq: int = 0
+    counters: Optional[dict] = None  # the newest counters not yet sent
+    events: "collections.deque[dict]" = field(default_factory=lambda: collections.deque(maxlen=EVENT_BACKLOG))
+    events_dropped: int = 0  # events this page never got, since it connected
+    _gap: int = 0  # events dropped since the last batch sent
+
+    def offer_events(self, records: list, lost: int) -> None:
+        """Queues `records` after `lost` events that never reached the queue; the oldest go when it is full."""
+        overflow = max(0, len(self.events) + len(records) - EVENT_BACKLOG) + lost
+        self.events.extend(records)
+        self.events_dropped += overflow
+        self._gap += overflow
+        self.wake.set()
+
+    def take_events(self) -> Optional[dict]:
+        """The queued events as one message, with how many were dropped just before them."""
+        if not self.events and not self._gap:
+            return None
+        message = {"type": "events", "events": list(self.events), "dropped": self._gap}
+        self.events.clear()
+        self._gap = 0
+        return message
+
+    def stats(self) -> dict:
+        return {"events_queued": len(self.events), "events_dropped": self.events_dropped,
+                "event_backlog": EVENT_BACKLOG}
 
 
 class Viewer:
@@ -67,6 +105,10 @@ class Viewer:
         self._latest: Optional[EncodedFrame] = None
         self._runner: Optional[web.AppRunner] = None
         self._counter_task: Optional[asyncio.Task] = None
+        self._inbox: "collections.deque[dict]" = collections.deque(maxlen=INBOX_BACKLOG)
+        self._inbox_lock = threading.Lock()
+        self._inbox_lost = 0
+        self._inbox_woken = False
         self._record_root = record_root
         self.session: Optional[Session] = None
         self.url = ""
@@ -78,7 +120,7 @@ class Viewer:
         self._loop = asyncio.get_running_loop()
         self.session = await self._call(Session, self.cam, self._record_root, self._frame_ready, self._event_ready)
         await self._call(self.session.start)
-        app = web.Application(middlewares=[self._guard], client_max_size=MAX_SETTINGS + 4096)
+        app = web.Application(middlewares=[self._guard], client_max_size=MAX_BODY)
         app.add_routes([
             web.get("/", self._index),
             web.static("/static", STATIC),
@@ -116,8 +158,12 @@ class Viewer:
     async def close(self) -> None:
         if self._counter_task is not None:
             self._counter_task.cancel()
-        for page in list(self._pages):
-            await page.ws.close()
+        pages = list(self._pages)
+        closed = await asyncio.gather(*(asyncio.wait_for(page.ws.close(), CLOSE_WAIT) for page in pages),
+                                      return_exceptions=True)
+        for page, result in zip(pages, closed):
+            if isinstance(result, BaseException) and page.transport is not None:
+                page.transport.abort()  # a page that stopped reading never takes the closing message
         if self._runner is not None:
             await self._runner.cleanup()
         if self.session is not None:
@@ -153,8 +199,12 @@ class Viewer:
     async def _body(self, request: web.Request) -> dict:
         try:
             body = await request.json()
+        except web.HTTPRequestEntityTooLarge:
+            raise BadRequest(f"the request body is larger than {MAX_BODY} bytes") from None
         except (ValueError, UnicodeDecodeError):
             raise BadRequest("the request body is not JSON") from None
+        except RecursionError:
+            raise BadRequest("the request body is nested too deeply") from None
         if not isinstance(body, dict):
             raise BadRequest("the request body is not a JSON object")
         return body
@@ -193,10 +243,18 @@ class Viewer:
         value = body.get("value")
         if isinstance(value, bool):
             value = "true" if value else "false"
-        elif isinstance(value, (int, float)):
+        elif isinstance(value, int):
+            if not INT64_MIN <= value <= INT64_MAX:
+                raise BadRequest(f"the value for {name} is out of the 64-bit integer range: {value}")
+            value = repr(value)
+        elif isinstance(value, float):
             value = repr(value)
         if not isinstance(value, str) or len(value) > MAX_VALUE:
             raise BadRequest(f"not a value for {name}: {value!r}")
+        try:
+            value.encode("utf-8")
+        except UnicodeEncodeError:
+            raise BadRequest(f"the value for {name} is not valid Unicode text") from None
         try:
             await self._call(self.session.write, name, value)
         except (ValueError, *CameraFailure) as error:
@@ -248,14 +306,21 @@ class Viewer:
 
     async def _load_settings(self, request: web.Request) -> web.StreamResponse:
         assert self.session is not None
-        raw = await request.read()
+        too_large = BadRequest(f"the settings file is larger than {MAX_SETTINGS} bytes")
+        try:
+            raw = await request.read()
+        except web.HTTPRequestEntityTooLarge:
+            raise too_large from None
         if len(raw) > MAX_SETTINGS:
-            raise BadRequest("the settings file is too large")
+            raise too_large
         try:
             text = raw.decode("utf-8")
         except UnicodeDecodeError:
             raise BadRequest("the settings file is not UTF-8 text") from None
-        failures = await self._call(self.session.load_settings, text)
+        try:
+            failures = await self._call(self.session.load_settings, text)
+        except ValueError as error:  # the file, not the camera: not a settings file, or unreadable
+            raise BadRequest(str(error)) from None
         return web.json_response({"ok": not failures, "failures": failures})
 
     async def _reconnect(self, request: web.Request) -> web.StreamResponse:
@@ -269,21 +334,27 @@ class Viewer:
         assert self.session is not None
         ws = web.WebSocketResponse(heartbeat=10.0, max_msg_size=4096)
         await ws.prepare(request)
-        page = _Page(ws)
+        page = _Page(ws, request.transport)
         self._pages.add(page)
         info = await self._call(self._camera_text)
         await self._send(page, {"type": "hello", "camera": info, "events_supported": self.session.events_supported(),
                                 "events": list(self.session.events)})
-        sender = asyncio.ensure_future(self._push_frames(page))
+        writer = asyncio.ensure_future(self._write_page(page))
+        page.wake.set()  # a frame, counters or events may be waiting already
         try:
             async for message in ws:
                 if message.type == WSMsgType.TEXT and message.data == "ack":
                     page.credit = min(FRAME_CREDIT, page.credit + 1)
                     page.wake.set()
         finally:
-            sender.cancel()
+            writer.cancel()
             self._pages.discard(page)
         return ws
+
+    def page_stats(self) -> list[dict]:
+        """For each connected page: the device events queued for it, the bound of that queue and
+        how many it was not sent. Call it on the event loop."""
+        return [page.stats() for page in self._pages]
 
     def _camera_text(self) -> str:
         try:
@@ -293,28 +364,36 @@ class Viewer:
             return repr(self.cam)
 
     async def _send(self, page: _Page, message: dict, data: Optional[bytes] = None) -> None:
-        async with page.send_lock:
-            if page.ws.closed:
-                return
-            try:
-                await page.ws.send_str(json.dumps(message))
-                if data is not None:
-                    await page.ws.send_bytes(data)
-            except (ConnectionError, RuntimeError):
-                pass  # the tab went away; its handler cleans up
+        """Sends on the page's socket; only the page's writer task calls it once that has started.
+        Waits while the socket's buffer is full, which is what stalls a page that stops reading."""
+        if page.ws.closed:
+            return
+        try:
+            await page.ws.send_str(json.dumps(message))
+            if data is not None:
+                await page.ws.send_bytes(data)
+        except (ConnectionError, RuntimeError):
+            pass  # the tab went away; its handler cleans up
 
-    async def _push_frames(self, page: _Page) -> None:
+    async def _write_page(self, page: _Page) -> None:
+        """Sends the page what waits for it whenever woken: a frame if it has room, the newest
+        counters, then the queued events as one message."""
         while not page.ws.closed:
             await page.wake.wait()
             page.wake.clear()
             frame = self._latest
-            if frame is None or page.credit <= 0 or frame.seq <= page.sent_seq:
-                continue
-            page.credit -= 1
-            page.sent_seq = frame.seq
-            await self._send(page, {"type": "frame", "frame_id": frame.frame_id, "width": frame.width,
-                                    "height": frame.height, "pixel_format": frame.pixel_format,
-                                    "histogram": frame.histogram}, frame.jpeg)
+            if frame is not None and page.credit > 0 and frame.seq > page.sent_seq:
+                page.credit -= 1
+                page.sent_seq = frame.seq
+                await self._send(page, {"type": "frame", "frame_id": frame.frame_id, "width": frame.width,
+                                        "height": frame.height, "pixel_format": frame.pixel_format,
+                                        "histogram": frame.histogram}, frame.jpeg)
+            counters, page.counters = page.counters, None
+            if counters is not None:
+                await self._send(page, {**counters, "events_dropped": page.events_dropped})
+            events = page.take_events()
+            if events is not None:
+                await self._send(page, events)
 
     def _frame_ready(self, frame: EncodedFrame) -> None:
         """Called on the encoder thread."""
@@ -331,17 +410,31 @@ class Viewer:
             page.wake.set()
 
     def _event_ready(self, record: dict) -> None:
-        """Called on the thread that delivers device events."""
+        """Called on the thread that delivers device events: puts the event into the inbox and
+        wakes the event loop once for all the events that come until it has taken them."""
         loop = self._loop
-        if loop is not None and not loop.is_closed():
-            try:
-                loop.call_soon_threadsafe(lambda: asyncio.ensure_future(self._broadcast(record)))
-            except RuntimeError:
-                pass
+        if loop is None or loop.is_closed():
+            return
+        with self._inbox_lock:
+            if len(self._inbox) == INBOX_BACKLOG:
+                self._inbox_lost += 1
+            self._inbox.append(record)
+            if self._inbox_woken:
+                return
+            self._inbox_woken = True
+        try:
+            loop.call_soon_threadsafe(self._deliver_events)
+        except RuntimeError:
+            pass  # the loop closed meanwhile
 
-    async def _broadcast(self, message: dict) -> None:
-        for page in list(self._pages):
-            await self._send(page, message)
+    def _deliver_events(self) -> None:
+        with self._inbox_lock:
+            records = list(self._inbox)
+            self._inbox.clear()
+            lost, self._inbox_lost = self._inbox_lost, 0
+            self._inbox_woken = False
+        for page in self._pages:
+            page.offer_events(records, lost)
 
     async def _push_counters(self) -> None:
         assert self.session is not None
@@ -352,7 +445,10 @@ class Viewer:
             except Exception:  # noqa: BLE001 - counters must keep coming
                 _log.exception("reading the counters")
                 continue
-            await self._broadcast({"type": "counters", **counters})
+            message = {"type": "counters", **counters}
+            for page in self._pages:
+                page.counters = message
+                page.wake.set()
 
 
 def serve(cam: korvalite.Camera, host: str, port: int, record_root: Path,

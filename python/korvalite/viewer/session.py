@@ -249,14 +249,16 @@ class Session:
             return Path(path).read_text(encoding="utf-8")
 
     def load_settings(self, text: str) -> list[str]:
-        """Applies a settings file with the stream paused; the lines that could not be applied, with their reasons."""
+        """Applies a settings file with the stream paused; the lines that could not be applied,
+        with their reasons. ValueError when the file as a whole is refused (not a settings file,
+        not readable); CameraError when the camera fails meanwhile."""
         with tempfile.TemporaryDirectory(prefix="korvalite-view-") as folder:
             path = os.path.join(folder, "settings.txt")
             Path(path).write_text(text, encoding="utf-8")
             try:
                 with self._stream_paused():
                     failures = self.cam.load_features(path, strict=False) or []
-            except korvalite.GenicamError as error:
+            except (korvalite.GenicamError, ValueError, OSError) as error:
                 raise ValueError(str(error).replace(path, "the settings file")) from None
         return [str(f) for f in failures]
 

@@ -56,7 +56,7 @@ function connect() {
     const data = JSON.parse(message.data);
     if (data.type === "frame") pendingHeader = data;
     else if (data.type === "counters") showCounters(data);
-    else if (data.type === "event") addEvent(data);
+    else if (data.type === "events") addEvents(data);
     else if (data.type === "hello") hello(data);
   };
 }
@@ -114,6 +114,7 @@ function showCounters(c) {
   $("resends").textContent = c.resent_packets ?? 0;
   $("dropped").textContent = c.frames_dropped ?? 0;
   $("underruns").textContent = c.underruns ?? 0;
+  $("events-dropped").textContent = c.events_dropped ?? 0;
   $("start").disabled = !!c.running || !!c.lost;
   $("stop").disabled = !c.running;
   $("lost").hidden = !c.lost;
@@ -199,6 +200,19 @@ function hello(data) {
   }
   if (data.events.length === 0) {
     list.innerHTML = '<li class="muted">no device events yet (turn them on with EventSelector and EventNotification)</li>';
+  }
+  data.events.forEach(addEvent);
+}
+
+// A batch of events; `dropped` came before them but were not sent (the page fell behind).
+function addEvents(data) {
+  if (data.dropped > 0) {
+    const muted = $("events").querySelector(".muted");
+    if (muted) muted.remove();
+    const gap = document.createElement("li");
+    gap.className = "gap";
+    gap.textContent = `… ${data.dropped} events not shown (this page fell behind)`;
+    $("events").appendChild(gap);
   }
   data.events.forEach(addEvent);
 }
