@@ -86,7 +86,7 @@ def _parse(kind: str, text: str):
     if kind == "integer":
         value = int(text, 0)
         if not _INT64[0] <= value <= _INT64[1]:
-            raise ValueError(f"not a 64-bit integer: {text}")
+            raise ValueError(f"out of the 64-bit integer range: {text}")
         return value
     if kind == "float":
         return float(text)

@@ -106,7 +106,7 @@ void bind_testing_results(nb::module_& tm) {
                std::uint32_t y_offset, std::uint32_t pixel_format, std::uint64_t timestamp_ticks,
                std::uint64_t timestamp_ns, std::uint64_t system_timestamp_ns, std::uint16_t padding_x,
                std::uint16_t padding_y) {
-                if (status < 0 || status > static_cast<int>(FrameStatus::MalformedChunks))
+                if (status < 0 || status > static_cast<int>(FrameStatus::IncompletePayload))
                     throw nb::value_error("no such frame status");
                 FrameInfo info;
                 info.status = static_cast<FrameStatus>(status);

@@ -234,7 +234,7 @@ def test_hostile_lines_fail_one_by_one_and_the_rest_applies(rig, tmp_path):
     assert [(f.line, f.feature) for f in failures] == [
         (2, "Width"), (3, "DeviceUserID"), (4, "?"), (5, "?"), (6, "Width[ChunkSelector=Image]"), (7, "PixelFormat")]
     assert [f.reason.split(":")[0] for f in failures] == [
-        "not a 64-bit integer", "not valid Unicode text", "not UTF-8 text", "not 'Feature = value'",
+        "out of the 64-bit integer range", "not valid Unicode text", "not UTF-8 text", "not 'Feature = value'",
         "ChunkSelector does not select Width", "not an entry name"]
     assert cam.get("Height") == 100
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "korvalite/gige/proto/bootstrap.hpp"
 #include "korvalite/gige/proto/gvcp.hpp"
 #include "korvalite/hex.hpp"
 #include "korvalite/log.hpp"
@@ -100,7 +101,7 @@ void GvcpResponder::answer(const GvcpDatagram& cmd, ByteView command, const net:
         reply(cmd, remembered->second.ack, peer, out);
         return;
     }
-    if (pending_for(cmd.code) && device_.capability().pending_ack()) {
+    if (pending_for(cmd) && device_.capability().pending_ack()) {
         if (deferred_.size() >= kMaxDeferred) {
             reply(cmd, nak(cmd, st::kBusy), peer, out);
             return;
@@ -195,8 +196,13 @@ void GvcpResponder::handle_resend(const GvcpDatagram& cmd) {
     resends_.push(*request);
 }
 
-bool GvcpResponder::pending_for(std::uint16_t command) const {
-    return std::ranges::find(faults_.pending_ack_commands, command) != faults_.pending_ack_commands.end();
+bool GvcpResponder::pending_for(const GvcpDatagram& cmd) const {
+    // The heartbeat (a read of the control privilege alone) is answered at once, as a device's
+    // control logic does while a slow command is still pending.
+    const bool heartbeat = cmd.code == code::kReadRegCmd && cmd.length == 4 && cmd.payload.size() >= 4 &&
+                           gige::proto::u32_at(cmd.payload, 0) == gige::proto::reg::kControlChannelPrivilege;
+    return !heartbeat &&
+           std::ranges::find(faults_.pending_ack_commands, cmd.code) != faults_.pending_ack_commands.end();
 }
 
 bool GvcpResponder::is_deferred(ByteView datagram, const net::Endpoint& peer) const {

@@ -74,7 +74,7 @@ private:
     gige::proto::ByteVec write_memory(const gige::proto::GvcpDatagram& cmd, const net::Endpoint& peer,
                                       Clock::time_point now, ResponderOutput& out);
     void handle_resend(const gige::proto::GvcpDatagram& cmd);
-    bool pending_for(std::uint16_t command) const;
+    bool pending_for(const gige::proto::GvcpDatagram& cmd) const;
     bool is_deferred(gige::proto::ByteView datagram, const net::Endpoint& peer) const;
     gige::proto::ByteVec pending_ack(std::uint16_t request_id) const;
     // Queues an acknowledge unless the command asked for none or the ack-drop fault takes it.
