@@ -32,9 +32,11 @@ namespace korvalite::py {
 
 namespace {
 
+// Users meet the package's subclass (python/korvalite/_camera.py), which has its own docstring.
 constexpr const char* kCameraDoc =
-    "A connected GenICam camera shared behind a mutex, so sessions and\n"
-    "channels created from it stay valid while Python holds them.";
+    "A GigE Vision camera at an IPv4 address: connect, read and write its features by name, and\n"
+    "capture frames. Sessions, acquisitions and subscriptions made from it stay usable while\n"
+    "Python holds them.";
 
 net::Ipv4Address parse_ip(const std::string& text) {
     auto ip = net::Ipv4Address::parse(text);
@@ -100,9 +102,15 @@ void bind_camera(nb::module_& m) {
             },
             "ip"_a, nb::kw_only(), "gvcp_timeout"_a = 0.5, "retries"_a = 4, "heartbeat_timeout"_a = 3.0,
             "exclusive"_a = false, "local_ip"_a = nb::none(), "packet_ring"_a = false,
-            "A camera at `ip`: parses the addresses and sends nothing until `connect()`. `packet_ring`\n"
-            "is the default receive path of its streams (see the `packet_ring` property); the socket\n"
-            "unless asked, since opening and closing a ring costs tens of milliseconds per stream.")
+            "A camera at `ip`: parses the addresses and sends nothing until `connect()`. Raises\n"
+            "ValueError for an invalid address or time-out.\n\n"
+            "`gvcp_timeout` and `retries`: how long to wait for each control answer and how often to\n"
+            "ask again. `heartbeat_timeout`: seconds without a heartbeat after which the camera\n"
+            "gives up the connection. `exclusive`: take exclusive access (no other program may even\n"
+            "read). `local_ip`: the local address to use, when the route does not tell. `packet_ring`:\n"
+            "the default receive path of its streams (see the `packet_ring` property); False, the\n"
+            "socket, unless asked, since opening and closing a ring costs tens of milliseconds per\n"
+            "stream.")
         .def_prop_rw(
             "packet_ring", [](CameraShared& self) { return packet_ring_arg(self.device->packet_ring.load()); },
             [](CameraShared& self, const PacketRingArg& value) { self.device->packet_ring.store(packet_ring_mode(value)); },

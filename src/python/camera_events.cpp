@@ -43,18 +43,7 @@ nb::object open_events(CameraShared& self, std::size_t capacity) {
 
 void bind_camera_events(nb::class_<CameraShared>& cls) {
     cls.def("events", &open_events, "capacity"_a = device::kDefaultEventCapacity,
-            nb::sig("def events(self, capacity: int = 256) -> EventSubscription"), kEventsDoc)
-        .def(
-            "on_event",
-            [](nb::handle self, nb::object fn, std::size_t capacity) {
-                return nb::module_::import_("korvalite._event_callbacks").attr("on_event")(self, fn, capacity);
-            },
-            "fn"_a, "capacity"_a = device::kDefaultEventCapacity,
-            nb::sig("def on_event(self, fn: collections.abc.Callable[[Event], object], capacity: int = 256) "
-                    "-> typing.Any"),
-            "Call `fn(event)` for every device event, in order, on one korvalite thread\n"
-            "(`korvalite-events`). An exception in `fn` is logged with its traceback (logger\n"
-            "`korvalite.callbacks`) and delivery goes on. Returns the delivery; its `cancel()` ends it.");
+            nb::sig("def events(self, capacity: int = 256) -> EventSubscription"), kEventsDoc);
 }
 
 }  // namespace korvalite::py

@@ -439,7 +439,7 @@ void bind_capture(nb::module_& m) {
                 self.close();
                 return false;
             },
-            nb::sig("def __exit__(self, *args: object) -> bool"),
+            nb::sig("def __exit__(self, *args: object) -> typing.Literal[False]"),
             "Close the session; never suppresses the exception in flight.")
         .def("__repr__", [](SnapshotSession& self) {
             return std::string("SnapshotSession(closed=") + (self.is_closed() ? "True" : "False") + ")";
@@ -497,7 +497,7 @@ void bind_capture(nb::module_& m) {
         .def("__exit__", [stop](Acquisition& self, nb::args) {
             stop(self);
             return false;
-        }, nb::sig("def __exit__(self, *args: object) -> bool"),
+        }, nb::sig("def __exit__(self, *args: object) -> typing.Literal[False]"),
            "Run `stop()`; never suppresses the exception in flight.")
         .def("__iter__", [](nb::object self) { return self; }, nb::sig("def __iter__(self) -> Acquisition"),
              "The acquisition itself: iteration yields arriving frames until the stream ends.")
@@ -642,18 +642,7 @@ void bind_camera_capture(nb::class_<CameraShared>& cls) {
             nb::sig("def _snap_cancellable(self, cancel: threading.Event, timeout: float = 5.0, *, channel: int = 0, "
                     "n_buffers: int = 8, packet_size: int | None = None, packet_delay: int | None = None, "
                     "resend: bool = True) -> Frame"),
-            "`snap()` that ends early, as on a time-out, once `cancel` is set (used by `snap_async`).")
-        .def(
-            "snap_async",
-            [](nb::handle self, nb::args args, nb::kwargs kwargs) {
-                return nb::module_::import_("korvalite._aio").attr("snap_async")(self, *args, **kwargs);
-            },
-            nb::sig("def snap_async(self, timeout: float = 5.0, *, channel: int = 0, n_buffers: int = 8, "
-                    "packet_size: int | None = None, packet_delay: int | None = None, resend: bool = True) "
-                    "-> collections.abc.Coroutine[typing.Any, typing.Any, Frame]"),
-            "`snap()` for asyncio: `await cam.snap_async()`. The wait runs on a korvalite thread and wakes\n"
-            "the event loop when the frame is there; cancelling the awaiting task stops the camera and\n"
-            "frees it before the cancellation completes.");
+            "`snap()` that ends early, as on a time-out, once `cancel` is set (used by `snap_async`).");
 }
 
 }  // namespace korvalite::py

@@ -3,8 +3,10 @@ camera, busy claims, and several threads and cameras at once. Simulated cameras 
 addresses from the free_ip fixture."""
 
 import math
+import pickle
 import threading
 import time
+import weakref
 
 import pytest
 
@@ -42,9 +44,8 @@ def test_module_attributes_in_their_order():
 
 
 def test_class_docstring_and_method_signatures():
-    assert korvalite.Camera.__doc__ == (
-        "A connected GenICam camera shared behind a mutex, so sessions and\n"
-        "channels created from it stay valid while Python holds them.")
+    assert korvalite.Camera.__doc__.startswith("A GigE Vision camera at an IPv4 address.\n\n")
+    assert _korvalite_core.Camera.__doc__.startswith("A GigE Vision camera at an IPv4 address: connect, ")
     ring = "packet_ring: bool | str | None = None"
     options = "channel: int = 0, n_buffers: int = 8, packet_size: int | None = None, " \
               "packet_delay: int | None = None, resend: bool = True, " + ring
@@ -86,6 +87,28 @@ def test_class_docstring_and_method_signatures():
         if name != "__init__":
             assert doc.split("\n")[2], f"{name} has no docstring"
     assert korvalite.Camera.snap.__doc__.startswith(f"snap(self, timeout: float = 5.0, *, {options}) -> ")
+
+
+def test_package_camera_is_the_extensions_camera():
+    cam = korvalite.Camera("127.0.0.1")
+    assert isinstance(cam, _korvalite_core.Camera) and repr(cam) == "Camera(127.0.0.1, connected=False)"
+    assert weakref.ref(cam)() is cam
+    with pytest.raises(AttributeError):
+        cam.no_such_attribute = 1
+    with pytest.raises(TypeError, match="cannot pickle"):
+        pickle.dumps(cam)
+
+
+def test_camera_as_context_manager_connects_and_disconnects(simulated, free_ip):
+    ip = free_ip()
+    simulated(ip)
+    with korvalite.Camera(ip) as cam:
+        assert cam.is_connected() and cam.get("Width") == 640
+    assert not cam.is_connected()
+    with pytest.raises(KeyError, match="in flight"):  # never suppressed
+        with korvalite.Camera(ip) as cam:
+            raise KeyError("in flight")
+    assert not cam.is_connected() and cam.__exit__(None, None, None) is False
 
 
 # --- arguments ---------------------------------------------------------------------------------------
