@@ -55,21 +55,25 @@ class Camera(_CoreCamera):
         the value does not fit the kind or the camera refuses it."""
         _feature_access.set(self, name, value)
 
-    def save_features(self, path: Union[str, os.PathLike[str]]) -> List[Tuple[str, str]]:
+    def save_features(self, path: Union[str, os.PathLike[str]], *,
+                      progress: Optional[Callable[[int, int], None]] = None) -> List[Tuple[str, str]]:
         """Write every streamable feature that can be read and written now to the settings file
         `path` (selected features once per value of their selector). Returns the features that
-        could not be read, as ``(name, reason)``; they also appear as comments in the file."""
-        return _settings.save_features(self, path)
+        could not be read, as ``(name, reason)``; they also appear as comments in the file.
+        `progress(done, total)`, when given, is called as the features are looked at."""
+        return _settings.save_features(self, path, progress=progress)
 
     def load_features(self, path: Union[str, os.PathLike[str]], strict: bool = True, *,
-                      streamable_only: bool = True) -> List[LoadFailure]:
+                      streamable_only: bool = True,
+                      progress: Optional[Callable[[int, int], None]] = None) -> List[LoadFailure]:
         """Write the values of settings file `path` to the camera, in file order, retrying the
         lines that failed while that makes progress. Returns the lines that could not be applied
         (``LoadFailure``: line, feature, reason); with `strict` (the default) any such line
         raises GenicamError listing them all, after everything else has been applied. Only
         streamable features are applied, never the transport settings, unless
-        ``streamable_only=False``."""
-        return _settings.load_features(self, path, strict, streamable_only=streamable_only)
+        ``streamable_only=False``. The file is read whole first: a regular file of at most 4 MiB.
+        `progress(done, total)`, when given, is called as the lines are applied."""
+        return _settings.load_features(self, path, strict, streamable_only=streamable_only, progress=progress)
 
     def on_event(self, fn: Callable[[Event], object], capacity: int = 256) -> EventCallbacks:
         """Call ``fn(event)`` for every device event, in order, on one korvalite thread

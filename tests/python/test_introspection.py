@@ -56,7 +56,8 @@ def test_signatures_name_parameters_defaults_and_types():
                            " exclusive: bool = False, local_ip: str | None = None, packet_ring: bool | str = False)"),
         (cam.disconnect, "(deadline: float = 0.5) -> None"),
         (cam.load_features, "(path: 'Union[str, os.PathLike[str]]', strict: 'bool' = True, *,"
-                            " streamable_only: 'bool' = True) -> 'List[LoadFailure]'"),
+                            " streamable_only: 'bool' = True, progress: 'Optional[Callable[[int, int], None]]' = None)"
+                            " -> 'List[LoadFailure]'"),
         (korvalite.Camera.get_integer, "(self, name: str) -> int"),
         (korvalite.discover, "(timeout: float = 1.0) -> list[korvalite._korvalite_core.DeviceInfo]"),
     ]
