@@ -96,13 +96,13 @@ void check_packet(const proto::ByteVec& packet, const op::Op& op, std::uint16_t 
     }
 }
 
-// The rule the worker applies to PENDING_ACK: believed or not, and the limit it was given (the
-// worker's own default, or any other).
+// The rule the worker applies to PENDING_ACK: believed or not, and its limit: the rule's own
+// default or, as a device may ask for less, any shorter one.
 PendingAckRule make_rule(fuzz::FuzzInput& input) {
     const auto how = input.take_u64(1);
     PendingAckRule rule;
     rule.accepted = (how & 1) == 0;
-    if ((how & 2) != 0) rule.limit = std::chrono::milliseconds(input.take_u64(4));
+    if ((how & 2) != 0) rule.limit = std::min(std::chrono::milliseconds(input.take_u64(4)), rule.limit);
     return rule;
 }
 
