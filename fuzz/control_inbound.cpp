@@ -1,13 +1,17 @@
 // Datagrams from the device (each framed by a 2-byte length) taken in by the control worker
 // against the transaction in flight, as the worker does between its sends. Numbers from the back
-// choose each transaction (register or memory access, heartbeat) and, per datagram, whether it
-// is made to answer the transaction (its acknowledge id, code and length set to fit) or whether
-// the transaction times out first.
+// choose the PENDING_ACK rule (believed or not, its limit), each transaction (register or memory
+// access, heartbeat) and, per datagram, whether it is made to answer the transaction (its
+// acknowledge id, code and length set to fit, or made a PENDING_ACK) or whether the transaction
+// times out first.
 //
 // Checked: each datagram moves exactly the counter it should, a transaction ends exactly once
-// with its slot completed, chunked transfers go on only while bytes are missing and with
-// well-formed next packets, results have the size asked for, and events are decoded and
-// acknowledged as sent.
+// with its slot completed, a PENDING_ACK for it moves its deadline by the announced time but
+// never beyond the rule's limit (and nothing else moves it), chunked transfers go on only while
+// bytes are missing and with well-formed next packets, results have the size asked for, and
+// events are decoded and acknowledged as sent.
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -92,8 +96,27 @@ void check_packet(const proto::ByteVec& packet, const op::Op& op, std::uint16_t 
     }
 }
 
+// The rule the worker applies to PENDING_ACK: believed or not, and its limit: the rule's own
+// default or, as a device may ask for less, any shorter one.
+PendingAckRule make_rule(fuzz::FuzzInput& input) {
+    const auto how = input.take_u64(1);
+    PendingAckRule rule;
+    rule.accepted = (how & 1) == 0;
+    if ((how & 2) != 0) rule.limit = std::min(std::chrono::milliseconds(input.take_u64(4)), rule.limit);
+    return rule;
+}
+
+// Whether `datagram` is a PENDING_ACK, with its time, for the transaction `id`.
+bool pending_ack_for(proto::ByteView datagram, std::optional<std::uint16_t> id) {
+    const auto parsed = proto::parse_datagram(datagram);
+    return id && parsed && !parsed->is_command && parsed->id == *id && parsed->code == proto::code::kPendingAck &&
+           parsed->length >= 4;
+}
+
 class Worker {
 public:
+    explicit Worker(PendingAckRule rule) : rule_(rule) {}
+
     bool idle() const { return !inflight_; }
 
     void start(op::Op op, Job job) {
@@ -111,8 +134,9 @@ public:
     void take(proto::ByteView datagram) {
         const LinkStats before = shared_.stats();
         const std::optional<std::uint16_t> id = inflight_ ? std::optional(inflight_->request_id) : std::nullopt;
+        const auto deadline = inflight_ ? inflight_->deadline : Clock::time_point{};
         now_ += std::chrono::milliseconds(1);
-        InboundOutcome outcome = take_inbound(datagram, inflight_, shared_, now_);
+        InboundOutcome outcome = take_inbound(datagram, inflight_, shared_, now_, rule_);
         const LinkStats after = shared_.stats();
         const auto moved = [&](std::uint64_t LinkStats::*counter) { return after.*counter - before.*counter; };
 
@@ -125,9 +149,16 @@ public:
         KORVALITE_FUZZ_CHECK(!outcome.control_lost || (job_.heartbeat && moved(&LinkStats::acks) == 1));
         if (moved(&LinkStats::heartbeats) == 1) KORVALITE_FUZZ_CHECK(job_.heartbeat);
 
+        // A PENDING_ACK for the transaction is believed exactly when the rule says so; otherwise
+        // it counts as unsolicited and changes nothing.
+        const bool pending = pending_ack_for(datagram, id);
+        KORVALITE_FUZZ_CHECK(moved(&LinkStats::pending_acks) == (pending && rule_.accepted ? 1u : 0u));
+        if (pending && !rule_.accepted) KORVALITE_FUZZ_CHECK(moved(&LinkStats::unsolicited) == 1);
+
         if (moved(&LinkStats::pending_acks) == 1) {
-            const auto delay = std::chrono::milliseconds(proto::u32_at(datagram, proto::kGvcpHeaderSize));
-            KORVALITE_FUZZ_CHECK(inflight_ && inflight_->request_id == *id && inflight_->deadline == now_ + delay);
+            const std::chrono::milliseconds announced(proto::u32_at(datagram, proto::kGvcpHeaderSize));
+            KORVALITE_FUZZ_CHECK(inflight_ && inflight_->request_id == *id);
+            KORVALITE_FUZZ_CHECK(inflight_->deadline == now_ + std::min(announced, rule_.limit));
         } else if (moved(&LinkStats::acks) == 1) {
             KORVALITE_FUZZ_CHECK(!inflight_);
             if (outcome.next) {
@@ -146,7 +177,8 @@ public:
         } else {
             KORVALITE_FUZZ_CHECK(!outcome.next);
             KORVALITE_FUZZ_CHECK(inflight_.has_value() == id.has_value());
-            if (inflight_) KORVALITE_FUZZ_CHECK(inflight_->request_id == *id && !job_.complete());
+            if (inflight_)
+                KORVALITE_FUZZ_CHECK(inflight_->request_id == *id && inflight_->deadline == deadline && !job_.complete());
         }
 
         KORVALITE_FUZZ_CHECK(outcome.event.has_value() == (moved(&LinkStats::events) == 1));
@@ -171,6 +203,7 @@ public:
         if ((how & 4) != 0)
             proto::put_u16(datagram, 4, static_cast<std::uint16_t>(datagram.size() - proto::kGvcpHeaderSize));
         if ((how & 8) != 0) proto::put_u16(datagram, 0, 0);
+        if ((how & 0x10) != 0) proto::put_u16(datagram, 2, proto::code::kPendingAck);
     }
 
 private:
@@ -181,6 +214,7 @@ private:
         inflight_ = Inflight{std::move(packet), std::move(op), now_ + std::chrono::milliseconds(500), last_id_, 4};
     }
 
+    const PendingAckRule rule_;
     Shared shared_;
     std::optional<Inflight> inflight_;
     Job job_;
@@ -192,7 +226,7 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzInput input(data, size);
-    Worker worker;
+    Worker worker(make_rule(input));
     int transactions = 0;
     while (const auto datagram = input.take_datagram()) {
         if (worker.idle() && transactions < kMaxTransactions) {
