@@ -375,6 +375,9 @@ function buildControl(r, f) {
     box.id = `f-${f.name}`;
     slider.oninput = () => { if (r.scale) box.value = r.scale.value(Number(slider.value)); };
     slider.onchange = () => { if (r.scale) write(r.scale.value(Number(slider.value))); };
+    // While the slider is held, values pushed by the server do not move it from under the pointer.
+    slider.onpointerdown = () => { r.dragging = true; };
+    slider.onpointerup = slider.onpointercancel = () => { r.dragging = false; };
     box.onchange = () => write(box.value);
     const unit = document.createElement("span");
     unit.className = "muted";
@@ -435,7 +438,7 @@ function updateRow(r, f) {
       slider.step = r.scale.step;
       slider.dataset.scale = r.scale.log ? "log" : "linear";
     }
-    const editing = document.activeElement === box || document.activeElement === slider;
+    const editing = document.activeElement === box || r.dragging;
     if (f.value !== undefined && f.value !== null && !editing) {
       box.value = f.value;
       if (r.scale) slider.value = r.scale.position(f.value);
