@@ -4,6 +4,7 @@ camera. One viewer process and one browser serve the whole module; the tests run
 the browser tests skip, saying why; the request checks and the event list run all the same."""
 
 import json
+import math
 import os
 import types
 import pathlib
@@ -128,7 +129,16 @@ def browser(viewer, downloads):
         options.add_argument(flag)
     options.add_experimental_option("prefs", {"download.default_directory": str(downloads),
                                               "download.prompt_for_download": False})
-    driver = webdriver.Chrome(options=options, service=Service(executable_path=CHROMEDRIVER))
+    # Selenium's own tooling never goes looking for a browser or driver on the network.
+    offline = os.environ.get("SE_OFFLINE")
+    os.environ["SE_OFFLINE"] = "true"
+    try:
+        driver = webdriver.Chrome(options=options, service=Service(executable_path=CHROMEDRIVER))
+    finally:
+        if offline is None:
+            del os.environ["SE_OFFLINE"]
+        else:
+            os.environ["SE_OFFLINE"] = offline
     driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": str(downloads)})
     driver.get(viewer.url)
     try:
@@ -238,6 +248,103 @@ def test_record_writes_the_next_frames_as_pngs(browser, sim):
     assert [(p.width, p.height) for p in (read_png(f.read_bytes()) for f in files)] == [size] * 3
 
 
+def text(driver, element_id):
+    return driver.find_element(By.ID, element_id).text
+
+
+def value(driver, element_id, attribute="value"):
+    return driver.find_element(By.ID, element_id).get_attribute(attribute)
+
+
+def test_stop_and_start_change_the_badge_and_the_frames(browser):
+    wait(browser, lambda d: text(d, "link-state") == "live", "the badge does not say live while streaming")
+    browser.find_element(By.ID, "stop").click()
+    wait(browser, lambda d: text(d, "link-state") == "stopped", "the badge does not say stopped")
+    assert (value(browser, "start", "disabled"), value(browser, "stop", "disabled")) == (None, "true")
+    shown = number(browser, "shown")
+    time.sleep(1.0)  # 20 frames at the simulated camera's rate, had the stream gone on
+    assert number(browser, "shown") <= shown + 2  # at most the frames that were on their way
+    browser.find_element(By.ID, "start").click()
+    wait(browser, lambda d: text(d, "link-state") == "live", "the badge does not say live again")
+    shown = number(browser, "shown")
+    wait(browser, lambda d: number(d, "shown") > shown + 2, "no frames after Start")
+
+
+def displayed_size(driver):
+    return driver.execute_script("const i = document.getElementById('live'), b = document.getElementById('image-box');"
+                                 "return [i.clientWidth, i.clientHeight, i.naturalWidth, i.naturalHeight,"
+                                 " b.clientWidth, b.clientHeight];")
+
+
+def test_zoom_fits_a_small_image_to_the_box_and_shows_it_one_to_one(browser):
+    set_control(browser, "f-Height", 240)
+    wait(browser, lambda d: displayed_size(d)[3] == 240, "the image does not become 240 high")
+    set_control(browser, "f-Width", 320)
+    wait(browser, lambda d: displayed_size(d)[2:4] == [320, 240], "the image does not become 320 x 240")
+    width, height, _, _, box_width, box_height = displayed_size(browser)
+    assert width > 320 and height > 240, (width, height)  # scaled up
+    assert abs(width - box_width) <= 1 or abs(height - box_height) <= 1, displayed_size(browser)  # fills one side
+    assert abs(width * 240 - height * 320) <= 320 + 240  # keeps the aspect ratio, to a pixel
+    browser.find_element(By.ID, "zoom").click()
+    wait(browser, lambda d: displayed_size(d)[:2] == [320, 240], "1:1 does not show the image at its size")
+    browser.find_element(By.ID, "zoom").click()
+    wait(browser, lambda d: displayed_size(d)[:2] == [width, height], "Fit does not scale the image again")
+
+
+@pytest.mark.parametrize("level, shown", [
+    ("Beginner", {"Width"}),
+    ("Expert", {"Width", "EventExposureEnd"}),
+    ("Guru", {"Width", "EventExposureEnd", "GevSCPD"}),
+])
+def test_visibility_filter_lists_the_features_of_the_level(browser, level, shown):
+    from selenium.webdriver.support.ui import Select
+
+    wait(browser, lambda d: d.find_elements(By.ID, "row-GevSCPD"), "no GevSCPD row")
+    Select(browser.find_element(By.ID, "visibility")).select_by_visible_text(level)
+    listed = {name for name in ("Width", "EventExposureEnd", "GevSCPD")
+              if browser.find_element(By.ID, f"row-{name}").is_displayed()}
+    Select(browser.find_element(By.ID, "visibility")).select_by_visible_text("Expert")
+    assert listed == shown
+
+
+def test_changes_by_another_page_or_program_show_without_reload(browser, viewer, sim):
+    from korvalite.sim import FEATURE_REGISTERS
+
+    first = browser.current_window_handle
+    browser.switch_to.new_window("tab")
+    try:
+        browser.get(viewer.url)
+        wait(browser, lambda d: d.find_elements(By.ID, "f-Gain"), "the second page has no Gain control")
+        set_control(browser, "f-Gain", 7.5)
+        set_control(browser, "f-Width", 300)  # OffsetX may then go up to 1280 - 300
+        wait(browser, lambda d: value(d, "f-OffsetX", "max") == "980", "the second page's OffsetX bound stays")
+    finally:
+        browser.close()
+        browser.switch_to.window(first)
+    wait(browser, lambda d: value(d, "f-Gain") == "7.5", "the first page does not show the Gain written elsewhere")
+    wait(browser, lambda d: value(d, "f-OffsetX", "max") == "980", "the first page keeps the old OffsetX bound")
+    sim.write_register(FEATURE_REGISTERS["AcquisitionFrameCount"], 7)  # as another program would
+    wait(browser, lambda d: value(d, "f-AcquisitionFrameCount") == "7",
+         "the page does not show a value changed by another program")
+
+
+def test_exposure_slider_is_logarithmic(browser, sim):
+    # ExposureTime runs from 0.1 to 10,000,000 µs: each decade is an eighth of the slider.
+    set_control(browser, "f-ExposureTime", 10000)
+    wait(browser, lambda d: value(d, "s-ExposureTime") == "625", "10 ms is not at 5/8 of the slider")
+    assert value(browser, "s-ExposureTime", "data-scale") == "log"
+    set_control(browser, "s-ExposureTime", 750)  # 0.1 µs * 10^6
+    wait(browser, lambda d: value(d, "f-ExposureTime") == "100000", "3/4 of the slider does not write 100 ms")
+    assert value(browser, "s-ExposureTime") == "750"
+
+
+def test_read_only_slider_sits_at_its_value(browser):
+    # SensorWidth (1280) is read-only with its type's bounds, 0 to 2^32 - 1: a wide range, so logarithmic.
+    expected = round(1000 * math.log1p(1280) / math.log1p(2 ** 32 - 1))
+    wait(browser, lambda d: value(d, "s-SensorWidth") == str(expected), "the SensorWidth slider is off its value")
+    assert (value(browser, "s-SensorWidth", "disabled"), value(browser, "f-SensorWidth")) == ("true", "1280")
+
+
 def _request(viewer, path, *, token=True, origin=True, body=None):
     url = viewer.origin + path
     if token:
@@ -331,10 +438,16 @@ def test_closed_tab_reconnecting_page_and_lost_camera_are_survived(browser, view
 
     sim.gone = True
     wait(browser, lambda d: d.find_element(By.ID, "lost").is_displayed(), "the lost camera is not shown")
+    assert text(browser, "link-state") == "camera gone"
+    errors = lambda: [line for line in viewer.lines if line.startswith("ERROR") or "Traceback" in line]  # noqa: E731
+    wait(browser, lambda d: errors(), "the viewer logs no error for the lost camera")
     sim.gone = False
     time.sleep(1.5)  # the device lets go of the old control session after its heartbeat timeout
     browser.find_element(By.ID, "reconnect").click()
     wait(browser, lambda d: not d.find_element(By.ID, "lost").is_displayed(), "reconnecting does not clear the loss")
+    wait(browser, lambda d: text(d, "link-state") == "live", "the badge does not say live after reconnecting")
+    (error,) = errors()  # one line, no traceback
+    assert error.startswith("ERROR korvalite.viewer: the camera is gone: "), viewer.lines
     shown = number(browser, "shown")
     wait(browser, lambda d: number(d, "shown") > shown + 2, "no frames after reconnecting")
 
@@ -419,3 +532,39 @@ def test_page_frames_are_jpegs_of_the_saved_picture(sim_camera, pixel_format, mo
     # JPEG loses some detail (colour most); a wrongly scaled picture differs by tens, a mosaic left grey in mode
     assert np.abs(np.asarray(picture, np.int16) - expected).mean() < 8
     assert sum(encoded.histogram) == expected.size
+
+
+def test_a_write_reaches_every_page_with_the_bounds_it_changed(rig, free_ip, tmp_path):
+    """Without a browser: the server itself sends each open page the features a write changed."""
+    import asyncio
+
+    import aiohttp
+
+    from korvalite.viewer.server import Viewer
+
+    sim, cam = rig(free_ip(), frame_rate=10.0)
+
+    async def scenario():
+        viewer = Viewer(cam, tmp_path)
+        url = await viewer.start("127.0.0.1", 0)
+        origin, headers = url.split("/?", 1)[0], {"Origin": url.split("/?", 1)[0]}
+        async with aiohttp.ClientSession() as http:
+            try:
+                page = await http.ws_connect(f"{origin}/ws?token={viewer.token}", headers=headers)
+                async with http.post(f"{origin}/api/feature?token={viewer.token}", headers=headers,
+                                     json={"name": "Width", "value": "300"}) as response:
+                    assert response.status == 200
+                shown = {}
+                deadline = time.monotonic() + WAIT
+                while "Width" not in shown or "OffsetX" not in shown:
+                    assert time.monotonic() < deadline, f"the page was not sent the changes: {sorted(shown)}"
+                    message = await page.receive(timeout=WAIT)
+                    if message.type == aiohttp.WSMsgType.TEXT and json.loads(message.data)["type"] == "features":
+                        shown.update((f["name"], f) for f in json.loads(message.data)["features"])
+                assert (shown["Width"]["value"], shown["OffsetX"]["max"]) == (300, 980)
+                assert "Gain" not in shown  # only what changed
+                await page.close()
+            finally:
+                await viewer.close()
+
+    asyncio.run(scenario())

@@ -12,6 +12,11 @@ each), counters only as the newest, and device events through a queue of ``EVENT
 page that drops the oldest when full and tells the page how many it missed. Events reach the
 event loop through one bounded inbox (``INBOX_BACKLOG``, its overflow counted as missed by every
 page), which wakes the loop once per batch rather than once per event.
+
+Every page shows the camera's current feature values: after each request that may change them
+(a write, a command, start or stop, a settings file, a reconnect), and every ``FEATURE_PERIOD``
+while pages are open (for changes made by another program), the server reads the features again
+and sends each page the ones that changed.
 """
 
 from __future__ import annotations
@@ -48,6 +53,7 @@ MAX_RECORD = 10000
 MAX_SETTINGS = 1 << 20
 MAX_BODY = MAX_SETTINGS + 4096
 INT64_MIN, INT64_MAX = -(1 << 63), (1 << 63) - 1  # what an integer feature holds
+FEATURE_PERIOD = 1.5  # seconds at least between reads of every feature while pages are open
 CLOSE_WAIT = 2.0  # seconds a page has to take the closing message when the viewer stops
 EVENT_BACKLOG = 256  # device events queued for one page; older ones are dropped
 INBOX_BACKLOG = 4 * EVENT_BACKLOG  # device events the event loop has yet to hand to the pages
@@ -55,6 +61,18 @@ INBOX_BACKLOG = 4 * EVENT_BACKLOG  # device events the event loop has yet to han
 
 class BadRequest(ValueError):
     """A request the server does not accept."""
+
+
+class _QuietDeliveryEnd(logging.Filter):
+    """Drops the frame and event threads' traceback when a lost camera ends their delivery: the
+    session reports the loss itself, in one line."""
+
+    def filter(self, record: logging.LogRecord) -> bool:
+        error = record.exc_info[1] if record.exc_info else None
+        return not (record.getMessage().endswith("delivery ended") and isinstance(error, CameraFailure))
+
+
+CALLBACK_LOG = logging.getLogger("korvalite.callbacks")
 
 
 @dataclass(eq=False)  # kept in a set by identity
@@ -70,6 +88,11 @@ class _Page:
     events: "collections.deque[dict]" = field(default_factory=lambda: collections.deque(maxlen=EVENT_BACKLOG))
     events_dropped: int = 0  # events this page never got, since it connected
     _gap: int = 0  # events dropped since the last batch sent
+    features: dict = field(default_factory=dict)  # changed features not yet sent, by name
+
+    def offer_features(self, entries: list) -> None:
+        self.features.update((entry["name"], entry) for entry in entries)
+        self.wake.set()
 
     def offer_events(self, records: list, lost: int) -> None:
         """Queues `records` after `lost` events that never reached the queue; the oldest go when it is full."""
@@ -105,6 +128,8 @@ class Viewer:
         self._latest: Optional[EncodedFrame] = None
         self._runner: Optional[web.AppRunner] = None
         self._counter_task: Optional[asyncio.Task] = None
+        self._feature_task: Optional[asyncio.Task] = None
+        self._quiet = _QuietDeliveryEnd()
         self._inbox: "collections.deque[dict]" = collections.deque(maxlen=INBOX_BACKLOG)
         self._inbox_lock = threading.Lock()
         self._inbox_lost = 0
@@ -118,8 +143,10 @@ class Viewer:
     async def start(self, host: str, port: int) -> str:
         """Starts the acquisition and serves the page; returns the page's URL (with the token)."""
         self._loop = asyncio.get_running_loop()
+        CALLBACK_LOG.addFilter(self._quiet)
         self.session = await self._call(Session, self.cam, self._record_root, self._frame_ready, self._event_ready)
         await self._call(self.session.start)
+        await self._call(self.session.feature_changes)  # what the pages will be sent changes against
         app = web.Application(middlewares=[self._guard], client_max_size=MAX_BODY)
         app.add_routes([
             web.get("/", self._index),
@@ -153,11 +180,13 @@ class Viewer:
         shown = f"[{shown}]" if ":" in shown else shown
         self.url = f"http://{shown}:{bound}/?token={self.token}"
         self._counter_task = asyncio.ensure_future(self._push_counters())
+        self._feature_task = asyncio.ensure_future(self._watch_features())
         return self.url
 
     async def close(self) -> None:
-        if self._counter_task is not None:
-            self._counter_task.cancel()
+        for task in (self._counter_task, self._feature_task):
+            if task is not None:
+                task.cancel()
         pages = list(self._pages)
         closed = await asyncio.gather(*(asyncio.wait_for(page.ws.close(), CLOSE_WAIT) for page in pages),
                                       return_exceptions=True)
@@ -169,6 +198,7 @@ class Viewer:
         if self.session is not None:
             await self._call(self.session.close)
         self._camera_thread.shutdown(wait=True)
+        CALLBACK_LOG.removeFilter(self._quiet)
 
     async def _call(self, fn: Callable[..., Any], *args: Any) -> Any:
         assert self._loop is not None
@@ -259,13 +289,16 @@ class Viewer:
             await self._call(self.session.write, name, value)
         except (ValueError, *CameraFailure) as error:
             current = await self._call(self.session.describe, name)
+            await self._push_features()  # a refused write may still have paused the stream
             return web.json_response({"ok": False, "error": str(error), "feature": current}, status=422)
+        await self._push_features()
         return web.json_response({"ok": True, "feature": await self._call(self.session.describe, name)})
 
     async def _execute(self, request: web.Request) -> web.StreamResponse:
         assert self.session is not None
         name = await self._known(self._name(await self._body(request)))
         await self._call(self.session.execute, name)
+        await self._push_features()
         return web.json_response({"ok": True})
 
     async def _acquisition(self, request: web.Request) -> web.StreamResponse:
@@ -274,6 +307,7 @@ class Viewer:
         if action not in ("start", "stop"):
             raise BadRequest(f"action must be start or stop, not {action!r}")
         await self._call(self.session.start if action == "start" else self.session.stop)
+        await self._push_features()  # the features the stream locks change their access
         return web.json_response({"ok": True, "running": action == "start"})
 
     async def _record(self, request: web.Request) -> web.StreamResponse:
@@ -321,11 +355,13 @@ class Viewer:
             failures = await self._call(self.session.load_settings, text)
         except ValueError as error:  # the file, not the camera: not a settings file, or unreadable
             raise BadRequest(str(error)) from None
+        await self._push_features()
         return web.json_response({"ok": not failures, "failures": failures})
 
     async def _reconnect(self, request: web.Request) -> web.StreamResponse:
         assert self.session is not None
         await self._call(self.session.reconnect)
+        await self._push_features()
         return web.json_response({"ok": True})
 
     # --- the WebSocket ------------------------------------------------------------------------
@@ -391,6 +427,9 @@ class Viewer:
             counters, page.counters = page.counters, None
             if counters is not None:
                 await self._send(page, {**counters, "events_dropped": page.events_dropped})
+            changed, page.features = page.features, {}
+            if changed:
+                await self._send(page, {"type": "features", "features": list(changed.values())})
             events = page.take_events()
             if events is not None:
                 await self._send(page, events)
@@ -435,6 +474,37 @@ class Viewer:
             self._inbox_woken = False
         for page in self._pages:
             page.offer_events(records, lost)
+
+    async def _push_features(self, uncached: bool = False) -> None:
+        """Reads every feature again and queues the changed ones for every page. The reads run
+        one at a time on the camera thread and their results are queued in that order, so a
+        page never gets an older value after a newer one."""
+        assert self.session is not None
+        try:
+            changed = await self._call(self.session.feature_changes, uncached)
+        except CameraFailure as error:
+            _log.info("reading the features: %s", error)
+            return
+        if changed:
+            for page in self._pages:
+                page.offer_features(changed)
+
+    async def _watch_features(self) -> None:
+        """Picks up changes made by other programs: reads the features every FEATURE_PERIOD while
+        pages are open, waiting at least twice as long as a read took, so a camera with many
+        features is not kept busy."""
+        loop = asyncio.get_running_loop()
+        pause = FEATURE_PERIOD
+        while True:
+            await asyncio.sleep(pause)
+            if not self._pages:
+                continue
+            began = loop.time()
+            try:
+                await self._push_features(uncached=True)
+            except Exception:  # noqa: BLE001 - the values must keep coming
+                _log.exception("reading the features")
+            pause = max(FEATURE_PERIOD, 2 * (loop.time() - began))
 
     async def _push_counters(self) -> None:
         assert self.session is not None

@@ -55,6 +55,7 @@ class Session:
         self.lost: Optional[str] = None
         self._rate_mark: Optional[tuple[float, int, int]] = None
         self.events: "collections.deque[dict]" = collections.deque(maxlen=MAX_EVENTS)
+        self._described: dict[str, dict] = {}  # the features as last compared by feature_changes
         self._event_handle: Any = None
         self._subscribe_events()
 
@@ -118,6 +119,7 @@ class Session:
 
     def _mark_lost(self, reason: str) -> None:
         self.lost = reason
+        _log.error("the camera is gone: %s", reason)
         self._close_acquisition()
 
     def reconnect(self) -> None:
@@ -181,6 +183,19 @@ class Session:
                 continue
             out.append(self.describe(name, depth - 1))
         return out
+
+    def feature_changes(self, uncached: bool = False) -> list[dict]:
+        """The features whose description (value, bounds, access, ...) differs from the previous
+        call: every one the first time, none while the camera is gone. `uncached` reads every
+        register from the camera again, to see what another program changed."""
+        if self.lost is not None:
+            return []
+        if uncached:
+            self.cam.invalidate_caches()
+        current = {entry["name"]: entry for entry in self.feature_tree()}
+        changed = [entry for name, entry in current.items() if self._described.get(name) != entry]
+        self._described = current
+        return changed
 
     def describe(self, name: str, depth: int = 0) -> dict:
         entry: dict = {"name": name, "depth": depth}

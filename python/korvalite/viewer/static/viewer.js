@@ -12,6 +12,7 @@ let socket = null;
 let currentUrl = null;
 let reconnects = 0;
 const MAX_RECONNECTS = 60;
+let cameraReconnecting = false; // the Reconnect button's request is under way
 
 async function api(path, options = {}) {
   const headers = Object.assign({ "X-Korvalite-Token": token }, options.headers || {});
@@ -36,7 +37,7 @@ function connect() {
   socket.binaryType = "blob";
   socket.onopen = () => {
     reconnects = 0;
-    setLinkState("live", "ok");
+    setLinkState("connected", "");
   };
   socket.onclose = () => {
     // Try again for a while (a restarting server, a sleeping laptop), then leave it to a reload.
@@ -57,8 +58,18 @@ function connect() {
     if (data.type === "frame") pendingHeader = data;
     else if (data.type === "counters") showCounters(data);
     else if (data.type === "events") addEvents(data);
+    else if (data.type === "features") showFeatures(data.features);
     else if (data.type === "hello") hello(data);
   };
+}
+
+// The badge follows the camera as the counters report it: "live" only while the stream runs
+// and the camera is there, the same "camera gone" the banner shows otherwise.
+function showCameraState(c) {
+  if (!socket || socket.readyState !== WebSocket.OPEN) return;
+  if (c.lost) setLinkState(cameraReconnecting ? "reconnecting…" : "camera gone", "bad");
+  else if (c.running) setLinkState("live", "ok");
+  else setLinkState("stopped", "");
 }
 
 function setLinkState(text, kind) {
@@ -73,6 +84,7 @@ function showFrame(blob) {
   const img = $("live");
   const url = URL.createObjectURL(blob);
   img.onload = () => {
+    fitImage();
     if (currentUrl) URL.revokeObjectURL(currentUrl);
     currentUrl = url;
     shown += 1;
@@ -118,7 +130,8 @@ function showCounters(c) {
   $("start").disabled = !!c.running || !!c.lost;
   $("stop").disabled = !c.running;
   $("lost").hidden = !c.lost;
-  if (c.lost) $("lost-reason").textContent = `the camera is gone: ${c.lost}`;
+  if (c.lost && !cameraReconnecting) $("lost-reason").textContent = `the camera is gone: ${c.lost}`;
+  showCameraState(c);
   const r = c.recording;
   if (r && r.folder) {
     const what = r.error ? `failed: ${r.error}` : (r.active ? "recording" : "recorded");
@@ -143,10 +156,28 @@ $("live").addEventListener("mousemove", async (e) => {
   }
 });
 
+// Fit mode scales the image to fill the box, up as well as down, keeping its aspect ratio;
+// 1:1 shows it at its own size. The size is set on the element itself, so the cursor readout
+// maps the element's pixels to the image's.
+function fitImage() {
+  const img = $("live");
+  const box = $("image-box");
+  if (!box.classList.contains("fit") || !img.naturalWidth) {
+    img.style.width = img.style.height = "";
+    return;
+  }
+  const scale = Math.min(box.clientWidth / img.naturalWidth, box.clientHeight / img.naturalHeight);
+  img.style.width = `${Math.max(1, Math.floor(img.naturalWidth * scale))}px`;
+  img.style.height = `${Math.max(1, Math.floor(img.naturalHeight * scale))}px`;
+}
+
+new ResizeObserver(fitImage).observe($("image-box"));
+
 $("zoom").onclick = () => {
   const box = $("image-box");
   const fit = box.classList.toggle("fit");
   $("zoom").textContent = fit ? "1:1" : "Fit";
+  fitImage();
 };
 
 $("start").onclick = () => postJson("/api/acquisition", { action: "start" });
@@ -182,10 +213,16 @@ $("record").onclick = async () => {
 
 $("reconnect").onclick = async () => {
   $("reconnect").disabled = true;
+  cameraReconnecting = true;
+  setLinkState("reconnecting…", "bad");
+  $("lost-reason").textContent = "reconnecting…";
   const data = await postJson("/api/reconnect", {});
+  cameraReconnecting = false;
   $("reconnect").disabled = false;
-  if (!data.ok) $("lost-reason").textContent = `reconnecting failed: ${data.error}`;
-  else loadFeatures();
+  if (!data.ok) {
+    $("lost-reason").textContent = `reconnecting failed: ${data.error}`;
+    setLinkState("camera gone", "bad");
+  } else loadFeatures();
 };
 
 // --- events -------------------------------------------------------------------------------------
@@ -278,16 +315,69 @@ function makeRow(f) {
   return row;
 }
 
+// Values changed elsewhere (another page, another program), as the server pushes them.
+function showFeatures(features) {
+  if (features.some((f) => !rows.has(f.name) && f.kind !== "category")) {
+    loadFeatures(); // the tree itself changed
+    return;
+  }
+  features.forEach((f) => { if (rows.has(f.name)) updateRow(rows.get(f.name), f); });
+}
+
+// --- slider scales ----------------------------------------------------------------------------
+// A narrow range maps linearly: the slider's positions are the values. A wide one maps
+// logarithmically over positions 0..SLIDER_STEPS, so every decade gets room and the position
+// shows where the value lies (exposure times from 0.1 µs to seconds; a read-only value whose
+// bounds are those of its type). Ranges above zero spanning WIDE_RATIO or more use log(value);
+// other ranges of more than WIDE_STEPS units use log(1 + |value| / unit) with the value's sign.
+const SLIDER_STEPS = 1000;
+const WIDE_RATIO = 1000;
+const WIDE_STEPS = 1e6;
+
+function sliderScale(f) {
+  const { min, max } = f;
+  if (min == null || max == null || !(max > min)) return null;
+  const unit = f.inc != null && f.inc > 0 ? f.inc : 1;
+  let forward = null;
+  let back = null;
+  if (min > 0 && max / min >= WIDE_RATIO) {
+    forward = Math.log;
+    back = Math.exp;
+  } else if ((max - min) / unit > WIDE_STEPS) {
+    forward = (v) => Math.sign(v) * Math.log1p(Math.abs(v) / unit);
+    back = (t) => Math.sign(t) * unit * Math.expm1(Math.abs(t));
+  }
+  const clamp = (v) => Math.min(max, Math.max(min, v));
+  if (forward === null) {
+    const step = f.inc != null ? f.inc : (f.kind === "integer" ? 1 : (max - min) / SLIDER_STEPS);
+    return { log: false, min, max, step, position: clamp, value: clamp };
+  }
+  const low = forward(min);
+  const span = forward(max) - low;
+  return {
+    log: true, min: 0, max: SLIDER_STEPS, step: 1,
+    position: (value) => Math.round((SLIDER_STEPS * (forward(clamp(value)) - low)) / span),
+    value: (position) => {
+      const v = back(low + (span * position) / SLIDER_STEPS);
+      return clamp(f.kind === "integer" ? min + Math.round((v - min) / unit) * unit : Number(v.toPrecision(6)));
+    },
+  };
+}
+
 function buildControl(r, f) {
   const write = (value) => writeFeature(f.name, value);
   if (["integer", "float", "number"].includes(f.kind)) {
     const slider = document.createElement("input");
     slider.type = "range";
+    slider.id = `s-${f.name}`;
     const box = document.createElement("input");
     box.type = "number";
     box.id = `f-${f.name}`;
-    slider.oninput = () => { box.value = slider.value; };
-    slider.onchange = () => write(slider.value);
+    slider.oninput = () => { if (r.scale) box.value = r.scale.value(Number(slider.value)); };
+    slider.onchange = () => { if (r.scale) write(r.scale.value(Number(slider.value))); };
+    // While the slider is held, values pushed by the server do not move it from under the pointer.
+    slider.onpointerdown = () => { r.dragging = true; };
+    slider.onpointerup = slider.onpointercancel = () => { r.dragging = false; };
     box.onchange = () => write(box.value);
     const unit = document.createElement("span");
     unit.className = "muted";
@@ -337,17 +427,21 @@ function updateRow(r, f) {
   r.inputs.forEach((input) => { input.disabled = !writable; });
   if (["integer", "float", "number"].includes(f.kind)) {
     const [slider, box] = r.inputs;
-    const step = f.inc != null ? f.inc : (f.kind === "integer" ? 1 : "any");
-    for (const input of [slider, box]) {
-      if (f.min != null) input.min = f.min;
-      if (f.max != null) input.max = f.max;
-      input.step = step;
+    box.step = f.inc != null ? f.inc : (f.kind === "integer" ? 1 : "any");
+    if (f.min != null) box.min = f.min;
+    if (f.max != null) box.max = f.max;
+    r.scale = sliderScale(f);
+    slider.hidden = r.scale === null;
+    if (r.scale) {
+      slider.min = r.scale.min;
+      slider.max = r.scale.max;
+      slider.step = r.scale.step;
+      slider.dataset.scale = r.scale.log ? "log" : "linear";
     }
-    if (step === "any" && f.min != null && f.max != null) slider.step = (f.max - f.min) / 1000;
-    slider.hidden = f.min == null || f.max == null;
-    if (f.value !== undefined && document.activeElement !== box) {
+    const editing = document.activeElement === box || r.dragging;
+    if (f.value !== undefined && f.value !== null && !editing) {
       box.value = f.value;
-      slider.value = f.value;
+      if (r.scale) slider.value = r.scale.position(f.value);
     }
   } else if (f.kind === "enumeration") {
     const select = r.inputs[0];
