@@ -5,6 +5,7 @@ import logging
 from typing import Any, Callable, Optional
 
 from ._delivery_thread import DeliveryThread, RaiseReport
+from ._korvalite_core import CameraError, GenicamError
 
 _log = logging.getLogger("korvalite.callbacks")
 
@@ -36,7 +37,9 @@ def _deliver(subscription: Any, fn: Callable[[Any], object]) -> None:
                 fn(event)
             except Exception as exc:
                 report.raised(exc)
-    except Exception:  # the camera's control was lost: no event comes any more
+    except (CameraError, GenicamError) as error:  # the camera is gone: no event comes any more
+        _log.warning("event delivery ended: %s", error)  # the loss itself is reported where it is seen
+    except Exception:
         _log.exception("event delivery ended")
     finally:
         report.flush()

@@ -5,6 +5,7 @@ import logging
 from typing import Any, Callable
 
 from ._delivery_thread import DeliveryThread, RaiseReport
+from ._korvalite_core import CameraError, GenicamError
 
 _log = logging.getLogger("korvalite.callbacks")
 ON_ERROR = ("log", "stop")
@@ -30,7 +31,9 @@ def _deliver(acquisition: Any, fn: Callable[[Any], object], on_error: str) -> No
     report = RaiseReport("frame", fn)
     try:
         _deliver_each(acquisition, fn, on_error, report)
-    except Exception:  # the camera's control was lost: no frame comes any more
+    except (CameraError, GenicamError) as error:  # the camera is gone: no frame comes any more
+        _log.warning("frame delivery ended: %s", error)  # the loss itself is reported where it is seen
+    except Exception:
         _log.exception("frame delivery ended")
     finally:
         report.flush()

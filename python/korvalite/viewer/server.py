@@ -63,16 +63,6 @@ class BadRequest(ValueError):
     """A request the server does not accept."""
 
 
-class _QuietDeliveryEnd(logging.Filter):
-    """Drops the frame and event threads' traceback when a lost camera ends their delivery: the
-    session reports the loss itself, in one line."""
-
-    def filter(self, record: logging.LogRecord) -> bool:
-        error = record.exc_info[1] if record.exc_info else None
-        return not (record.getMessage().endswith("delivery ended") and isinstance(error, CameraFailure))
-
-
-CALLBACK_LOG = logging.getLogger("korvalite.callbacks")
 
 
 @dataclass(eq=False)  # kept in a set by identity
@@ -129,7 +119,6 @@ class Viewer:
         self._runner: Optional[web.AppRunner] = None
         self._counter_task: Optional[asyncio.Task] = None
         self._feature_task: Optional[asyncio.Task] = None
-        self._quiet = _QuietDeliveryEnd()
         self._inbox: "collections.deque[dict]" = collections.deque(maxlen=INBOX_BACKLOG)
         self._inbox_lock = threading.Lock()
         self._inbox_lost = 0
@@ -143,7 +132,6 @@ class Viewer:
     async def start(self, host: str, port: int) -> str:
         """Starts the acquisition and serves the page; returns the page's URL (with the token)."""
         self._loop = asyncio.get_running_loop()
-        CALLBACK_LOG.addFilter(self._quiet)
         self.session = await self._call(Session, self.cam, self._record_root, self._frame_ready, self._event_ready)
         await self._call(self.session.start)
         await self._call(self.session.feature_changes)  # what the pages will be sent changes against
@@ -198,7 +186,6 @@ class Viewer:
         if self.session is not None:
             await self._call(self.session.close)
         self._camera_thread.shutdown(wait=True)
-        CALLBACK_LOG.removeFilter(self._quiet)
 
     async def _call(self, fn: Callable[..., Any], *args: Any) -> Any:
         assert self._loop is not None
