@@ -205,6 +205,7 @@ void bind_config(nb::module_& m) {
     KORVALITE_IMAGE_FIELD(frame_rate);
     KORVALITE_IMAGE_FIELD(exposure_us);
     KORVALITE_IMAGE_FIELD(gain_db);
+    KORVALITE_IMAGE_FIELD(test_pattern);
 #undef KORVALITE_IMAGE_FIELD
 }
 
@@ -361,7 +362,8 @@ void bind_helpers(nb::module_& m) {
              {"TriggerSoftware", f::kTriggerSoftware}, {"TriggerActivation", f::kTriggerActivation},
              {"ChunkModeActive", f::kChunkModeActive}, {"ChunkSelector", f::kChunkSelector},
              {"ChunkEnable", f::kChunkEnable}, {"EventSelector", f::kEventSelector},
-             {"EventNotification", f::kEventNotification}, {"Description", f::kDescriptionAddress}})
+             {"EventNotification", f::kEventNotification}, {"TestPattern", f::kTestPattern},
+             {"Description", f::kDescriptionAddress}})
         registers[name] = address;
     m.attr("FEATURE_REGISTERS") = registers;
     m.attr("FRAME_END_EVENT_ID") = f::kFrameEndEventId;
