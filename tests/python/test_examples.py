@@ -16,7 +16,7 @@ import pytest
 
 import korvalite
 from korvalite import _korvalite_core
-from korvalite.sim import CHUNK_IDS, SimulatedCamera, expected_pattern
+from korvalite.sim import CHUNK_IDS, EXACT_PATTERN, SimulatedCamera, expected_pattern
 from png_reader import read_png
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -30,7 +30,7 @@ def run(*args, timeout=120):
 
 
 def simulated(address):
-    return SimulatedCamera(address, frame_rate=50.0, exposure_us=1000.0)
+    return SimulatedCamera(address, frame_rate=50.0, exposure_us=1000.0, test_pattern=EXACT_PATTERN)
 
 
 def test_snap_png_example(tmp_path, free_ip):
