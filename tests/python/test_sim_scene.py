@@ -47,7 +47,7 @@ def test_colour_formats_carry_the_colours_of_the_rgb_scene(rig, ip):
     windows = np.lib.stride_tricks.sliding_window_view(rgb, (5, 5), axis=(0, 1))
     flat = np.zeros(rgb.shape[:2], bool)
     flat[2:-2, 2:-2] = (windows.max(axis=(-1, -2)) == windows.min(axis=(-1, -2))).all(axis=-1)
-    assert flat.sum() > flat.size // 3
+    assert flat.sum() > flat.size // 5  # the bars, the disc and the square
     for pixel_format in ("BGR8", "BayerRG8", "BayerGB8", "BayerGR12p", "YUV422_8", "YCbCr422_8"):
         picture = image_array(snap(cam, pixel_format), bits=8)[:STILL_ROWS].astype(int)
         difference = np.abs(picture - rgb)[flat]
