@@ -21,13 +21,15 @@ gige::proto::ByteVec scene(std::uint64_t frame, const ImageGeometry& g, const Sc
 }  // namespace
 
 TEST(SimScene, RendererDrawsWhatFillSceneDraws) {
-    // Windows over the moving square's band, odd sizes and offsets so packed runs and 4:2:2
-    // pairs start mid-row; the settings change half way, which must redraw the still part.
+    // A window the moving square crosses in the first frames (it starts at the top-left corner
+    // and moves a pixel a frame each way here), over the bars and the disc; odd sizes and
+    // offsets so packed runs and 4:2:2 pairs start mid-row. The settings change half way, which
+    // must redraw the part that stands still.
     const SceneSettings dim{200, 100, 100000, 0.0f}, bright{200, 100, 150000, 6.0f};
     SceneRenderer renderer;
     for (const std::uint32_t format : {pc::kMono8, pc::kMono16, pc::kMono10p, pc::kMono12Packed, pc::kBayerGR12p,
                                        pc::kRGB8, pc::kBGR8, pc::kYUV422_8, pc::kYCbCr422_8}) {
-        const ImageGeometry g{37, 41, 5, 59, format};
+        const ImageGeometry g{37, 41, 5, 3, format};
         for (std::uint64_t frame = 0; frame < 60; frame += 7) {
             const SceneSettings& s = frame < 30 ? dim : bright;
             gige::proto::ByteVec out(image_payload_size(g));

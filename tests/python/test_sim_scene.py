@@ -5,12 +5,12 @@ import numpy as np
 import pytest
 
 from korvalite.images import image_array
-from korvalite.sim import expected_pattern
+from korvalite.sim import expected_pattern, expected_scene
 
 # The whole sensor in a small window: bars in rows 0-18, the ramp with the disc and the square in
-# rows 19-47, the floor with the moving square from row 48 on.
-SCENE = dict(test_pattern="Off", sensor_width=96, sensor_height=64, width=96, height=64, exposure_us=10000.0)
-STILL_ROWS = 48  # the moving square changes the rows below between two snaps
+# rows 19-47, the floor below, and the square that moves about.
+SIZE = dict(sensor_width=96, sensor_height=64)
+SCENE = dict(test_pattern="Off", width=96, height=64, exposure_us=10000.0, **SIZE)
 
 
 @pytest.fixture
@@ -36,21 +36,29 @@ def test_brightness_rises_with_exposure_and_gain_and_saturates(rig, ip):
     assert values[0] < 10 and 80 < means[10000.0, 0.0] < 160 and values[-1] == 255, means
 
 
+def rgb_scene(frame_id):
+    data = expected_scene(frame_id, 96, 64, "RGB8", **SIZE)
+    return np.frombuffer(data, np.uint8).reshape(64, 96, 3).astype(int)
+
+
 def test_colour_formats_carry_the_colours_of_the_rgb_scene(rig, ip):
     _, cam = rig(ip, **SCENE)
-    rgb = snap(cam, "RGB8").to_numpy()[:STILL_ROWS].astype(int)
+    frame = snap(cam, "RGB8")
+    rgb = frame.to_numpy().astype(int)
+    assert np.array_equal(rgb, rgb_scene(frame.frame_id))
     # The bars and shapes are strongly coloured: red, green and blue each lead somewhere.
     leading = {int(np.argmax(p)) for p in rgb.reshape(-1, 3) if p.max() - p.min() > 100}
     assert leading == {0, 1, 2}
-    # Compare where the scene is flat over 5x5 pixels, so that demosaicing and 4:2:2 chroma have
-    # no edge to blur.
-    windows = np.lib.stride_tricks.sliding_window_view(rgb, (5, 5), axis=(0, 1))
-    flat = np.zeros(rgb.shape[:2], bool)
-    flat[2:-2, 2:-2] = (windows.max(axis=(-1, -2)) == windows.min(axis=(-1, -2))).all(axis=-1)
-    assert flat.sum() > flat.size // 5  # the bars, the disc and the square
     for pixel_format in ("BGR8", "BayerRG8", "BayerGB8", "BayerGR12p", "YUV422_8", "YCbCr422_8"):
-        picture = image_array(snap(cam, pixel_format), bits=8)[:STILL_ROWS].astype(int)
-        difference = np.abs(picture - rgb)[flat]
+        frame = snap(cam, pixel_format)
+        rgb = rgb_scene(frame.frame_id)
+        # Compare where the scene is flat over 5x5 pixels, so that demosaicing and 4:2:2 chroma
+        # have no edge to blur.
+        windows = np.lib.stride_tricks.sliding_window_view(rgb, (5, 5), axis=(0, 1))
+        flat = np.zeros(rgb.shape[:2], bool)
+        flat[2:-2, 2:-2] = (windows.max(axis=(-1, -2)) == windows.min(axis=(-1, -2))).all(axis=-1)
+        assert flat.sum() > flat.size // 5  # the bars, the disc and the square
+        difference = np.abs(image_array(frame, bits=8).astype(int) - rgb)[flat]
         assert difference.max() <= 3, pixel_format
 
 

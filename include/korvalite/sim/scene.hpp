@@ -6,8 +6,9 @@
 //   top 30 %        six colour bars, left to right red, yellow, green, cyan, blue, magenta
 //   middle 45 %     a grey ramp dark at the left to light at the right, with an orange disc
 //                   left of centre and a blue square right of it
-//   bottom 25 %     dark grey, crossed left to right by a white square that moves with the
-//                   frame number (one sensor width in about 160 frames)
+//   bottom 25 %     dark grey
+//   on top          a white square that bounces about the whole sensor with the frame number
+//                   (a sensor width in about 160 frames, a height in about 120)
 //
 // Brightness is the scene's light times the exposure (ExposureTime / 10 ms) times the gain
 // (10^(Gain/20)), saturating at the format's largest value: at 10 ms and 0 dB the image is
@@ -45,8 +46,8 @@ double scene_scale(const SceneSettings& settings);
 void fill_scene(gige::proto::MutableBytes out, std::uint64_t frame_number, const ImageGeometry& geometry,
                 const SceneSettings& settings);
 
-// fill_scene at streaming speed: keeps the still part of the scene for the last window, format
-// and settings, and per frame copies it and draws only the moving square.
+// fill_scene at streaming speed: keeps the scene without the moving square for the last window,
+// format and settings, and per frame copies it and draws only the square.
 class SceneRenderer {
 public:
     void fill(gige::proto::MutableBytes out, std::uint64_t frame_number, const ImageGeometry& geometry,

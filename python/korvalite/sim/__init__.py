@@ -16,15 +16,16 @@ Image. The ``TestPattern`` feature (``test_pattern`` at power-up) chooses what t
 ``Off`` (the default): a scene, in sensor coordinates so the window shows its part of it. The
 top 30 % holds six colour bars (red, yellow, green, cyan, blue, magenta, left to right); the
 middle 45 % a grey ramp, dark at the left and light at the right, with an orange disc left of
-centre and a blue square right of it; the bottom 25 % is dark grey, crossed left to right by a
-white square that moves with the frame number (a sensor width in about 160 frames). Brightness
+centre and a blue square right of it; the bottom 25 % is dark grey. On top, a white square
+bounces about the whole sensor with the frame number (a sensor width in about 160 frames, a
+height in about 120), so every window sees it pass. Brightness
 is the scene's light times ``ExposureTime / 10 ms`` times ``10 ** (Gain / 20)``, saturating at
 the format's largest value: at 10 ms and 0 dB the image is about mid scale, whatever the bit
 depth. Mono formats carry the luma (BT.601 weights), Bayer formats the mosaic of the colour
 scene in their filter order (starting at the window's top-left pixel), RGB8 and BGR8 the colours
 in their byte order, YUV422_8 and YCbCr422_8 full-range BT.601 luma per pixel and the chroma of
 each pixel pair (U or Cb from the even pixel's byte, V or Cr from the odd one's). The scene has
-no frame-number stamp; the block id names the frame.
+no frame-number stamp; the block id names the frame. ``expected_scene`` computes its bytes.
 
 ``GreyDiagonalRampMoving``: a deterministic pattern, so a receiver can check every byte (tests
 select it). For the frame with number ``f`` (its block id) and the pixel at image position
@@ -67,6 +68,7 @@ __all__ = [
     "SimulatedCamera",
     "WriteRecord",
     "expected_pattern",
+    "expected_scene",
     "payload_size",
     "PIXEL_FORMATS",
     "FEATURE_REGISTERS",
@@ -153,6 +155,16 @@ def expected_pattern(frame_number: int, width: int, height: int, pixel_format: U
     defines them: ``g = (x + offset_x) + 2 * (y + offset_y) + 3 * frame_number`` per pixel,
     encoded per pixel format, with the frame number in the first eight bytes (little-endian)."""
     return _sim.fill_pattern(frame_number, width, height, _pixel_format_code(pixel_format), offset_x, offset_y)
+
+
+def expected_scene(frame_number: int, width: int, height: int, pixel_format: Union[str, int],
+                   offset_x: int = 0, offset_y: int = 0, *, sensor_width: int = _DEFAULTS["sensor_width"],
+                   sensor_height: int = _DEFAULTS["sensor_height"], exposure_us: float = _DEFAULTS["exposure_us"],
+                   gain_db: float = _DEFAULTS["gain_db"]) -> bytes:
+    """The payload bytes of frame ``frame_number`` of the scene (``TestPattern`` Off), as the
+    module docstring describes it, for a camera with this sensor, exposure and gain."""
+    return _sim.fill_scene(frame_number, width, height, _pixel_format_code(pixel_format), offset_x, offset_y,
+                           sensor_width, sensor_height, int(exposure_us * 10 + 0.5), gain_db)
 
 
 def _faults_from(base, **changes):

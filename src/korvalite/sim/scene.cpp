@@ -31,7 +31,7 @@ constexpr Rgb kSquare{0.15f, 0.35f, 0.9f};
 constexpr Rgb kFloor{0.2f, 0.2f, 0.2f};
 constexpr Rgb kMover{0.95f, 0.95f, 0.95f};
 constexpr float kRampLow = 0.08f, kRampSpan = 0.84f;
-constexpr std::int64_t kMoverFramesPerWidth = 160;
+constexpr std::int64_t kMoverFramesPerWidth = 160, kMoverFramesPerHeight = 120;
 
 // Where things are, in sensor pixels. Shapes are sized by the sensor height so they stay round.
 struct SceneLayout {
@@ -39,8 +39,8 @@ struct SceneLayout {
     std::int64_t bars_end = 0, middle_end = 0;
     std::int64_t disc_cx = 0, disc_cy = 0, disc_r2 = 0;
     std::int64_t square_x0 = 0, square_x1 = 0, square_y0 = 0, square_y1 = 0;
-    std::int64_t mover_y0 = 0, mover_y1 = 0, mover_side = 0;
-    std::int64_t mover_x0 = 0, mover_x1 = 0;  // empty: no moving square drawn
+    std::int64_t mover_side = 0;
+    std::int64_t mover_x0 = 0, mover_x1 = 0, mover_y0 = 0, mover_y1 = 0;  // empty: no moving square
     float ramp_step = 0;                       // ramp brightness per column
 };
 
@@ -60,23 +60,30 @@ SceneLayout layout_of(const SceneSettings& s) {
     l.square_x1 = square_cx + half;
     l.square_y0 = middle_cy - half;
     l.square_y1 = middle_cy + half;
-    l.mover_side = std::max<std::int64_t>(2, l.sh * 15 / 100);
-    l.mover_y0 = (l.middle_end + l.sh) / 2 - l.mover_side / 2;
-    l.mover_y1 = l.mover_y0 + l.mover_side;
+    l.mover_side = std::max<std::int64_t>(2, l.sh * 12 / 100);
     l.ramp_step = kRampSpan / static_cast<float>(std::max<std::int64_t>(l.sw - 1, 1));
     return l;
 }
 
-// The moving square's columns for this frame: it enters at the left and leaves at the right.
+// Where a square bouncing between 0 and `room` is after `frame_number` steps of `step`.
+std::int64_t bounce(std::uint64_t frame_number, std::int64_t step, std::int64_t room) {
+    if (room <= 0) return 0;
+    const auto period = static_cast<std::uint64_t>(2 * room);
+    const auto t = static_cast<std::int64_t>((frame_number % period) * static_cast<std::uint64_t>(step) % period);
+    return t <= room ? t : 2 * room - t;
+}
+
+// The moving square for this frame: it bounces about the whole sensor, so that every part of it
+// sees the square pass.
 void place_mover(SceneLayout& l, std::uint64_t frame_number) {
-    const std::int64_t step = std::max<std::int64_t>(1, l.sw / kMoverFramesPerWidth);
-    const auto travel = static_cast<std::uint64_t>(l.sw + l.mover_side);
-    const auto along = static_cast<std::int64_t>((frame_number % travel) * static_cast<std::uint64_t>(step) % travel);
-    l.mover_x0 = along - l.mover_side;
-    l.mover_x1 = along;
+    l.mover_x0 = bounce(frame_number, std::max<std::int64_t>(1, l.sw / kMoverFramesPerWidth), l.sw - l.mover_side);
+    l.mover_y0 = bounce(frame_number, std::max<std::int64_t>(1, l.sh / kMoverFramesPerHeight), l.sh - l.mover_side);
+    l.mover_x1 = l.mover_x0 + l.mover_side;
+    l.mover_y1 = l.mover_y0 + l.mover_side;
 }
 
 Rgb colour_at(const SceneLayout& l, std::int64_t x, std::int64_t y) {
+    if (y >= l.mover_y0 && y < l.mover_y1 && x >= l.mover_x0 && x < l.mover_x1) return kMover;
     if (y < l.bars_end) return kBars[static_cast<std::size_t>(std::min<std::int64_t>(x * 6 / l.sw, 5))];
     if (y < l.middle_end) {
         if (x >= l.square_x0 && x < l.square_x1 && y >= l.square_y0 && y < l.square_y1) return kSquare;
@@ -85,21 +92,22 @@ Rgb colour_at(const SceneLayout& l, std::int64_t x, std::int64_t y) {
         const float v = kRampLow + l.ramp_step * static_cast<float>(x);
         return {v, v, v};
     }
-    if (y >= l.mover_y0 && y < l.mover_y1 && x >= l.mover_x0 && x < l.mover_x1) return kMover;
     return kFloor;
 }
 
-// Rows of one class show the same colours: 0 for a row of its own, else the band (bars, plain
-// ramp, floor with the moving square, plain floor). A row two rows down of the same class can
+// Rows of one class show the same colours: 0 for a row of its own, else its band (bars, plain
+// ramp, floor), apart or crossed by the moving square. A row two rows down of the same class can
 // be copied, which keeps a Bayer row's filter order too.
 int row_class(const SceneLayout& l, std::int64_t y) {
-    if (y < l.bars_end) return 1;
-    if (y < l.middle_end) {
+    int band = 3;
+    if (y < l.bars_end) {
+        band = 1;
+    } else if (y < l.middle_end) {
         const std::int64_t dy = y - l.disc_cy;
-        const bool shapes = dy * dy <= l.disc_r2 || (y >= l.square_y0 && y < l.square_y1);
-        return shapes ? 0 : 2;
+        if (dy * dy <= l.disc_r2 || (y >= l.square_y0 && y < l.square_y1)) return 0;
+        band = 2;
     }
-    return l.mover_x0 < l.mover_x1 && y >= l.mover_y0 && y < l.mover_y1 ? 3 : 4;
+    return l.mover_x0 < l.mover_x1 && y >= l.mover_y0 && y < l.mover_y1 ? band + 3 : band;
 }
 
 // Renders the scene into one payload: any rectangle of an unpacked format, any pixel run of a
@@ -119,17 +127,21 @@ public:
         }
     }
 
+    // `same_rows`: every row of the rectangle shows what the row two up shows.
     void rect(gige::proto::MutableBytes out, std::uint32_t x0, std::uint32_t x1, std::uint32_t y0,
-              std::uint32_t y1) const {
+              std::uint32_t y1, bool same_rows) const {
         if (f_.layout == Layout::Yuv422 || f_.layout == Layout::YCbCr422) {  // whole pixel pairs
-            x0 &= ~1u;
-            x1 = std::min(g_.width, (x1 + 1) & ~1u);
+            const std::uint32_t pair_x0 = x0 & ~1u, pair_x1 = std::min(g_.width, (x1 + 1) & ~1u);
+            // A widened rectangle takes in pixels outside, which rows need not share.
+            same_rows = same_rows && pair_x0 == x0 && pair_x1 == x1;
+            x0 = pair_x0;
+            x1 = pair_x1;
         }
         const std::size_t row_bytes = std::size_t{g_.width} * f_.wire_bits / 8;
         const std::size_t from = std::size_t{x0} * f_.wire_bits / 8, to = std::size_t{x1} * f_.wire_bits / 8;
         for (std::uint32_t y = y0; y < y1; ++y) {
             std::byte* row = out.data() + y * row_bytes;
-            if (y >= y0 + 2 && same_as_two_up(y)) {
+            if (y >= y0 + 2 && (same_rows || same_as_two_up(y))) {
                 std::memcpy(row + from, row - 2 * row_bytes + from, to - from);
                 continue;
             }
@@ -247,8 +259,10 @@ private:
 std::uint64_t packing_group(Packing packing) { return packing == Packing::Lsb10 ? 4 : 2; }
 
 // Renders the part of the window that shows sensor columns [sx0, sx1) and rows [sy0, sy1).
+// `same_rows` as for Painter::rect.
 void paint(gige::proto::MutableBytes out, const FormatInfo& f, const ImageGeometry& g, const SceneLayout& l,
-           double scale, std::int64_t sx0, std::int64_t sx1, std::int64_t sy0, std::int64_t sy1) {
+           double scale, std::int64_t sx0, std::int64_t sx1, std::int64_t sy0, std::int64_t sy1,
+           bool same_rows = false) {
     const auto x0 = static_cast<std::uint32_t>(std::clamp<std::int64_t>(sx0 - g.offset_x, 0, g.width));
     const auto x1 = static_cast<std::uint32_t>(std::clamp<std::int64_t>(sx1 - g.offset_x, 0, g.width));
     const auto y0 = static_cast<std::uint32_t>(std::clamp<std::int64_t>(sy0 - g.offset_y, 0, g.height));
@@ -256,7 +270,7 @@ void paint(gige::proto::MutableBytes out, const FormatInfo& f, const ImageGeomet
     if (x0 >= x1 || y0 >= y1) return;
     const Painter painter(f, g, l, scale);
     if (f.packing == Packing::None) {
-        painter.rect(out, x0, x1, y0, y1);
+        painter.rect(out, x0, x1, y0, y1, same_rows);
         return;
     }
     const std::uint64_t group = packing_group(f.packing), total = std::uint64_t{g.width} * g.height;
@@ -299,7 +313,9 @@ void SceneRenderer::fill(gige::proto::MutableBytes out, std::uint64_t frame_numb
     }
     std::memcpy(out.data(), still_.data(), out.size());
     place_mover(layout, frame_number);
-    paint(out, *f, geometry, layout, scale, layout.mover_x0, layout.mover_x1, layout.mover_y0, layout.mover_y1);
+    // Inside the square every row is the square's.
+    paint(out, *f, geometry, layout, scale, layout.mover_x0, layout.mover_x1, layout.mover_y0, layout.mover_y1,
+          true);
 }
 
 }  // namespace korvalite::sim
