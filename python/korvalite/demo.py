@@ -23,7 +23,8 @@ def _simulated_camera():
 
     last_error = None
     for address in DEMO_ADDRESSES:
-        sim = SimulatedCamera(address, serial="DEMO0001", frame_rate=30.0)
+        # A 640x480 sensor: the tour's 640x480 window, and the viewer, show the whole scene.
+        sim = SimulatedCamera(address, serial="DEMO0001", frame_rate=30.0, sensor_width=640, sensor_height=480)
         try:
             sim.__enter__()
         except (OSError, RuntimeError, ValueError) as error:  # address taken: try the next one

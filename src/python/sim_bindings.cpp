@@ -19,6 +19,7 @@
 #include "korvalite/sim/feature_map.hpp"
 #include "korvalite/sim/options.hpp"
 #include "korvalite/sim/pattern.hpp"
+#include "korvalite/sim/scene.hpp"
 #include "korvalite/sim/simulated_camera.hpp"
 
 namespace nb = nanobind;
@@ -205,6 +206,7 @@ void bind_config(nb::module_& m) {
     KORVALITE_IMAGE_FIELD(frame_rate);
     KORVALITE_IMAGE_FIELD(exposure_us);
     KORVALITE_IMAGE_FIELD(gain_db);
+    KORVALITE_IMAGE_FIELD(test_pattern);
 #undef KORVALITE_IMAGE_FIELD
 }
 
@@ -342,6 +344,20 @@ void bind_helpers(nb::module_& m) {
             }
             return to_bytes(out);
         }, "frame_number"_a, "width"_a, "height"_a, "pixel_format"_a, "offset_x"_a = 0, "offset_y"_a = 0);
+    m.def("fill_scene", [](std::uint64_t frame, std::uint32_t width, std::uint32_t height, std::uint32_t pixel_format,
+                           std::uint32_t offset_x, std::uint32_t offset_y, std::uint32_t sensor_width,
+                           std::uint32_t sensor_height, std::uint32_t exposure_raw, float gain_db) {
+            const sim::ImageGeometry g{width, height, offset_x, offset_y, pixel_format};
+            if (!sim::is_supported_pixel_format(pixel_format))
+                throw nb::value_error("unsupported pixel format");
+            gige::proto::ByteVec out(sim::image_payload_size(g));
+            {
+                GilRelease release;
+                sim::fill_scene(out, frame, g, {sensor_width, sensor_height, exposure_raw, gain_db});
+            }
+            return to_bytes(out);
+        }, "frame_number"_a, "width"_a, "height"_a, "pixel_format"_a, "offset_x"_a, "offset_y"_a, "sensor_width"_a,
+        "sensor_height"_a, "exposure_raw"_a, "gain_db"_a);
     nb::dict formats;
     for (std::uint32_t code : sim::supported_pixel_formats())
         formats[nb::str(pixel::format_name(code).c_str())] = code;
@@ -361,7 +377,8 @@ void bind_helpers(nb::module_& m) {
              {"TriggerSoftware", f::kTriggerSoftware}, {"TriggerActivation", f::kTriggerActivation},
              {"ChunkModeActive", f::kChunkModeActive}, {"ChunkSelector", f::kChunkSelector},
              {"ChunkEnable", f::kChunkEnable}, {"EventSelector", f::kEventSelector},
-             {"EventNotification", f::kEventNotification}, {"Description", f::kDescriptionAddress}})
+             {"EventNotification", f::kEventNotification}, {"TestPattern", f::kTestPattern},
+             {"Description", f::kDescriptionAddress}})
         registers[name] = address;
     m.attr("FEATURE_REGISTERS") = registers;
     m.attr("FRAME_END_EVENT_ID") = f::kFrameEndEventId;

@@ -48,6 +48,7 @@ TEST(SimCamera, StreamsWrapsBlockIdsAndResends) {
     SimConfig config;
     config.bind = {kCameraIp, 0};
     config.first_block_id = 0xFFFE;
+    config.image.test_pattern = static_cast<std::uint32_t>(TestPattern::GreyDiagonalRampMoving);
     config.image.width = 64;
     config.image.height = 16;
     auto cam = SimulatedCamera::create(config);

@@ -84,6 +84,7 @@ TEST(SimDevice, HostWriteStatuses) {
              {f::kPixelFormat, 0x01080099, st::kInvalidParameter},
              {f::kAcquisitionMode, 3, st::kInvalidParameter},
              {f::kGain, std::bit_cast<std::uint32_t>(30.0f), st::kInvalidParameter},
+             {f::kTestPattern, 2, st::kInvalidParameter},
              {boot::stream_channel_base(0) + boot::kScpsOffset, 40, st::kInvalidParameter},
              {boot::stream_channel_base(2), 1, st::kInvalidAddress},  // only two channels
              {f::kGain, std::bit_cast<std::uint32_t>(6.0f), st::kSuccess},

@@ -37,6 +37,7 @@ struct SimStream {
         config.image.width = kWidth;
         config.image.height = kHeight;
         config.image.exposure_us = 10.0;
+        config.image.test_pattern = static_cast<std::uint32_t>(sim::TestPattern::GreyDiagonalRampMoving);
         config.image.frame_rate = 200.0;
         config.image.acquisition_mode = sim::features::kModeMultiFrame;
         config.image.frame_count = kFrames;

@@ -9,14 +9,14 @@ import time
 
 import korvalite
 from korvalite import _korvalite_core, _logging
-from korvalite.sim import FEATURE_REGISTERS, SimulatedCamera
+from korvalite.sim import EXACT_PATTERN, FEATURE_REGISTERS, SimulatedCamera
 
 DENIED = "device answered command 0x0082 with access denied (0x8006)"
 BUSY = "camera is busy ({} in progress); stop it first"
 SNAP_TIMEOUT = "no frame arrived within the snap timeout"
 
-# Small frames at a steady pace unless a test asks for more.
-DEFAULTS = dict(width=64, height=32, exposure_us=1000.0, frame_rate=100.0)
+# Small frames of the exact test pattern at a steady pace unless a test asks for more.
+DEFAULTS = dict(width=64, height=32, exposure_us=1000.0, frame_rate=100.0, test_pattern=EXACT_PATTERN)
 
 _FEATURES = {address: name for name, address in FEATURE_REGISTERS.items()}
 _STREAM_PORT = 0x0D00  # stream channel 0's port register: non-zero opens, 0 stops the stream

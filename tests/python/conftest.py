@@ -74,12 +74,14 @@ def netlab(request, tmp_path):
 
 @pytest.fixture
 def simulated():
-    """Start simulated cameras: ``simulated(address, **options)``; each is stopped after the test."""
-    from korvalite.sim import SimulatedCamera
+    """Start simulated cameras: ``simulated(address, **options)``; each is stopped after the test.
+    They show the exact test pattern unless ``test_pattern`` says otherwise."""
+    from korvalite.sim import EXACT_PATTERN, SimulatedCamera
 
     started = []
 
     def start(address, **options):
+        options.setdefault("test_pattern", EXACT_PATTERN)  # frames tests can check byte for byte
         sim = SimulatedCamera(address, **options).start()
         started.append(sim)
         return sim
@@ -152,11 +154,11 @@ def genicam_xml():
 @pytest.fixture(scope="module")
 def sim_camera():
     """A connected Camera on a simulated camera of its own, shared by the tests of one module."""
-    from korvalite.sim import SimulatedCamera
+    from korvalite.sim import EXACT_PATTERN, SimulatedCamera
     from loopback import free_ip as take
 
     ip = take()
-    with SimulatedCamera(ip, frame_rate=200.0, exposure_us=1000.0):
+    with SimulatedCamera(ip, frame_rate=200.0, exposure_us=1000.0, test_pattern=EXACT_PATTERN):
         camera = korvalite.Camera(ip)
         camera.connect()
         yield camera

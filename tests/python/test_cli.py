@@ -15,7 +15,7 @@ import pytest
 
 import korvalite
 from korvalite import cli
-from korvalite.sim import FEATURE_REGISTERS, SimulatedCamera, expected_pattern
+from korvalite.sim import EXACT_PATTERN, FEATURE_REGISTERS, SimulatedCamera, expected_pattern
 from png_reader import read_png
 
 COMMANDS = ["discover", "info", "features", "get", "set", "execute", "save", "load", "snap", "stream", "sim", "demo", "view"]
@@ -33,7 +33,8 @@ def ip(free_ip):
 
 @pytest.fixture
 def sim(ip):
-    with SimulatedCamera(ip, serial="CLI00001", frame_rate=100.0, exposure_us=1000.0) as camera:
+    with SimulatedCamera(ip, serial="CLI00001", frame_rate=100.0, exposure_us=1000.0,
+                         test_pattern=EXACT_PATTERN) as camera:
         yield camera
 
 

@@ -1,7 +1,7 @@
 """The examples run against simulated cameras (addresses from free_ip) and pass mypy --strict (as
 does typed_usage.py, which calls every public method); the type stub is the generator's output
 for the installed module; every class and method says what it does; and the demo ends with a PNG
-of the test pattern."""
+of the scene."""
 
 import ast
 import importlib
@@ -17,7 +17,7 @@ import pytest
 
 import korvalite
 from korvalite import _korvalite_core
-from korvalite.sim import CHUNK_IDS, SimulatedCamera, expected_pattern
+from korvalite.sim import CHUNK_IDS, EXACT_PATTERN, SimulatedCamera, expected_pattern, expected_scene
 from png_reader import read_png
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -31,7 +31,7 @@ def run(*args, timeout=120):
 
 
 def simulated(address):
-    return SimulatedCamera(address, frame_rate=50.0, exposure_us=1000.0)
+    return SimulatedCamera(address, frame_rate=50.0, exposure_us=1000.0, test_pattern=EXACT_PATTERN)
 
 
 def test_snap_png_example(tmp_path, free_ip):
@@ -229,7 +229,7 @@ def test_every_class_and_method_has_a_docstring():
     assert missing == []
 
 
-def test_demo_ends_with_a_png_of_the_test_pattern(tmp_path):
+def test_demo_ends_with_a_png_of_the_scene(tmp_path):
     done = run("-m", "korvalite", "demo", "--out", tmp_path, timeout=180)
     assert done.returncode == 0, done.stdout + done.stderr
     out = done.stdout
@@ -246,4 +246,5 @@ def test_demo_ends_with_a_png_of_the_test_pattern(tmp_path):
     assert out.endswith("\ndisconnected\nstopped the simulated camera at " + re.search(r"at (\S+)\n", out).group(1) + "\n")
     png = read_png(png_path.read_bytes())
     assert (png.width, png.height, png.bit_depth, png.channels) == (640, 480, 8, 1)
-    assert b"".join(png.rows) == expected_pattern(frame_id, 640, 480, "Mono8")
+    # The demo's simulated camera: a 640x480 sensor showing the scene at 10 ms and 0 dB.
+    assert b"".join(png.rows) == expected_scene(frame_id, 640, 480, "Mono8", sensor_width=640, sensor_height=480)

@@ -11,7 +11,7 @@ import pytest
 
 import korvalite
 from korvalite import _korvalite_testing
-from korvalite.sim import PIXEL_FORMATS, SimulatedCamera, expected_pattern
+from korvalite.sim import EXACT_PATTERN, PIXEL_FORMATS, SimulatedCamera, expected_pattern
 
 testing = _korvalite_testing
 MONO8, MONO16, RGB8 = PIXEL_FORMATS["Mono8"], PIXEL_FORMATS["Mono16"], PIXEL_FORMATS["RGB8"]
@@ -45,7 +45,7 @@ def test_views_share_the_pooled_buffer_and_keep_the_frame_alive():
 @pytest.fixture(scope="module")
 def cam(free_ip):
     ip = free_ip()
-    with SimulatedCamera(ip, frame_rate=200.0, exposure_us=1000.0):
+    with SimulatedCamera(ip, frame_rate=200.0, exposure_us=1000.0, test_pattern=EXACT_PATTERN):
         camera = korvalite.Camera(ip)
         camera.connect()
         yield camera

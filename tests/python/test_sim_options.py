@@ -33,6 +33,7 @@ def test_constructor_and_command_line_defaults_agree_with_the_table():
     (["--description", "cam.xml"], "description_file", "cam.xml"),
     (["--first-block-id", "0x10"], "first_block_id", 16),
     (["--drop", "0.25"], "stream_drop", 0.25),
+    (["--test-pattern", "GreyDiagonalRampMoving"], "test_pattern", "GreyDiagonalRampMoving"),
     (["--pending-ack-ms", "5"], "pending_ack_announce_ms", 5),
     (["--pending-ack", "READREG", "--pending-ack", "WRITEMEM"], "pending_ack", ["READREG", "WRITEMEM"]),
     (["--refuse", "0x10", "--refuse", "0x20=0x8001"], "refuse", {0x10: 0x8006, 0x20: 0x8001}),

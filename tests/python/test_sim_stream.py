@@ -6,7 +6,7 @@ import struct
 import pytest
 
 from gev_raw import SCP, SCPS, FIRE_TEST, Gvcp, Receiver, program_stream, reference_pattern
-from korvalite.sim import FEATURE_REGISTERS as REG, PIXEL_FORMATS, SimulatedCamera, expected_pattern
+from korvalite.sim import FEATURE_REGISTERS as REG, EXACT_PATTERN, PIXEL_FORMATS, SimulatedCamera, expected_pattern
 
 @pytest.fixture
 def camera_ip(free_ip):
@@ -19,7 +19,7 @@ def rig(free_ip, camera_ip):
     host_ip = free_ip()
 
     def make(**options):
-        cam = SimulatedCamera(camera_ip, 0, **options).start()
+        cam = SimulatedCamera(camera_ip, 0, **{"test_pattern": EXACT_PATTERN, **options}).start()
         ctl, rx = Gvcp(host_ip, cam.endpoint), Receiver(host_ip)
         opened.append((cam, ctl, rx))
         ctl.take_control()

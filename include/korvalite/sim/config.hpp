@@ -52,6 +52,8 @@ struct ImageDefaults {
     double frame_rate = 30.0;
     double exposure_us = 10000.0;
     float gain_db = 0.0f;
+    // TestPattern at power-up: 0 the scene (scene.hpp), 1 the exact test pattern (pattern.hpp).
+    std::uint32_t test_pattern = 0;
 };
 
 // Seeded, reproducible faults. Fractions are probabilities per packet or acknowledge.

@@ -33,7 +33,8 @@ inline constexpr std::uint32_t kChunkEnable = 0x10064;      // one register per 
 inline constexpr std::uint32_t kChunkEnableEnd = 0x1007C;
 inline constexpr std::uint32_t kEventSelector = 0x1007C;      // event values below
 inline constexpr std::uint32_t kEventNotification = 0x10080;  // one word per event: 0 off, 1 on
-inline constexpr std::uint32_t kFeatureBlockEnd = 0x10088;
+inline constexpr std::uint32_t kTestPattern = 0x10088;  // TestPattern value (scene.hpp)
+inline constexpr std::uint32_t kFeatureBlockEnd = 0x1008C;
 
 // AcquisitionMode values.
 inline constexpr std::uint32_t kModeContinuous = 0;

@@ -1,5 +1,5 @@
 #pragma once
-// The deterministic test image. For a frame with number f (its block id) and a pixel at image
+// The deterministic test image (TestPattern GreyDiagonalRampMoving; scene.hpp has the scene). For a frame with number f (its block id) and a pixel at image
 // position (x, y) of a window placed at (offset_x, offset_y) on the sensor:
 //
 //   g = (x + offset_x) + 2 * (y + offset_y) + 3 * f
@@ -29,6 +29,8 @@ struct ImageGeometry {
     std::uint32_t offset_x = 0;
     std::uint32_t offset_y = 0;
     std::uint32_t pixel_format = 0;
+
+    bool operator==(const ImageGeometry&) const = default;
 };
 
 // The pixel formats the simulated camera can stream: every format korvalite knows.

@@ -11,9 +11,25 @@ instance its own ``127.0.0.N`` to run many at once::
     with SimulatedCamera("127.0.0.5") as cam:   # started on enter, stopped on exit
         ...                                      # connect a client to 127.0.0.5:3956
 
-Test image. Every frame is a deterministic pattern, so a receiver can check every byte. For
-the frame with number ``f`` (its block id) and the pixel at image position ``(x, y)`` of a
-window placed at ``(offset_x, offset_y)`` on the sensor::
+Image. The ``TestPattern`` feature (``test_pattern`` at power-up) chooses what the camera shows.
+
+``Off`` (the default): a scene, in sensor coordinates so the window shows its part of it. The
+top 30 % holds six colour bars (red, yellow, green, cyan, blue, magenta, left to right); the
+middle 45 % a grey ramp, dark at the left and light at the right, with an orange disc left of
+centre and a blue square right of it; the bottom 25 % is dark grey. On top, a white square
+bounces about the whole sensor with the frame number (a sensor width in about 160 frames, a
+height in about 120), so every window sees it pass. Brightness
+is the scene's light times ``ExposureTime / 10 ms`` times ``10 ** (Gain / 20)``, saturating at
+the format's largest value: at 10 ms and 0 dB the image is about mid scale, whatever the bit
+depth. Mono formats carry the luma (BT.601 weights), Bayer formats the mosaic of the colour
+scene in their filter order (starting at the window's top-left pixel), RGB8 and BGR8 the colours
+in their byte order, YUV422_8 and YCbCr422_8 full-range BT.601 luma per pixel and the chroma of
+each pixel pair (U or Cb from the even pixel's byte, V or Cr from the odd one's). The scene has
+no frame-number stamp; the block id names the frame. ``expected_scene`` computes its bytes.
+
+``GreyDiagonalRampMoving``: a deterministic pattern, so a receiver can check every byte (tests
+select it). For the frame with number ``f`` (its block id) and the pixel at image position
+``(x, y)`` of a window placed at ``(offset_x, offset_y)`` on the sensor::
 
     g = (x + offset_x) + 2 * (y + offset_y) + 3 * f
 
@@ -52,6 +68,7 @@ __all__ = [
     "SimulatedCamera",
     "WriteRecord",
     "expected_pattern",
+    "expected_scene",
     "payload_size",
     "PIXEL_FORMATS",
     "FEATURE_REGISTERS",
@@ -59,6 +76,8 @@ __all__ = [
     "COUNTER_NAMES",
     "FRAME_END_EVENT_ID",
     "CHUNK_IDS",
+    "TEST_PATTERNS",
+    "EXACT_PATTERN",
 ]
 
 #: Pixel format names the camera streams, with their GigE Vision codes.
@@ -96,6 +115,10 @@ BOOTSTRAP_REGISTERS: dict = {
 _OPTIONS: dict = {o["name"]: o for o in _sim.OPTIONS}
 _DEFAULTS: dict = {name: o["default"] for name, o in _OPTIONS.items()}
 _ACQUISITION_MODES = {name: code for code, name in enumerate(_OPTIONS["acquisition_mode"]["choices"])}
+#: ``TestPattern`` values, in register order: the scene first, then the exact test pattern.
+TEST_PATTERNS: tuple = tuple(_OPTIONS["test_pattern"]["choices"])
+#: The ``TestPattern`` whose frames ``expected_pattern`` computes byte for byte.
+EXACT_PATTERN: str = "GreyDiagonalRampMoving"
 _COMMANDS = {"READREG": 0x0080, "WRITEREG": 0x0082, "READMEM": 0x0084, "WRITEMEM": 0x0086}
 _ACCESS_DENIED = 0x8006
 _PACKET_RESEND_CAPABILITY = 0x4
@@ -132,6 +155,16 @@ def expected_pattern(frame_number: int, width: int, height: int, pixel_format: U
     defines them: ``g = (x + offset_x) + 2 * (y + offset_y) + 3 * frame_number`` per pixel,
     encoded per pixel format, with the frame number in the first eight bytes (little-endian)."""
     return _sim.fill_pattern(frame_number, width, height, _pixel_format_code(pixel_format), offset_x, offset_y)
+
+
+def expected_scene(frame_number: int, width: int, height: int, pixel_format: Union[str, int],
+                   offset_x: int = 0, offset_y: int = 0, *, sensor_width: int = _DEFAULTS["sensor_width"],
+                   sensor_height: int = _DEFAULTS["sensor_height"], exposure_us: float = _DEFAULTS["exposure_us"],
+                   gain_db: float = _DEFAULTS["gain_db"]) -> bytes:
+    """The payload bytes of frame ``frame_number`` of the scene (``TestPattern`` Off), as the
+    module docstring describes it, for a camera with this sensor, exposure and gain."""
+    return _sim.fill_scene(frame_number, width, height, _pixel_format_code(pixel_format), offset_x, offset_y,
+                           sensor_width, sensor_height, int(exposure_us * 10 + 0.5), gain_db)
 
 
 def _faults_from(base, **changes):
@@ -185,7 +218,9 @@ class SimulatedCamera:
     Image at power-up: ``sensor_width``, ``sensor_height``, ``width``, ``height``,
     ``offset_x``, ``offset_y``, ``pixel_format`` (name or code), ``acquisition_mode``
     ("Continuous", "SingleFrame", "MultiFrame"), ``frame_count`` (MultiFrame), ``frame_rate``
-    (Hz), ``frame_rate_enable`` (False: frames as fast as possible), ``exposure_us``, ``gain_db``.
+    (Hz), ``frame_rate_enable`` (False: frames as fast as possible), ``exposure_us``, ``gain_db``,
+    ``test_pattern`` (``TestPattern`` at power-up: "Off", the scene, or "GreyDiagonalRampMoving",
+    the exact pattern ``expected_pattern`` computes).
 
     Faults, seeded by ``seed`` and reproducible: ``stream_drop``, ``stream_duplicate``,
     ``stream_reorder`` and ``resend_drop``, ``resend_duplicate``, ``resend_reorder`` (fractions
@@ -224,6 +259,7 @@ class SimulatedCamera:
                  frame_rate: float = _DEFAULTS["frame_rate"],
                  frame_rate_enable: bool = _DEFAULTS["frame_rate_enable"],
                  exposure_us: float = _DEFAULTS["exposure_us"], gain_db: float = _DEFAULTS["gain_db"],
+                 test_pattern: str = _DEFAULTS["test_pattern"],
                  seed: int = _DEFAULTS["seed"], stream_drop: float = _DEFAULTS["stream_drop"],
                  stream_duplicate: float = _DEFAULTS["stream_duplicate"],
                  stream_reorder: float = _DEFAULTS["stream_reorder"], resend_drop: float = _DEFAULTS["resend_drop"],
@@ -265,6 +301,9 @@ class SimulatedCamera:
         c.acquisition_mode, c.frame_count = _ACQUISITION_MODES[acquisition_mode], frame_count
         c.frame_rate, c.frame_rate_enable = frame_rate, frame_rate_enable
         c.exposure_us, c.gain_db = exposure_us, gain_db
+        if test_pattern not in TEST_PATTERNS:
+            raise ValueError(f"test_pattern must be one of {', '.join(TEST_PATTERNS)}")
+        c.test_pattern = TEST_PATTERNS.index(test_pattern)
         c.faults = _faults_from(
             _sim.Faults(), seed=seed, stream_drop=stream_drop, stream_duplicate=stream_duplicate,
             stream_reorder=stream_reorder, resend_drop=resend_drop, resend_duplicate=resend_duplicate,

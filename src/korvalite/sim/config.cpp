@@ -43,6 +43,7 @@ Problem check_image(const ImageDefaults& im) {
     if (!(im.frame_rate > 0.0 && im.frame_rate <= 1e6)) return "frame_rate must be above 0 and at most 1000000";
     if (!(im.exposure_us >= 0.1 && im.exposure_us * 10.0 <= 4294967295.0))
         return "exposure_us must be 0.1 to 429496729.5";
+    if (im.test_pattern > 1) return "test_pattern must be 0 (Off) or 1 (GreyDiagonalRampMoving)";
     // The camera counts exposure in tenths of a microsecond; a frame cannot be shorter.
     if (im.frame_rate > 1e7 / std::floor(im.exposure_us * 10.0 + 0.5))
         return "frame_rate must be at most 1000000 / exposure_us";

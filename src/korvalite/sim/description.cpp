@@ -113,6 +113,7 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
       <pFeature>OffsetX</pFeature>
       <pFeature>OffsetY</pFeature>
       <pFeature>PixelFormat</pFeature>
+      <pFeature>TestPattern</pFeature>
     </Category>
     <Integer Name="SensorWidth" NameSpace="Standard">
       <ToolTip>Width of the sensor in pixels.</ToolTip>
@@ -281,6 +282,23 @@ constexpr std::string_view kDescription = R"xml(<?xml version="1.0" encoding="ut
     </Enumeration>
     <IntReg Name="PixelFormatReg">
       <Address>0x10010</Address>
+      <Length>4</Length>
+      <AccessMode>RW</AccessMode>
+      <pPort>Device</pPort>
+      <Cachable>WriteThrough</Cachable>
+      <Sign>Unsigned</Sign>
+      <Endianess>BigEndian</Endianess>
+    </IntReg>
+    <Enumeration Name="TestPattern" NameSpace="Standard">
+      <ToolTip>Off: the scene in front of the camera, as bright as exposure and gain make it; else a test pattern.</ToolTip>
+      <Description>GreyDiagonalRampMoving: every pixel is (x + 2 y + 3 frame) modulo the format's range, so a receiver can check every byte.</Description>
+      <Streamable>Yes</Streamable>
+      <EnumEntry Name="Off"><Value>0</Value></EnumEntry>
+      <EnumEntry Name="GreyDiagonalRampMoving"><DisplayName>Grey Diagonal Ramp Moving</DisplayName><Value>1</Value></EnumEntry>
+      <pValue>TestPatternReg</pValue>
+    </Enumeration>
+    <IntReg Name="TestPatternReg">
+      <Address>0x10088</Address>
       <Length>4</Length>
       <AccessMode>RW</AccessMode>
       <pPort>Device</pPort>

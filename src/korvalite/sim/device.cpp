@@ -38,6 +38,7 @@ void map_feature_registers(RegisterSpace& space, const ImageDefaults& im) {
     space.store(f::kAcquisitionFrameRate, rate);
     space.store_u32(f::kGain, std::bit_cast<std::uint32_t>(im.gain_db));
     space.store_u32(f::kExposureTimeRaw, static_cast<std::uint32_t>(im.exposure_us * 10.0 + 0.5));
+    space.store_u32(f::kTestPattern, im.test_pattern);
     space.store_u32(f::kChunkEnable + 4 * static_cast<std::uint32_t>(ChunkSelector::Image), 1);  // as cameras ship
 }
 

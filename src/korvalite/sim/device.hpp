@@ -23,6 +23,7 @@
 #include "korvalite/sim/pattern.hpp"
 #include "korvalite/sim/privilege.hpp"
 #include "korvalite/sim/register_space.hpp"
+#include "korvalite/sim/scene.hpp"
 #include "korvalite/sim/trigger_queue.hpp"
 #include "korvalite/sim/write_log.hpp"
 
@@ -58,6 +59,8 @@ struct StreamTarget {
 // One frame about to be produced.
 struct FramePlan {
     ImageGeometry geometry;
+    TestPattern pattern = TestPattern::Off;
+    SceneSettings scene;  // what the scene's brightness and layout follow
     std::chrono::nanoseconds period{0};  // until the next frame may start; 0: at once
     std::uint64_t timestamp = 0;         // ticks at the frame's start
     std::uint64_t exposure_ticks = 0;    // the exposure time in ticks

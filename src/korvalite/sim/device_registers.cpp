@@ -5,6 +5,7 @@
 #include "korvalite/sim/bootstrap_map.hpp"
 #include "korvalite/sim/device.hpp"
 #include "korvalite/sim/feature_map.hpp"
+#include "korvalite/sim/scene.hpp"
 
 namespace korvalite::sim {
 
@@ -115,6 +116,9 @@ std::uint16_t Device::apply_feature_register(std::uint32_t address, std::uint32_
             break;
         case f::kTriggerSelector:
             if (value != 0) return st::kInvalidParameter;
+            break;
+        case f::kTestPattern:
+            if (value >= kTestPatterns) return st::kInvalidParameter;
             break;
         case f::kChunkSelector:
             if (value >= kChunkSelectors) return st::kInvalidParameter;

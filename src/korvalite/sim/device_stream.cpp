@@ -1,4 +1,5 @@
 // Acquisition state and what the stream sender reads from the registers.
+#include <bit>
 #include <cmath>
 
 #include "korvalite/log.hpp"
@@ -66,6 +67,10 @@ std::optional<FramePlan> Device::begin_frame(Clock::time_point now) {
     plan.geometry = ImageGeometry{space_.load_u32(f::kWidth), space_.load_u32(f::kHeight),
                                   space_.load_u32(f::kOffsetX), space_.load_u32(f::kOffsetY),
                                   space_.load_u32(f::kPixelFormat)};
+    plan.pattern = static_cast<TestPattern>(space_.load_u32(f::kTestPattern));
+    plan.scene = SceneSettings{space_.load_u32(f::kSensorWidth), space_.load_u32(f::kSensorHeight),
+                               space_.load_u32(f::kExposureTimeRaw),
+                               std::bit_cast<float>(space_.load_u32(f::kGain))};
     if (space_.load_u32(f::kAcquisitionFrameRateEnable) == 1) {
         // The halves of the rate may have been written one by one: use only sane values.
         const double rate = frame_rate_locked();

@@ -34,6 +34,7 @@ std::vector<SimOption> build() {
     auto integer = [](std::uint64_t v) { return OptionDefault{static_cast<std::int64_t>(v)}; };
     auto seconds = [](std::uint32_t ms) { return OptionDefault{ms / 1000.0}; };
     const std::vector<std::string> modes{"Continuous", "SingleFrame", "MultiFrame"};
+    const std::vector<std::string> patterns{"Off", "GreyDiagonalRampMoving"};  // TestPattern values
     const std::vector<std::string> commands{"READREG", "WRITEREG", "READMEM", "WRITEMEM"};
     const char* fi = "fault injection (seeded, reproducible)";
     return {
@@ -111,6 +112,10 @@ std::vector<SimOption> build() {
         {"exposure_us", "exposure-us", "image", Number, im.exposure_us,
          "exposure time in microseconds (default %(default)s)"},
         {"gain_db", "gain-db", "image", Number, double{im.gain_db}, "gain in dB, 0 to 24 (default %(default)s)"},
+        {"test_pattern", "test-pattern", "image", Choice, patterns.at(im.test_pattern),
+         "what the camera shows: Off, a scene whose brightness follows exposure and gain; "
+         "GreyDiagonalRampMoving, the exact pattern tests check byte for byte (default %(default)s)",
+         patterns},
         {"seed", "seed", fi, Integer, integer(f.seed), "seed of every fault sequence (default %(default)s)"},
         {"stream_drop", "drop", fi, Number, f.stream_drop, "fraction of stream packets to drop"},
         {"stream_duplicate", "duplicate", fi, Number, f.stream_duplicate, "fraction of stream packets to send twice"},

@@ -15,12 +15,16 @@ constexpr std::size_t kChunkDataLeaderSize = 12;
 }  // namespace
 
 void build_frame(StoredFrame& frame, std::uint64_t block_id, bool extended, std::uint32_t packet_size,
-                 const ImageGeometry& geometry, std::uint64_t timestamp, const ChunkPlan& chunks) {
+                 const ImageGeometry& geometry, std::uint64_t timestamp, const ChunkPlan& chunks,
+                 SceneRenderer* scene, const SceneSettings& scene_settings) {
     frame.block_id = block_id;
     frame.extended = extended;
     frame.per_packet = gp::payload_bytes_per_packet(packet_size, extended);
     frame.payload.resize(image_payload_size(geometry));
-    fill_pattern(frame.payload, block_id, geometry);
+    if (scene != nullptr)
+        scene->fill(frame.payload, block_id, geometry, scene_settings);
+    else
+        fill_pattern(frame.payload, block_id, geometry);
     if (chunks.active) make_chunk_payload(frame.payload, frame.scratch, chunks, geometry, block_id, timestamp);
     const std::uint64_t size = frame.payload.size();
     frame.packet_count = static_cast<std::uint32_t>(gp::frame_packet_count(size, frame.per_packet));

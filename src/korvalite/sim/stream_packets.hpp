@@ -9,6 +9,7 @@
 #include "korvalite/gige/proto/gvsp.hpp"
 #include "korvalite/sim/chunk_payload.hpp"
 #include "korvalite/sim/pattern.hpp"
+#include "korvalite/sim/scene.hpp"
 
 namespace korvalite::sim {
 
@@ -28,11 +29,13 @@ struct StoredFrame {
     gige::proto::ByteVec scratch;  // working room of the chunk payload, reused with the slot
 };
 
-// Fills `frame` with a freshly produced image: pattern bytes, leader and trailer data. With
-// chunk mode active the payload is chunk data: an image leader with the extended chunk flag
-// while the image chunk is on, else a chunk-data leader (payload type 4, no image fields).
+// Fills `frame` with a freshly produced image: leader and trailer data, and the exact test
+// pattern, or with `scene` the scene it renders for `scene_settings`. With chunk mode active the
+// payload is chunk data: an image leader with the extended chunk flag while the image chunk is
+// on, else a chunk-data leader (payload type 4, no image fields).
 void build_frame(StoredFrame& frame, std::uint64_t block_id, bool extended, std::uint32_t packet_size,
-                 const ImageGeometry& geometry, std::uint64_t timestamp, const ChunkPlan& chunks = {});
+                 const ImageGeometry& geometry, std::uint64_t timestamp, const ChunkPlan& chunks = {},
+                 SceneRenderer* scene = nullptr, const SceneSettings& scene_settings = {});
 
 // One packet: `head` holds the header (and a leader's or trailer's data); `body` points into
 // the frame's payload for payload packets.

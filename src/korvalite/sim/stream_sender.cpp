@@ -103,7 +103,7 @@ bool StreamSender::produce_frame(const std::atomic<bool>& stop, Clock::time_poin
     if (!plan) return true;
     StoredFrame& frame = history_.next();
     build_frame(frame, take_block_id(), extended, target_.packet_size, plan->geometry, plan->timestamp,
-                plan->chunks);
+                plan->chunks, plan->pattern == TestPattern::Off ? &scene_ : nullptr, plan->scene);
     next_frame_at_ = now + plan->period;
     // The exposure is over before the image leaves the camera.
     if (plan->frame_start_event) events_.frame_event(features::kFrameStartEventId, frame.block_id, plan->timestamp);

@@ -58,6 +58,7 @@ private:
     std::uint64_t tick_frequency_;
     PacketOutput output_;
     FrameHistory history_;
+    SceneRenderer scene_;
     std::atomic<bool> gone_{false};
     std::atomic<bool> extended_;
     std::uint64_t next_block_id_;
