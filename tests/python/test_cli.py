@@ -174,7 +174,7 @@ def test_bad_usage_is_refused_before_any_traffic(sim, ip):
         done = korvalite_cli(*args)
         assert done.returncode == 2 and "Traceback" not in done.stderr
     assert korvalite_cli("snap", ip, "-o", "frame.bmp").stderr == (
-        "error: unknown image suffix in 'frame.bmp': use .png, .tif, .tiff, .pgm, .ppm, .npy\n")
+        "error: unknown image suffix in 'frame.bmp': use .png, .jpg, .jpeg, .tif, .tiff, .pgm, .ppm, .npy\n")
     assert sim.counters()["commands_received"] == 0
 
 
