@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvalite {
 
@@ -28,7 +29,8 @@ public:
     static CameraError io(int os_errno, std::string text);
     // An operating-system failure described by errno alone (text from strerror).
     static CameraError io_errno(int os_errno);
-    static CameraError connect_timeout() { return CameraError(Kind::ConnectTimeout); }
+    // `address` ("192.168.1.20:3956"), when known, is the device that did not answer.
+    static CameraError connect_timeout(std::string address = {});
     static CameraError not_connected() { return CameraError(Kind::NotConnected); }
     static CameraError ack_timeout() { return CameraError(Kind::AckTimeout); }
     static CameraError control_denied() { return CameraError(Kind::ControlDenied); }
@@ -43,7 +45,7 @@ public:
     int os_errno() const { return os_errno_; }
     std::uint16_t command() const { return command_; }
     std::uint16_t status_code() const { return status_; }
-    // The payload text of Io, Malformed, Unsupported and ThreadSpawn.
+    // The payload text of Io, Malformed, Unsupported and ThreadSpawn; ConnectTimeout: the address.
     const std::string& text() const { return text_; }
 
     std::string message() const;
@@ -87,7 +89,10 @@ public:
     };
 
     static GenicamError feature_not_found(std::string name) { return {Kind::FeatureNotFound, std::move(name)}; }
-    static GenicamError unsupported_access(std::string node) { return {Kind::UnsupportedAccess, std::move(node)}; }
+    // `kind` (when known) is the node's feature kind as feature_kind_name gives it ("integer").
+    static GenicamError unsupported_access(std::string node, std::string kind = {}) {
+        return {Kind::UnsupportedAccess, std::move(node), std::move(kind)};
+    }
     static GenicamError not_accessible(std::string node) { return {Kind::NotAccessible, std::move(node)}; }
     static GenicamError dangling_reference(std::string name) { return {Kind::DanglingReference, std::move(name)}; }
     static GenicamError circular_reference(std::string name) { return {Kind::CircularReference, std::move(name)}; }
@@ -97,6 +102,8 @@ public:
     static GenicamError no_enum_entry(std::string enumeration, std::string entry) {
         return {Kind::NoEnumEntry, std::move(enumeration), std::move(entry)};
     }
+    // The same, listing the entries that are available now.
+    static GenicamError no_enum_entry(std::string enumeration, std::string entry, std::vector<std::string> available);
     static GenicamError description(std::string text) { return {Kind::Description, std::move(text)}; }
     // `why` (when known) says what the camera waits for.
     static GenicamError snap_timeout(std::string why = {}) { return {Kind::SnapTimeout, {}, std::move(why)}; }
@@ -128,11 +135,14 @@ public:
     // The name or text of the payload: feature, node, referenced name, enumeration, or description text.
     const std::string& name() const { return name_; }
     // Formula, InvalidValue, TooDeep: the fault description. NoEnumEntry: the entry text.
+    // UnsupportedAccess: the node's feature kind, when known.
     const std::string& detail() const { return detail_; }
     // Transport and DeviceRefused: the wrapped transport error.
     const std::optional<CameraError>& transport_error() const;
     // The feature the caller asked for, when the error was raised on its behalf; else empty.
     const std::string& feature() const;
+    // NoEnumEntry: the entries available now, when known.
+    const std::optional<std::vector<std::string>>& available_entries() const;
 
     std::string message() const;
     bool operator==(const GenicamError& other) const;
@@ -143,6 +153,7 @@ private:
     struct Extra {
         std::optional<CameraError> transport;
         std::string feature;
+        std::optional<std::vector<std::string>> entries;
     };
 
     // The message without the feature in front.
@@ -154,6 +165,9 @@ private:
     std::string detail_;
     std::shared_ptr<const Extra> extra_;
 };
+
+// "available entries: A, B, C" (the first 20, then "and N more"), or "no entry is available now".
+std::string available_entries_text(const std::vector<std::string>& names);
 
 template <class T>
 using CameraResult = std::expected<T, CameraError>;

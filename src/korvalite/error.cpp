@@ -1,6 +1,7 @@
 #include "korvalite/error.hpp"
 
 #include <cstring>
+#include <string_view>
 
 #include "korvalite/gvcp_status.hpp"
 #include "korvalite/hex.hpp"
@@ -16,6 +17,12 @@ CameraError CameraError::io(int os_errno, std::string text) {
 
 CameraError CameraError::io_errno(int os_errno) {
     return io(os_errno, std::strerror(os_errno));
+}
+
+CameraError CameraError::connect_timeout(std::string address) {
+    CameraError e(Kind::ConnectTimeout);
+    e.text_ = std::move(address);
+    return e;
 }
 
 CameraError CameraError::status(std::uint16_t command, std::uint16_t status) {
@@ -46,7 +53,8 @@ CameraError CameraError::thread_spawn(std::string text) {
 std::string CameraError::message() const {
     switch (kind_) {
         case Kind::Io: return "io error: " + text_;
-        case Kind::ConnectTimeout: return "connect timed out";
+        case Kind::ConnectTimeout:
+            return text_.empty() ? "connect timed out" : "connect timed out: no answer from " + text_;
         case Kind::NotConnected: return "driver is not connected";
         case Kind::AckTimeout: return "timed out waiting for acknowledge";
         case Kind::ControlDenied: return "device control is held by another application";
@@ -63,13 +71,24 @@ std::string CameraError::message() const {
 
 GenicamError GenicamError::transport(CameraError error) {
     GenicamError e(Kind::Transport, {});
-    e.extra_ = std::make_shared<const Extra>(Extra{std::move(error), {}});
+    e.extra_ = std::make_shared<const Extra>(Extra{std::move(error), {}, {}});
     return e;
 }
 
 const std::optional<CameraError>& GenicamError::transport_error() const {
     static const std::optional<CameraError> kNone;
     return extra_ ? extra_->transport : kNone;
+}
+
+GenicamError GenicamError::no_enum_entry(std::string enumeration, std::string entry, std::vector<std::string> available) {
+    GenicamError e(Kind::NoEnumEntry, std::move(enumeration), std::move(entry));
+    e.extra_ = std::make_shared<const Extra>(Extra{{}, {}, std::move(available)});
+    return e;
+}
+
+const std::optional<std::vector<std::string>>& GenicamError::available_entries() const {
+    static const std::optional<std::vector<std::string>> kNone;
+    return extra_ ? extra_->entries : kNone;
 }
 
 const std::string& GenicamError::feature() const {
@@ -79,17 +98,18 @@ const std::string& GenicamError::feature() const {
 
 bool GenicamError::operator==(const GenicamError& other) const {
     return kind_ == other.kind_ && name_ == other.name_ && detail_ == other.detail_ &&
-           transport_error() == other.transport_error() && feature() == other.feature();
+           transport_error() == other.transport_error() && feature() == other.feature() &&
+           available_entries() == other.available_entries();
 }
 
 GenicamError GenicamError::device_refused(std::string feature, std::string value, CameraError error) {
     GenicamError e(Kind::DeviceRefused, std::move(feature), std::move(value));
-    e.extra_ = std::make_shared<const Extra>(Extra{std::move(error), {}});
+    e.extra_ = std::make_shared<const Extra>(Extra{std::move(error), {}, {}});
     return e;
 }
 
 GenicamError GenicamError::in_feature(std::string feature) && {
-    extra_ = std::make_shared<const Extra>(Extra{transport_error(), std::move(feature)});
+    extra_ = std::make_shared<const Extra>(Extra{transport_error(), std::move(feature), available_entries()});
     return std::move(*this);
 }
 
@@ -105,12 +125,21 @@ std::string GenicamError::message() const {
 std::string GenicamError::bare_message() const {
     switch (kind_) {
         case Kind::FeatureNotFound: return "feature '" + name_ + "' not found";
-        case Kind::UnsupportedAccess: return "node '" + name_ + "' does not support this access";
+        case Kind::UnsupportedAccess: {
+            std::string text = "node '" + name_ + "' does not support this access";
+            if (detail_.empty()) return text;
+            const bool vowel = std::string_view("aeiou").find(detail_.front()) != std::string_view::npos;
+            return text + ": " + name_ + (vowel ? " is an " : " is a ") + detail_ + " feature";
+        }
         case Kind::NotAccessible: return "node '" + name_ + "' is not accessible this way (access mode)";
         case Kind::DanglingReference: return "dangling reference '" + name_ + "'";
         case Kind::CircularReference: return "circular reference through '" + name_ + "'";
         case Kind::Formula: return "formula in '" + name_ + "': " + detail_;
-        case Kind::NoEnumEntry: return "enumeration '" + name_ + "' has no entry '" + detail_ + "'";
+        case Kind::NoEnumEntry: {
+            std::string text = "enumeration '" + name_ + "' has no entry '" + detail_ + "'";
+            if (const auto& entries = available_entries()) text += "; " + available_entries_text(*entries);
+            return text;
+        }
         case Kind::Description: return "device description: " + name_;
         case Kind::SnapTimeout:
             return std::string("no frame arrived within the snap timeout") + (detail_.empty() ? "" : ": " + detail_);
@@ -123,6 +152,15 @@ std::string GenicamError::bare_message() const {
             return name_ + " = " + detail_ + ": " + (transport_error() ? transport_error()->message() : std::string{});
     }
     return {};
+}
+
+std::string available_entries_text(const std::vector<std::string>& names) {
+    constexpr std::size_t kShown = 20;
+    if (names.empty()) return "no entry is available now";
+    std::string text = "available entries: ";
+    for (std::size_t i = 0; i < names.size() && i < kShown; ++i) text += (i ? ", " : "") + names[i];
+    if (names.size() > kShown) text += " and " + std::to_string(names.size() - kShown) + " more";
+    return text;
 }
 
 }  // namespace korvalite

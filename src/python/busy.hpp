@@ -38,7 +38,7 @@ private:
     std::shared_ptr<BusyRecord> busy_;
 };
 
-// Claims the camera for `label` ("an acquisition", ...) or raises ValueError
+// Claims the camera for `label` ("an acquisition", ...) or raises CameraBusyError
 // "camera is busy (<label in progress>); stop it first".
 ClaimToken claim(const std::shared_ptr<BusyRecord>& busy, const char* label);
 

@@ -2,7 +2,8 @@
 // Error conversion for the Python host: CameraError -> korvalite.CameraException,
 // GenicamError -> korvalite.GenicamException (Transport -> CameraException with the inner text).
 // A time-out raises the subclass CameraTimeoutError or GenicamTimeoutError, which is also the
-// built-in TimeoutError.
+// built-in TimeoutError. A busy camera raises CameraBusyError, a CameraException that is also the
+// built-in ValueError.
 #include <nanobind/nanobind.h>
 
 #include <exception>
@@ -28,6 +29,13 @@ struct PyGenicamError : std::exception {
     bool timeout;
 };
 
+// A long activity refused because another is in progress.
+struct PyBusyError : std::exception {
+    explicit PyBusyError(std::string m) : message(std::move(m)) {}
+    const char* what() const noexcept override { return message.c_str(); }
+    std::string message;
+};
+
 [[noreturn]] void raise(const CameraError& error);
 [[noreturn]] void raise(const GenicamError& error);
 
@@ -43,6 +51,7 @@ nanobind::handle camera_exception_class();
 nanobind::handle genicam_exception_class();
 nanobind::handle camera_timeout_class();
 nanobind::handle genicam_timeout_class();
+nanobind::handle camera_busy_class();
 
 void bind_errors(nanobind::module_& m);
 

@@ -187,10 +187,10 @@ TEST(Facade, FeaturesOfAConnectedCameraReachTheDevice) {
     EXPECT_EQ(camera.access_mode("Start"), AccessMode::WO);
     ASSERT_TRUE(camera.execute("Start"));
     EXPECT_EQ(device.get_register(0x8024), 1u);
-    EXPECT_EQ(camera.get_integer("Start").error().message(), "node 'Start' does not support this access");
+    EXPECT_EQ(camera.get_integer("Start").error().message(), "node 'Start' does not support this access: Start is a command feature");
 
     ScopedCapture capture;
-    EXPECT_EQ(camera.execute("Width").error().message(), "node 'Width' does not support this access");
+    EXPECT_EQ(camera.execute("Width").error().message(), "node 'Width' does not support this access: Width is an integer feature");
     EXPECT_EQ(capture->messages(log::Level::Trace), std::vector<std::string>{"execute command"});
 
     gige::stream::StreamOptions options;

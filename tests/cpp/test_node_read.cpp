@@ -66,9 +66,9 @@ TEST(NodeRead, ValuesThroughReferencesAndRegisters) {
     EXPECT_EQ(f.get_bool("Half"), true);
     EXPECT_EQ(f.get_float("ViaReg"), 1.0);
     EXPECT_EQ(f.get_float("AsFloat"), 7.0);
-    EXPECT_EQ(error_of(f.get_int("FR")), "node 'FR' does not support this access");
+    EXPECT_EQ(error_of(f.get_int("FR")), "node 'FR' does not support this access: FR is a float feature");
     EXPECT_EQ(f.get_float("Reg"), 2.0);  // an integer register read as a float
-    EXPECT_EQ(error_of(f.get_float("Flag")), "node 'Flag' does not support this access");
+    EXPECT_EQ(error_of(f.get_float("Flag")), "node 'Flag' does not support this access: Flag is a boolean feature");
 }
 
 TEST(NodeRead, FailuresNameTheNodeOrTheReference) {
@@ -82,14 +82,14 @@ TEST(NodeRead, FailuresNameTheNodeOrTheReference) {
         <Integer Name="ToW"><pValue>W</pValue></Integer>
         <MaskedIntReg Name="Odd"><Address>0</Address><Length>3</Length><LSB>40</LSB></MaskedIntReg>
         <Command Name="Go"><Value>0</Value></Command>)");
-    EXPECT_EQ(error_of(f.get_int("Cat")), "node 'Cat' does not support this access");
+    EXPECT_EQ(error_of(f.get_int("Cat")), "node 'Cat' does not support this access: Cat is a category feature");
     EXPECT_EQ(error_of(f.get_int("Empty")), "node '<value reference>' does not support this access");
     EXPECT_EQ(error_of(f.get_int("Lost")), "dangling reference 'Missing'");
-    EXPECT_EQ(error_of(f.get_int("ToText")), "node 'Text' does not support this access");
+    EXPECT_EQ(error_of(f.get_int("ToText")), "node 'Text' does not support this access: Text is a string feature");
     EXPECT_EQ(error_of(f.get_int("ToW")), "node 'W' is not accessible this way (access mode)");
-    EXPECT_EQ(error_of(f.get_int("Go")), "node 'Go' does not support this access");
-    EXPECT_EQ(error_of(f.get_string("Empty")), "node 'Empty' does not support this access");
-    EXPECT_EQ(error_of(f.get_bool("Cat")), "node 'Cat' does not support this access");
+    EXPECT_EQ(error_of(f.get_int("Go")), "node 'Go' does not support this access: Go is a command feature");
+    EXPECT_EQ(error_of(f.get_string("Empty")), "node 'Empty' does not support this access: Empty is an integer feature");
+    EXPECT_EQ(error_of(f.get_bool("Cat")), "node 'Cat' does not support this access: Cat is a category feature");
     EXPECT_TRUE(f.port.log.empty());
     EXPECT_EQ(error_of(f.get_int("Odd")), "formula in 'Odd': bad bit range 40..40 for 3 bytes");
 }
@@ -112,7 +112,7 @@ TEST(NodeRead, StringsAndEnumerations) {
     EXPECT_EQ(f.get_string("Mode"), "On");  // the first entry with the value
     EXPECT_EQ(f.get_string("ToEnum"), "On");
     EXPECT_EQ(enum_entries(f.g, id_of(f.g, "Mode")), (std::vector<std::string>{"Off", "On", "AlsoOn"}));
-    EXPECT_EQ(error_of(enum_entries(f.g, id_of(f.g, "SR"))), "node 'SR' does not support this access");
+    EXPECT_EQ(error_of(enum_entries(f.g, id_of(f.g, "SR"))), "node 'SR' does not support this access: SR is a string feature");
 
     f.port.store(0x50, hex_bytes("11 00 00 00"));
     clear_register_caches(f.g);
@@ -214,7 +214,7 @@ TEST(NodeRead, BoundsAndIncrements) {
     EXPECT_EQ(int_increment(g, id_of(g, "Ranged"), port), 0);
     EXPECT_EQ(error_of(int_bounds(g, id_of(g, "BadMax"), port)), "dangling reference 'Gone'");
     EXPECT_EQ(int_bounds(g, id_of(g, "R"), port), (std::pair<std::int64_t, std::int64_t>{0, 255}));
-    EXPECT_EQ(error_of(int_bounds(g, id_of(g, "F"), port)), "node 'F' does not support this access");
+    EXPECT_EQ(error_of(int_bounds(g, id_of(g, "F"), port)), "node 'F' does not support this access: F is a float feature");
     EXPECT_EQ(int_increment(g, id_of(g, "R"), port), 1);
     EXPECT_EQ(float_bounds(g, id_of(g, "F"), port), (std::pair{-0.5, std::numeric_limits<double>::max()}));
     constexpr double kLargest = std::numeric_limits<double>::max();

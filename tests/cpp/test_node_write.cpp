@@ -126,11 +126,11 @@ TEST(NodeWrite, FloatsStringsAndBooleans) {
     f.port.log.clear();
     ASSERT_TRUE(f.set_string("Const", "changed"));
     EXPECT_EQ(string_value(f.g, id_of(f.g, "Const"), f.port), "changed");
-    EXPECT_EQ(error_of(f.set_int("F", 1)), "node 'F' does not support this access");
+    EXPECT_EQ(error_of(f.set_int("F", 1)), "node 'F' does not support this access: F is a float feature");
     EXPECT_EQ(error_of(f.set_float("Short", 1.0)), "formula in 'Short': unsupported float register length 2");
     EXPECT_EQ(error_of(f.set_string("NoValue", "x")), "node 'NoValue' is not accessible this way (access mode)");
-    EXPECT_EQ(error_of(f.set_string("B", "x")), "node 'B' does not support this access");
-    EXPECT_EQ(error_of(f.set_float("B", 1.0)), "node 'B' does not support this access");
+    EXPECT_EQ(error_of(f.set_string("B", "x")), "node 'B' does not support this access: B is a boolean feature");
+    EXPECT_EQ(error_of(f.set_float("B", 1.0)), "node 'B' does not support this access: B is a boolean feature");
     EXPECT_TRUE(f.port.log.empty());
 }
 
@@ -174,9 +174,9 @@ TEST(NodeWrite, EnumerationsAndCommands) {
                                wrote(4, "01 00 00 00"), wrote(4, "55 00 00 00")}));
 
     f.port.log.clear();
-    EXPECT_EQ(error_of(f.set_string("Mode", "on")), "enumeration 'Mode' has no entry 'on'");
-    EXPECT_EQ(error_of(f.checked(set_enum_entry(f.g, id_of(f.g, "I"), "On", f.port))), "node 'I' does not support this access");
-    EXPECT_EQ(error_of(f.run("I")), "node 'I' does not support this access");
+    EXPECT_EQ(error_of(f.set_string("Mode", "on")), "enumeration 'Mode' has no entry 'on'; available entries: Off, On");
+    EXPECT_EQ(error_of(f.checked(set_enum_entry(f.g, id_of(f.g, "I"), "On", f.port))), "node 'I' does not support this access: I is an integer feature");
+    EXPECT_EQ(error_of(f.run("I")), "node 'I' does not support this access: I is an integer feature");
     ASSERT_TRUE(f.run("Inline"));
     EXPECT_EQ(std::get<Command>(f.g[id_of(f.g, "Inline")].node).value, ValueRef{std::int64_t{3}});
     EXPECT_TRUE(f.port.log.empty());

@@ -101,7 +101,7 @@ TEST(RegisterAccess, AccessModeForbidsTheDirectionWithoutTouchingThePort) {
     EXPECT_EQ(error_of(register_read(g, id_of(g, "W"), port)), "node 'W' is not accessible this way (access mode)");
     EXPECT_EQ(error_of(register_write(g, id_of(g, "R"), hex_bytes("00"), port)),
               "node 'R' is not accessible this way (access mode)");
-    EXPECT_EQ(error_of(int_value(g, id_of(g, "B"), port)), "node 'B' does not support this access");
+    EXPECT_EQ(error_of(int_value(g, id_of(g, "B"), port)), "node 'B' does not support this access: B is a register feature");
     EXPECT_TRUE(port.log.empty());
     EXPECT_TRUE(register_write(g, id_of(g, "W"), hex_bytes("01 02"), port));
     EXPECT_EQ(port.log, std::vector<Access>{MemoryPort::write_of(0, hex_bytes("01 02"))});

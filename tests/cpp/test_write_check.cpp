@@ -83,10 +83,10 @@ TEST(WriteCheck, RefusalsNameFeatureValueAndRuleAndNeverReachTheDevice) {
          "UserName = 'xxxxxxxxxxxxxxxxx' is 17 bytes long, more than the register's 16"},
         {"string with a NUL", string_write("UserName", std::string("a\0b", 3)),
          "UserName = 'a\\x00b' contains a NUL character, which ends a device string"},
-        {"no such entry", enum_write("Mode", "Fast"), "Mode = Fast is not an entry of the enumeration"},
+        {"no such entry", enum_write("Mode", "Fast"), "Mode = Fast is not an entry of the enumeration; available entries: Off, On"},
         {"entry not available", enum_write("Mode", "Turbo"),
-         "Mode = Turbo is refused: the entry 'Turbo' is not available now"},
-        {"entry value by integer", int_write("Mode", 7), "Mode = 7 is the value of no entry"},
+         "Mode = Turbo is refused: the entry 'Turbo' is not available now; available entries: Off, On"},
+        {"entry value by integer", int_write("Mode", 7), "Mode = 7 is the value of no entry; available entries: Off (0), On (1)"},
         {"boolean by integer", int_write("Enable", 2), "Enable = 2 is neither the on value 1 nor the off value 0"},
     };
     for (const auto& c : cases) {

@@ -14,6 +14,11 @@ from korvalite.sim import EXACT_PATTERN, FEATURE_REGISTERS, SimulatedCamera
 DENIED = "device answered command 0x0082 with access denied (0x8006)"
 BUSY = "camera is busy ({} in progress); stop it first"
 SNAP_TIMEOUT = "no frame arrived within the snap timeout"
+# The simulated camera's pixel formats, as a refused PixelFormat entry lists them.
+PIXEL_FORMATS_LISTED = (
+    "available entries: Mono8, Mono10, Mono12, Mono16, BayerRG8, BayerGB8, RGB8, BGR8, Mono10p, Mono12p, "
+    "Mono12Packed, BayerGR8, BayerBG8, BayerRG10, BayerGB10, BayerGR10, BayerBG10, BayerRG10p, BayerGB10p, "
+    "BayerGR10p and 13 more")
 
 # Small frames of the exact test pattern at a steady pace unless a test asks for more.
 DEFAULTS = dict(width=64, height=32, exposure_us=1000.0, frame_rate=100.0, test_pattern=EXACT_PATTERN)

@@ -14,6 +14,8 @@ import korvalite
 from korvalite import _korvalite_core
 from korvalite.sim import FEATURE_REGISTERS
 
+from capture_rig import PIXEL_FORMATS_LISTED
+
 AccessMode = korvalite.AccessMode
 NOT_CONNECTED = "driver is not connected"
 NO_MODEL = "device description: feature model not loaded"
@@ -37,10 +39,10 @@ def raised(call):
 
 def test_module_attributes_in_their_order():
     public = [name for name in vars(_korvalite_core) if not name.startswith("_")]
-    assert public == ["CameraError", "GenicamError", "CameraTimeoutError", "GenicamTimeoutError", "Camera",
-                      "EnumEntryInfo", "FeatureInfo", "SnapshotSession", "Acquisition", "Frame", "PixelFormatInfo",
-                      "pixel_formats", "FrameChannel", "Event", "EventSubscription", "FrameStatus", "AccessMode",
-                      "StreamStats", "LinkStats", "DeviceInfo", "discover"]
+    assert public == ["CameraError", "GenicamError", "CameraTimeoutError", "GenicamTimeoutError", "CameraBusyError",
+                      "Camera", "EnumEntryInfo", "FeatureInfo", "SnapshotSession", "Acquisition", "Frame",
+                      "PixelFormatInfo", "pixel_formats", "FrameChannel", "Event", "EventSubscription", "FrameStatus",
+                      "AccessMode", "StreamStats", "LinkStats", "DeviceInfo", "discover"]
 
 
 def test_class_docstring_and_method_signatures():
@@ -261,17 +263,21 @@ def test_feature_errors(simulated, cameras, free_ip):
     camera = cameras(ip)
     camera.connect()
     G = korvalite.GenicamException
+    WIDTH_WRONG_KIND = ("node 'Width' does not support this access: Width is an integer feature; "
+                        "use get_integer, set_integer, integer_bounds (or get/set)")
     cases = [
         (lambda: camera.get_integer("Nope"), G, "feature 'Nope' not found"),
         (lambda: camera.set_enum("Nope", "x"), G, "feature 'Nope' not found"),
-        (lambda: camera.get_float("DeviceVendorName"), G, "node 'DeviceVendorName' does not support this access"),
-        (lambda: camera.get_string("Width"), G, "node 'Width' does not support this access"),
-        (lambda: camera.execute("Width"), G, "node 'Width' does not support this access"),
-        (lambda: camera.enum_entries("Width"), G, "node 'Width' does not support this access"),
-        (lambda: camera.float_bounds("Width"), G, "node 'Width' does not support this access"),
-        (lambda: camera.integer_increment("Gain"), G, "node 'Gain' does not support this access"),
+        (lambda: camera.get_float("DeviceVendorName"), G, "node 'DeviceVendorName' does not support this access: "
+         "DeviceVendorName is a string feature; use get_string/set_string (or get/set)"),
+        (lambda: camera.get_string("Width"), G, WIDTH_WRONG_KIND),
+        (lambda: camera.execute("Width"), G, WIDTH_WRONG_KIND),
+        (lambda: camera.enum_entries("Width"), G, WIDTH_WRONG_KIND),
+        (lambda: camera.float_bounds("Width"), G, WIDTH_WRONG_KIND),
+        (lambda: camera.integer_increment("Gain"), G, "node 'Gain' does not support this access: "
+         "Gain is a float feature; use get_float, set_float, float_bounds (or get/set)"),
         (lambda: camera.set_enum("PixelFormat", "Mono99"), G,
-         "PixelFormat = Mono99 is not an entry of the enumeration"),
+         f"PixelFormat = Mono99 is not an entry of the enumeration; {PIXEL_FORMATS_LISTED}"),
         (lambda: camera.set_integer("SensorWidth", 5), G, "SensorWidth = 5 is refused: the feature is read-only"),
         (lambda: camera.set_string("DeviceVendorName", "x"), G,
          "DeviceVendorName = 'x' is refused: the feature is read-only"),
@@ -320,13 +326,13 @@ def test_busy_claims(simulated, cameras, free_ip):
 
     acq = camera.start_acquisition()
     for call in (camera.snap, camera.start_acquisition, camera.snapshot_session, camera.connect, camera.disconnect):
-        assert raised(call) == (ValueError, busy("an acquisition"))
+        assert raised(call) == (korvalite.CameraBusyError, busy("an acquisition"))
     camera.set_integer("OffsetX", 8)  # features never claim
     acq.stop()
     assert camera.snap().is_complete
 
     with camera.snapshot_session():
-        assert raised(camera.start_acquisition) == (ValueError, busy("a snapshot session"))
+        assert raised(camera.start_acquisition) == (korvalite.CameraBusyError, busy("a snapshot session"))
     assert camera.get_enum("AcquisitionMode") == "Continuous"
 
     # A snap that waits for a frame that never completes, and a connect to a silent device.
@@ -334,7 +340,7 @@ def test_busy_claims(simulated, cameras, free_ip):
     snapping = threading.Thread(target=lambda: raised(lambda: camera.snap(1.0)))
     snapping.start()
     time.sleep(0.3)
-    assert raised(camera.start_acquisition) == (ValueError, busy("a snap"))
+    assert raised(camera.start_acquisition) == (korvalite.CameraBusyError, busy("a snap"))
     snapping.join(10)
     sim.set_faults(stream_drop=0.0)
 
@@ -344,8 +350,8 @@ def test_busy_claims(simulated, cameras, free_ip):
     connecting = threading.Thread(target=lambda: raised(slow.connect))
     connecting.start()
     time.sleep(0.2)
-    assert raised(slow.connect) == (ValueError, busy("a connect"))
-    assert raised(slow.disconnect) == (ValueError, busy("a connect"))
+    assert raised(slow.connect) == (korvalite.CameraBusyError, busy("a connect"))
+    assert raised(slow.disconnect) == (korvalite.CameraBusyError, busy("a connect"))
     connecting.join(10)
     assert not connecting.is_alive()
 
@@ -373,7 +379,7 @@ def test_waiting_calls_let_other_python_threads_run(simulated, cameras, free_ip)
     assert connecting.is_alive() and reading.is_alive()  # both were still waiting
     connecting.join(10)
     reading.join(10)
-    assert outcomes == {"connect": (korvalite.CameraTimeoutError, "connect timed out"),
+    assert outcomes == {"connect": (korvalite.CameraTimeoutError, f"connect timed out: no answer from {ip}:3956"),
                         "read": (korvalite.CameraException, NOT_CONNECTED)}
 
 

@@ -154,7 +154,8 @@ def test_execute_runs_a_command(sim, ip):
      "error: feature 'AcquisitionStart' is a command; it cannot be set"),
     (["execute", "{ip}", "Width"], 1, None),
     (["info", "1.2.3.300"], 2, 'error: invalid IP address: "1.2.3.300"'),
-    (["info", "{silent_ip}", "--gvcp-timeout", "0.05"], 1, "error: connect timed out"),
+    (["info", "{silent_ip}", "--gvcp-timeout", "0.05"], 1,
+     "error: connect timed out: no answer from {silent_ip}:3956"),
     (["snap", "{ip}", "-o", "/nonexistent-dir/x.png"], 1,
      "error: No such file or directory: /nonexistent-dir/x.png"),
     (["snap", "{ip}", "-o", "grey.pgm", "--pixel-format", "RGB8"], 1,
@@ -162,11 +163,12 @@ def test_execute_runs_a_command(sim, ip):
     (["stream", "{ip}", "--seconds", "0"], 2, "error: --seconds must be positive, not 0.0"),
 ])
 def test_failures_are_one_line_and_an_exit_code(sim, ip, free_ip, args, code, message):
-    done = korvalite_cli(*(arg.format(ip=ip, silent_ip=free_ip()) for arg in args))
+    silent_ip = free_ip()
+    done = korvalite_cli(*(arg.format(ip=ip, silent_ip=silent_ip) for arg in args))
     assert done.returncode == code
     assert len(done.stderr.splitlines()) == 1 and done.stderr.startswith("error: "), done.stderr
     if message is not None:
-        assert done.stderr == message + "\n"
+        assert done.stderr == message.format(ip=ip, silent_ip=silent_ip) + "\n"
 
 
 def test_bad_usage_is_refused_before_any_traffic(sim, ip):

@@ -57,8 +57,8 @@ def test_class_documentation_and_repr():
 
 
 def test_module_attributes_follow_the_documented_order():
-    documented = ["CameraError", "GenicamError", "CameraTimeoutError", "GenicamTimeoutError", "Camera",
-                  "EnumEntryInfo", "FeatureInfo", "SnapshotSession", "Acquisition", "Frame", "PixelFormatInfo",
+    documented = ["CameraError", "GenicamError", "CameraTimeoutError", "GenicamTimeoutError", "CameraBusyError",
+                  "Camera", "EnumEntryInfo", "FeatureInfo", "SnapshotSession", "Acquisition", "Frame", "PixelFormatInfo",
                   "pixel_formats",
                   "FrameChannel", "Event", "EventSubscription", "FrameStatus", "AccessMode", "StreamStats",
                   "LinkStats", "DeviceInfo", "discover"]

@@ -69,7 +69,8 @@ def test_session_writes_features_in_order_and_snaps_exact_frames(rig, camera, op
 @pytest.mark.parametrize("camera, messages", [
     (NO_ACQUISITION_MODE, [("DEBUG", f"AcquisitionMode unavailable, stopping per snap: {NOT_FOUND}")]),
     (NO_SINGLE_FRAME, [("DEBUG", "SingleFrame mode unavailable, stopping per snap: "
-                                 "AcquisitionMode = SingleFrame is not an entry of the enumeration")]),
+                                 "AcquisitionMode = SingleFrame is not an entry of the enumeration; "
+                                 "available entries: Continuous, MultiFrame")]),
     (dict(acquisition_mode="SingleFrame", refuse=[REG["TLParamsLocked"]]),
      [("DEBUG", f"TLParamsLocked not set: TLParamsLocked = 1: {DENIED}"),
       ("DEBUG", f"TLParamsLocked not cleared: TLParamsLocked = 0: {DENIED}")]),

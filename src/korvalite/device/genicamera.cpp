@@ -238,7 +238,7 @@ GenicamResult<FeatureValue> value_by_kind(Genicam& g, NodeId id, PortIo& port) {
         case genicam::FeatureKind::Boolean: return as_value(bool_value(g, id, port));
         case genicam::FeatureKind::Enumeration:
         case genicam::FeatureKind::String: return as_value(string_value(g, id, port));
-        default: return std::unexpected(GenicamError::unsupported_access(g[id].name));
+        default: return std::unexpected(genicam::unsupported_access(g, id));
     }
 }
 

@@ -22,9 +22,9 @@ namespace {
 using log::Level;
 namespace reg = proto::reg;
 
-// The privilege write's failures as connecting reports them.
-CameraError translate_privilege_error(CameraError error) {
-    if (error.kind() == CameraError::Kind::AckTimeout) return CameraError::connect_timeout();
+// The privilege write's failures as connecting to `device` reports them.
+CameraError translate_privilege_error(CameraError error, const net::Endpoint& device) {
+    if (error.kind() == CameraError::Kind::AckTimeout) return CameraError::connect_timeout(device.to_string());
     if (error.kind() == CameraError::Kind::Status &&
         (error.status_code() == proto::status::kWriteProtect || error.status_code() == proto::status::kAccessDenied))
         return CameraError::control_denied();
@@ -100,7 +100,7 @@ CameraResult<Connection> GigECamera::establish(ControlChannel channel) {
     const Duration wait = port.wait_timeout();
     const std::uint32_t privilege = settings_.exclusive ? (reg::kCcpControl | reg::kCcpExclusive) : reg::kCcpControl;
     if (auto r = wait_plain(port.write_register(reg::kControlChannelPrivilege, privilege), wait); !r)
-        return std::unexpected(translate_privilege_error(r.error()));
+        return std::unexpected(translate_privilege_error(r.error(), settings_.device));
     if (auto r = wait_plain(port.write_register(reg::kHeartbeatTimeout, settings_.heartbeat_timeout_ms), wait); !r)
         return std::unexpected(r.error());
     // The capability decides how everything after it travels, so it is read first, alone.

@@ -88,6 +88,10 @@ const char* feature_kind_name(FeatureKind kind) {
     return "";
 }
 
+GenicamError unsupported_access(const Genicam& graph, NodeId id) {
+    return GenicamError::unsupported_access(graph[id].name, feature_kind_name(feature_kind(graph[id].node)));
+}
+
 GenicamResult<FeatureInfo> feature_info(Genicam& graph, NodeId id, PortIo& port) {
     const NodeInfo& info = graph.info_of(id);
     FeatureInfo out;

@@ -9,6 +9,9 @@ namespace korvalite::genicam {
 
 FeatureKind feature_kind(const Node& node);
 
+// UnsupportedAccess for node `id`, naming its feature kind.
+GenicamError unsupported_access(const Genicam& graph, NodeId id);
+
 // Reads the access mode and, for a usable feature, its bounds or entries' availability.
 [[nodiscard]] GenicamResult<FeatureInfo> feature_info(Genicam& graph, NodeId id, PortIo& port);
 

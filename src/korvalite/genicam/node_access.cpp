@@ -88,6 +88,21 @@ GenicamResult<bool> entry_usable(Genicam& graph, const EntryInfo& entry, PortIo&
     return true;
 }
 
+GenicamResult<std::vector<EnumEntry>> available_entries(Genicam& graph, NodeId id, PortIo& port) {
+    const auto& entries = std::get<Enumeration>(graph[id].node).entries;
+    const auto& infos = graph.info_of(id).entries;
+    std::vector<EnumEntry> out;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i < infos.size()) {
+            auto usable = entry_usable(graph, infos[i], port);
+            if (!usable) return std::unexpected(std::move(usable.error()));
+            if (!*usable) continue;
+        }
+        out.push_back(entries[i]);
+    }
+    return out;
+}
+
 AccessMode capped(AccessMode mode, AccessMode imposed) {
     if (mode == AccessMode::NI || mode == AccessMode::NA) return mode;
     if (imposed == AccessMode::NI || imposed == AccessMode::NA) return imposed;

@@ -4,6 +4,7 @@
 // met on the way.
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "korvalite/error.hpp"
 #include "korvalite/genicam/graph.hpp"
@@ -32,6 +33,9 @@ namespace korvalite::genicam {
 // Whether an enumeration entry may be selected now: its pIsImplemented and pIsAvailable do
 // not read 0.
 [[nodiscard]] GenicamResult<bool> entry_usable(Genicam& graph, const EntryInfo& entry, PortIo& port);
+
+// The entries of enumeration `id` that may be selected now, in description order.
+[[nodiscard]] GenicamResult<std::vector<EnumEntry>> available_entries(Genicam& graph, NodeId id, PortIo& port);
 
 // `mode` capped by `imposed`: RW leaves it, a mode it does not allow becomes NA.
 AccessMode capped(AccessMode mode, AccessMode imposed);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "korvalite/genicam/codec.hpp"
+#include "korvalite/genicam/feature_info_read.hpp"
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/genicam/registers.hpp"
 
@@ -18,7 +19,7 @@ using FloatPair = std::pair<double, double>;
 constexpr double kLargest = std::numeric_limits<double>::max();
 
 std::unexpected<GenicamError> unsupported(const Genicam& graph, NodeId id) {
-    return std::unexpected(GenicamError::unsupported_access(graph[id].name));
+    return std::unexpected(unsupported_access(graph, id));
 }
 
 bool is_integer_formula(const Node& node) {

@@ -7,6 +7,7 @@
 
 #include "korvalite/genicam/codec.hpp"
 #include "korvalite/genicam/evaluator.hpp"
+#include "korvalite/genicam/feature_info_read.hpp"
 #include "korvalite/genicam/node_access.hpp"
 #include "korvalite/genicam/registers.hpp"
 #include "korvalite/try.hpp"
@@ -26,7 +27,7 @@ auto mapped(GenicamResult<T> result, Fn&& fn) -> GenicamResult<std::invoke_resul
 constexpr const char* kValueReference = "<value reference>";
 
 std::unexpected<GenicamError> unsupported(const Genicam& graph, NodeId id) {
-    return std::unexpected(GenicamError::unsupported_access(graph[id].name));
+    return std::unexpected(unsupported_access(graph, id));
 }
 
 std::unexpected<GenicamError> dangling(const Link& link) {

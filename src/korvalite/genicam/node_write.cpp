@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "korvalite/genicam/codec.hpp"
+#include "korvalite/genicam/feature_info_read.hpp"
 #include "korvalite/genicam/node_access.hpp"
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/genicam/registers.hpp"
@@ -13,7 +15,7 @@ namespace korvalite::genicam {
 namespace {
 
 std::unexpected<GenicamError> unsupported(const Genicam& graph, NodeId id) {
-    return std::unexpected(GenicamError::unsupported_access(graph[id].name));
+    return std::unexpected(unsupported_access(graph, id));
 }
 
 std::unexpected<GenicamError> not_accessible(const Genicam& graph, NodeId id) {
@@ -201,8 +203,13 @@ GenicamResult<void> set_enum_entry_inner(Genicam& graph, NodeId id, std::string_
     const auto* n = std::get_if<Enumeration>(&graph[id].node);
     if (!n) return unsupported(graph, id);
     auto found = std::find_if(n->entries.begin(), n->entries.end(), [&](const EnumEntry& e) { return e.name == entry; });
-    if (found == n->entries.end())
-        return std::unexpected(GenicamError::no_enum_entry(graph[id].name, std::string(entry)));
+    if (found == n->entries.end()) {
+        auto available = available_entries(graph, id, port);
+        if (!available) return std::unexpected(std::move(available.error()));
+        std::vector<std::string> names;
+        for (const EnumEntry& e : *available) names.push_back(e.name);
+        return std::unexpected(GenicamError::no_enum_entry(graph[id].name, std::string(entry), std::move(names)));
+    }
     return set_int_value_inner(graph, id, found->value, port);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "korvalite/genicam/feature_info_read.hpp"
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/hex.hpp"
 
@@ -11,7 +12,7 @@ namespace {
 
 GenicamResult<Register*> as_register(Genicam& graph, NodeId id) {
     if (auto* reg = std::get_if<Register>(&graph[id].node)) return reg;
-    return std::unexpected(GenicamError::unsupported_access(graph[id].name));
+    return std::unexpected(unsupported_access(graph, id));
 }
 
 // With a pIndex: the index node's value times the offset (its Offset/pOffset, else the

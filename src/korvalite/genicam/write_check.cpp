@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "korvalite/genicam/feature_info_read.hpp"
 #include "korvalite/genicam/node_access.hpp"
 #include "korvalite/genicam/node_read.hpp"
 #include "korvalite/genicam/node_write.hpp"
@@ -95,6 +96,17 @@ Check check_float_rules(Genicam& graph, NodeId id, double value, const std::stri
     return {};
 }
 
+// The entries available now, for a refused entry write: by name, or with their values for a
+// write by value ("Off (0)").
+GenicamResult<std::string> entries_hint(Genicam& graph, NodeId id, bool with_values, PortIo& port) {
+    auto available = available_entries(graph, id, port);
+    if (!available) return std::unexpected(std::move(available.error()));
+    std::vector<std::string> names;
+    for (const EnumEntry& entry : *available)
+        names.push_back(with_values ? entry.name + " (" + std::to_string(entry.value) + ")" : entry.name);
+    return available_entries_text(names);
+}
+
 // The entry of that name (or, without a name, of that value) must exist and be usable.
 Check check_entry(Genicam& graph, NodeId id, std::optional<std::string_view> name, std::int64_t value,
                   const std::string& text, PortIo& port) {
@@ -102,15 +114,21 @@ Check check_entry(Genicam& graph, NodeId id, std::optional<std::string_view> nam
     auto found = std::find_if(entries.begin(), entries.end(), [&](const EnumEntry& e) {
         return name ? e.name == *name : e.value == value;
     });
-    if (found == entries.end())
-        return refuse(graph, id, text, name ? "is not an entry of the enumeration" : "is the value of no entry");
+    if (found == entries.end()) {
+        auto hint = entries_hint(graph, id, !name, port);
+        if (!hint) return std::unexpected(std::move(hint.error()));
+        return refuse(graph, id, text,
+                      (name ? "is not an entry of the enumeration; " : "is the value of no entry; ") + *hint);
+    }
     const auto& info = graph.info_of(id).entries;
     const auto index = static_cast<std::size_t>(found - entries.begin());
     if (index >= info.size()) return {};
     auto usable = entry_usable(graph, info[index], port);
     if (!usable) return std::unexpected(std::move(usable.error()));
-    if (!*usable) return refuse(graph, id, text, "is refused: the entry '" + found->name + "' is not available now");
-    return {};
+    if (*usable) return {};
+    auto hint = entries_hint(graph, id, !name, port);
+    if (!hint) return std::unexpected(std::move(hint.error()));
+    return refuse(graph, id, text, "is refused: the entry '" + found->name + "' is not available now; " + *hint);
 }
 
 Check check_int(Genicam& graph, NodeId id, std::int64_t value, const std::string& text, PortIo& port) {
@@ -245,7 +263,7 @@ GenicamResult<void> checked_set_string(Genicam& graph, NodeId id, std::string_vi
 
 GenicamResult<void> checked_set_enum(Genicam& graph, NodeId id, std::string_view entry, PortIo& port) {
     if (!std::holds_alternative<Enumeration>(graph[id].node))
-        return std::unexpected(GenicamError::unsupported_access(graph[id].name));
+        return std::unexpected(unsupported_access(graph, id));
     const std::string text(entry);
     return checked(
         graph, id, text, port, [&] { return check_entry(graph, id, entry, 0, text, port); },
