@@ -204,10 +204,10 @@ GenicamResult<void> set_enum_entry_inner(Genicam& graph, NodeId id, std::string_
     if (!n) return unsupported(graph, id);
     auto found = std::find_if(n->entries.begin(), n->entries.end(), [&](const EnumEntry& e) { return e.name == entry; });
     if (found == n->entries.end()) {
+        // The refusal is the error; when availability cannot be read now, every entry is named.
         auto available = available_entries(graph, id, port);
-        if (!available) return std::unexpected(std::move(available.error()));
         std::vector<std::string> names;
-        for (const EnumEntry& e : *available) names.push_back(e.name);
+        for (const EnumEntry& e : available ? *available : n->entries) names.push_back(e.name);
         return std::unexpected(GenicamError::no_enum_entry(graph[id].name, std::string(entry), std::move(names)));
     }
     return set_int_value_inner(graph, id, found->value, port);

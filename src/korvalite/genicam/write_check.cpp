@@ -99,10 +99,11 @@ Check check_float_rules(Genicam& graph, NodeId id, double value, const std::stri
 // The entries available now, for a refused entry write: by name, or with their values for a
 // write by value ("Off (0)").
 GenicamResult<std::string> entries_hint(Genicam& graph, NodeId id, bool with_values, PortIo& port) {
+    // The refusal is the error; when availability cannot be read now, every entry is named.
     auto available = available_entries(graph, id, port);
-    if (!available) return std::unexpected(std::move(available.error()));
+    const auto& entries = available ? *available : std::get<Enumeration>(graph[id].node).entries;
     std::vector<std::string> names;
-    for (const EnumEntry& entry : *available)
+    for (const EnumEntry& entry : entries)
         names.push_back(with_values ? entry.name + " (" + std::to_string(entry.value) + ")" : entry.name);
     return available_entries_text(names);
 }
