@@ -14,6 +14,7 @@ _signatures.sign_module(_korvalite_core)
 from ._korvalite_core import (  # noqa: E402
     AccessMode,
     Acquisition,
+    CameraBusyError,
     CameraError,
     CameraTimeoutError,
     DeviceInfo,
@@ -48,6 +49,7 @@ from ._camera import Camera  # noqa: E402
 
 __all__ = [
     "CameraError",
+    "CameraBusyError",
     "GenicamError",
     "CameraTimeoutError",
     "GenicamTimeoutError",
