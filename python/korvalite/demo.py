@@ -11,7 +11,7 @@ from pathlib import Path
 import korvalite
 
 from . import features
-from ._progress import run_stream
+from ._progress import run_stream, stream_counters
 from .images import save_frame
 
 DEMO_ADDRESSES = [f"127.0.0.{n}" for n in range(5, 15)]
@@ -90,7 +90,7 @@ def run_demo(ip: str | None = None, out_dir: str | Path = ".") -> int:
         _section("stream for 3 seconds")
         stats = run_stream(cam, 3.0)
         print("stopped the acquisition")
-        print(stats)
+        print(stream_counters(stats))  # the counters that are not zero
         _section("done")
         print(f"link: {cam.link_stats()}")
         print("next: `korvalite view` shows a camera live in the browser (a simulated one without an IP): "
